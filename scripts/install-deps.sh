@@ -1,0 +1,43 @@
+#!/usr/bin/env bash
+# Installs the Debian packages Korvo needs to build, run, test and benchmark.
+# apt-get runs only when something is missing.
+set -euo pipefail
+
+PACKAGES=(
+  # toolchain
+  build-essential cmake ninja-build pkg-config git
+  # Qt 6 and QML modules
+  qt6-base-dev qt6-base-dev-tools qt6-declarative-dev qt6-declarative-dev-tools
+  qt6-qpa-plugins qml6-module-qtqml-workerscript
+  qml6-module-qtquick qml6-module-qtquick-controls qml6-module-qtquick-templates
+  qml6-module-qtquick-layouts qml6-module-qtquick-window qml6-module-qtquick-shapes
+  qml6-module-qt5compat-graphicaleffects qml6-module-qttest qml6-module-qtqml-models
+  # libraries
+  qcoro-qt6-dev libsecret-1-dev libssl-dev zlib1g-dev nlohmann-json3-dev
+  libgtest-dev libgmock-dev
+  # fonts
+  fonts-inter fonts-material-design-icons-iconfont
+  # headless session for tests and screenshots
+  dbus dbus-bin gnome-keyring libsecret-tools xvfb xauth imagemagick
+  # independent readers and benchmark peers
+  python3 zip unzip p7zip-full age time
+)
+
+missing=()
+for p in "${PACKAGES[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
+    missing+=("$p")
+  fi
+done
+
+if ((${#missing[@]})); then
+  echo "Installing: ${missing[*]}"
+  SUDO=""; [ "$(id -u)" -eq 0 ] || SUDO=sudo
+  $SUDO apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi
+
+if ! command -v node >/dev/null 2>&1; then
+  echo "Node.js 20 or later is required (node was not found)." >&2
+  exit 1
+fi
