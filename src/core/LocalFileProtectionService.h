@@ -1,0 +1,46 @@
+#pragma once
+
+#include "core/KorvoError.h"
+
+#include <QByteArray>
+#include <QString>
+#include <functional>
+
+class LocalFileProtectionError : public KorvoError {
+public:
+    enum class Kind { invalidFile, unreadableFile, writeFailed };
+
+    explicit LocalFileProtectionError(Kind kind);
+
+    static LocalFileProtectionError invalidFile() { return LocalFileProtectionError(Kind::invalidFile); }
+    static LocalFileProtectionError unreadableFile() { return LocalFileProtectionError(Kind::unreadableFile); }
+    static LocalFileProtectionError writeFailed() { return LocalFileProtectionError(Kind::writeFailed); }
+
+    Kind kind() const { return m_kind; }
+
+private:
+    Kind m_kind;
+};
+
+// Seals files into the local protected format under the 32-byte local key, and opens them.
+// Holds no state. Both calls block for the whole file, stream it with bounded memory, and write
+// the output under a temporary name beside it: the output path changes only when the whole
+// operation succeeded, so a failure leaves whatever was there before (the input included, when
+// the output is the input itself) exactly as it was.
+namespace LocalFileProtectionService {
+
+// done and total count bytes of the input; called on the calling thread. May be empty.
+using Progress = std::function<void(qint64 done, qint64 total)>;
+
+// Throws LocalFileProtectionError: unreadableFile when the input cannot be opened,
+// writeFailed for everything after that.
+void protect(const QString& inputPath, const QString& outputPath, const QByteArray& keyData,
+             const Progress& progress = {});
+
+// Throws LocalFileProtectionError: unreadableFile when the input cannot be opened or read,
+// invalidFile when it is not a file sealed under this key or has been changed in any way,
+// writeFailed when the output cannot be created or written.
+void open(const QString& inputPath, const QString& outputPath, const QByteArray& keyData,
+          const Progress& progress = {});
+
+} // namespace LocalFileProtectionService

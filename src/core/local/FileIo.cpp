@@ -1,0 +1,164 @@
+#include "core/local/FileIo.h"
+
+#include "core/local/GcmCipher.h"
+
+#include <QFile>
+#include <QFileInfo>
+
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+FileHandle& FileHandle::operator=(FileHandle&& other) noexcept
+{
+    if (this != &other) {
+        reset();
+        m_fd = other.m_fd;
+        other.m_fd = -1;
+    }
+    return *this;
+}
+
+bool FileHandle::close()
+{
+    if (m_fd < 0)
+        return true;
+    const int fd = m_fd;
+    m_fd = -1;
+    // After EINTR the descriptor is gone on Linux; retrying could close someone else's.
+    return ::close(fd) == 0 || errno == EINTR;
+}
+
+void FileHandle::reset()
+{
+    if (m_fd >= 0)
+        ::close(m_fd);
+    m_fd = -1;
+}
+
+FileHandle openForReading(const QString& path)
+{
+    const QByteArray native = QFile::encodeName(path);
+    if (native.isEmpty())
+        return {};
+    FileHandle file(::open(native.constData(), O_RDONLY | O_CLOEXEC));
+    struct stat info {};
+    if (!file.isOpen() || ::fstat(file.fd(), &info) != 0 || S_ISDIR(info.st_mode))
+        return {};
+#ifdef POSIX_FADV_SEQUENTIAL
+    ::posix_fadvise(file.fd(), 0, 0, POSIX_FADV_SEQUENTIAL);
+#endif
+    return file;
+}
+
+qint64 sizeOf(const FileHandle& file)
+{
+    struct stat info {};
+    if (!file.isOpen() || ::fstat(file.fd(), &info) != 0 || !S_ISREG(info.st_mode))
+        return 0;
+    return static_cast<qint64>(info.st_size);
+}
+
+std::optional<std::size_t> readFully(int fd, std::uint8_t* buffer, std::size_t count)
+{
+    std::size_t done = 0;
+    while (done < count) {
+        const ssize_t n = ::read(fd, buffer + done, count - done);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return std::nullopt;
+        }
+        if (n == 0)
+            break;
+        done += static_cast<std::size_t>(n);
+    }
+    return done;
+}
+
+bool writeAll(int fd, struct iovec* vectors, int count)
+{
+    while (count > 0) {
+        const ssize_t n = ::writev(fd, vectors, count < IOV_MAX ? count : IOV_MAX);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return false;
+        }
+        if (n == 0)
+            return false;
+        auto left = static_cast<std::size_t>(n);
+        while (count > 0 && left >= vectors->iov_len) {
+            left -= vectors->iov_len;
+            ++vectors;
+            --count;
+        }
+        if (count > 0) {
+            vectors->iov_base = static_cast<char*>(vectors->iov_base) + left;
+            vectors->iov_len -= left;
+        }
+    }
+    return true;
+}
+
+namespace {
+
+QByteArray temporarySibling(const QByteArray& finalPath)
+{
+    // A short hidden name of its own, whatever the length of the final name.
+    std::uint8_t random[8];
+    if (!randomBytes(random, sizeof random))
+        return {};
+    const QString folder = QFileInfo(QFile::decodeName(finalPath)).absolutePath();
+    return QFile::encodeName(folder) + "/.korvo-"
+        + QByteArray(reinterpret_cast<const char*>(random), sizeof random).toHex() + ".partial";
+}
+
+} // namespace
+
+ReplacingOutputFile::ReplacingOutputFile(const QString& finalPath)
+    : m_finalPath(QFile::encodeName(finalPath))
+{
+    if (m_finalPath.isEmpty())
+        return;
+    for (int attempt = 0; attempt < 8 && !m_file.isOpen(); ++attempt) {
+        m_temporaryPath = temporarySibling(m_finalPath);
+        if (m_temporaryPath.isEmpty())
+            return;
+        // 0666 so the process's umask gives the platform's default permissions.
+        m_file = FileHandle(::open(m_temporaryPath.constData(),
+                                   O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
+        if (!m_file.isOpen() && errno != EEXIST)
+            break;
+    }
+    if (!m_file.isOpen())
+        m_temporaryPath.clear();
+}
+
+ReplacingOutputFile::~ReplacingOutputFile()
+{
+    discard();
+}
+
+bool ReplacingOutputFile::commit()
+{
+    if (!m_file.isOpen())
+        return false;
+    if (!m_file.close() || ::rename(m_temporaryPath.constData(), m_finalPath.constData()) != 0) {
+        discard();
+        return false;
+    }
+    m_temporaryPath.clear();
+    return true;
+}
+
+void ReplacingOutputFile::discard()
+{
+    m_file.reset();
+    if (!m_temporaryPath.isEmpty())
+        ::unlink(m_temporaryPath.constData());
+    m_temporaryPath.clear();
+}

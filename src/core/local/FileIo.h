@@ -1,0 +1,70 @@
+#pragma once
+
+#include <QString>
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <sys/types.h>
+#include <sys/uio.h>
+
+// Small POSIX file helpers for the streaming engine. Nothing here throws; callers decide which
+// error a failure becomes.
+
+// An owned file descriptor, closed when it goes.
+class FileHandle {
+public:
+    FileHandle() = default;
+    explicit FileHandle(int fd) : m_fd(fd) {}
+    ~FileHandle() { reset(); }
+    FileHandle(FileHandle&& other) noexcept : m_fd(other.m_fd) { other.m_fd = -1; }
+    FileHandle& operator=(FileHandle&& other) noexcept;
+    FileHandle(const FileHandle&) = delete;
+    FileHandle& operator=(const FileHandle&) = delete;
+
+    int fd() const { return m_fd; }
+    bool isOpen() const { return m_fd >= 0; }
+    // Closes now; false when close reported an error (an unwritten buffer, a full device).
+    bool close();
+    void reset();
+
+private:
+    int m_fd = -1;
+};
+
+// Opens a regular file (or anything readable that is not a folder) for reading.
+// Returns no handle when it cannot be opened or is a folder.
+FileHandle openForReading(const QString& path);
+
+// Size of what the handle refers to, or 0 when unknown.
+qint64 sizeOf(const FileHandle& file);
+
+// Reads until count bytes are there or the input ends; the number read, or nullopt on a read error.
+std::optional<std::size_t> readFully(int fd, std::uint8_t* buffer, std::size_t count);
+
+// Writes every byte of the vectors, resuming after partial writes. False on a write error.
+bool writeAll(int fd, struct iovec* vectors, int count);
+
+// A file written under a temporary name in the folder of its final path and moved over that
+// path only by commit(). Until then (and whenever commit() fails) nothing at the final path
+// changes; a file that is never committed is removed.
+class ReplacingOutputFile {
+public:
+    explicit ReplacingOutputFile(const QString& finalPath);
+    ~ReplacingOutputFile();
+    ReplacingOutputFile(const ReplacingOutputFile&) = delete;
+    ReplacingOutputFile& operator=(const ReplacingOutputFile&) = delete;
+
+    // False when the temporary file could not be created.
+    bool isOpen() const { return m_file.isOpen(); }
+    int fd() const { return m_file.fd(); }
+    // Closes the file and renames it over the final path. False on failure (the file is removed).
+    bool commit();
+
+private:
+    void discard();
+
+    QByteArray m_finalPath;
+    QByteArray m_temporaryPath;
+    FileHandle m_file;
+};
