@@ -1,0 +1,210 @@
+#include "core/keychain/SecretServiceSession.h"   // first: GLib before Qt
+
+#include "core/KeychainStore.h"
+#include "core/keychain/KeychainCreationLock.h"
+
+#include <algorithm>
+#include <vector>
+
+namespace {
+
+using namespace SecretServiceSession;
+
+const char* const binaryContentType = "application/octet-stream";
+const char* const textContentType = "text/plain";
+
+// Items are matched by service and account alone, so items written by other tools (secret-tool)
+// with the same attributes are found too.
+const SecretSchema* genericPasswordSchema()
+{
+    static const SecretSchema schema = {
+        "com.korvo.security.macos.GenericPassword",
+        SECRET_SCHEMA_DONT_MATCH_NAME,
+        {
+            {"service", SECRET_SCHEMA_ATTRIBUTE_STRING},
+            {"account", SECRET_SCHEMA_ATTRIBUTE_STRING},
+            {nullptr, SECRET_SCHEMA_ATTRIBUTE_STRING},
+        },
+        0, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+    };
+    return &schema;
+}
+
+// The attribute table of a query; owns its strings.
+class Attributes {
+public:
+    explicit Attributes(const KeychainItemQuery& query)
+        : m_table(g_hash_table_new_full(g_str_hash, g_str_equal, g_free, g_free))
+    {
+        g_hash_table_insert(m_table, g_strdup("service"), g_strdup(query.service.toUtf8().constData()));
+        g_hash_table_insert(m_table, g_strdup("account"), g_strdup(query.account.toUtf8().constData()));
+    }
+    ~Attributes() { g_hash_table_unref(m_table); }
+    Attributes(const Attributes&) = delete;
+    Attributes& operator=(const Attributes&) = delete;
+    GHashTable* table() const { return m_table; }
+
+private:
+    GHashTable* m_table;
+};
+
+// The items matching a query, unlocked ones first, then oldest first: when duplicates exist
+// (written by other tools), the item that has been there longest is the one that counts.
+class MatchingItems {
+public:
+    ~MatchingItems() { g_list_free_full(m_list, g_object_unref); }
+    int search(SecretService* service, const KeychainItemQuery& query, SecretSearchFlags flags, const Deadline& deadline)
+    {
+        GError* error = nullptr;
+        const Attributes attributes(query);
+        m_list = secret_service_search_sync(service, genericPasswordSchema(), attributes.table(),
+                                            SecretSearchFlags(SECRET_SEARCH_ALL | flags), deadline.cancellable(),
+                                            &error);
+        if (error)
+            return statusFor(error, deadline);
+        for (GList* node = m_list; node; node = node->next)
+            m_items.push_back(SECRET_ITEM(node->data));
+        std::stable_sort(m_items.begin(), m_items.end(), [](SecretItem* a, SecretItem* b) {
+            const bool aLocked = secret_item_get_locked(a), bLocked = secret_item_get_locked(b);
+            if (aLocked != bLocked)
+                return !aLocked;
+            return secret_item_get_created(a) < secret_item_get_created(b);
+        });
+        return KeychainStatus::success;
+    }
+    const std::vector<SecretItem*>& items() const { return m_items; }
+
+private:
+    GList* m_list = nullptr;
+    std::vector<SecretItem*> m_items;
+};
+
+// The default collection, ready to take an item without asking the user anything: a locked
+// collection cannot be unlocked without a prompt, so it reports authFailed instead.
+int writableDefaultCollection(SecretService* service, const Deadline& deadline, SecretCollection** collection)
+{
+    GError* error = nullptr;
+    *collection = secret_collection_for_alias_sync(service, SECRET_COLLECTION_DEFAULT, SECRET_COLLECTION_NONE,
+                                                   deadline.cancellable(), &error);
+    if (error)
+        return statusFor(error, deadline);
+    if (!*collection)
+        return KeychainStatus::notAvailable;
+    if (secret_collection_get_locked(*collection)) {
+        g_clear_object(collection);
+        return KeychainStatus::authFailed;
+    }
+    return KeychainStatus::success;
+}
+
+int createItem(SecretService* service, const KeychainItemQuery& query, const QByteArray& data,
+               KeychainContent content, SecretItemCreateFlags flags, const Deadline& deadline)
+{
+    SecretCollection* collection = nullptr;
+    const int status = writableDefaultCollection(service, deadline, &collection);
+    if (status != KeychainStatus::success)
+        return status;
+    const Attributes attributes(query);
+    const QByteArray label = (query.service + QLatin1Char(' ') + query.account).toUtf8();
+    SecretValue* value = secret_value_new(data.constData(), data.size(),
+                                          content == KeychainContent::text ? textContentType : binaryContentType);
+    GError* error = nullptr;
+    SecretItem* item = secret_item_create_sync(collection, genericPasswordSchema(), attributes.table(),
+                                               label.constData(), value, flags, deadline.cancellable(), &error);
+    secret_value_unref(value);
+    g_object_unref(collection);
+    if (!item)
+        return statusFor(error, deadline);
+    g_object_unref(item);
+    return KeychainStatus::success;
+}
+
+class SecretServiceKeychainBackend final : public KeychainBackend {
+public:
+    KeychainReadResult copyMatching(const KeychainItemQuery& query) override
+    {
+        const Deadline deadline(operationTimeout);
+        int status = KeychainStatus::success;
+        SecretService* service = connect(deadline, &status);
+        if (!service)
+            return {status, {}};
+        MatchingItems matches;
+        status = matches.search(service, query, SECRET_SEARCH_LOAD_SECRETS, deadline);
+        g_object_unref(service);
+        if (status != KeychainStatus::success)
+            return {status, {}};
+        if (matches.items().empty())
+            return {KeychainStatus::itemNotFound, {}};
+        SecretValue* value = secret_item_get_secret(matches.items().front());
+        if (!value)   // only locked items matched: reading them would need a prompt
+            return {KeychainStatus::authFailed, {}};
+        gsize length = 0;
+        const gchar* bytes = secret_value_get(value, &length);
+        KeychainReadResult result{KeychainStatus::success, QByteArray(bytes, qsizetype(length))};
+        secret_value_unref(value);
+        return result;
+    }
+
+    int add(const KeychainItemQuery& query, const QByteArray& data, KeychainContent content) override
+    {
+        const KeychainCreationLock lock;
+        if (!lock.isLocked())
+            return KeychainStatus::notAvailable;
+        const Deadline deadline(operationTimeout);
+        int status = KeychainStatus::success;
+        SecretService* service = connect(deadline, &status);
+        if (!service)
+            return status;
+        MatchingItems matches;
+        status = matches.search(service, query, SECRET_SEARCH_NONE, deadline);
+        if (status == KeychainStatus::success)
+            status = matches.items().empty()
+                         ? createItem(service, query, data, content, SECRET_ITEM_CREATE_NONE, deadline)
+                         : KeychainStatus::duplicateItem;
+        g_object_unref(service);
+        return status;
+    }
+
+    int replace(const KeychainItemQuery& query, const QByteArray& data, KeychainContent content) override
+    {
+        const Deadline deadline(operationTimeout);
+        int status = KeychainStatus::success;
+        SecretService* service = connect(deadline, &status);
+        if (!service)
+            return status;
+        status = createItem(service, query, data, content, SECRET_ITEM_CREATE_REPLACE, deadline);
+        g_object_unref(service);
+        return status;
+    }
+
+    int remove(const KeychainItemQuery& query) override
+    {
+        const Deadline deadline(operationTimeout);
+        int status = KeychainStatus::success;
+        SecretService* service = connect(deadline, &status);
+        if (!service)
+            return status;
+        MatchingItems matches;
+        status = matches.search(service, query, SECRET_SEARCH_NONE, deadline);
+        g_object_unref(service);
+        if (status != KeychainStatus::success)
+            return status;
+        if (matches.items().empty())
+            return KeychainStatus::itemNotFound;
+        for (SecretItem* item : matches.items()) {
+            if (secret_item_get_locked(item))
+                return KeychainStatus::authFailed;
+            GError* error = nullptr;
+            if (!secret_item_delete_sync(item, deadline.cancellable(), &error))
+                return statusFor(error, deadline);
+        }
+        return KeychainStatus::success;
+    }
+};
+
+} // namespace
+
+std::shared_ptr<KeychainBackend> makeSecretServiceKeychainBackend()
+{
+    return std::make_shared<SecretServiceKeychainBackend>();
+}
