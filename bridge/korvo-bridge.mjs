@@ -1,0 +1,37 @@
+#!/usr/bin/env node
+// Korvo bridge: reads one JSON request on standard input, carries it out against the Korvo
+// service, and writes one JSON envelope on standard output: {"ok":true,"result":{...}} and exit
+// status 0, or {"ok":false,"error":"<sentence>"} and exit status 1. With "--check" it reads
+// nothing and answers with its version, the default service address and the runtime's version.
+import { BridgeFailure } from './lib/failure.mjs';
+import { BRIDGE_VERSION, DEFAULT_BLACKBOX_URL } from './lib/version.mjs';
+
+export const UNEXPECTED_FAILURE = 'The bridge failed unexpectedly.';
+
+function reply(envelope, status) {
+  process.stdout.write(`${JSON.stringify(envelope)}\n`, () => process.exit(status));
+}
+
+async function readStandardInput() {
+  const parts = [];
+  for await (const part of process.stdin) parts.push(part);
+  return Buffer.concat(parts).toString('utf8');
+}
+
+async function main(args) {
+  if (args.includes('--check')) {
+    return { sdkVersion: BRIDGE_VERSION, blackboxUrl: DEFAULT_BLACKBOX_URL, node: process.version };
+  }
+  const { parseRequestText, validateRequest } = await import('./lib/request.mjs');
+  const request = validateRequest(parseRequestText(await readStandardInput()));
+  const { runCommand } = await import('./lib/commands.mjs');
+  return runCommand(request);
+}
+
+main(process.argv.slice(2)).then(
+  (result) => reply({ ok: true, result }, 0),
+  (error) => {
+    if (!(error instanceof BridgeFailure)) process.stderr.write(`${error?.stack ?? error}\n`);
+    reply({ ok: false, error: error instanceof BridgeFailure ? error.message : UNEXPECTED_FAILURE }, 1);
+  },
+);

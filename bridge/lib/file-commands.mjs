@@ -1,0 +1,97 @@
+// Locking a file for a Korvo and opening it again. The file's contents stay on this computer:
+// only the key capsule (and the plaintext size, for metering) is sent to the service.
+import { basename } from 'node:path';
+import { BridgeFailure } from './failure.mjs';
+import { INCOMPLETE_ANSWER } from './records.mjs';
+import { DEVICE_AUTH, serviceCall } from './commands.mjs';
+import { ensureDistinct, openInput, writeAtomically } from './atomic-file.mjs';
+import { openChunks, sealChunks } from './chunk-stream.mjs';
+import { CAPSULE_LENGTH, CAPSULE_SUITE, decodeFileKey, decodeKorvoPublicKey, encapsulate } from './capsule.mjs';
+import {
+  DAMAGED_FILE, DEFAULT_CHUNK_SIZE, FIXED_HEADER_LENGTH, NEWER_FORMAT, TAG_LENGTH,
+  decodeHeader, encodeHeader, headerLengthFromPrefix,
+} from './format.mjs';
+
+export const KORVO_MISMATCH = 'That Korvo could not be verified.';
+const COMPLETED = 'completed';
+
+async function withInput(path, outputPath, work) {
+  const input = await openInput(path);
+  try {
+    await ensureDistinct(input.info, path, outputPath);
+    return await work(input);
+  } finally {
+    await input.handle.close().catch(() => {});
+  }
+}
+
+function jobResult(answer, outputPath) {
+  if (typeof answer.jobId !== 'string' || !answer.jobId) throw new BridgeFailure(INCOMPLETE_ANSWER);
+  return { jobId: answer.jobId, status: COMPLETED, resultFileName: basename(outputPath), outputPath };
+}
+
+async function fetchPublicKey(request) {
+  const answer = await serviceCall(request, { method: 'GET', path: `/korvos/${request.secretId}/public-key`, auth: DEVICE_AUTH });
+  if (answer.secretId !== request.secretId) throw new BridgeFailure(KORVO_MISMATCH);
+  return decodeKorvoPublicKey(answer.publicKey, request.secretId);
+}
+
+export async function encryptFile(request, { chunkSize = DEFAULT_CHUNK_SIZE } = {}) {
+  const { secretId, filePath, outputPath } = request;
+  return withInput(filePath, outputPath, async (input) => {
+    const publicKey = await fetchPublicKey(request);
+    const job = await serviceCall(request, {
+      method: 'POST', path: '/usage/jobs', auth: DEVICE_AUTH,
+      body: { kind: 'encrypt', secretId, bytes: input.size },
+    });
+    const header = encodeHeader({ chunkSize, secretId, suite: CAPSULE_SUITE, capsule: Buffer.alloc(CAPSULE_LENGTH) });
+    const { capsule, fileKey } = await encapsulate(publicKey, secretId, header.subarray(0, FIXED_HEADER_LENGTH));
+    capsule.copy(header, FIXED_HEADER_LENGTH);
+    await writeAtomically(outputPath, (output) => sealChunks(input.handle, output, { key: fileKey, header, chunkSize }));
+    return jobResult(job, outputPath);
+  });
+}
+
+async function readExactly(handle, length, position) {
+  const buffer = Buffer.alloc(length);
+  const { bytesRead } = await handle.read(buffer, 0, length, position);
+  return buffer.subarray(0, bytesRead);
+}
+
+// Reads and checks the header; also works out the plaintext size from the file's length, so a
+// file whose length cannot be right is refused before the service is asked anything.
+export async function readLockedHeader(input) {
+  const prefix = await readExactly(input.handle, FIXED_HEADER_LENGTH, 0);
+  const length = headerLengthFromPrefix(prefix);
+  const header = await readExactly(input.handle, length, 0);
+  const fields = decodeHeader(header);
+  if (fields.suite !== CAPSULE_SUITE) throw new BridgeFailure(NEWER_FORMAT);
+  if (fields.capsule.length !== CAPSULE_LENGTH) throw new BridgeFailure(DAMAGED_FILE);
+  const body = input.size - length;
+  const block = fields.chunkSize + TAG_LENGTH;
+  const fullBlocks = Math.floor(body / block);
+  const rest = body % block;
+  if (body <= 0 || (rest > 0 && rest < TAG_LENGTH)) throw new BridgeFailure(DAMAGED_FILE);
+  const plainSize = fullBlocks * fields.chunkSize + (rest > 0 ? rest - TAG_LENGTH : 0);
+  return { header, ...fields, plainSize };
+}
+
+export async function decryptFile(request) {
+  const { filePath, outputPath } = request;
+  return withInput(filePath, outputPath, async (input) => {
+    const locked = await readLockedHeader(input);
+    // The capsule answers to the Korvo it was made for, whichever Korvo is selected in the
+    // application; the service lets only that Korvo's owner open it.
+    const answer = await serviceCall(request, {
+      method: 'POST', path: `/korvos/${locked.secretId}/capsule/open`, auth: DEVICE_AUTH,
+      body: {
+        capsule: locked.capsule.toString('base64'),
+        context: locked.header.subarray(0, FIXED_HEADER_LENGTH).toString('base64'),
+        bytes: locked.plainSize,
+      },
+    });
+    const key = decodeFileKey(answer.fileKey);
+    await writeAtomically(outputPath, (output) => openChunks(input.handle, output, { key, header: locked.header, chunkSize: locked.chunkSize }));
+    return jobResult(answer, outputPath);
+  });
+}

@@ -1,0 +1,87 @@
+// Reading and checking one request. Every command names the fields it needs; a field that is
+// present must have the right JSON type whichever command carries it.
+import { BridgeFailure } from './failure.mjs';
+import { DEVICE_KEY_FIELD, parseDeviceKey } from './device-key.mjs';
+import { DEFAULT_BLACKBOX_URL } from './version.mjs';
+
+export const NOT_JSON = 'The bridge request is not a JSON object.';
+export const NO_COMMAND = 'The bridge request names no command.';
+export const UNKNOWN_COMMAND = (name) => `The bridge does not know the command "${name}".`;
+export const MISSING_FIELD = (field, command) => `The ${command} request is missing ${field}.`;
+export const WRONG_TYPE = (field, kind) => `The request field ${field} must be ${kind}.`;
+export const BAD_SECRET_ID = 'The Korvo number must be a whole number greater than 0.';
+export const BAD_URL = 'The service address must be an https address.';
+
+const TEXT_FIELDS = ['command', 'blackboxUrl', 'email', 'password', 'otp', 'newPassword', 'principalId',
+  DEVICE_KEY_FIELD, 'filePath', 'outputPath', 'jobId'];
+const INTEGER_FIELDS = ['secretId', 'ttl', 'intervalMs', 'maxAttempts'];
+
+// Fields each command needs besides `command` and `blackboxUrl`.
+export const COMMAND_FIELDS = {
+  register: ['email', 'password'],
+  verifyEmail: ['email', 'otp'],
+  resendOtp: ['email'],
+  generateKey: [],
+  registerKey: ['password', 'principalId', DEVICE_KEY_FIELD],
+  verifyCredentials: ['email', 'password'],
+  createSession: ['principalId', DEVICE_KEY_FIELD],
+  rotateKey: ['email', 'password', DEVICE_KEY_FIELD],
+  listSecrets: ['principalId', DEVICE_KEY_FIELD],
+  createSecret: ['principalId', DEVICE_KEY_FIELD],
+  dataConsumption: ['principalId', DEVICE_KEY_FIELD],
+  forgotPassword: ['email'],
+  resetPassword: ['email', 'otp', 'newPassword'],
+  requestAccountDeletion: ['email', 'password', 'principalId'],
+  confirmAccountDeletion: ['email', 'otp'],
+  getSecretPublicKey: ['principalId', DEVICE_KEY_FIELD, 'secretId'],
+  encryptFile: ['principalId', DEVICE_KEY_FIELD, 'secretId', 'filePath', 'outputPath'],
+  decryptFile: ['principalId', DEVICE_KEY_FIELD, 'secretId', 'filePath', 'outputPath'],
+};
+
+export function parseRequestText(text) {
+  let value;
+  try {
+    value = JSON.parse(text);
+  } catch {
+    throw new BridgeFailure(NOT_JSON);
+  }
+  if (value === null || typeof value !== 'object' || Array.isArray(value)) throw new BridgeFailure(NOT_JSON);
+  return value;
+}
+
+// Returns the checked request: `deviceKey` holds the parsed key when the command needs one,
+// `blackboxUrl` is always a URL object.
+export function validateRequest(raw) {
+  if (raw.command === undefined || raw.command === null || raw.command === '') throw new BridgeFailure(NO_COMMAND);
+  for (const field of TEXT_FIELDS) {
+    if (field === DEVICE_KEY_FIELD) continue; // judged by the key parser, whose text names the field
+    if (raw[field] != null && typeof raw[field] !== 'string') throw new BridgeFailure(WRONG_TYPE(field, 'text'));
+  }
+  for (const field of INTEGER_FIELDS) {
+    if (raw[field] != null && !Number.isSafeInteger(raw[field])) throw new BridgeFailure(WRONG_TYPE(field, 'a whole number'));
+  }
+  const needed = COMMAND_FIELDS[raw.command];
+  if (!Object.hasOwn(COMMAND_FIELDS, raw.command)) throw new BridgeFailure(UNKNOWN_COMMAND(raw.command));
+
+  const request = { ...raw, blackboxUrl: parseServiceUrl(raw.blackboxUrl) };
+  for (const field of needed) {
+    if (field === DEVICE_KEY_FIELD) {
+      request.deviceKey = parseDeviceKey(raw[field]);
+    } else if (raw[field] == null || raw[field] === '') {
+      throw new BridgeFailure(MISSING_FIELD(field, raw.command));
+    }
+  }
+  if (needed.includes('secretId') && raw.secretId <= 0) throw new BridgeFailure(BAD_SECRET_ID);
+  return request;
+}
+
+export function parseServiceUrl(text) {
+  let url;
+  try {
+    url = new URL(text == null || text === '' ? DEFAULT_BLACKBOX_URL : text);
+  } catch {
+    throw new BridgeFailure(BAD_URL);
+  }
+  if (url.protocol !== 'https:') throw new BridgeFailure(BAD_URL);
+  return url;
+}

@@ -1,0 +1,110 @@
+// HTTPS calls to the Korvo service: JSON in and out, certificate verification always on, and the
+// device signature on the calls that act for an account.
+import { request as httpsRequest } from 'node:https';
+import { createHash, randomBytes } from 'node:crypto';
+import { BridgeFailure } from './failure.mjs';
+import { signMessage } from './device-key.mjs';
+import { trustedAuthorities } from './trust.mjs';
+
+// node's own wording for a service that cannot be reached; the application recognises it.
+export const UNREACHABLE = 'fetch failed';
+export const UNTRUSTED_SERVICE = 'The Korvo service could not prove its identity, so the bridge did not talk to it.';
+export const UNREADABLE_ANSWER = 'The Korvo service sent an answer the bridge could not read.';
+export const SERVICE_FAILED = (status) => `The Korvo service could not complete the request (status ${status}).`;
+
+export const SIGNATURE_SCHEME = 'KORVO-ED25519-V1';
+const REQUEST_TIMEOUT_MS = 60_000;
+const MAX_ANSWER_BYTES = 4 * 1024 * 1024;
+
+const UNREACHABLE_CODES = new Set(['ECONNREFUSED', 'ECONNRESET', 'ENOTFOUND', 'EAI_AGAIN', 'ETIMEDOUT',
+  'EHOSTUNREACH', 'ENETUNREACH', 'EADDRNOTAVAIL', 'EPIPE', 'ECONNABORTED', 'UND_ERR_SOCKET']);
+
+// The request target as sent: the service address's own path (if any), then "/v1" and `path`.
+export function requestTarget(baseUrl, path) {
+  return `${baseUrl.pathname.replace(/\/+$/, '')}/v1${path}`;
+}
+
+// Headers proving that the holder of `deviceKey` sent exactly this method, target and body.
+export function signedHeaders({ deviceKey, principalId }, method, target, body, now = Date.now()) {
+  const timestamp = String(now);
+  const nonce = randomBytes(24).toString('hex');
+  const bodyHash = createHash('sha256').update(body).digest('hex');
+  const message = [SIGNATURE_SCHEME, method.toUpperCase(), target, bodyHash, timestamp, nonce].join('\n');
+  const headers = {
+    'X-Korvo-Key': deviceKey.publicKeyHex,
+    'X-Korvo-Timestamp': timestamp,
+    'X-Korvo-Nonce': nonce,
+    'X-Korvo-Signature': signMessage(deviceKey, message).toString('hex'),
+  };
+  if (principalId) headers['X-Korvo-Principal'] = principalId;
+  return headers;
+}
+
+function connectionFailure(error) {
+  if (error instanceof BridgeFailure) return error;
+  const code = error?.code ?? '';
+  if (UNREACHABLE_CODES.has(code) || code === 'ERR_SOCKET_CONNECTION_TIMEOUT') return new BridgeFailure(UNREACHABLE, { cause: error });
+  if (/CERT|SELF_SIGNED|UNABLE_TO_VERIFY|ERR_TLS|ALTNAME/.test(code)) return new BridgeFailure(UNTRUSTED_SERVICE, { cause: error });
+  return new BridgeFailure(UNREACHABLE, { cause: error });
+}
+
+function judgeAnswer(status, text) {
+  let body;
+  try {
+    body = text.length ? JSON.parse(text) : undefined;
+  } catch {
+    body = undefined;
+  }
+  if (status >= 400) {
+    const sentence = body && typeof body.error === 'string' && body.error.trim() ? body.error : SERVICE_FAILED(status);
+    throw new BridgeFailure(sentence, { status, reason: body?.reason });
+  }
+  if (body === null || typeof body !== 'object' || Array.isArray(body)) throw new BridgeFailure(UNREADABLE_ANSWER);
+  return body;
+}
+
+// Sends one call and resolves to the answer's JSON object; every failure is a BridgeFailure
+// carrying the sentence to show (the service's own sentence when it gave one).
+export function callService(baseUrl, method, path, { body, signer } = {}) {
+  const target = requestTarget(baseUrl, path);
+  const payload = body === undefined ? Buffer.alloc(0) : Buffer.from(JSON.stringify(body));
+  const headers = { Accept: 'application/json', ...(signer ? signedHeaders(signer, method, target, payload) : {}) };
+  if (body !== undefined) {
+    headers['Content-Type'] = 'application/json';
+    headers['Content-Length'] = String(payload.length);
+  }
+  const ca = trustedAuthorities();
+  return new Promise((resolve, reject) => {
+    const req = httpsRequest({
+      protocol: 'https:',
+      hostname: baseUrl.hostname.replace(/^\[|\]$/g, ''),
+      port: baseUrl.port || 443,
+      method,
+      path: target,
+      headers,
+      ca,
+      rejectUnauthorized: true,
+      agent: false,
+      timeout: REQUEST_TIMEOUT_MS,
+    }, (res) => {
+      const parts = [];
+      let size = 0;
+      res.on('data', (part) => {
+        size += part.length;
+        if (size > MAX_ANSWER_BYTES) req.destroy(new BridgeFailure(UNREADABLE_ANSWER));
+        else parts.push(part);
+      });
+      res.on('end', () => {
+        try {
+          resolve(judgeAnswer(res.statusCode, Buffer.concat(parts).toString('utf8')));
+        } catch (error) {
+          reject(error);
+        }
+      });
+      res.on('error', (error) => reject(connectionFailure(error)));
+    });
+    req.on('timeout', () => req.destroy(Object.assign(new Error('timed out'), { code: 'ETIMEDOUT' })));
+    req.on('error', (error) => reject(connectionFailure(error)));
+    req.end(payload);
+  });
+}
