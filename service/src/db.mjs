@@ -1,0 +1,77 @@
+// The service's SQLite database: one file in the data folder, schema created on open.
+import Database from 'better-sqlite3';
+
+const SCHEMA = `
+CREATE TABLE IF NOT EXISTS accounts (
+  principal_id   TEXT PRIMARY KEY,
+  email          TEXT NOT NULL UNIQUE,
+  password_hash  TEXT NOT NULL,
+  email_verified INTEGER NOT NULL DEFAULT 0,
+  created_at     INTEGER NOT NULL
+);
+CREATE TABLE IF NOT EXISTS codes (
+  principal_id TEXT NOT NULL,
+  kind         TEXT NOT NULL,
+  code_hash    TEXT NOT NULL,
+  expires_at   INTEGER NOT NULL,
+  wrong_tries  INTEGER NOT NULL DEFAULT 0,
+  PRIMARY KEY (principal_id, kind)
+);
+CREATE TABLE IF NOT EXISTS device_keys (
+  public_key         TEXT PRIMARY KEY,
+  principal_id       TEXT NOT NULL,
+  status             TEXT NOT NULL CHECK (status IN ('active', 'pending')),
+  created_at         INTEGER NOT NULL,
+  confirm_token_hash TEXT UNIQUE,
+  confirm_expires_at INTEGER
+);
+CREATE INDEX IF NOT EXISTS device_keys_principal ON device_keys (principal_id);
+CREATE TABLE IF NOT EXISTS nonces (
+  public_key TEXT NOT NULL,
+  nonce      TEXT NOT NULL,
+  seen_at    INTEGER NOT NULL,
+  PRIMARY KEY (public_key, nonce)
+);
+CREATE INDEX IF NOT EXISTS nonces_seen ON nonces (seen_at);
+CREATE TABLE IF NOT EXISTS korvos (
+  secret_id      INTEGER PRIMARY KEY AUTOINCREMENT,
+  owner          TEXT NOT NULL,
+  public_key     BLOB NOT NULL,
+  sealed_private BLOB,
+  created_at     INTEGER NOT NULL,
+  updated_at     INTEGER NOT NULL
+);
+CREATE INDEX IF NOT EXISTS korvos_owner ON korvos (owner);
+CREATE TABLE IF NOT EXISTS usage (
+  principal_id TEXT NOT NULL,
+  period       TEXT NOT NULL,
+  kind         TEXT NOT NULL CHECK (kind IN ('encrypt', 'decrypt')),
+  bytes        INTEGER NOT NULL DEFAULT 0,
+  jobs         INTEGER NOT NULL DEFAULT 0,
+  PRIMARY KEY (principal_id, period, kind)
+);
+CREATE TABLE IF NOT EXISTS jobs (
+  job_id       TEXT PRIMARY KEY,
+  principal_id TEXT NOT NULL,
+  kind         TEXT NOT NULL,
+  secret_id    INTEGER NOT NULL,
+  bytes        INTEGER NOT NULL,
+  created_at   INTEGER NOT NULL
+);
+CREATE TABLE IF NOT EXISTS mails (
+  id         INTEGER PRIMARY KEY AUTOINCREMENT,
+  to_address TEXT NOT NULL,
+  kind       TEXT NOT NULL,
+  file       TEXT NOT NULL,
+  created_at INTEGER NOT NULL
+);
+`;
+
+export function openDatabase(file) {
+  const db = new Database(file);
+  db.pragma('journal_mode = WAL');
+  db.pragma('foreign_keys = ON');
+  db.pragma('busy_timeout = 5000');
+  db.exec(SCHEMA);
+  return db;
+}

@@ -1,0 +1,142 @@
+// Korvos: numbered key pairs whose private halves stay sealed in the service; their public
+// keys, the opening of file-key capsules for their owners, and the metered file jobs.
+import { ServiceError, optionalString, requireCount, requireString } from './http.mjs';
+import { seal, unseal } from './secrets.mjs';
+import { CAPSULE_BYTES, CapsuleError, MAX_CONTEXT_BYTES, generateKorvoKeyPair, openCapsule, publicKeyCid } from './korvoCrypto.mjs';
+
+export const MAX_KORVOS_PER_ACCOUNT = 100;
+const CLUSTER_ID = 1;
+const CHAIN_ID = 1;
+const SECRET_TYPE_HYBRID = 1;
+
+export const NO_SUCH_KORVO = 'No Korvo has that number.';
+export const BAD_KORVO_NUMBER = 'A Korvo number is a whole number greater than 0.';
+export const TOO_MANY_KORVOS = `An account can hold at most ${MAX_KORVOS_PER_ACCOUNT} Korvos.`;
+export const NOT_OWNER = 'Only the owner of this Korvo can open files protected for it.';
+export const BAD_CAPSULE = "The protected file's key capsule is damaged.";
+export const BAD_CONTEXT = `The capsule context must be base64 of at most ${MAX_CONTEXT_BYTES} bytes.`;
+export const BAD_JOB_KIND = 'Only "encrypt" jobs are reported here; openings are counted with their capsule.';
+
+const STRICT_BASE64 = /^(?:[A-Za-z0-9+/]{4})*(?:[A-Za-z0-9+/]{2}==|[A-Za-z0-9+/]{3}=)?$/;
+
+function decodeBase64(text, sentence) {
+  if (!STRICT_BASE64.test(text)) throw new ServiceError(400, sentence);
+  return Buffer.from(text, 'base64');
+}
+
+function parseKorvoNumber(text) {
+  if (!/^[0-9]{1,15}$/.test(text) || Number(text) < 1) throw new ServiceError(400, BAD_KORVO_NUMBER);
+  return Number(text);
+}
+
+const sealLabel = (secretId) => `korvo-private-v1:${secretId}`;
+
+export class Korvos {
+  constructor({ db, masterKey, usage }) {
+    this.db = db;
+    this.masterKey = masterKey;
+    this.usage = usage;
+    this.listFor = db.prepare('SELECT secret_id, owner, public_key, created_at, updated_at FROM korvos WHERE owner = ? ORDER BY secret_id');
+    this.countFor = db.prepare('SELECT COUNT(*) AS n FROM korvos WHERE owner = ?');
+    this.byNumber = db.prepare('SELECT * FROM korvos WHERE secret_id = ?');
+    this.insert = db.prepare('INSERT INTO korvos (owner, public_key, sealed_private, created_at, updated_at) VALUES (?, ?, NULL, ?, ?)');
+    this.storePrivate = db.prepare('UPDATE korvos SET sealed_private = ? WHERE secret_id = ?');
+    // The number is only known after the insert, and the sealed key is bound to it.
+    this.createTx = db.transaction((owner, pair, now) => {
+      if (this.countFor.get(owner).n >= MAX_KORVOS_PER_ACCOUNT) throw new ServiceError(403, TOO_MANY_KORVOS);
+      const secretId = Number(this.insert.run(owner, pair.publicKey, now, now).lastInsertRowid);
+      this.storePrivate.run(seal(this.masterKey, sealLabel(secretId), pair.privateMaterial), secretId);
+      return secretId;
+    });
+  }
+
+  existing(secretId) {
+    const row = this.byNumber.get(secretId);
+    if (!row) throw new ServiceError(404, NO_SUCH_KORVO);
+    return row;
+  }
+
+  describe(row) {
+    return {
+      secretId: row.secret_id,
+      ownerPrincipalId: row.owner,
+      isSyncing: 0,
+      clusterId: CLUSTER_ID,
+      secretType: SECRET_TYPE_HYBRID,
+      publicKeyCid: publicKeyCid(row.public_key),
+      createdAt: new Date(row.created_at).toISOString(),
+      updatedAt: new Date(row.updated_at).toISOString(),
+    };
+  }
+
+  list(ctx) {
+    return { json: { success: true, secrets: this.listFor.all(ctx.device.principalId).map((r) => this.describe(r)) } };
+  }
+
+  create(ctx) {
+    const pair = generateKorvoKeyPair();
+    const secretId = this.createTx(ctx.device.principalId, pair, ctx.now);
+    return {
+      status: 201,
+      json: { success: true, secretId, clusterId: CLUSTER_ID, publicKeyCid: publicKeyCid(pair.publicKey), status: 'active' },
+    };
+  }
+
+  publicKey(ctx) {
+    const row = this.existing(parseKorvoNumber(ctx.params.secretId));
+    return { json: { chainId: CHAIN_ID, secretId: row.secret_id, publicKey: row.public_key.toString('base64') } };
+  }
+
+  openCapsule(ctx) {
+    const row = this.existing(parseKorvoNumber(ctx.params.secretId));
+    if (row.owner !== ctx.device.principalId) throw new ServiceError(403, NOT_OWNER);
+    const capsule = decodeBase64(requireString(ctx.body, 'capsule'), BAD_CAPSULE);
+    if (capsule.length !== CAPSULE_BYTES) throw new ServiceError(400, BAD_CAPSULE);
+    const contextText = optionalString(ctx.body, 'context');
+    const context = contextText === undefined ? Buffer.alloc(0) : decodeBase64(contextText, BAD_CONTEXT);
+    if (context.length > MAX_CONTEXT_BYTES) throw new ServiceError(400, BAD_CONTEXT);
+    const bytes = requireCount(ctx.body, 'bytes');
+    let fileKey;
+    try {
+      fileKey = openCapsule({
+        privateMaterial: unseal(this.masterKey, sealLabel(row.secret_id), row.sealed_private),
+        publicKey: row.public_key,
+        secretId: row.secret_id,
+        capsule,
+        context,
+      });
+    } catch (err) {
+      if (err instanceof CapsuleError) throw new ServiceError(400, BAD_CAPSULE);
+      throw err;
+    }
+    // Metered only once the key is in hand: a damaged capsule costs nothing.
+    const jobId = this.usage.meter({ principalId: ctx.device.principalId, kind: 'decrypt', secretId: row.secret_id, bytes, now: ctx.now });
+    return { json: { fileKey: fileKey.toString('base64'), jobId, status: 'opened' } };
+  }
+
+  reportJob(ctx) {
+    if (requireString(ctx.body, 'kind') !== 'encrypt') throw new ServiceError(400, BAD_JOB_KIND);
+    const secretId = requireCount(ctx.body, 'secretId');
+    if (secretId < 1) throw new ServiceError(400, BAD_KORVO_NUMBER);
+    this.existing(secretId);
+    const bytes = requireCount(ctx.body, 'bytes');
+    const jobId = this.usage.meter({ principalId: ctx.device.principalId, kind: 'encrypt', secretId, bytes, now: ctx.now });
+    return { status: 201, json: { jobId, status: 'recorded' } };
+  }
+
+  consumption(ctx) {
+    return { json: this.usage.consumption(ctx.device.principalId, ctx.now) };
+  }
+
+  routes() {
+    const signed = (method, pattern, handle) => ({ method, pattern, auth: 'device', handle });
+    return [
+      signed('GET', /^\/v1\/korvos$/, (c) => this.list(c)),
+      signed('POST', /^\/v1\/korvos$/, (c) => this.create(c)),
+      signed('GET', /^\/v1\/korvos\/(?<secretId>[^/]+)\/public-key$/, (c) => this.publicKey(c)),
+      signed('POST', /^\/v1\/korvos\/(?<secretId>[^/]+)\/capsule\/open$/, (c) => this.openCapsule(c)),
+      signed('POST', /^\/v1\/usage\/jobs$/, (c) => this.reportJob(c)),
+      signed('GET', /^\/v1\/usage$/, (c) => this.consumption(c)),
+    ];
+  }
+}
