@@ -1,0 +1,177 @@
+#include "core/ActivityHistory.h"
+
+#include <QDir>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+using Mode = ActivityHistory::Mode;
+
+QDateTime utc(const char* iso)
+{
+    return QDateTime::fromString(QString::fromLatin1(iso), Qt::ISODateWithMs);
+}
+
+ActivityItem numbered(int n)
+{
+    return {QUuid::createUuid(), QStringLiteral("Locked"), QStringLiteral("file%1.txt -> file%1.txt.korvo").arg(n),
+            utc("2024-05-01T12:00:00Z").addSecs(n)};
+}
+
+QByteArray readFile(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+void writeFile(const QString& path, const QByteArray& bytes)
+{
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(bytes);
+}
+
+class ActivityHistoryTest : public testing::Test {
+protected:
+    QTemporaryDir root;
+    QString dataFolder = root.filePath("Application Support/Korvo");   // missing until first needed
+    ActivityHistory history{AppPaths(dataFolder)};
+};
+
+TEST_F(ActivityHistoryTest, WritesTheKnownBytes)
+{
+    const QList<ActivityItem> items{
+        {QUuid::fromString(QStringLiteral("e621e1f8-c36c-495a-93fc-0c247a3e6e5f")), "Locked on this Mac",
+         "report \"Q3\".pdf -> report \"Q3\".pdf.korvolocal", utc("2001-01-01T00:00:01.500Z")},
+        {QUuid::fromString(QStringLiteral("00000000-0000-0000-0000-00000000000A")), "Signed in", "zoë@example.com",
+         utc("2024-05-01T12:00:00Z")},
+        {QUuid::fromString(QStringLiteral("00000000-0000-0000-0000-00000000000B")), "Korvo created", "Korvo #7",
+         utc("2000-12-31T23:59:58.750Z")},
+    };
+    history.save(Mode::local, items);
+    EXPECT_EQ(readFile(dataFolder + "/recent-local-activity.json"),
+              QByteArray(R"([{"id":"E621E1F8-C36C-495A-93FC-0C247A3E6E5F","title":"Locked on this Mac",)"
+                         R"("detail":"report \"Q3\".pdf -> report \"Q3\".pdf.korvolocal","date":1.5},)"
+                         R"({"id":"00000000-0000-0000-0000-00000000000A","title":"Signed in","detail":"zo)"
+                         "\xc3\xab"
+                         R"(@example.com","date":736257600},)"
+                         R"({"id":"00000000-0000-0000-0000-00000000000B","title":"Korvo created","detail":"Korvo #7","date":-1.25}])"));
+    EXPECT_EQ(history.load(Mode::local), items);
+    EXPECT_TRUE(history.load(Mode::account).isEmpty()) << "the modes never mix";
+}
+
+TEST_F(ActivityHistoryTest, ReadsFilesWrittenElsewhere)
+{
+    QDir().mkpath(dataFolder);
+    writeFile(dataFolder + "/recent-activity.json",
+              R"([ {"date": 736257600.25, "detail": "x", "note": "ignored", "title": "Opened",)"
+              R"(  "id": "e621e1f8-c36c-495a-93fc-0c247a3e6e5f"} ])");
+    const QList<ActivityItem> items = history.load(Mode::account);
+    ASSERT_EQ(items.size(), 1);
+    EXPECT_EQ(items[0].id, QUuid::fromString(QStringLiteral("E621E1F8-C36C-495A-93FC-0C247A3E6E5F")));
+    EXPECT_EQ(items[0].title, "Opened");
+    EXPECT_EQ(items[0].date, utc("2024-05-01T12:00:00.250Z"));
+}
+
+TEST_F(ActivityHistoryTest, UnreadableFilesLoadAsEmptyAndStayUntouched)
+{
+    const QByteArray valid = R"({"id":"E621E1F8-C36C-495A-93FC-0C247A3E6E5F","title":"t","detail":"d")";
+    const QByteArray invalid[] = {
+        valid + R"(,"date":"2024-05-01T12:00:00Z"}])",   // dates as text are not accepted
+        "[" + valid + R"(,"date":1},)" + valid + "}]",   // one entry without a date spoils the file
+        "[" + valid + R"(,"date":1})",                   // truncated
+        R"({"items":[]})",
+        R"([{"id":"not-a-uuid","title":"t","detail":"d","date":1}])",
+        R"([{"id":"{E621E1F8-C36C-495A-93FC-0C247A3E6E5F}","title":"t","detail":"d","date":1}])",
+        R"([{"id":"E621E1F8-C36C-495A-93FC-0C247A3E6E5F","title":null,"detail":"d","date":1}])",
+        R"([{"id":"E621E1F8-C36C-495A-93FC-0C247A3E6E5F","title":"t","detail":"d","date":1e300}])",
+        "",
+    };
+    const QString path = history.historyPath(Mode::account);
+    for (const QByteArray& bytes : invalid) {
+        writeFile(path, bytes);
+        EXPECT_TRUE(history.load(Mode::account).isEmpty()) << bytes.constData();
+        EXPECT_EQ(readFile(path), bytes);
+    }
+    EXPECT_TRUE(history.load(Mode::local).isEmpty()) << "a missing file is an empty history";
+}
+
+TEST_F(ActivityHistoryTest, KeepsTheFiftyNewest)
+{
+    QList<ActivityItem> activities;
+    for (int n = 1; n <= 51; ++n)
+        history.remember(Mode::local, activities, numbered(n));
+    ASSERT_EQ(activities.size(), 50);
+    EXPECT_EQ(activities.front().detail, "file51.txt -> file51.txt.korvo");
+    EXPECT_EQ(activities.back().detail, "file2.txt -> file2.txt.korvo");
+
+    // Read back with an independent JSON reader.
+    const QJsonArray written = QJsonDocument::fromJson(readFile(history.historyPath(Mode::local))).array();
+    ASSERT_EQ(written.size(), 50);
+    for (int i = 0; i < 50; ++i) {
+        const QJsonObject entry = written[i].toObject();
+        EXPECT_EQ(entry.keys(), (QStringList{"date", "detail", "id", "title"}));
+        EXPECT_EQ(entry["detail"].toString(), QStringLiteral("file%1.txt -> file%1.txt.korvo").arg(51 - i));
+        EXPECT_EQ(entry["id"].toString(), activities[i].id.toString(QUuid::WithoutBraces).toUpper());
+        EXPECT_EQ(entry["date"].toDouble(), 736257600.0 + 51 - i);
+    }
+}
+
+TEST_F(ActivityHistoryTest, LongerFilesLoadInFullAndAreCutOnTheNextSave)
+{
+    QList<ActivityItem> sixty;
+    for (int n = 60; n >= 1; --n)
+        sixty.append(numbered(n));
+    QDir().mkpath(dataFolder);
+    writeFile(dataFolder + "/recent-activity.json", ActivityHistory::encode(sixty));
+
+    QList<ActivityItem> activities = history.load(Mode::account);
+    EXPECT_EQ(activities, sixty);
+    const ActivityItem newest = ActivityItem::make("Signed in", "ada@example.com");
+    history.remember(Mode::account, activities, newest);
+    const QList<ActivityItem> saved = history.load(Mode::account);
+    ASSERT_EQ(saved.size(), 50);
+    EXPECT_EQ(saved.front(), newest);
+    EXPECT_EQ(saved.mid(1), sixty.mid(0, 49));
+}
+
+TEST_F(ActivityHistoryTest, FailedSaveKeepsTheEntryInMemory)
+{
+    // The data folder's parent is a file, so the folder can never be created.
+    writeFile(root.filePath("blocker"), "x");
+    const ActivityHistory blocked{AppPaths(root.filePath("blocker/Korvo"))};
+    QList<ActivityItem> activities{numbered(1)};
+    try {
+        blocked.remember(Mode::local, activities, numbered(2));
+        ADD_FAILURE() << "saving into an impossible folder succeeded";
+    } catch (const ActivityHistoryError& error) {
+        EXPECT_EQ(error.message(), "Recent activity could not be saved.");
+    }
+    EXPECT_EQ(activities.size(), 2);
+    EXPECT_EQ(activities.front().detail, "file2.txt -> file2.txt.korvo");
+    EXPECT_TRUE(blocked.load(Mode::local).isEmpty());
+
+    // The target name is taken by a folder: the write fails and nothing is left behind.
+    QDir().mkpath(dataFolder + "/recent-activity.json");
+    EXPECT_THROW(history.save(Mode::account, activities), ActivityHistoryError);
+    EXPECT_EQ(QDir(dataFolder).entryList(QDir::Files | QDir::Hidden), QStringList{});
+}
+
+TEST_F(ActivityHistoryTest, RemovingAccountHistoryLeavesLocalHistory)
+{
+    QList<ActivityItem> account, local;
+    history.remember(Mode::account, account, numbered(1));
+    history.remember(Mode::local, local, numbered(2));
+    EXPECT_TRUE(history.remove(Mode::account));
+    EXPECT_TRUE(history.remove(Mode::account)) << "already gone counts as removed";
+    EXPECT_TRUE(history.load(Mode::account).isEmpty());
+    EXPECT_EQ(history.load(Mode::local), local);
+}
+
+} // namespace
