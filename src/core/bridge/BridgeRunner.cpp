@@ -1,0 +1,163 @@
+#include "core/bridge/BridgeRunner.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QProcess>
+
+#include <qcoro/qcorosignal.h>
+
+#include <unistd.h>
+
+namespace {
+
+const QString kScriptVariable = QStringLiteral("KORVO_BRIDGE_SCRIPT");
+const QString kScriptRelativePath = QStringLiteral("bridge/korvo-bridge.mjs");
+const QString kBundledNode = QStringLiteral("node/bin/node");
+const QString kEnvProgram = QStringLiteral("/usr/bin/env");
+const QString kNodeName = QStringLiteral("node");
+const QString kCheckArgument = QStringLiteral("--check");
+const QString kInputNotRead = QStringLiteral("the bridge ended before reading it");
+
+bool isExecutableFile(const QString& path)
+{
+    return QFileInfo(path).isFile() && ::access(QFile::encodeName(path).constData(), X_OK) == 0;
+}
+
+bool isInside(const QString& path, const QString& folder)
+{
+    const QString cleanFolder = QDir::cleanPath(folder);
+    const QString cleanPath = QDir::cleanPath(path);
+    return cleanPath == cleanFolder || cleanPath.startsWith(cleanFolder + u'/');
+}
+
+} // namespace
+
+BridgeSurroundings BridgeSurroundings::application()
+{
+    BridgeSurroundings surroundings;
+    const QString buildResources = QStringLiteral(KORVO_BUILD_RESOURCES_DIR);
+    const QString buildTree = QDir::cleanPath(buildResources + QStringLiteral("/../.."));
+    QString resources = QStringLiteral(KORVO_RESOURCES_INSTALL_DIR);
+    if (QCoreApplication::instance() && isInside(QCoreApplication::applicationDirPath(), buildTree))
+        resources = buildResources;
+    if (QFileInfo(resources).isDir())
+        surroundings.resourcesDirectory = resources;
+    surroundings.nodeCandidates = {QStringLiteral("/opt/homebrew/bin/node"),
+                                   QStringLiteral("/usr/local/bin/node")};
+    return surroundings;
+}
+
+BridgeRunner::BridgeRunner(BridgeSurroundings surroundings, QString blackboxUrl)
+    : m_surroundings(std::move(surroundings)), m_blackboxUrl(std::move(blackboxUrl))
+{
+}
+
+QString BridgeRunner::defaultBlackboxUrl()
+{
+    return QStringLiteral(KORVO_BLACKBOX_URL);
+}
+
+QString BridgeRunner::bridgeScriptPath() const
+{
+    const QProcessEnvironment environment =
+        m_surroundings.environment.value_or(QProcessEnvironment::systemEnvironment());
+    const QDir workingDirectory(m_surroundings.workingDirectory.value_or(QDir::currentPath()));
+
+    if (environment.contains(kScriptVariable)) {
+        const QString value = environment.value(kScriptVariable);
+        // A value naming nothing is ignored and the search goes on.
+        if (!value.isEmpty() && QFileInfo::exists(workingDirectory.absoluteFilePath(value)))
+            return workingDirectory.absoluteFilePath(value);
+    }
+
+    QStringList candidates;
+    if (m_surroundings.resourcesDirectory)
+        candidates << QDir(*m_surroundings.resourcesDirectory).filePath(kScriptRelativePath);
+    candidates << workingDirectory.filePath(kScriptRelativePath)
+               << QDir::cleanPath(workingDirectory.absolutePath() + QStringLiteral("/../") + kScriptRelativePath);
+    for (const QString& candidate : std::as_const(candidates)) {
+        if (QFileInfo::exists(candidate))
+            return candidate;
+    }
+    throw BridgeError::missingBridge(candidates.first());
+}
+
+NodeLaunch BridgeRunner::nodeLaunch() const
+{
+    QStringList candidates;
+    if (m_surroundings.resourcesDirectory)
+        candidates << QDir(*m_surroundings.resourcesDirectory).filePath(kBundledNode);
+    candidates << m_surroundings.nodeCandidates;
+    for (const QString& candidate : std::as_const(candidates)) {
+        if (isExecutableFile(candidate))
+            return {candidate, {}};
+    }
+    return {kEnvProgram, {kNodeName}};
+}
+
+BridgeRunner::ChildLaunch BridgeRunner::childLaunch(QStringList extraArguments) const
+{
+    const QString script = bridgeScriptPath();
+    const NodeLaunch node = nodeLaunch();
+    ChildLaunch launch;
+    launch.program = node.executablePath;
+    launch.arguments = node.argumentsPrefix;
+    launch.arguments << script << extraArguments;
+    launch.environment = m_surroundings.environment.value_or(QProcessEnvironment::systemEnvironment());
+    launch.workingDirectory = m_surroundings.workingDirectory.value_or(QDir::currentPath());
+    return launch;
+}
+
+BridgeRunner::ChildLaunch BridgeRunner::commandLaunch(const BridgeRequest& request) const
+{
+    ChildLaunch launch = childLaunch(QStringList());
+    launch.input = request.toJson();
+    return launch;
+}
+
+QCoro::Task<BridgeCheckResult> BridgeRunner::check() const
+{
+    ChildLaunch launch = childLaunch(QStringList(kCheckArgument));
+    const BridgeProcessResult process = co_await runChild(std::move(launch));
+    co_return BridgeOutcome::judgeCheck(process);
+}
+
+QCoro::Task<BridgeProcessResult> BridgeRunner::runChild(ChildLaunch launch)
+{
+    QProcess process;
+    process.setProgram(launch.program);
+    process.setArguments(launch.arguments);
+    process.setProcessEnvironment(launch.environment);
+    process.setWorkingDirectory(launch.workingDirectory);
+    if (!launch.input)
+        process.setInputChannelMode(QProcess::ForwardedInputChannel);
+
+    // Qt reads both output pipes into memory as data arrives, so a child that writes more than
+    // a pipe holds never blocks. Writes to the child's input never raise SIGPIPE; a child that
+    // stops reading makes the write fail instead.
+    qint64 delivered = 0;
+    QObject::connect(&process, &QProcess::bytesWritten, [&delivered](qint64 count) { delivered += count; });
+
+    process.start();
+    if (launch.input) {
+        process.write(*launch.input);
+        process.closeWriteChannel();
+    }
+    while (process.state() != QProcess::NotRunning)
+        co_await qCoro(&process, &QProcess::stateChanged);
+
+    if (process.error() == QProcess::FailedToStart)
+        throw BridgeProcessError::startFailed(process.errorString());
+    if (launch.input && process.error() == QProcess::WriteError)
+        throw BridgeProcessError::writeFailed(process.errorString());
+    if (launch.input && delivered < launch.input->size())
+        throw BridgeProcessError::writeFailed(kInputNotRead);
+
+    BridgeProcessResult result;
+    result.exitedNormally = process.exitStatus() == QProcess::NormalExit;
+    result.exitCode = process.exitCode();
+    result.standardOutput = process.readAllStandardOutput();
+    result.standardError = process.readAllStandardError();
+    co_return result;
+}

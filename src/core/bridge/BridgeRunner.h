@@ -1,0 +1,90 @@
+#pragma once
+
+#include "core/bridge/BridgeOutcome.h"
+#include "core/bridge/BridgeRequest.h"
+#include "core/bridge/BridgeResults.h"
+
+#include <QProcessEnvironment>
+#include <QString>
+#include <QStringList>
+
+#include <qcoro/qcorotask.h>
+
+#include <optional>
+
+// How node is started: the program, and the arguments that go before the script's path
+// ("node" when node is found through /usr/bin/env on the inherited search path).
+struct NodeLaunch {
+    QString executablePath;
+    QStringList argumentsPrefix;
+    bool operator==(const NodeLaunch&) const = default;
+};
+
+// Where the runner looks for node and the bridge script. The live values are read again on
+// every run; tests replace them.
+struct BridgeSurroundings {
+    // The process environment (KORVO_BRIDGE_SCRIPT); the child gets it as its environment.
+    // Absent: the application's own, as it is at the time of the run.
+    std::optional<QProcessEnvironment> environment;
+    // The child's working directory and the base of the script search. Absent: the
+    // application's current directory at the time of the run.
+    std::optional<QString> workingDirectory;
+    // The application's resources directory, when it has one.
+    std::optional<QString> resourcesDirectory;
+    // Well-known places of node, tried after the resources' own copy.
+    QStringList nodeCandidates;
+
+    // The application's own: the build tree's resources when running from the build folder,
+    // otherwise the installed ones.
+    static BridgeSurroundings application();
+};
+
+// Runs the bridge script under node: one child per command, the request on its standard input,
+// the envelope read from its standard output. Holds no state besides its configuration, so any
+// number of runs may be in flight at once; each run continues until its child exits, even when
+// nobody awaits it any longer.
+class BridgeRunner {
+public:
+    explicit BridgeRunner(BridgeSurroundings surroundings = BridgeSurroundings::application(),
+                          QString blackboxUrl = defaultBlackboxUrl());
+
+    // The built-in address of the online service.
+    static QString defaultBlackboxUrl();
+    // The service address that requests carry; the runner itself does not use it.
+    const QString& blackboxUrl() const { return m_blackboxUrl; }
+
+    // Runs the script with "--check" and nothing on its input.
+    QCoro::Task<BridgeCheckResult> check() const;
+
+    // Runs one command and reads its result record T. Throws BridgeError, BridgeDecodingError
+    // or BridgeProcessError.
+    template<typename T>
+    QCoro::Task<T> run(BridgeRequest request) const
+    {
+        // Everything the child needs is taken before the first suspension, so the runner may
+        // go away while the child runs.
+        const BridgeProcessResult process = co_await runChild(commandLaunch(request));
+        co_return BridgeOutcome::judgeCommand<T>(process);
+    }
+
+    // The script to run (may throw BridgeError::missingBridge) and the way to start node.
+    QString bridgeScriptPath() const;
+    NodeLaunch nodeLaunch() const;
+
+    // Everything needed to start one child.
+    struct ChildLaunch {
+        QString program;
+        QStringList arguments;
+        QProcessEnvironment environment;
+        QString workingDirectory;
+        std::optional<QByteArray> input;   // absent: the child keeps the application's input
+    };
+
+private:
+    ChildLaunch commandLaunch(const BridgeRequest& request) const;
+    ChildLaunch childLaunch(QStringList extraArguments) const;
+    static QCoro::Task<BridgeProcessResult> runChild(ChildLaunch launch);
+
+    BridgeSurroundings m_surroundings;
+    QString m_blackboxUrl;
+};
