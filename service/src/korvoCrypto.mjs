@@ -8,7 +8,8 @@ export const KEM_CIPHERTEXT_BYTES = 1088;
 export const X25519_BYTES = 32;
 export const PUBLIC_KEY_BYTES = KEM_PUBLIC_BYTES + X25519_BYTES;
 export const CAPSULE_BYTES = KEM_CIPHERTEXT_BYTES + X25519_BYTES;
-export const MAX_CONTEXT_BYTES = 1024;
+// HKDF info is capped at 1024 bytes by node and OpenSSL; the label, number and length take 28.
+export const MAX_CONTEXT_BYTES = 996;
 export const FILE_KEY_BYTES = 32;
 const KEM_SEED_BYTES = 64;
 const INFO_LABEL = Buffer.from('korvo-capsule-v1', 'ascii');
