@@ -1,0 +1,46 @@
+#pragma once
+
+#include "core/KorvoError.h"
+
+#include <QDir>
+#include <QString>
+#include <QStringList>
+#include <optional>
+
+// The one file an operation works on, made from what the user chose.
+struct PreparedInput {
+    QString url;                        // the file the operation reads
+    std::optional<QString> cleanupURL;  // a temporary file to remove when the operation ends
+    QString displayName;                // last path component of url
+};
+
+class FilePreparationError : public KorvoError {
+public:
+    enum class Kind { noFiles, zipFailed };
+
+    explicit FilePreparationError(Kind kind);
+
+    static FilePreparationError noFiles() { return FilePreparationError(Kind::noFiles); }
+    static FilePreparationError zipFailed() { return FilePreparationError(Kind::zipFailed); }
+
+    Kind kind() const { return m_kind; }
+
+private:
+    Kind m_kind;
+};
+
+// Turns a selection of files and folders (folders end in "/") into one input file. Holds no
+// state; everything happens on the calling thread inside the call.
+namespace FilePreparationService {
+
+// One plain file is used as it is. Anything else is packed, stored and uncompressed, into a new
+// archive "korvo-<UUID>.zip" in `temporaryDirectory`, which the caller removes afterwards.
+// Throws FilePreparationError, or the ZIP writer's error (zip::ArchiveError) unchanged; a
+// partly written archive is removed before the error leaves.
+PreparedInput prepare(const QStringList& urls, const QString& temporaryDirectory = QDir::tempPath());
+
+// Packs the selection into a new archive at `archivePath`, which must not exist yet, whatever
+// the selection holds. Same errors and clean-up as prepare().
+void writeBundle(const QStringList& urls, const QString& archivePath);
+
+} // namespace FilePreparationService
