@@ -4,7 +4,7 @@ import { request as httpsRequest } from 'node:https';
 import { createHash, randomBytes } from 'node:crypto';
 import { BridgeFailure } from './failure.mjs';
 import { signMessage } from './device-key.mjs';
-import { trustedAuthorities } from './trust.mjs';
+import { serviceSecureContext } from './trust.mjs';
 
 // node's own wording for a service that cannot be reached; the application recognises it.
 export const UNREACHABLE = 'fetch failed';
@@ -73,7 +73,7 @@ export function callService(baseUrl, method, path, { body, signer } = {}) {
     headers['Content-Type'] = 'application/json';
     headers['Content-Length'] = String(payload.length);
   }
-  const ca = trustedAuthorities();
+  const secureContext = serviceSecureContext();
   return new Promise((resolve, reject) => {
     const req = httpsRequest({
       protocol: 'https:',
@@ -82,7 +82,7 @@ export function callService(baseUrl, method, path, { body, signer } = {}) {
       method,
       path: target,
       headers,
-      ca,
+      secureContext,
       rejectUnauthorized: true,
       agent: false,
       timeout: REQUEST_TIMEOUT_MS,
