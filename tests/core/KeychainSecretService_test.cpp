@@ -3,7 +3,6 @@
 // program with KORVO_KEYCHAIN_CHILD naming one store call; they print "status=<n> key=<hex>".
 #include "core/KeychainStore.h"
 
-#include <QDir>
 #include <QFileInfo>
 #include <QProcess>
 #include <QTemporaryDir>
@@ -12,7 +11,6 @@
 
 #include <cstdio>
 #include <memory>
-#include <thread>
 #include <vector>
 
 namespace {
@@ -186,30 +184,6 @@ TEST_F(SecretServiceTest, ConcurrentFirstUseFromSeveralProcessesKeepsOneKey)
         }
     }
     EXPECT_GE(successes, 1);
-}
-
-TEST_F(SecretServiceTest, ConcurrentFirstUseFromSeveralThreadsKeepsOneKey)
-{
-    constexpr int threads = 8;
-    std::vector<std::thread> workers;
-    std::vector<QByteArray> keys(threads);
-    for (int i = 0; i < threads; ++i)
-        workers.emplace_back([&, i] {
-            try {
-                keys[i] = KeychainStore(makeSecretServiceKeychainBackend()).loadOrCreateLocalProtectionKey();
-            } catch (const KeychainStoreError& error) {
-                EXPECT_EQ(error.status(), KeychainStatus::duplicateItem);
-            }
-        });
-    for (std::thread& worker : workers)
-        worker.join();
-    const QByteArray stored = backend->copyMatching(keyItem).data;
-    for (const QByteArray& key : keys) {
-        if (!key.isEmpty()) {
-            EXPECT_EQ(key, stored);
-        }
-    }
-    EXPECT_EQ(countItems(keyItem), 1);
 }
 
 // ---- No keychain to talk to -------------------------------------------------------------------
