@@ -138,10 +138,15 @@ TEST_F(SecretServiceTest, ItemsAreVisibleToOtherToolsAsRawBytes)
     const QByteArray key = store.loadOrCreateLocalProtectionKey();
     EXPECT_EQ(secretTool({"lookup", "service", "com.korvo.security.macos", "account", "local.protection.key"}), key);
 
+    // An older copy in another collection must not outlive a save and be read instead of it.
+    secretTool({"store", "--collection=session", "--label=stale", "service", identityItem.service, "account",
+                identityItem.account},
+               AccountIdentity{"old@example.com", "prn_0", "00", std::nullopt, std::nullopt}.toJson());
     const AccountIdentity identity{"ada@example.com", "prn_1", "abcd", 5, std::nullopt};
     store.save(identity);
     store.save(identity);
     EXPECT_EQ(countItems(identityItem), 1) << "saving twice leaves one identity item";
+    EXPECT_EQ(store.load(), identity);
     EXPECT_EQ(secretTool({"lookup", "service", "com.korvo.security.macos", "account", "web2.identity"}),
               identity.toJson());
 }

@@ -97,8 +97,10 @@ int writableDefaultCollection(SecretService* service, const Deadline& deadline, 
     return KeychainStatus::success;
 }
 
+// Creates the item in the default collection; *created (when given) receives its object path.
 int createItem(SecretService* service, const KeychainItemQuery& query, const QByteArray& data,
-               KeychainContent content, SecretItemCreateFlags flags, const Deadline& deadline)
+               KeychainContent content, SecretItemCreateFlags flags, const Deadline& deadline,
+               QByteArray* created = nullptr)
 {
     SecretCollection* collection = nullptr;
     const int status = writableDefaultCollection(service, deadline, &collection);
@@ -115,8 +117,19 @@ int createItem(SecretService* service, const KeychainItemQuery& query, const QBy
     g_object_unref(collection);
     if (!item)
         return statusFor(error, deadline);
+    if (created)
+        *created = g_dbus_proxy_get_object_path(G_DBUS_PROXY(item));
     g_object_unref(item);
     return KeychainStatus::success;
+}
+
+int deleteItem(SecretItem* item, const Deadline& deadline)
+{
+    if (secret_item_get_locked(item))
+        return KeychainStatus::authFailed;
+    GError* error = nullptr;
+    return secret_item_delete_sync(item, deadline.cancellable(), &error) ? KeychainStatus::success
+                                                                          : statusFor(error, deadline);
 }
 
 class SecretServiceKeychainBackend final : public KeychainBackend {
@@ -172,8 +185,18 @@ public:
         SecretService* service = connect(deadline, &status);
         if (!service)
             return status;
-        status = createItem(service, query, data, content, SECRET_ITEM_CREATE_REPLACE, deadline);
+        QByteArray created;
+        status = createItem(service, query, data, content, SECRET_ITEM_CREATE_REPLACE, deadline, &created);
+        // The store replaces only an item in the same collection with the same schema; older copies
+        // elsewhere would be read instead of the new one, so they go once the new item is in place.
+        MatchingItems matches;
+        if (status == KeychainStatus::success)
+            status = matches.search(service, query, SECRET_SEARCH_NONE, deadline);
         g_object_unref(service);
+        for (SecretItem* item : matches.items()) {
+            if (status == KeychainStatus::success && created != g_dbus_proxy_get_object_path(G_DBUS_PROXY(item)))
+                status = deleteItem(item, deadline);
+        }
         return status;
     }
 
@@ -192,11 +215,8 @@ public:
         if (matches.items().empty())
             return KeychainStatus::itemNotFound;
         for (SecretItem* item : matches.items()) {
-            if (secret_item_get_locked(item))
-                return KeychainStatus::authFailed;
-            GError* error = nullptr;
-            if (!secret_item_delete_sync(item, deadline.cancellable(), &error))
-                return statusFor(error, deadline);
+            if (const int deleted = deleteItem(item, deadline); deleted != KeychainStatus::success)
+                return deleted;
         }
         return KeychainStatus::success;
     }
