@@ -104,20 +104,16 @@ bool writeAll(int fd, struct iovec* vectors, int count)
     return true;
 }
 
-namespace {
-
-QByteArray temporarySibling(const QByteArray& finalPath)
+QString temporarySiblingPath(const QString& finalPath)
 {
     // A short hidden name of its own, whatever the length of the final name.
     std::uint8_t random[8];
-    if (!randomBytes(random, sizeof random))
+    if (finalPath.isEmpty() || !randomBytes(random, sizeof random))
         return {};
-    const QString folder = QFileInfo(QFile::decodeName(finalPath)).absolutePath();
-    return QFile::encodeName(folder) + "/.korvo-"
-        + QByteArray(reinterpret_cast<const char*>(random), sizeof random).toHex() + ".partial";
+    return QFileInfo(finalPath).absolutePath() + QStringLiteral("/.korvo-")
+        + QString::fromLatin1(QByteArray(reinterpret_cast<const char*>(random), sizeof random).toHex())
+        + QStringLiteral(".partial");
 }
-
-} // namespace
 
 ReplacingOutputFile::ReplacingOutputFile(const QString& finalPath)
     : m_finalPath(QFile::encodeName(finalPath))
@@ -125,7 +121,7 @@ ReplacingOutputFile::ReplacingOutputFile(const QString& finalPath)
     if (m_finalPath.isEmpty())
         return;
     for (int attempt = 0; attempt < 8 && !m_file.isOpen(); ++attempt) {
-        m_temporaryPath = temporarySibling(m_finalPath);
+        m_temporaryPath = QFile::encodeName(temporarySiblingPath(finalPath));
         if (m_temporaryPath.isEmpty())
             return;
         // 0666 so the process's umask gives the platform's default permissions.

@@ -45,6 +45,10 @@ std::optional<std::size_t> readFully(int fd, std::uint8_t* buffer, std::size_t c
 // Writes every byte of the vectors, resuming after partial writes. False on a write error.
 bool writeAll(int fd, struct iovec* vectors, int count);
 
+// A fresh hidden name in the folder of finalPath, for writing a file that is renamed into place.
+// Empty when no random name could be made.
+QString temporarySiblingPath(const QString& finalPath);
+
 // A file written under a temporary name in the folder of its final path and moved over that
 // path only by commit(). Until then (and whenever commit() fails) nothing at the final path
 // changes; a file that is never committed is removed.

@@ -1,0 +1,130 @@
+#include "cli/CliCommands.h"
+
+#include "cli/OutputNames.h"
+#include "cli/ProgressBar.h"
+#include "core/FilePreparationService.h"
+#include "core/LocalFileProtectionService.h"
+#include "core/local/FileIo.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+#include <cstdio>
+
+namespace CliCommands {
+namespace {
+
+const char* const alreadyExistsText = "\"%1\" already exists.";
+const char* const noOutputNameText = "No output name follows from \"%1\"; give one with -o.";
+
+// An absolute path; a folder gets its trailing "/" so the rest of the code can tell it apart.
+QString selectionPath(const QString& argument)
+{
+    const QFileInfo info(argument);
+    QString path = QDir::cleanPath(info.absoluteFilePath());
+    if (info.isDir() && !path.endsWith(QLatin1Char('/')))
+        path += QLatin1Char('/');
+    return path;
+}
+
+QStringList selectionPaths(const QStringList& arguments)
+{
+    QStringList paths;
+    for (const QString& argument : arguments)
+        paths.append(selectionPath(argument));
+    return paths;
+}
+
+QString absoluteOutput(const QString& path)
+{
+    return QDir::cleanPath(QFileInfo(path).absoluteFilePath());
+}
+
+void refuseExisting(const QString& output, bool force)
+{
+    const QFileInfo info(output);
+    if (!force && (info.exists() || info.isSymLink()))
+        throw CliError(QString::fromUtf8(alreadyExistsText).arg(QDir::toNativeSeparators(output)));
+}
+
+// Removes the temporary bundle however the command ends.
+class BundleCleanup {
+public:
+    explicit BundleCleanup(std::optional<QString> path) : m_path(std::move(path)) {}
+    ~BundleCleanup()
+    {
+        if (m_path)
+            QFile::remove(*m_path);
+    }
+
+private:
+    std::optional<QString> m_path;
+};
+
+} // namespace
+
+QString lock(const CliOptions& options, const KeySource& key)
+{
+    const QStringList paths = selectionPaths(options.paths);
+    const bool singleFile = paths.size() == 1 && !paths.first().endsWith(QLatin1Char('/'));
+    std::optional<QString> output;
+    if (options.output)
+        output = absoluteOutput(*options.output);
+    else if (singleFile)
+        output = QDir::current().absoluteFilePath(OutputNames::lockedName(QFileInfo(paths.first()).fileName()));
+    if (output)
+        refuseExisting(*output, options.force);
+
+    const QByteArray keyData = key();
+    const PreparedInput prepared = FilePreparationService::prepare(paths);
+    BundleCleanup cleanup(prepared.cleanupURL);
+    if (!output) {
+        output = QDir::current().absoluteFilePath(OutputNames::lockedName(prepared.displayName));
+        refuseExisting(*output, options.force);
+    }
+    ProgressBar bar("Locking");
+    LocalFileProtectionService::protect(prepared.url, *output, keyData,
+                                        [&](qint64 done, qint64 total) { bar.update(done, total); });
+    return *output;
+}
+
+QString open(const CliOptions& options, const KeySource& key)
+{
+    const QString input = absoluteOutput(options.paths.first());
+    QString output;
+    if (options.output) {
+        output = absoluteOutput(*options.output);
+    } else {
+        const QString name = OutputNames::openedName(QFileInfo(input).fileName());
+        if (name.isEmpty())
+            throw CliError(QString::fromUtf8(noOutputNameText).arg(options.paths.first()));
+        output = QDir::current().absoluteFilePath(name);
+    }
+    refuseExisting(output, options.force);
+
+    const QByteArray keyData = key();
+    ProgressBar bar("Opening");
+    LocalFileProtectionService::open(input, output, keyData,
+                                     [&](qint64 done, qint64 total) { bar.update(done, total); });
+    return output;
+}
+
+QString bundle(const CliOptions& options)
+{
+    const QString output = absoluteOutput(*options.output);
+    refuseExisting(output, options.force);
+    // Written beside the output and renamed into place: no second copy, and an earlier file
+    // at the output stays as it was unless the whole archive was written.
+    const QString temporary = temporarySiblingPath(output);
+    if (temporary.isEmpty())
+        throw FilePreparationError::zipFailed();
+    FilePreparationService::writeBundle(selectionPaths(options.paths), temporary);
+    if (::rename(QFile::encodeName(temporary).constData(), QFile::encodeName(output).constData()) != 0) {
+        QFile::remove(temporary);
+        throw FilePreparationError::zipFailed();
+    }
+    return output;
+}
+
+} // namespace CliCommands

@@ -1,0 +1,77 @@
+// korvo-cli: locks and opens files on the same engine and with the same keychain key as the
+// application, and bundles items into a zip archive the way the application does.
+
+#include "cli/CliCommands.h"
+#include "cli/CliOptions.h"
+#include "core/KeychainStore.h"
+
+#include <QCoreApplication>
+
+#include <cstdio>
+#include <exception>
+
+namespace {
+
+constexpr int exitSuccess = 0;
+constexpr int exitFailure = 1;
+constexpr int exitUsage = 2;
+
+void printLine(FILE* stream, const QString& text)
+{
+    std::fputs(text.toLocal8Bit().constData(), stream);
+    std::fputc('\n', stream);
+}
+
+QByteArray keychainKey()
+{
+    return KeychainStore(makeSecretServiceKeychainBackend()).loadOrCreateLocalProtectionKey();
+}
+
+int run(const CliOptions& options)
+{
+    QString saved;
+    switch (options.command) {
+    case CliOptions::Command::help:
+        std::fputs(usageText().toLocal8Bit().constData(), stdout);
+        return exitSuccess;
+    case CliOptions::Command::version:
+        std::printf("korvo-cli %s\n", KORVO_VERSION);
+        return exitSuccess;
+    case CliOptions::Command::lock:
+        saved = CliCommands::lock(options, keychainKey);
+        break;
+    case CliOptions::Command::open:
+        saved = CliCommands::open(options, keychainKey);
+        break;
+    case CliOptions::Command::bundle:
+        saved = CliCommands::bundle(options);
+        break;
+    }
+    printLine(stdout, QStringLiteral("Saved to ") + saved);
+    return exitSuccess;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QCoreApplication application(argc, argv);
+    QStringList arguments = QCoreApplication::arguments();
+    arguments.removeFirst();
+
+    const auto parsed = parseArguments(arguments);
+    if (const auto* usage = std::get_if<UsageError>(&parsed)) {
+        printLine(stderr, usage->message);
+        std::fputs(usageText().toLocal8Bit().constData(), stderr);
+        return exitUsage;
+    }
+    try {
+        return run(std::get<CliOptions>(parsed));
+    } catch (const KorvoError& error) {
+        printLine(stderr, error.message());
+    } catch (const std::exception& error) {
+        // The ZIP writer's errors carry their sentence in what().
+        printLine(stderr, QString::fromUtf8(error.what()));
+    }
+    return exitFailure;
+}
