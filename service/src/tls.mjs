@@ -1,7 +1,7 @@
 // The service's own certificate authority and its localhost certificate, made once with the
 // openssl command-line tool, and the copy of the authority's certificate that clients trust.
 import { execFileSync } from 'node:child_process';
-import { X509Certificate } from 'node:crypto';
+import { X509Certificate, randomBytes } from 'node:crypto';
 import { chmodSync, existsSync, mkdirSync, readFileSync, renameSync, rmSync, writeFileSync } from 'node:fs';
 import { dirname, join } from 'node:path';
 
@@ -36,15 +36,18 @@ function makeAuthority(folder) {
     '-out', 'ca.pem'], folder);
 }
 
+// Made under side names and renamed into place, so a failed renewal keeps the old pair.
 function makeServerCertificate(folder) {
-  newKey('server.key', folder);
+  newKey('server.key.new', folder);
   writeFileSync(join(folder, 'server.ext'), `${SERVER_EXTENSIONS}\n`);
-  openssl(['req', '-new', '-key', 'server.key', '-subj', '/CN=localhost', '-out', 'server.csr'], folder);
+  openssl(['req', '-new', '-key', 'server.key.new', '-subj', '/CN=localhost', '-out', 'server.csr'], folder);
   openssl(['x509', '-req', '-in', 'server.csr', '-CA', 'ca.pem', '-CAkey', 'ca.key',
-    '-set_serial', `0x${Date.now().toString(16)}${Math.floor(Math.random() * 0xffff).toString(16)}`,
-    '-days', SERVER_DAYS, '-sha256', '-extfile', 'server.ext', '-out', 'server.pem'], folder);
+    '-set_serial', `0x${randomBytes(12).toString('hex')}`,
+    '-days', SERVER_DAYS, '-sha256', '-extfile', 'server.ext', '-out', 'server.pem.new'], folder);
   rmSync(join(folder, 'server.csr'), { force: true });
   rmSync(join(folder, 'server.ext'), { force: true });
+  renameSync(join(folder, 'server.key.new'), join(folder, 'server.key'));
+  renameSync(join(folder, 'server.pem.new'), join(folder, 'server.pem'));
 }
 
 function expiresSoon(certFile) {
