@@ -1,0 +1,217 @@
+#!/usr/bin/env python3
+"""End-to-end tests of korvo-cli: exit statuses, default names, refusing to overwrite, round trips.
+
+    cli_test.py PATH/TO/korvo-cli
+"""
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+import unittest
+import zipfile
+
+CLI = None
+HERE = os.path.dirname(os.path.abspath(__file__))
+INVALID = "This file was not protected on this Mac, or it has been changed."
+UNREADABLE = "The selected file could not be read."
+HAS_KEYCHAIN = bool(os.environ.get("DBUS_SESSION_BUS_ADDRESS"))
+
+
+class CliTest(unittest.TestCase):
+    def setUp(self):
+        self.root = tempfile.mkdtemp(prefix="korvo-cli-test-")
+        self.work = os.path.join(self.root, "work")      # the tool's current folder
+        self.tmp = os.path.join(self.root, "tmp")        # its temporary folder, for bundles
+        os.makedirs(self.work)
+        os.makedirs(self.tmp)
+
+    def tearDown(self):
+        shutil.rmtree(self.root, ignore_errors=True)
+
+    def run_cli(self, *args, cwd=None):
+        env = dict(os.environ, TMPDIR=self.tmp)
+        return subprocess.run([CLI, *args], cwd=cwd or self.work, env=env, capture_output=True, text=True,
+                              timeout=120)
+
+    def ok(self, *args, cwd=None):
+        result = self.run_cli(*args, cwd=cwd)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.assertEqual(result.stderr, "")   # no progress bar unless stderr is a terminal
+        self.assertTrue(result.stdout.startswith("Saved to /"), result.stdout)
+        return result.stdout[len("Saved to "):].strip()
+
+    def failure(self, sentence, *args, cwd=None):
+        result = self.run_cli(*args, cwd=cwd)
+        self.assertEqual(result.returncode, 1, result.stderr)
+        self.assertEqual(result.stderr, sentence + "\n")
+        self.assertEqual(result.stdout, "")
+
+    def write(self, relative, data):
+        path = os.path.join(self.work, relative)
+        os.makedirs(os.path.dirname(path), exist_ok=True)
+        with open(path, "wb") as f:
+            f.write(data)
+        return path
+
+    def read(self, path):
+        with open(os.path.join(self.work, path), "rb") as f:
+            return f.read()
+
+
+class UsageTest(CliTest):
+    def test_help_and_version_succeed_on_stdout(self):
+        for args in (["--help"], ["-h"], ["lock", "--help"]):
+            result = self.run_cli(*args)
+            self.assertEqual(result.returncode, 0)
+            self.assertIn("Usage:", result.stdout)
+        result = self.run_cli("--version")
+        self.assertEqual(result.returncode, 0)
+        self.assertRegex(result.stdout, r"^korvo-cli \d+\.\d+\.\d+\n$")
+
+    def test_usage_errors_exit_2_with_usage_and_touch_nothing(self):
+        self.write("a.txt", b"a")
+        for args in ([], ["seal", "a.txt"], ["lock"], ["lock", "-x", "a.txt"], ["lock", "a.txt", "-o"],
+                     ["lock", "-o", "x", "-o", "y", "a.txt"], ["open"], ["open", "a.txt", "a.txt"],
+                     ["bundle", "a.txt"]):
+            result = self.run_cli(*args)
+            self.assertEqual(result.returncode, 2, args)
+            self.assertIn("Usage:", result.stderr)
+            self.assertEqual(result.stdout, "")
+        self.assertEqual(sorted(os.listdir(self.work)), ["a.txt"])
+
+
+class OpenNameTest(CliTest):
+    """Default names of opened files (local mode); no keychain needed, the names fail before."""
+
+    def test_existing_default_output_is_refused_before_any_work(self):
+        # Each input's default output already exists, so the refusal shows which name was chosen.
+        cases = {
+            "a.txt.korvolocal": "a.txt",
+            "b.txt.korvo": "b.txt",
+            "photo.zip": "photo",
+            "c.zip.korvolocal": "c.zip",           # only the protected extension goes
+            "d.korvolocal.korvo": "d.korvolocal",
+            "e.zip.tar.zip": "e.tar",              # every ".zip" goes
+            "F.KORVOLOCAL": "F.KORVOLOCAL",        # case-sensitive: unchanged
+        }
+        for source, expected in cases.items():
+            with self.subTest(source):
+                self.write(source, b"not really sealed")
+                if source != expected:
+                    self.write(expected, b"earlier")
+                self.failure('"%s" already exists.' % os.path.join(self.work, expected), "open", source)
+                if source != expected:
+                    self.assertEqual(self.read(expected), b"earlier")
+
+    def test_name_with_nothing_left_needs_an_output(self):
+        self.write(".korvolocal", b"x")
+        result = self.run_cli("open", ".korvolocal")
+        self.assertEqual(result.returncode, 1)
+        self.assertIn("-o", result.stderr)
+
+
+@unittest.skipUnless(HAS_KEYCHAIN, "needs the Secret Service (run under scripts/headless-session.sh)")
+class KeychainTest(CliTest):
+    def test_single_file_round_trip_with_default_names(self):
+        data = os.urandom(3 * 1024 * 1024 + 5)
+        self.write("notes.txt", data)
+        sealed = self.ok("lock", "notes.txt")
+        self.assertEqual(sealed, os.path.join(self.work, "notes.txt.korvolocal"))
+        first = self.read("notes.txt.korvolocal")
+        self.assertEqual(first[:11], b"KORVOLOCAL\x01")
+
+        self.failure('"%s" already exists.' % sealed, "lock", "notes.txt")
+        self.assertEqual(self.read("notes.txt.korvolocal"), first)
+        self.ok("lock", "-f", "notes.txt")
+        self.assertNotEqual(self.read("notes.txt.korvolocal"), first)
+
+        os.remove(os.path.join(self.work, "notes.txt"))
+        self.assertEqual(self.ok("open", "notes.txt.korvolocal"), os.path.join(self.work, "notes.txt"))
+        self.assertEqual(self.read("notes.txt"), data)
+
+    def test_folder_without_slash_is_bundled_and_round_trips(self):
+        self.write("docs/a.txt", b"alpha")
+        self.write("docs/sub/b.bin", os.urandom(70000))
+        self.write("docs/.hidden", b"left out")
+        sealed = self.ok("lock", "docs")
+        name = os.path.basename(sealed)
+        self.assertRegex(name, r"^korvo-[0-9A-F]{8}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{12}\.zip\.korvolocal$")
+        self.assertEqual(os.listdir(self.tmp), [])   # the temporary bundle is gone
+
+        opened = self.ok("open", name)
+        self.assertEqual(opened, os.path.join(self.work, name[:-len(".korvolocal")]))
+        with zipfile.ZipFile(opened) as archive:
+            self.assertEqual(sorted(archive.namelist()), ["docs/a.txt", "docs/sub/b.bin"])
+            self.assertEqual(archive.read("docs/a.txt"), b"alpha")
+            self.assertEqual(archive.read("docs/sub/b.bin"), self.read("docs/sub/b.bin"))
+
+    def test_several_files_and_an_explicit_output(self):
+        self.write("a.txt", b"a")
+        self.write("b.txt", b"b")
+        out = os.path.join(self.root, "elsewhere.korvolocal")
+        self.assertEqual(self.ok("lock", "-o", out, "a.txt", "b.txt"), out)
+        self.assertEqual(self.ok("open", out, "-o", "both.zip"), os.path.join(self.work, "both.zip"))
+        with zipfile.ZipFile(os.path.join(self.work, "both.zip")) as archive:
+            self.assertEqual(sorted(archive.namelist()), ["a.txt", "b.txt"])
+        self.assertEqual(os.listdir(self.tmp), [])
+
+    def test_failures_exit_1_with_the_sentence_and_keep_the_earlier_file(self):
+        self.write("plain", os.urandom(2 * 1024 * 1024))
+        self.ok("lock", "plain", "-o", "sealed")
+        tampered = bytearray(self.read("sealed"))
+        tampered[-1] ^= 1
+        self.write("tampered", bytes(tampered))
+        self.write("out", b"earlier")
+        self.failure(INVALID, "open", "-f", "tampered", "-o", "out")
+        self.failure(UNREADABLE, "open", "-f", "missing", "-o", "out")
+        self.failure(UNREADABLE, "lock", "-f", "missing", "-o", "out")
+        self.assertEqual(self.read("out"), b"earlier")
+        self.assertEqual(sorted(os.listdir(self.work)), ["out", "plain", "sealed", "tampered"])
+
+    @unittest.skipUnless(shutil.which("secret-tool"), "secret-tool is not installed")
+    def test_the_keychain_key_opens_the_file_in_an_independent_reader(self):
+        data = os.urandom(1024 * 1024 + 1)
+        self.write("plain", data)
+        sealed = self.ok("lock", "plain")
+        key = subprocess.run(["secret-tool", "lookup", "service", "com.korvo.security.macos",
+                              "account", "local.protection.key"], capture_output=True, check=True).stdout
+        self.assertEqual(len(key), 32)
+        reader = subprocess.run([sys.executable, os.path.join(HERE, "korvolocal_reference.py"), "open", key.hex(),
+                                 sealed, os.path.join(self.root, "opened")])
+        if reader.returncode == 4:
+            self.skipTest("the Python cryptography package is not installed")
+        self.assertEqual(reader.returncode, 0)
+        with open(os.path.join(self.root, "opened"), "rb") as f:
+            self.assertEqual(f.read(), data)
+
+
+class BundleTest(CliTest):
+    def test_bundle_writes_the_archive_and_refuses_to_replace_without_force(self):
+        self.write("docs/a.txt", b"alpha")
+        self.write("c.txt", b"gamma")
+        out = self.ok("bundle", "-o", "out.zip", "docs", "c.txt")
+        self.assertEqual(out, os.path.join(self.work, "out.zip"))
+        with zipfile.ZipFile(out) as archive:
+            self.assertEqual(sorted(archive.namelist()), ["c.txt", "docs/a.txt"])
+        before = self.read("out.zip")
+        self.failure('"%s" already exists.' % out, "bundle", "-o", "out.zip", "c.txt")
+        self.assertEqual(self.read("out.zip"), before)
+
+        self.ok("bundle", "-f", "-o", "out.zip", "c.txt")   # a single file is still archived
+        with zipfile.ZipFile(out) as archive:
+            self.assertEqual(archive.namelist(), ["c.txt"])
+        self.assertEqual(sorted(os.listdir(self.work)), ["c.txt", "docs", "out.zip"])
+
+    def test_failed_bundle_keeps_the_earlier_archive(self):
+        self.write("out.zip", b"earlier")
+        result = self.run_cli("bundle", "-f", "-o", "out.zip", "missing-file", "also-missing")
+        self.assertEqual(result.returncode, 1)
+        self.assertEqual(len(result.stderr.strip().splitlines()), 1)
+        self.assertEqual(self.read("out.zip"), b"earlier")
+        self.assertEqual(os.listdir(self.work), ["out.zip"])
+
+
+if __name__ == "__main__":
+    CLI = os.path.abspath(sys.argv.pop(1))
+    unittest.main(verbosity=1)
