@@ -2,7 +2,7 @@
 // authority file and clock offset, and gives the tests what they need to drive the bridge
 // against it: the address, the environment for the bridge, and the codes it e-mails.
 import { spawn } from 'node:child_process';
-import { existsSync, mkdtempSync, readFileSync, readdirSync, rmSync, writeFileSync } from 'node:fs';
+import { existsSync, mkdirSync, mkdtempSync, readFileSync, readdirSync, rmSync, writeFileSync } from 'node:fs';
 import { tmpdir } from 'node:os';
 import { dirname, join } from 'node:path';
 import { fileURLToPath } from 'node:url';
@@ -14,6 +14,7 @@ export const serviceAvailable = existsSync(SERVICE_SCRIPT)
 
 export async function startService({ root } = {}) {
   const folder = root ?? mkdtempSync(join(tmpdir(), 'korvo-halvane-'));
+  mkdirSync(folder, { recursive: true });
   const data = join(folder, 'data');
   const ca = join(folder, 'trusted-ca.pem');
   const clockFile = join(folder, 'clock-offset');
