@@ -1,7 +1,7 @@
 // The key capsule of a protected file: a hybrid encapsulation to the Korvo's public key
 // (ML-KEM-768 and X25519) from which both this bridge and the service derive the file key.
 // Only the Korvo's owner can have the service open it again.
-import { createHash, createPublicKey, diffieHellman, generateKeyPairSync, hkdfSync } from 'node:crypto';
+import { createHash, createPrivateKey, createPublicKey, diffieHellman, generateKeyPairSync, hkdfSync } from 'node:crypto';
 import { BridgeFailure } from './failure.mjs';
 import { KEY_LENGTH } from './format.mjs';
 
@@ -13,6 +13,7 @@ export const PUBLIC_KEY_LENGTH = KEM_PUBLIC_KEY_LENGTH + X25519_LENGTH;
 export const CAPSULE_LENGTH = KEM_CIPHERTEXT_LENGTH + X25519_LENGTH;
 const KDF_LABEL = Buffer.from('korvo-capsule-v1', 'latin1');
 const SPKI_X25519_PREFIX = Buffer.from('302a300506032b656e032100', 'hex');
+const PKCS8_X25519_PREFIX = Buffer.from('302e020100300506032b656e04220420', 'hex');
 
 export const UNUSABLE_PUBLIC_KEY = (secretId) => `The Korvo service sent an unusable protection key for Korvo #${secretId}.`;
 export const UNUSABLE_FILE_KEY = 'The Korvo service sent an unusable file key.';
@@ -42,11 +43,18 @@ export function deriveFileKey({ kemSecret, x25519Secret, kemCiphertext, ephemera
   return Buffer.from(hkdfSync('sha256', Buffer.concat([kemSecret, x25519Secret]), salt, info, KEY_LENGTH));
 }
 
-// Makes a fresh capsule for Korvo `secretId`; `context` is bound into the file key.
-export async function encapsulate(publicKey, secretId, context) {
+function x25519KeyPair(privateKeyRaw) {
+  if (!privateKeyRaw) return generateKeyPairSync('x25519');
+  const privateKey = createPrivateKey({ key: Buffer.concat([PKCS8_X25519_PREFIX, privateKeyRaw]), format: 'der', type: 'pkcs8' });
+  return { privateKey, publicKey: createPublicKey(privateKey) };
+}
+
+// Makes a fresh capsule for Korvo `secretId`; `context` is bound into the file key. `fixed`
+// replaces the two random inputs (ML-KEM message, ephemeral X25519 key) for known-answer tests.
+export async function encapsulate(publicKey, secretId, context, fixed = {}) {
   const { ml_kem768 } = await import('@noble/post-quantum/ml-kem.js');
-  const { cipherText, sharedSecret } = ml_kem768.encapsulate(publicKey.kemPublicKey);
-  const ephemeral = generateKeyPairSync('x25519');
+  const { cipherText, sharedSecret } = ml_kem768.encapsulate(publicKey.kemPublicKey, fixed.kemMessage);
+  const ephemeral = x25519KeyPair(fixed.ephemeralPrivateKey);
   const peer = createPublicKey({ key: Buffer.concat([SPKI_X25519_PREFIX, publicKey.x25519PublicKey]), format: 'der', type: 'spki' });
   let x25519Secret;
   try {
