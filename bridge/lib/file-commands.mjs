@@ -39,15 +39,20 @@ async function fetchPublicKey(request) {
 export async function encryptFile(request, { chunkSize = DEFAULT_CHUNK_SIZE } = {}) {
   const { secretId, filePath, outputPath } = request;
   return withInput(filePath, outputPath, async (input) => {
-    const publicKey = await fetchPublicKey(request);
-    const job = await serviceCall(request, {
-      method: 'POST', path: '/usage/jobs', auth: DEVICE_AUTH,
-      body: { kind: 'encrypt', secretId, bytes: input.size },
+    let job;
+    // The temporary output exists before the service is asked anything, so a place that cannot
+    // be written is reported before the job is metered.
+    await writeAtomically(outputPath, async (output) => {
+      const publicKey = await fetchPublicKey(request);
+      job = await serviceCall(request, {
+        method: 'POST', path: '/usage/jobs', auth: DEVICE_AUTH,
+        body: { kind: 'encrypt', secretId, bytes: input.size },
+      });
+      const header = encodeHeader({ chunkSize, secretId, suite: CAPSULE_SUITE, capsule: Buffer.alloc(CAPSULE_LENGTH) });
+      const { capsule, fileKey } = await encapsulate(publicKey, secretId, header.subarray(0, FIXED_HEADER_LENGTH));
+      capsule.copy(header, FIXED_HEADER_LENGTH);
+      await sealChunks(input.handle, output, { key: fileKey, header, chunkSize });
     });
-    const header = encodeHeader({ chunkSize, secretId, suite: CAPSULE_SUITE, capsule: Buffer.alloc(CAPSULE_LENGTH) });
-    const { capsule, fileKey } = await encapsulate(publicKey, secretId, header.subarray(0, FIXED_HEADER_LENGTH));
-    capsule.copy(header, FIXED_HEADER_LENGTH);
-    await writeAtomically(outputPath, (output) => sealChunks(input.handle, output, { key: fileKey, header, chunkSize }));
     return jobResult(job, outputPath);
   });
 }
@@ -80,18 +85,21 @@ export async function decryptFile(request) {
   const { filePath, outputPath } = request;
   return withInput(filePath, outputPath, async (input) => {
     const locked = await readLockedHeader(input);
-    // The capsule answers to the Korvo it was made for, whichever Korvo is selected in the
-    // application; the service lets only that Korvo's owner open it.
-    const answer = await serviceCall(request, {
-      method: 'POST', path: `/korvos/${locked.secretId}/capsule/open`, auth: DEVICE_AUTH,
-      body: {
-        capsule: locked.capsule.toString('base64'),
-        context: locked.header.subarray(0, FIXED_HEADER_LENGTH).toString('base64'),
-        bytes: locked.plainSize,
-      },
+    let answer;
+    await writeAtomically(outputPath, async (output) => {
+      // The capsule answers to the Korvo it was made for, whichever Korvo is selected in the
+      // application; the service lets only that Korvo's owner open it.
+      answer = await serviceCall(request, {
+        method: 'POST', path: `/korvos/${locked.secretId}/capsule/open`, auth: DEVICE_AUTH,
+        body: {
+          capsule: locked.capsule.toString('base64'),
+          context: locked.header.subarray(0, FIXED_HEADER_LENGTH).toString('base64'),
+          bytes: locked.plainSize,
+        },
+      });
+      const key = decodeFileKey(answer.fileKey);
+      await openChunks(input.handle, output, { key, header: locked.header, chunkSize: locked.chunkSize });
     });
-    const key = decodeFileKey(answer.fileKey);
-    await writeAtomically(outputPath, (output) => openChunks(input.handle, output, { key, header: locked.header, chunkSize: locked.chunkSize }));
     return jobResult(answer, outputPath);
   });
 }

@@ -104,7 +104,7 @@ test('a trusted-certificate file named on purpose must exist', async (t) => {
   assert.match(envelope.error, /trusted certificate file .*absent\.pem could not be read/);
 });
 
-test('file commands refuse a missing input and an output that is the input, before any network use', async (t) => {
+test('file commands refuse a missing input, an output that is the input and an unwritable place, before any network use', async (t) => {
   const dir = temporaryFolder(t);
   const input = join(dir, 'notes.txt');
   await writeFile(input, 'hello');
@@ -116,5 +116,7 @@ test('file commands refuse a missing input and an output that is the input, befo
     assert.equal(envelope.error, 'The selected item is not a file.');
     ({ envelope } = await runBridge({ ...base, command, filePath: input, outputPath: join(dir, '.', 'notes.txt') }));
     assert.equal(envelope.error, 'Choose a different place for the result than the file itself.');
+    ({ envelope } = await runBridge({ ...base, command: 'encryptFile', filePath: input, outputPath: join(dir, 'absent', 'out') }));
+    assert.equal(envelope.error, 'The result could not be written to the chosen place.', 'reported before the service is asked');
   }
 });
