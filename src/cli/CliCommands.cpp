@@ -1,5 +1,6 @@
 #include "cli/CliCommands.h"
 
+#include "cli/Interruption.h"
 #include "cli/OutputNames.h"
 #include "cli/ProgressBar.h"
 #include "core/FilePreparationService.h"
@@ -48,6 +49,15 @@ void refuseExisting(const QString& output, bool force)
         throw CliError(QString::fromUtf8(alreadyExistsText).arg(QDir::toNativeSeparators(output)));
 }
 
+// Draws the bar, and stops the work (its exception cancels the operation) on Ctrl-C.
+LocalFileProtectionService::Progress progressOn(ProgressBar& bar)
+{
+    return [&bar](qint64 done, qint64 total) {
+        Interruption::throwIfRequested();
+        bar.update(done, total);
+    };
+}
+
 // Removes the temporary bundle however the command ends.
 class BundleCleanup {
 public:
@@ -79,13 +89,13 @@ QString lock(const CliOptions& options, const KeySource& key)
     const QByteArray keyData = key();
     const PreparedInput prepared = FilePreparationService::prepare(paths);
     BundleCleanup cleanup(prepared.cleanupURL);
+    Interruption::throwIfRequested();
     if (!output) {
         output = QDir::current().absoluteFilePath(OutputNames::lockedName(prepared.displayName));
         refuseExisting(*output, options.force);
     }
     ProgressBar bar("Locking");
-    LocalFileProtectionService::protect(prepared.url, *output, keyData,
-                                        [&](qint64 done, qint64 total) { bar.update(done, total); });
+    LocalFileProtectionService::protect(prepared.url, *output, keyData, progressOn(bar));
     return *output;
 }
 
@@ -105,8 +115,7 @@ QString open(const CliOptions& options, const KeySource& key)
 
     const QByteArray keyData = key();
     ProgressBar bar("Opening");
-    LocalFileProtectionService::open(input, output, keyData,
-                                     [&](qint64 done, qint64 total) { bar.update(done, total); });
+    LocalFileProtectionService::open(input, output, keyData, progressOn(bar));
     return output;
 }
 
@@ -120,6 +129,10 @@ QString bundle(const CliOptions& options)
     if (temporary.isEmpty())
         throw FilePreparationError::zipFailed();
     FilePreparationService::writeBundle(selectionPaths(options.paths), temporary);
+    if (Interruption::requested()) {
+        QFile::remove(temporary);
+        Interruption::throwIfRequested();
+    }
     if (::rename(QFile::encodeName(temporary).constData(), QFile::encodeName(output).constData()) != 0) {
         QFile::remove(temporary);
         throw FilePreparationError::zipFailed();

@@ -3,6 +3,7 @@
 
 #include "cli/CliCommands.h"
 #include "cli/CliOptions.h"
+#include "cli/Interruption.h"
 #include "core/KeychainStore.h"
 
 #include <QCoreApplication>
@@ -65,6 +66,7 @@ int main(int argc, char** argv)
         std::fputs(usageText().toLocal8Bit().constData(), stderr);
         return exitUsage;
     }
+    Interruption::install();
     try {
         return run(std::get<CliOptions>(parsed));
     } catch (const KorvoError& error) {

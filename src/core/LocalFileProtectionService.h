@@ -30,6 +30,8 @@ private:
 namespace LocalFileProtectionService {
 
 // done and total count bytes of the input; called on the calling thread. May be empty.
+// A progress function that throws cancels the operation: nothing is saved and its exception
+// leaves protect() or open() unchanged.
 using Progress = std::function<void(qint64 done, qint64 total)>;
 
 // Throws LocalFileProtectionError: unreadableFile when the input cannot be opened,

@@ -115,6 +115,19 @@ TEST_F(LocalFileProtectionTest, FullDeviceFailsWithWriteFailedAndKeepsEverything
     EXPECT_EQ(entriesOf(folder()), (QStringList{"out", "plain", "sealed"}));
 }
 
+TEST_F(LocalFileProtectionTest, CancellingFromProgressSavesNothing)
+{
+    struct Cancelled {};
+    writeFile(path("plain"), pattern(6 * chunk));
+    protect(path("plain"), path("sealed"), testKey());
+    writeFile(path("out"), earlier);
+    auto cancelAtOnce = [](qint64, qint64) { throw Cancelled{}; };
+    EXPECT_THROW(protect(path("plain"), path("out"), testKey(), cancelAtOnce), Cancelled);
+    EXPECT_THROW(open(path("sealed"), path("out"), testKey(), cancelAtOnce), Cancelled);
+    EXPECT_EQ(readFile(path("out")), earlier);
+    EXPECT_EQ(entriesOf(folder()), (QStringList{"out", "plain", "sealed"}));
+}
+
 TEST_F(LocalFileProtectionTest, OutputThatCannotBeCreatedFailsWithWriteFailed)
 {
     writeFile(path("plain"), pattern(100));
