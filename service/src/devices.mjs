@@ -48,9 +48,9 @@ export class Devices {
   authorise(publicKey, claimedPrincipal) {
     const row = this.byKey.get(publicKey);
     if (!row || (claimedPrincipal !== undefined && claimedPrincipal !== row.principal_id)) {
-      throw new ServiceError(401, UNKNOWN_KEY);
+      throw new ServiceError(401, UNKNOWN_KEY, 'unknown-key');
     }
-    if (row.status !== 'active') throw new ServiceError(403, PENDING_KEY);
+    if (row.status !== 'active') throw new ServiceError(403, PENDING_KEY, 'pending-key');
     return { publicKey, principalId: row.principal_id };
   }
 

@@ -12,11 +12,13 @@ const INTERNAL = 'Halvane ran into a problem; please try again.';
 const missingField = (name) => `The request is missing the field "${name}".`;
 const wrongFieldType = (name, kind) => `The field "${name}" must be ${kind}.`;
 
-// A failure with the HTTP status and the one sentence the user sees.
+// A failure with the HTTP status and the one sentence the user sees; `reason` is an optional
+// machine-readable word sent beside it (signed-request failures).
 export class ServiceError extends Error {
-  constructor(status, sentence) {
+  constructor(status, sentence, reason) {
     super(sentence);
     this.status = status;
+    this.reason = reason;
   }
 }
 
@@ -96,7 +98,7 @@ function send(res, status, payload) {
 
 export function sendError(res, err, log) {
   if (err instanceof ServiceError) {
-    send(res, err.status, { json: { error: err.message } });
+    send(res, err.status, { json: err.reason ? { error: err.message, reason: err.reason } : { error: err.message } });
     return;
   }
   log(`internal error: ${err && err.stack ? err.stack : err}`);

@@ -39,9 +39,9 @@ export function verifySignedRequest({ req, rawBody, now, nonces }) {
       || typeof timestamp !== 'string' || !/^[0-9]{1,16}$/.test(timestamp)
       || typeof nonce !== 'string' || !/^[0-9a-fA-F]{32,64}$/.test(nonce)
       || typeof signature !== 'string' || !/^[0-9a-fA-F]{128}$/.test(signature)) {
-    throw new ServiceError(401, NOT_SIGNED);
+    throw new ServiceError(401, NOT_SIGNED, 'malformed-auth');
   }
-  if (Math.abs(now - Number(timestamp)) > REPLAY_WINDOW_MS) throw new ServiceError(401, STALE_REQUEST);
+  if (Math.abs(now - Number(timestamp)) > REPLAY_WINDOW_MS) throw new ServiceError(401, STALE_REQUEST, 'clock-skew');
   const text = canonicalText({ method: req.method, target: req.url, body: rawBody, timestamp, nonce });
   let valid = false;
   try {
@@ -49,9 +49,9 @@ export function verifySignedRequest({ req, rawBody, now, nonces }) {
   } catch {
     valid = false;
   }
-  if (!valid) throw new ServiceError(401, BAD_SIGNATURE);
+  if (!valid) throw new ServiceError(401, BAD_SIGNATURE, 'bad-signature');
   const publicKey = keyHex.toLowerCase();
-  if (!nonces.remember(publicKey, nonce.toLowerCase(), now)) throw new ServiceError(401, REPLAYED_REQUEST);
+  if (!nonces.remember(publicKey, nonce.toLowerCase(), now)) throw new ServiceError(401, REPLAYED_REQUEST, 'replay');
   return publicKey;
 }
 

@@ -31,7 +31,7 @@ describe('signed requests', () => {
     const first = await call(service, 'POST', '/v1/korvos', {}, { device: account.device, nonce: 'ab'.repeat(16) });
     assert.equal(first.status, 201);
     const replay = await call(service, 'POST', '/v1/korvos', {}, { device: account.device, nonce: 'AB'.repeat(16) });
-    assert.deepEqual([replay.status, replay.json.error], [401, REPLAYED_REQUEST]);
+    assert.deepEqual([replay.status, replay.json.error, replay.json.reason], [401, REPLAYED_REQUEST, 'replay']);
     const list = await call(service, 'GET', '/v1/korvos', undefined, { device: account.device });
     assert.equal(list.json.secrets.length, 1);
 
@@ -50,7 +50,7 @@ describe('signed requests', () => {
     const now = service.clock.now();
     for (const skew of [-301e3, 301e3]) {
       const res = await session(account.device, { now: now + skew });
-      assert.deepEqual([res.status, res.json.error], [401, STALE_REQUEST], String(skew));
+      assert.deepEqual([res.status, res.json.error, res.json.reason], [401, STALE_REQUEST, 'clock-skew'], String(skew));
     }
     for (const skew of [-290e3, 290e3]) assert.equal((await session(account.device, { now: now + skew })).status, 200);
     service.clock.offsetMs = 3600e3;
@@ -80,7 +80,7 @@ describe('signed requests', () => {
     for (const [method, target, body, change, sentMethod, sentTarget, sentBody] of attempts) {
       const headers = change(sign(method, target, body));
       const res = await call(service, sentMethod, sentTarget, undefined, { rawBody: sentBody, headers });
-      assert.deepEqual([res.status, res.json.error], [401, BAD_SIGNATURE], `${sentMethod} ${sentTarget} ${sentBody}`);
+      assert.deepEqual([res.status, res.json.error, res.json.reason], [401, BAD_SIGNATURE, 'bad-signature'], `${sentMethod} ${sentTarget} ${sentBody}`);
     }
     const honest = await call(service, 'GET', '/v1/usage', undefined, { headers: sign('GET', '/v1/usage', '') });
     assert.equal(honest.status, 200);
@@ -89,11 +89,11 @@ describe('signed requests', () => {
   test('unsigned requests and unknown keys are refused', async () => {
     const account = await createAccount(service, 'headers@example.com');
     const unsigned = await call(service, 'GET', '/v1/korvos');
-    assert.deepEqual([unsigned.status, unsigned.json.error], [401, NOT_SIGNED]);
+    assert.deepEqual([unsigned.status, unsigned.json.error, unsigned.json.reason], [401, NOT_SIGNED, 'malformed-auth']);
     const stranger = await call(service, 'GET', '/v1/korvos', undefined, { device: newDevice() });
-    assert.deepEqual([stranger.status, stranger.json.error], [401, UNKNOWN_KEY]);
+    assert.deepEqual([stranger.status, stranger.json.error, stranger.json.reason], [401, UNKNOWN_KEY, 'unknown-key']);
     const otherPrincipal = await call(service, 'GET', '/v1/korvos', undefined, { device: account.device, headers: { 'X-Korvo-Principal': 'someone-else' } });
-    assert.equal(otherPrincipal.status, 401);
+    assert.deepEqual([otherPrincipal.status, otherPrincipal.json.reason], [401, 'unknown-key']);
     const samePrincipal = await call(service, 'GET', '/v1/korvos', undefined, { device: account.device, headers: { 'X-Korvo-Principal': account.principalId } });
     assert.equal(samePrincipal.status, 200);
   });
@@ -139,7 +139,7 @@ describe('replacing a device key', () => {
     assert.equal(rotated.json.success, true);
 
     const pending = await session(fresh);
-    assert.deepEqual([pending.status, pending.json.error], [403, PENDING_KEY]);
+    assert.deepEqual([pending.status, pending.json.error, pending.json.reason], [403, PENDING_KEY, 'pending-key']);
     assert.equal((await call(service, 'GET', '/v1/korvos', undefined, { device: fresh })).status, 403);
     assert.equal((await session(account.device)).status, 200);
 
