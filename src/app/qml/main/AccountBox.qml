@@ -1,0 +1,68 @@
+import QtQuick
+import Korvo
+
+// Who is using Korvo here: this Mac alone, or the signed-in account.
+Rectangle {
+    id: root
+    readonly property bool local: KorvoStore.accessMode === KorvoStore.Local
+    implicitHeight: row.implicitHeight + 22
+    radius: KorvoTheme.cornerRadius
+    color: KorvoTheme.thinMaterial
+    border.width: 1
+    border.color: KorvoTheme.border
+
+    Row {
+        id: row
+        anchors.fill: parent
+        anchors.margins: 11
+        spacing: 10
+
+        Rectangle {
+            id: badge
+            width: 34; height: 34; radius: 17
+            anchors.verticalCenter: parent.verticalCenter
+            color: KorvoTheme.withAlpha(KorvoTheme.accent, 0.11)
+            Icon {
+                anchors.centerIn: parent
+                name: root.local ? "desktopcomputer" : "person.crop.circle.fill"
+                size: 18
+                color: KorvoTheme.accent
+            }
+        }
+        Column {
+            width: row.width - badge.width - row.spacing
+            anchors.verticalCenter: parent.verticalCenter
+            spacing: 2
+            TextEdit {
+                id: title
+                objectName: "accountTitle"
+                width: parent.width
+                readOnly: true
+                selectByMouse: true
+                text: root.local ? "On this Mac"
+                                 : (KorvoStore.hasIdentity ? KorvoStore.identity.email : "Account")
+                font.family: KorvoTheme.fontFamily
+                font.weight: Font.DemiBold
+                // One line, shrinking to 74 % before it is clipped.
+                font.pixelSize: Math.max(13 * 0.74, Math.min(13, 13 * width / Math.max(1, naturalWidth.advanceWidth)))
+                color: KorvoTheme.textPrimary
+                selectionColor: KorvoTheme.withAlpha(KorvoTheme.accent, 0.4)
+                clip: true
+                TextMetrics {
+                    id: naturalWidth
+                    font.family: KorvoTheme.fontFamily
+                    font.weight: Font.DemiBold
+                    font.pixelSize: 13
+                    text: title.text
+                }
+            }
+            KorvoText {
+                width: parent.width
+                text: root.local ? "No account required" : "Connected"
+                size: 11
+                weight: Font.Medium
+                color: KorvoTheme.textMuted
+            }
+        }
+    }
+}

@@ -1,0 +1,36 @@
+import QtQuick
+import Korvo
+
+// What local mode offers, at the top of the rail.
+Item {
+    objectName: "localSummary"
+    Column {
+        anchors.fill: parent
+        anchors.margins: 18
+        spacing: 14
+        SymbolLabel {
+            icon: "desktopcomputer"
+            text: "On this Mac"
+            size: 15
+            iconSize: 17
+            weight: Font.DemiBold
+        }
+        KorvoText {
+            width: parent.width
+            text: "Private file protection that works without an account or internet connection."
+            size: 13
+            weight: Font.DemiBold
+            color: KorvoTheme.textMuted
+            wrapMode: Text.Wrap
+            elide: Text.ElideNone
+        }
+        SymbolLabel {
+            icon: "checkmark.circle.fill"
+            text: "Offline and ready"
+            size: KorvoTheme.captionSize
+            iconSize: 13
+            weight: Font.DemiBold
+            color: KorvoTheme.accent
+        }
+    }
+}

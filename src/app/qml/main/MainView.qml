@@ -1,0 +1,61 @@
+import QtQuick
+import Korvo
+import "../style/Format.js" as Format
+
+// The working surface: sidebar, central column (header and workbench) and utility rail.
+Item {
+    id: root
+    readonly property bool compact: Format.isCompact(width)
+    readonly property real sidebarWidth: compact ? 206 : 228
+    readonly property real railWidth: compact ? 252 : 284
+    readonly property real centralInset: compact ? 18 : 24
+
+    SidebarView {
+        id: sidebar
+        objectName: "sidebar"
+        compact: root.compact
+        x: 0
+        width: root.sidebarWidth
+        height: root.height
+    }
+    Separator {
+        id: leftLine
+        x: sidebar.width
+        height: root.height
+    }
+    Item {
+        id: central
+        objectName: "central"
+        x: leftLine.x + 1
+        width: rightLine.x - x
+        height: root.height
+
+        Column {
+            anchors.fill: parent
+            anchors.leftMargin: root.centralInset
+            anchors.rightMargin: root.centralInset
+            anchors.topMargin: 18
+            anchors.bottomMargin: 20
+            spacing: root.compact ? 16 : 20
+
+            HeaderView { width: parent.width }
+            WorkbenchView {
+                width: parent.width
+                compact: root.compact
+            }
+        }
+    }
+    Separator {
+        id: rightLine
+        x: rail.x - 1
+        height: root.height
+    }
+    UtilityRailView {
+        id: rail
+        objectName: "rail"
+        compact: root.compact
+        x: root.width - width
+        width: root.railWidth
+        height: root.height
+    }
+}

@@ -1,0 +1,66 @@
+import QtQuick
+import Korvo
+import "../style/Format.js" as Format
+
+// The other person's Korvo number. Only numeric characters survive typing or pasting; the
+// outline follows the lookup state.
+Rectangle {
+    id: root
+    property string text
+    property int lookupState: KorvoStore.Idle
+    signal edited(string digits)
+    readonly property alias input: field
+
+    radius: 8
+    color: KorvoTheme.field
+    border.width: field.activeFocus ? 1.5 : 1
+    border.color: {
+        switch (lookupState) {
+        case KorvoStore.Ready: return KorvoTheme.withAlpha(KorvoTheme.accent, 0.7)
+        case KorvoStore.Unavailable: return KorvoTheme.withAlpha(KorvoTheme.destructive, 0.75)
+        case KorvoStore.Checking: return KorvoTheme.withAlpha(KorvoTheme.accent, 0.35)
+        default: return field.activeFocus ? KorvoTheme.withAlpha(KorvoTheme.accent, 0.88) : KorvoTheme.strongBorder
+        }
+    }
+
+    // Binding to field: replace the field's text only when it differs, so the caret stays.
+    onTextChanged: if (field.text !== text) field.text = text
+
+    TextInput {
+        id: field
+        objectName: "recipientInput"
+        anchors.fill: parent
+        anchors.leftMargin: 10
+        anchors.rightMargin: 10
+        verticalAlignment: TextInput.AlignVCenter
+        horizontalAlignment: TextInput.AlignRight
+        color: "white"
+        selectionColor: KorvoTheme.withAlpha(KorvoTheme.accent, 0.4)
+        selectByMouse: true
+        clip: true
+        font.family: KorvoTheme.fontFamily
+        font.pixelSize: 15
+        font.weight: Font.DemiBold
+        font.features: { "tnum": 1 }
+        text: root.text
+        onTextEdited: {
+            var digits = Format.numericCharactersOnly(text)
+            if (digits !== text) {
+                var caret = cursorPosition - (text.length - digits.length)
+                text = digits
+                cursorPosition = Math.max(0, Math.min(caret, digits.length))
+            }
+            root.edited(digits)
+        }
+
+        KorvoText {
+            anchors.fill: parent
+            horizontalAlignment: Text.AlignRight
+            visible: field.text.length === 0
+            text: "25"
+            size: 15
+            weight: Font.DemiBold
+            color: KorvoTheme.white(0.35)
+        }
+    }
+}

@@ -1,0 +1,31 @@
+import QtQuick
+import QtQuick.Controls.Basic
+import Korvo
+
+// A plain-style row button: an icon and a title, no fill until hovered.
+KorvoPressButton {
+    id: control
+    property string systemImage
+    property bool destructive: false
+    property color tint: KorvoTheme.textPrimary
+    pressedScale: 0.98
+    implicitHeight: 30
+
+    contentItem: Item {
+        SymbolLabel {
+            anchors.left: parent.left
+            anchors.leftMargin: 8
+            anchors.verticalCenter: parent.verticalCenter
+            icon: control.systemImage
+            text: control.text
+            size: 13
+            iconSize: 15
+            weight: Font.Medium
+            color: control.tint
+        }
+    }
+    background: Rectangle {
+        radius: 7
+        color: KorvoTheme.white(control.hovered ? 0.06 : 0)
+    }
+}

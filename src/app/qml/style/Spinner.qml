@@ -1,0 +1,48 @@
+import QtQuick
+import QtQuick.Shapes
+import Korvo
+
+// A spinning progress indicator drawn as an open accent arc.
+Item {
+    id: root
+    property real diameter: 16
+    property color color: KorvoTheme.accent
+    property bool running: visible
+    implicitWidth: diameter
+    implicitHeight: diameter
+
+    Shape {
+        anchors.fill: parent
+        ShapePath {
+            strokeColor: KorvoTheme.withAlpha(root.color, 0.22)
+            strokeWidth: Math.max(1.5, root.diameter / 9)
+            fillColor: "transparent"
+            PathAngleArc {
+                centerX: root.diameter / 2; centerY: root.diameter / 2
+                radiusX: root.diameter / 2 - 2; radiusY: root.diameter / 2 - 2
+                startAngle: 0; sweepAngle: 360
+            }
+        }
+    }
+    Shape {
+        id: arc
+        anchors.fill: parent
+        ShapePath {
+            strokeColor: root.color
+            strokeWidth: Math.max(1.5, root.diameter / 9)
+            fillColor: "transparent"
+            capStyle: ShapePath.RoundCap
+            PathAngleArc {
+                centerX: root.diameter / 2; centerY: root.diameter / 2
+                radiusX: root.diameter / 2 - 2; radiusY: root.diameter / 2 - 2
+                startAngle: -90; sweepAngle: 100
+            }
+        }
+        RotationAnimation on rotation {
+            running: root.running
+            from: 0; to: 360
+            duration: 900
+            loops: Animation.Infinite
+        }
+    }
+}

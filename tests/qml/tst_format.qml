@@ -1,0 +1,140 @@
+import QtQuick
+import QtTest
+import "qrc:/Korvo/qml/style/Format.js" as Format
+
+// Formatting rules of the status panels and the workbench, at their boundaries.
+TestCase {
+    name: "Format"
+
+    function test_byteCounts_data() {
+        return [
+            { tag: "zero", value: 0, text: "Zero KB" },
+            { tag: "negative reads as zero", value: -524288, text: "Zero KB" },
+            { tag: "rounds below half a byte to zero", value: 0.4, text: "Zero KB" },
+            { tag: "NaN reads as zero", value: NaN, text: "Zero KB" },
+            { tag: "one byte is never nothing", value: 1, text: "1 KB" },
+            { tag: "1 KB is 1,024 bytes", value: 1024, text: "1 KB" },
+            { tag: "512 KB", value: 524288, text: "512 KB" },
+            { tag: "1023 KB stays in KB", value: 1023 * 1024, text: "1,023 KB" },
+            { tag: "1 MB", value: 1048576, text: "1 MB" },
+            { tag: "one MB digit", value: 1.5 * 1048576, text: "1.5 MB" },
+            { tag: "1023.96 MB carries to GB", value: 1023.96 * 1048576, text: "1 GB" },
+            { tag: "3 GB", value: 3221225472, text: "3 GB" },
+            { tag: "GB keeps two digits", value: 2.25 * 1073741824, text: "2.25 GB" },
+            { tag: "remaining of the sample plan", value: 3221225472 - 1048576, text: "3 GB" },
+            { tag: "TB is the largest unit", value: 5 * 1024 * 1099511627776, text: "5,120 TB" },
+            { tag: "capped at 9e18", value: 1e30, text: "8,185,452.32 TB" },
+            { tag: "infinity is capped too", value: Infinity, text: "8,185,452.32 TB" }
+        ]
+    }
+    function test_byteCounts(data) {
+        compare(Format.formatBytes(data.value), data.text)
+    }
+
+    // Ratio sweep across the tint thresholds, with the fill fraction that goes with it.
+    function test_gauge_data() {
+        return [
+            { tag: "0.69", used: 69, limit: 100, tint: "accent", fraction: 0.69 },
+            { tag: "0.7", used: 70, limit: 100, tint: "warning", fraction: 0.7 },
+            { tag: "0.89", used: 89, limit: 100, tint: "warning", fraction: 0.89 },
+            { tag: "0.9", used: 90, limit: 100, tint: "destructive", fraction: 0.9 },
+            { tag: "1.3 fills the track", used: 130, limit: 100, tint: "destructive", fraction: 1 },
+            { tag: "exactly full", used: 100, limit: 100, tint: "destructive", fraction: 1 },
+            { tag: "nothing used", used: 0, limit: 100, tint: "accent", fraction: 0 },
+            { tag: "negative used stays empty", used: -50, limit: 100, tint: "accent", fraction: 0 },
+            { tag: "limit 0", used: 500, limit: 0, tint: "accent", fraction: 0 },
+            { tag: "negative limit", used: 500, limit: -1, tint: "accent", fraction: 0 },
+            { tag: "sample plan", used: 1048576, limit: 3221225472, tint: "accent", fraction: 1048576 / 3221225472 }
+        ]
+    }
+    function test_gauge(data) {
+        compare(Format.gaugeTint(data.used, data.limit), data.tint)
+        fuzzyCompare(Format.gaugeFraction(data.used, data.limit), data.fraction, 1e-12)
+    }
+
+    function test_gaugeTexts() {
+        compare(Format.actionCountText(0), "0 actions")
+        compare(Format.actionCountText(1), "1 action")
+        compare(Format.actionCountText(2), "2 actions")
+        compare(Format.usageAmountsText(1048576, 3221225472), "1 MB / 3 GB")
+        compare(Format.remainingText(-5), "Zero KB left")
+        compare(Format.gaugeAccessibleValue(524288, 2147483648 - 524288), "512 KB used, 2 GB remaining")
+    }
+
+    function test_planName_data() {
+        return [
+            { tag: "dash and underscore", id: "pro_annual-2", name: "Pro Annual" },
+            { tag: "single word", id: "free", name: "Free" },
+            { tag: "upper case is lowered after the first letter", id: "TEAM_PLUS", name: "Team Plus" },
+            { tag: "only the part before the first dash", id: "a-b-c", name: "A" },
+            { tag: "empty", id: "", name: "" },
+            { tag: "missing", id: undefined, name: "" }
+        ]
+    }
+    function test_planName(data) {
+        compare(Format.planName(data.id), data.name)
+    }
+
+    function test_dates() {
+        compare(Format.resetsText(new Date(2025, 2, 5, 12, 0)), "Resets Mar 5")
+        compare(Format.resetsText(new Date(2025, 11, 31, 23, 59)), "Resets Dec 31")
+        compare(Format.resetsText("not a date"), "")
+        compare(Format.timeOfDay(new Date(2025, 0, 1, 0, 5)), "12:05 AM")
+        compare(Format.timeOfDay(new Date(2025, 0, 1, 12, 0)), "12:00 PM")
+        compare(Format.timeOfDay(new Date(2025, 0, 1, 15, 42)), "3:42 PM")
+    }
+
+    function test_moreFiles() {
+        compare(Format.moreFilesText(0), "")
+        compare(Format.moreFilesText(3), "")
+        compare(Format.moreFilesText(4), "+ 1 more")
+        compare(Format.moreFilesText(5), "+ 2 more")
+        var five = ["/a", "/b", "/c", "/d", "/e"]
+        compare(Format.visibleFiles(five), ["/a", "/b", "/c"])
+        compare(Format.visibleFiles(["/a"]), ["/a"])
+    }
+
+    function test_paths() {
+        verify(Format.isDirectoryPath("/home/u/Pictures/"))
+        verify(!Format.isDirectoryPath("/home/u/photo.jpg"))
+        compare(Format.lastPathComponent("/home/u/Pictures/"), "Pictures")
+        compare(Format.lastPathComponent("/home/u/photo one.jpg"), "photo one.jpg")
+        compare(Format.lastPathComponent("/"), "/")
+    }
+
+    function test_numericFilter_data() {
+        return [
+            { tag: "mixed letters", text: "1a2b3", digits: "123" },
+            { tag: "no digits", text: "hello world", digits: "" },
+            { tag: "empty", text: "", digits: "" },
+            { tag: "signs and separators", text: "-4,2.0 ", digits: "420" },
+            { tag: "arabic-indic digits pass", text: "\u0664\u0662x", digits: "\u0664\u0662" },
+            { tag: "fullwidth digits pass", text: "\uFF14\uFF12", digits: "\uFF14\uFF12" },
+            { tag: "superscript and fraction are numbers", text: "2\u00B2\u00BD", digits: "2\u00B2\u00BD" },
+            { tag: "astral digit kept whole", text: "a\uD835\uDFD8b", digits: "\uD835\uDFD8" },
+            { tag: "emoji dropped whole", text: "4\uD83D\uDE00", digits: "4" },
+            { tag: "no length limit", text: "12345678901234567890", digits: "12345678901234567890" }
+        ]
+    }
+    function test_numericFilter(data) {
+        compare(Format.numericCharactersOnly(data.text), data.digits)
+    }
+
+    function test_statusAndInitials() {
+        compare(Format.statusText(""), "Ready")
+        compare(Format.statusText("Saved to /tmp/a.korvolocal"), "Saved to /tmp/a.korvolocal")
+        compare(Format.initials("jane.doe@example.com"), "JD")
+        compare(Format.initials("jane@example.com"), "J")
+        compare(Format.initials("a_b-c@x"), "AB")
+        compare(Format.initials(""), "K")
+        compare(Format.initials("...@x"), "K")
+    }
+
+    function test_compactBreakpoint() {
+        verify(Format.isCompact(980))
+        verify(Format.isCompact(1139))
+        verify(Format.isCompact(1139.5))
+        verify(!Format.isCompact(1140))
+        verify(!Format.isCompact(1240))
+    }
+}

@@ -1,0 +1,109 @@
+import QtQuick
+import QtTest
+import Korvo
+
+// Status panels drawn from given figures: the usage gauge, the Korvo row, the empty lists.
+TestCase {
+    id: testCase
+    name: "Panels"
+    when: windowShown
+    width: 600
+    height: 600
+
+    Component { id: gauge; UsageGauge { width: 200; title: "Protect"; systemImage: "lock.fill" } }
+    Component { id: row; SecretRow { width: 240 } }
+    Component { id: activity; ActivityView { width: 284; height: 270 } }
+    Component { id: button; PrimaryButton { text: "Go" } }
+
+    function stats(used, limit, count) {
+        return { used: used, limit: limit, remaining: limit - used, count: count, requestLimit: 500, rateLimit: 1 }
+    }
+
+    function test_gaugeFillAndTint_data() {
+        return [
+            { tag: "limit 0 is empty accent", used: 900, limit: 0, fill: 0, tint: KorvoTheme.accent },
+            { tag: "0.69 accent", used: 69, limit: 100, fill: 0.69, tint: KorvoTheme.accent },
+            { tag: "0.7 yellow", used: 70, limit: 100, fill: 0.7, tint: KorvoTheme.warning },
+            { tag: "0.89 yellow", used: 89, limit: 100, fill: 0.89, tint: KorvoTheme.warning },
+            { tag: "0.9 destructive", used: 90, limit: 100, fill: 0.9, tint: KorvoTheme.destructive },
+            { tag: "1.3 full destructive", used: 130, limit: 100, fill: 1, tint: KorvoTheme.destructive },
+            { tag: "negative used is empty", used: -10, limit: 100, fill: 0, tint: KorvoTheme.accent }
+        ]
+    }
+    function test_gaugeFillAndTint(data) {
+        var g = createTemporaryObject(gauge, testCase, { stats: stats(data.used, data.limit, 2) })
+        var track = findChild(g, "gaugeTrack")
+        var fill = findChild(g, "gaugeFill")
+        tryCompare(g, "shownFraction", data.fill)
+        compare(g.tint, data.tint)
+        fuzzyCompare(fill.width, data.fill > 0 ? Math.max(2, track.width * data.fill) : 0, 0.01)
+        compare(fill.visible, data.fill > 0)
+    }
+
+    function test_gaugeTinyUseIsVisible() {
+        var g = createTemporaryObject(gauge, testCase, { stats: stats(1, 1e12, 1) })
+        tryVerify(function () { return g.shownFraction > 0 })
+        compare(findChild(g, "gaugeFill").width, 2)
+    }
+
+    function test_gaugeTexts() {
+        var g = createTemporaryObject(gauge, testCase, { stats: stats(1048576, 3221225472, 1) })
+        compare(findChild(g, "gaugeAmounts").text, "1 MB / 3 GB")
+        compare(findChild(g, "gaugeRemaining").text, "3 GB left")
+        compare(findChild(g, "gaugeCount").text, "1 action")
+        g.stats = stats(-5, 100, 0)
+        compare(findChild(g, "gaugeAmounts").text, "Zero KB / 1 KB")
+        compare(findChild(g, "gaugeCount").text, "0 actions")
+    }
+
+    function test_secretRowSelection_data() {
+        return [
+            { tag: "selected", selected: 25, syncing: 0, marks: true, icon: "key.fill" },
+            { tag: "other selected", selected: 26, syncing: 0, marks: false, icon: "key.fill" },
+            { tag: "none selected", selected: undefined, syncing: undefined, marks: false, icon: "key.fill" },
+            { tag: "syncing", selected: 25, syncing: 1, marks: true, icon: "hourglass" }
+        ]
+    }
+    function test_secretRowSelection(data) {
+        var secret = { secretId: 25, ownerPrincipalId: "p", clusterId: 1 }
+        if (data.syncing !== undefined)
+            secret.isSyncing = data.syncing
+        var r = createTemporaryObject(row, testCase, { secret: secret, selectedSecretId: data.selected })
+        compare(r.isSelected, data.marks)
+        compare(findChild(r, "usedForNewFiles").visible, data.marks)
+        compare(findChild(r, "selectedCheck").visible, data.marks)
+        compare(findChild(r, "secretIcon").name, data.icon)
+    }
+
+    function test_secretRowTapSelects() {
+        var r = createTemporaryObject(row, testCase, { secret: { secretId: 31 }, selectedSecretId: 25 })
+        var spy = createTemporaryObject(spyComponent, testCase, { target: r, signalName: "activated" })
+        mouseClick(r)
+        compare(spy.count, 1)
+        compare(spy.signalArguments[0][0], 31)
+    }
+    Component { id: spyComponent; SignalSpy {} }
+
+    function test_emptyActivity() {
+        var a = createTemporaryObject(activity, testCase, { items: [] })
+        verify(findChild(a, "activityEmpty").visible)
+        verify(!findChild(a, "activityList").visible)
+        a.items = [{ id: "1", title: "Locked", detail: "a.jpg -> a.jpg.korvo", date: new Date() }]
+        verify(!findChild(a, "activityEmpty").visible)
+        verify(findChild(a, "activityList").visible)
+    }
+
+    function test_primaryButtonStates() {
+        var b = createTemporaryObject(button, testCase)
+        compare(b.shownIcon, "arrow.right")
+        compare(findChild(b, "primaryFill").opacity, 1)
+        verify(findChild(b, "primaryHighlight").visible)
+        b.enabled = false
+        tryCompare(findChild(b, "primaryFill"), "opacity", 0.42)
+        verify(!findChild(b, "primaryHighlight").visible)
+        compare(findChild(b, "primaryOutline").border.color, KorvoTheme.white(0.06))
+        // Hovering a disabled button keeps the plain accent.
+        mouseMove(b)
+        compare(findChild(b, "primaryFill").color, KorvoTheme.accent)
+    }
+}

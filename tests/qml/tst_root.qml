@@ -1,0 +1,56 @@
+import QtQuick
+import QtTest
+import Korvo
+
+// The root view: the screen for the route, the error alert and its dismissal.
+TestCase {
+    id: testCase
+    name: "Root"
+    when: windowShown
+    width: 1240
+    height: 760
+
+    Component { id: rootView; RootView { width: 1240; height: 760 } }
+    Component { id: brand; BrandMarkImage {} }
+
+    function test_routeSwitch() {
+        KorvoStore.enterLocalMode()
+        var root = createTemporaryObject(rootView, testCase)
+        var screens = findChild(root, "screens")
+        tryVerify(function () { return screens.currentItem && findChild(screens.currentItem, "sidebar") !== null })
+        KorvoStore.leaveLocalMode()
+        tryVerify(function () { return screens.currentItem && findChild(screens.currentItem, "login-email") !== null })
+        verify(!findChild(root, "busyOverlay").visible)
+    }
+
+    function test_errorAlertClearsOnDismiss() {
+        var root = createTemporaryObject(rootView, testCase)
+        var alert = findChild(root, "errorAlert")
+        KorvoStore.errorMessage = "The selected file could not be read."
+        tryCompare(alert, "opened", true)
+        compare(alert.title, "Korvo")
+        compare(alert.message, "The selected file could not be read.")
+        keyClick(Qt.Key_Escape)
+        tryCompare(alert, "opened", false)
+        compare(KorvoStore.errorMessage, "")
+        // The same sentence can be shown again.
+        KorvoStore.errorMessage = "The selected file could not be read."
+        tryCompare(alert, "opened", true)
+        KorvoStore.errorMessage = ""
+        tryCompare(alert, "opened", false)
+    }
+
+    function test_brandMarkStrokes_data() {
+        return [
+            { tag: "20 uses the minimums", size: 20, outline: 1.5, fine: 1.25 },
+            { tag: "44 sidebar", size: 44, outline: 44 * 0.047, fine: 1.672 },
+            { tag: "74 sign-in", size: 74, outline: 74 * 0.047, fine: 74 * 0.038 }
+        ]
+    }
+    function test_brandMarkStrokes(data) {
+        var mark = createTemporaryObject(brand, testCase, { size: data.size })
+        fuzzyCompare(mark.outlineWidth, data.outline, 1e-9)
+        fuzzyCompare(mark.fineWidth, data.fine, 1e-9)
+        fuzzyCompare(mark.inset, data.size * 0.09, 1e-9)
+    }
+}

@@ -1,0 +1,157 @@
+import QtQuick
+import QtTest
+import Korvo
+
+// Workbench behaviour against the store: the main button's enabled state, the retitling in
+// decrypt mode, the Korvo-number field's filter, the selection list and the status line.
+TestCase {
+    id: testCase
+    name: "Workbench"
+    when: windowShown
+    width: 1300
+    height: 800
+
+    Component { id: mainView; MainView { width: 1240; height: 760 } }
+    Component { id: numberField; RecipientSecretIDInput { width: 108; height: 30 } }
+    Component { id: filesView; SelectedFilesView { maxWidth: 500 } }
+
+    function child(root, name) {
+        var found = findChild(root, name)
+        verify(found !== null, "no child named " + name)
+        return found
+    }
+
+    function init() {
+        KorvoStore.enterLocalMode()
+        KorvoStore.mode = KorvoStore.Encrypt
+        KorvoStore.selectedURLs = []
+    }
+
+    function test_runButtonNeedsSelection() {
+        var view = createTemporaryObject(mainView, testCase)
+        var run = child(view, "runButton")
+        verify(!run.enabled)
+        KorvoStore.selectedURLs = ["/tmp/a.txt"]
+        verify(run.enabled)
+        KorvoStore.selectedURLs = []
+        verify(!run.enabled)
+    }
+
+    function test_runButtonNeedsValidKey() {
+        KorvoStore.selectedURLs = ["/tmp/a.txt"]
+        var view = createTemporaryObject(mainView, testCase)
+        verify(child(view, "runButton").enabled)
+        // Account mode without a chosen Korvo: a selection alone is not enough.
+        KorvoStore.leaveLocalMode()
+        KorvoStore.selectedURLs = ["/tmp/a.txt"]
+        verify(!KorvoStore.activeSecretIsValid)
+        verify(!child(view, "runButton").enabled)
+    }
+
+    function test_decryptRetitles() {
+        var view = createTemporaryObject(mainView, testCase)
+        compare(child(view, "chooseButton").text, "Choose files or folder")
+        compare(child(view, "runButton").text, "Lock & Save")
+        compare(child(view, "runButton").systemImage, "lock")
+        compare(child(view, "dropTitle").text, "Drop files or folders here")
+        compare(child(view, "dropSubtitle").text, "Folders and multiple files are bundled automatically.")
+        mouseClick(child(view, "modeOpen"))
+        compare(KorvoStore.mode, KorvoStore.Decrypt)
+        compare(child(view, "chooseButton").text, "Choose protected file")
+        compare(child(view, "runButton").text, "Open & Save")
+        compare(child(view, "runButton").systemImage, "lock.open")
+        compare(child(view, "dropTitle").text, "Drop a protected file here")
+        compare(child(view, "dropSubtitle").text, "Open files protected in local mode on this Mac.")
+        KorvoStore.leaveLocalMode()
+        compare(child(view, "dropSubtitle").text, "Use the matching Korvo to open protected files.")
+    }
+
+    function test_recipientOnlyWhenLockingWithAccount() {
+        KorvoStore.leaveLocalMode()
+        var view = createTemporaryObject(mainView, testCase)
+        var slot = child(view, "recipientSlot")
+        tryVerify(function () { return slot.height > 0 })
+        KorvoStore.mode = KorvoStore.Decrypt
+        tryCompare(slot, "height", 0)
+        KorvoStore.mode = KorvoStore.Encrypt
+        tryVerify(function () { return slot.height > 0 })
+        // Someone else: the number field and the idle mark.
+        mouseClick(child(view, "target1"))
+        compare(KorvoStore.encryptionTarget, KorvoStore.Recipient)
+        var mark = findChild(view, "recipientField")
+        verify(mark !== null)
+        tryVerify(function () { return mark.parent.opacity === 1 })
+        compare(KorvoStore.recipientKorvoState, KorvoStore.Idle)
+        KorvoStore.encryptionTarget = KorvoStore.Own
+    }
+
+    function test_statusLine() {
+        var view = createTemporaryObject(mainView, testCase)
+        // enterLocalMode leaves a status line; an empty one reads "Ready" with a check mark.
+        verify(KorvoStore.statusMessage.length > 0)
+        var status = findChild(view, "statusRow")
+        verify(status !== null)
+        compare(status.text, KorvoStore.statusMessage)
+        compare(status.icon, "checkmark.circle")
+    }
+
+    // Typing into the number field keeps only numeric characters.
+    function test_numberFieldFilter() {
+        var edited = []
+        var field = createTemporaryObject(numberField, testCase)
+        field.edited.connect(function (digits) { edited.push(digits) })
+        var input = field.input
+        input.forceActiveFocus()
+        keyClick("1"); keyClick("a"); keyClick("2"); keyClick("b"); keyClick("3")
+        compare(input.text, "123")
+        compare(edited[edited.length - 1], "123")
+        // Replacing everything with a letter empties it.
+        input.selectAll()
+        keyClick("x")
+        compare(input.text, "")
+        compare(edited[edited.length - 1], "")
+    }
+
+    function test_numberFieldFollowsBinding() {
+        var field = createTemporaryObject(numberField, testCase, { text: "42" })
+        compare(field.input.text, "42")
+        field.text = "7"
+        compare(field.input.text, "7")
+    }
+
+    function test_selectedFiles_data() {
+        return [
+            { tag: "none", paths: [], rows: 0, more: "" },
+            { tag: "three fit", paths: ["/a/one.txt", "/a/two.txt", "/a/dir/"], rows: 3, more: "" },
+            { tag: "five show three and + 2", paths: ["/1", "/2", "/3", "/4", "/5"], rows: 3, more: "+ 2 more" }
+        ]
+    }
+    function test_selectedFiles(data) {
+        var view = createTemporaryObject(filesView, testCase, { paths: data.paths })
+        compare(findChild(view, "noFiles").visible, data.paths.length === 0)
+        var list = findChild(view, "fileList")
+        var rows = 0
+        for (var i = 0; i < list.children.length; ++i) {
+            if (list.children[i].icon !== undefined)
+                rows += 1
+        }
+        compare(rows, data.rows)
+        compare(findChild(view, "moreFiles").visible, data.more.length > 0)
+        compare(view.moreText, data.more)
+    }
+
+    function test_folderAndFileIcons() {
+        var view = createTemporaryObject(filesView, testCase, { paths: ["/a/dir/", "/a/file.txt"] })
+        var list = findChild(view, "fileList")
+        var icons = []
+        var names = []
+        for (var i = 0; i < list.children.length; ++i) {
+            if (list.children[i].icon !== undefined) {
+                icons.push(list.children[i].icon)
+                names.push(list.children[i].text)
+            }
+        }
+        compare(icons, ["folder.fill", "doc.fill"])
+        compare(names, ["dir", "file.txt"])
+    }
+}
