@@ -18,7 +18,7 @@ PACKAGES=(
   # fonts
   fonts-inter fonts-material-design-icons-iconfont
   # headless session for tests and screenshots
-  dbus dbus-bin gnome-keyring libsecret-tools xvfb xauth imagemagick
+  dbus dbus-bin gnome-keyring libsecret-tools xvfb xauth imagemagick xdotool
   # independent readers and benchmark peers
   python3 zip unzip p7zip-full age time
 )
