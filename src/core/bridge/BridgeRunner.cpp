@@ -5,7 +5,10 @@
 #include <QFileInfo>
 #include <QProcess>
 
-#include <qcoro/qcorosignal.h>
+#include <QThreadPool>
+#include <QtConcurrent/QtConcurrentRun>
+
+#include <qcoro/qcorofuture.h>
 
 #include <unistd.h>
 
@@ -123,41 +126,76 @@ QCoro::Task<BridgeCheckResult> BridgeRunner::check() const
     co_return BridgeOutcome::judgeCheck(process);
 }
 
+namespace {
+
+// How a child run on a worker thread ended: its leftovers, or the error to raise.
+struct ChildEnd {
+    BridgeProcessResult process;
+    std::exception_ptr error;
+};
+
+// The threads that start and wait for bridge children. Starting a child blocks the starting
+// thread until the new process has executed node, which takes tens of milliseconds on a busy
+// machine, so it never happens on the GUI thread. One thread per run in flight; the pool is
+// never torn down, so a child still running at exit does not hold the application up.
+QThreadPool* childThreads()
+{
+    static QThreadPool* const pool = [] {
+        auto* threads = new QThreadPool;
+        threads->setMaxThreadCount(256);
+        return threads;
+    }();
+    return pool;
+}
+
+ChildEnd runChildBlocking(const BridgeRunner::ChildLaunch& launch)
+{
+    ChildEnd end;
+    try {
+        QProcess process;
+        process.setProgram(launch.program);
+        process.setArguments(launch.arguments);
+        process.setProcessEnvironment(launch.environment);
+        process.setWorkingDirectory(launch.workingDirectory);
+        if (!launch.input)
+            process.setInputChannelMode(QProcess::ForwardedInputChannel);
+
+        // While waiting, Qt feeds the input and reads both output pipes into memory as data
+        // arrives, so a child that writes more than a pipe holds never blocks. Writes to the
+        // child's input never raise SIGPIPE; a child that stops reading makes the write fail.
+        qint64 delivered = 0;
+        QObject::connect(&process, &QProcess::bytesWritten, [&delivered](qint64 count) { delivered += count; });
+
+        process.start();
+        if (!process.waitForStarted(-1))
+            throw BridgeProcessError::startFailed(process.errorString());
+        if (launch.input) {
+            process.write(*launch.input);
+            process.closeWriteChannel();
+        }
+        process.waitForFinished(-1);
+
+        if (launch.input && process.error() == QProcess::WriteError)
+            throw BridgeProcessError::writeFailed(process.errorString());
+        if (launch.input && delivered < launch.input->size())
+            throw BridgeProcessError::writeFailed(kInputNotRead);
+
+        end.process.exitedNormally = process.exitStatus() == QProcess::NormalExit;
+        end.process.exitCode = process.exitCode();
+        end.process.standardOutput = process.readAllStandardOutput();
+        end.process.standardError = process.readAllStandardError();
+    } catch (...) {
+        end.error = std::current_exception();
+    }
+    return end;
+}
+
+} // namespace
+
 QCoro::Task<BridgeProcessResult> BridgeRunner::runChild(ChildLaunch launch)
 {
-    QProcess process;
-    process.setProgram(launch.program);
-    process.setArguments(launch.arguments);
-    process.setProcessEnvironment(launch.environment);
-    process.setWorkingDirectory(launch.workingDirectory);
-    if (!launch.input)
-        process.setInputChannelMode(QProcess::ForwardedInputChannel);
-
-    // Qt reads both output pipes into memory as data arrives, so a child that writes more than
-    // a pipe holds never blocks. Writes to the child's input never raise SIGPIPE; a child that
-    // stops reading makes the write fail instead.
-    qint64 delivered = 0;
-    QObject::connect(&process, &QProcess::bytesWritten, [&delivered](qint64 count) { delivered += count; });
-
-    process.start();
-    if (launch.input) {
-        process.write(*launch.input);
-        process.closeWriteChannel();
-    }
-    while (process.state() != QProcess::NotRunning)
-        co_await qCoro(&process, &QProcess::stateChanged);
-
-    if (process.error() == QProcess::FailedToStart)
-        throw BridgeProcessError::startFailed(process.errorString());
-    if (launch.input && process.error() == QProcess::WriteError)
-        throw BridgeProcessError::writeFailed(process.errorString());
-    if (launch.input && delivered < launch.input->size())
-        throw BridgeProcessError::writeFailed(kInputNotRead);
-
-    BridgeProcessResult result;
-    result.exitedNormally = process.exitStatus() == QProcess::NormalExit;
-    result.exitCode = process.exitCode();
-    result.standardOutput = process.readAllStandardOutput();
-    result.standardError = process.readAllStandardError();
-    co_return result;
+    ChildEnd end = co_await QtConcurrent::run(childThreads(), runChildBlocking, std::move(launch));
+    if (end.error)
+        std::rethrow_exception(end.error);
+    co_return std::move(end.process);
 }

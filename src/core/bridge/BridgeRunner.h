@@ -42,7 +42,8 @@ struct BridgeSurroundings {
 // Runs the bridge script under node: one child per command, the request on its standard input,
 // the envelope read from its standard output. Holds no state besides its configuration, so any
 // number of runs may be in flight at once; each run continues until its child exits, even when
-// nobody awaits it any longer.
+// nobody awaits it any longer. Each child is started and waited for on a worker thread; the
+// caller resumes on its own thread.
 class BridgeRunner {
 public:
     explicit BridgeRunner(BridgeSurroundings surroundings = BridgeSurroundings::application(),
