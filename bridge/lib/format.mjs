@@ -27,7 +27,7 @@ export const MAX_HEADER_LENGTH = 64 * 1024;
 export const TAG_LENGTH = 16;
 export const NONCE_LENGTH = 12;
 export const KEY_LENGTH = 32;
-export const DEFAULT_CHUNK_SIZE = 4 * 1024 * 1024;
+export const DEFAULT_CHUNK_SIZE = 1024 * 1024;
 export const MAX_CHUNK_SIZE = 64 * 1024 * 1024;
 export const MAX_CHUNK_INDEX = 2 ** 48 - 1;
 

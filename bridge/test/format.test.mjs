@@ -3,7 +3,7 @@
 import { test } from 'node:test';
 import assert from 'node:assert/strict';
 import { createDecipheriv, randomBytes } from 'node:crypto';
-import { open, readFile, readdir, writeFile } from 'node:fs/promises';
+import { readFile, readdir, writeFile } from 'node:fs/promises';
 import { join } from 'node:path';
 import { openInput, writeAtomically } from '../lib/atomic-file.mjs';
 import { openChunks, sealChunks } from '../lib/chunk-stream.mjs';
@@ -79,20 +79,13 @@ test('sizes around chunk boundaries survive a round trip and match an independen
   }
 });
 
-test('large chunks stream a multi-chunk file with reads ahead', async (t) => {
-  const dir = temporaryFolder(t);
-  const plain = randomBytes(3 * 1024 * 1024 + 17);
-  const { key, locked } = await lock(dir, plain, { chunkSize: 1024 * 1024 });
-  assert.deepEqual((await unlock(dir, locked, key)).plain, plain);
-});
-
 async function expectRefused(dir, path, key, sentence) {
   await assert.rejects(unlock(dir, path, key), (error) => error.message === sentence);
   const left = (await readdir(dir)).filter((name) => name.startsWith('opened') || name.startsWith('.opened'));
   assert.deepEqual(left, [], 'nothing is left behind');
 }
 
-test('a change anywhere in the file is refused and leaves nothing behind', async (t) => {
+test('a change anywhere in the file, or a wrong key, is refused and leaves nothing behind', async (t) => {
   const dir = temporaryFolder(t);
   const plain = randomBytes(3 * CHUNK + 10);
   const { key, header, locked } = await lock(dir, plain);
@@ -118,6 +111,7 @@ test('a change anywhere in the file is refused and leaves nothing behind', async
     await writeFile(tampered, copy);
     await expectRefused(dir, tampered, key, sentence).catch((e) => assert.fail(`${what}: ${e.message}`));
   }
+  await expectRefused(dir, locked, randomBytes(32), DAMAGED_FILE);
 });
 
 test('cut, extended and reordered files are refused', async (t) => {
@@ -149,12 +143,6 @@ test('cut, extended and reordered files are refused', async (t) => {
   await expectRefused(dir, damaged, key, NOT_A_KORVO_FILE);
 });
 
-test('a wrong file key opens nothing, even for the last chunk alone', async (t) => {
-  const dir = temporaryFolder(t);
-  const { locked } = await lock(dir, randomBytes(10));
-  await expectRefused(dir, locked, randomBytes(32), DAMAGED_FILE);
-});
-
 test('a failing write removes the temporary file and keeps the old destination', async (t) => {
   const dir = temporaryFolder(t);
   const target = join(dir, 'result.bin');
@@ -165,6 +153,4 @@ test('a failing write removes the temporary file and keeps the old destination',
   }));
   assert.equal(await readFile(target, 'utf8'), 'previous');
   assert.deepEqual(await readdir(dir), ['result.bin']);
-  const handle = await open(target, 'r');
-  await handle.close();
 });

@@ -92,7 +92,8 @@ export async function signUp(service, email, password = 'correct horse battery')
   const { principalId } = await ok({ command: 'register', email, password });
   await ok({ command: 'verifyEmail', email, otp: service.latestMail(email, 'verify-email').code });
   const { privateKeyHex } = await ok({ command: 'generateKey' });
-  await ok({ command: 'registerKey', password, principalId, ed25519PrivateKeyHex: privateKeyHex });
+  const registered = await ok({ command: 'registerKey', password, principalId, ed25519PrivateKeyHex: privateKeyHex });
+  if (registered.nodeRegistrationStatus !== 'complete') throw new Error(`registerKey: ${registered.nodeRegistrationStatus}`);
   const identity = { principalId, ed25519PrivateKeyHex: privateKeyHex };
   await ok({ command: 'createSession', ...identity });
   const { secretId } = await ok({ command: 'createSecret', ...identity });
