@@ -7,7 +7,9 @@
 
 #include <algorithm>
 #include <cstring>
+#include <new>
 #include <stdexcept>
+#include <system_error>
 
 namespace {
 
@@ -80,6 +82,20 @@ std::unique_ptr<GcmCipher> makeCipher(GcmCipher::Direction direction, const QByt
     try {
         return std::make_unique<GcmCipher>(direction, reinterpret_cast<const std::uint8_t*>(keyData.constData()));
     } catch (const std::runtime_error&) {
+        throw Error(failure);
+    }
+}
+
+// Runs the stages; running out of memory or threads fails the operation like any other fault.
+void runPipeline(Error::Kind failure, const RecordPipeline::Reader& reader, const RecordPipeline::Transform& transform,
+                 const RecordPipeline::Writer& writer)
+{
+    try {
+        RecordPipeline pipeline;
+        pipeline.run(reader, transform, writer);
+    } catch (const std::bad_alloc&) {
+        throw Error(failure);
+    } catch (const std::system_error&) {
         throw Error(failure);
     }
 }
@@ -199,8 +215,7 @@ void protect(const QString& inputPath, const QString& outputPath, const QByteArr
 
     ProgressReport report(progress, sizeOf(input));
     bool headerWritten = false;
-    RecordPipeline pipeline;
-    pipeline.run([&](RecordPipeline& p) { readPlainChunks(p, input.fd()); },
+    runPipeline(Error::Kind::writeFailed, [&](RecordPipeline& p) { readPlainChunks(p, input.fd()); },
                  [&](RecordBuffer& record) { sealRecord(*cipher, record); },
                  [&](std::span<RecordBuffer* const> batch) {
                      writeRecords(output.fd(), batch, header.data(), headerWritten ? 0 : header.size(),
@@ -230,8 +245,7 @@ void open(const QString& inputPath, const QString& outputPath, const QByteArray&
     const auto cipher = makeCipher(GcmCipher::Direction::open, keyData, Error::Kind::invalidFile);
 
     ProgressReport report(progress, sizeOf(input));
-    RecordPipeline pipeline;
-    pipeline.run([&](RecordPipeline& p) { readSealedRecords(p, input.fd()); },
+    runPipeline(Error::Kind::invalidFile, [&](RecordPipeline& p) { readSealedRecords(p, input.fd()); },
                  [&](RecordBuffer& record) { openRecord(*cipher, record); },
                  [&](std::span<RecordBuffer* const> batch) {
                      // A failing output (a full disk) is reported as such, not as a damaged input.

@@ -72,7 +72,26 @@ void RecordPipeline::fail(std::exception_ptr error)
 
 void RecordPipeline::run(const Reader& reader, const Transform& transform, const Writer& writer)
 {
-    std::thread readerThread([&] {
+    std::thread readerThread, transformThread;
+    try {
+        startStages(readerThread, transformThread, reader, transform);
+        writeStage(writer);
+    } catch (...) {
+        // Includes a thread that could not be started: the other stages stop and are joined.
+        fail(std::current_exception());
+    }
+    if (readerThread.joinable())
+        readerThread.join();
+    if (transformThread.joinable())
+        transformThread.join();
+    if (m_error)
+        std::rethrow_exception(m_error);
+}
+
+void RecordPipeline::startStages(std::thread& readerThread, std::thread& transformThread, const Reader& reader,
+                                 const Transform& transform)
+{
+    readerThread = std::thread([&] {
         try {
             reader(*this);
             finish(m_readerDone);
@@ -80,7 +99,7 @@ void RecordPipeline::run(const Reader& reader, const Transform& transform, const
             fail(std::current_exception());
         }
     });
-    std::thread transformThread([&] {
+    transformThread = std::thread([&] {
         try {
             while (RecordBuffer* buffer = take(m_filled, m_readerDone)) {
                 transform(*buffer);
@@ -91,30 +110,24 @@ void RecordPipeline::run(const Reader& reader, const Transform& transform, const
             fail(std::current_exception());
         }
     });
+}
 
-    try {
-        RecordBuffer* batch[maxWriteBatch];
-        while (RecordBuffer* first = take(m_transformed, m_transformDone)) {
-            int count = 1;
-            batch[0] = first;
-            {
-                // Whatever else is ready goes out in the same write.
-                std::lock_guard lock(m_mutex);
-                while (count < maxWriteBatch && !m_transformed.empty()) {
-                    batch[count++] = m_transformed.front();
-                    m_transformed.pop_front();
-                }
+void RecordPipeline::writeStage(const Writer& writer)
+{
+    RecordBuffer* batch[maxWriteBatch];
+    while (RecordBuffer* first = take(m_transformed, m_transformDone)) {
+        int count = 1;
+        batch[0] = first;
+        {
+            // Whatever else is ready goes out in the same write.
+            std::lock_guard lock(m_mutex);
+            while (count < maxWriteBatch && !m_transformed.empty()) {
+                batch[count++] = m_transformed.front();
+                m_transformed.pop_front();
             }
-            writer(std::span<RecordBuffer* const>(batch, count));
-            for (int i = 0; i < count; ++i)
-                release(batch[i]);
         }
-    } catch (...) {
-        fail(std::current_exception());
+        writer(std::span<RecordBuffer* const>(batch, count));
+        for (int i = 0; i < count; ++i)
+            release(batch[i]);
     }
-
-    readerThread.join();
-    transformThread.join();
-    if (m_error)
-        std::rethrow_exception(m_error);
 }

@@ -12,6 +12,7 @@
 #include <memory>
 #include <mutex>
 #include <span>
+#include <thread>
 #include <vector>
 
 // One record travelling through the pipeline, laid out as on disk: prefix, nonce, text, tag.
@@ -59,6 +60,9 @@ private:
     void put(std::deque<RecordBuffer*>& queue, RecordBuffer* buffer);
     void finish(bool& producerDone);
     void fail(std::exception_ptr error);
+    void startStages(std::thread& readerThread, std::thread& transformThread, const Reader& reader,
+                     const Transform& transform);
+    void writeStage(const Writer& writer);
 
     std::vector<RecordBuffer> m_buffers;
     std::mutex m_mutex;
