@@ -1,0 +1,304 @@
+#pragma once
+
+// KorvoStore — the one model object behind every view (QML singleton `KorvoStore`, `import Korvo`).
+// Properties (all NOTIFY; "none" of an optional value reads as undefined / "" / {} in QML):
+//   route (AppRoute, writable) + routeEmail, routePassword, routePrincipalId (values of VerifyOtp
+//     and ResetPassword); accessMode (AppAccessMode); mode (WorkMode, writable);
+//   encryptionTarget (EncryptionTarget, writable); recipientSecretIdText (string, writable);
+//   recipientKorvoState (RecipientKorvoState) + recipientKorvoNumber (int of checking/ready/unavailable)
+//   identity: {} or { email, principalId, selectedSecretId (int or undefined) }; hasIdentity (bool)
+//   secrets: [ { secretId:int, ownerPrincipalId, clusterId:int, delegatePrincipalId?, isSyncing?:int,
+//     secretType?:int, publicKeyCid?, createdAt?, updatedAt? } ]   (absent keys are undefined)
+//   selectedSecretId: int or undefined; session: {} or { principalId, sessionAddress, expiresAt }
+//   isBusy, statusMessage, errorMessage (writable: set "" when the alert is dismissed)
+//   selectedURLs: [ path strings ] (writable); a folder's path ends with "/"
+//   activities: [ { id (string), title, detail, date (Date) } ], newest first
+//   bridgeCheck: {} or { sdkVersion, blackboxUrl, node }
+//   dataConsumption: {} or { userId, userType, planId, cycleType, periodStart (Date), periodEnd (Date),
+//     encryption: UsageStats, decryption: UsageStats } with UsageStats = { limit, used, remaining,
+//     count, requestLimit, rateLimit, limitGB, usedGB, remainingGB } (numbers); hasDataConsumption
+//   isDataConsumptionLoading, dataConsumptionError ("" = none)
+//   activeSecretIsValid, activeSecretLabel, recipientLookupRequest (computed); version, build
+// Asynchronous operations return a task; `KorvoStore.x().then(result => ...)` gets the result
+// (booleans for requestAccountDeletion and confirmAccountDeletion). Window actions: AppDelegate.
+
+#include "FileDialogs.h"
+#include "StoreError.h"
+#include "core/ActivityHistory.h"
+#include "core/AppPaths.h"
+#include "core/FilePreparationService.h"
+#include "core/KeychainStore.h"
+
+#include <QCoro/QCoroTask>
+#include <QHash>
+#include <QObject>
+#include <QStringList>
+#include <QUrl>
+#include <QVariant>
+#include <QtQml/qqmlregistration.h>
+#include <qcoro/qcoroqmltask.h>
+
+#include <functional>
+#include <memory>
+#include <optional>
+
+class QQmlEngine;
+class QJSEngine;
+
+// What a store needs from the outside world. Tests pass an in-memory keychain, a temporary data
+// folder, scripted dialogs and their own environment.
+struct StoreDependencies {
+    AppPaths paths;
+    std::shared_ptr<KeychainBackend> keychainBackend;
+    std::shared_ptr<FileDialogs> dialogs;
+    // The launch environment (KORVO_START_ROUTE and the others); a name present counts as set.
+    QHash<QString, QString> environment;
+    // Where temporary bundles are written.
+    QString temporaryDirectory;
+
+    // The real user's data folder, Secret Service keychain, QFileDialog and process environment.
+    static StoreDependencies standard();
+};
+
+class KorvoStore : public QObject {
+    Q_OBJECT
+    QML_ELEMENT
+    QML_SINGLETON
+
+public:
+    enum class AppRoute { VerifyOtp, ResetPassword, Login, CreateAccount, ForgotPassword, Main };
+    Q_ENUM(AppRoute)
+    enum class AppAccessMode { Account, Local };
+    Q_ENUM(AppAccessMode)
+    enum class WorkMode { Encrypt, Decrypt };
+    Q_ENUM(WorkMode)
+    enum class EncryptionTarget { Own, Recipient };
+    Q_ENUM(EncryptionTarget)
+    enum class RecipientKorvoState { Idle, Checking, Ready, Unavailable };
+    Q_ENUM(RecipientKorvoState)
+
+    Q_PROPERTY(AppRoute route READ route WRITE setRoute NOTIFY routeChanged)
+    Q_PROPERTY(QString routeEmail READ routeEmail NOTIFY routeChanged)
+    Q_PROPERTY(QString routePassword READ routePassword NOTIFY routeChanged)
+    Q_PROPERTY(QString routePrincipalId READ routePrincipalId NOTIFY routeChanged)
+    Q_PROPERTY(AppAccessMode accessMode READ accessMode NOTIFY accessModeChanged)
+    Q_PROPERTY(QVariantMap identity READ identityMap NOTIFY identityChanged)
+    Q_PROPERTY(bool hasIdentity READ hasIdentity NOTIFY identityChanged)
+    Q_PROPERTY(QVariantList secrets READ secrets NOTIFY secretsChanged)
+    Q_PROPERTY(QVariant selectedSecretId READ selectedSecretIdValue NOTIFY selectedSecretIdChanged)
+    Q_PROPERTY(QVariantMap session READ session NOTIFY sessionChanged)
+    Q_PROPERTY(bool isBusy READ isBusy NOTIFY isBusyChanged)
+    Q_PROPERTY(QString statusMessage READ statusMessage NOTIFY statusMessageChanged)
+    Q_PROPERTY(QString errorMessage READ errorMessage WRITE setErrorMessage NOTIFY errorMessageChanged)
+    Q_PROPERTY(WorkMode mode READ mode WRITE setMode NOTIFY modeChanged)
+    Q_PROPERTY(EncryptionTarget encryptionTarget READ encryptionTarget WRITE setEncryptionTarget NOTIFY encryptionTargetChanged)
+    Q_PROPERTY(QString recipientSecretIdText READ recipientSecretIdText WRITE setRecipientSecretIdText NOTIFY recipientSecretIdTextChanged)
+    Q_PROPERTY(RecipientKorvoState recipientKorvoState READ recipientKorvoState NOTIFY recipientKorvoStateChanged)
+    Q_PROPERTY(int recipientKorvoNumber READ recipientKorvoNumber NOTIFY recipientKorvoStateChanged)
+    Q_PROPERTY(QStringList selectedURLs READ selectedURLs WRITE setSelectedURLs NOTIFY selectedURLsChanged)
+    Q_PROPERTY(QVariantList activities READ activitiesList NOTIFY activitiesChanged)
+    Q_PROPERTY(QVariantMap bridgeCheck READ bridgeCheck NOTIFY bridgeCheckChanged)
+    Q_PROPERTY(QVariantMap dataConsumption READ dataConsumption NOTIFY dataConsumptionChanged)
+    Q_PROPERTY(bool hasDataConsumption READ hasDataConsumption NOTIFY dataConsumptionChanged)
+    Q_PROPERTY(bool isDataConsumptionLoading READ isDataConsumptionLoading NOTIFY isDataConsumptionLoadingChanged)
+    Q_PROPERTY(QString dataConsumptionError READ dataConsumptionError NOTIFY dataConsumptionErrorChanged)
+    Q_PROPERTY(bool activeSecretIsValid READ activeSecretIsValid NOTIFY activeSecretChanged)
+    Q_PROPERTY(QString activeSecretLabel READ activeSecretLabel NOTIFY activeSecretChanged)
+    Q_PROPERTY(QString recipientLookupRequest READ recipientLookupRequest NOTIFY recipientLookupRequestChanged)
+    Q_PROPERTY(QString version READ version CONSTANT)
+    Q_PROPERTY(QString build READ build CONSTANT)
+
+    static constexpr int activityLimit = ActivityHistory::activityLimit;
+
+    explicit KorvoStore(StoreDependencies dependencies, QObject* parent = nullptr);
+    ~KorvoStore() override;
+
+    // The QML singleton: the application's store (installed by the application); a store on an
+    // in-memory keychain and a temporary folder when none was installed (view tests).
+    static KorvoStore* create(QQmlEngine* engine, QJSEngine* scriptEngine);
+    static void setApplicationStore(KorvoStore* store);
+
+    // ---- state ----
+    AppRoute route() const { return m_route; }
+    void setRoute(AppRoute route);
+    // Routes that carry values.
+    void showVerifyOtp(const QString& email, const QString& password, const QString& principalId);
+    void showResetPassword(const QString& email);
+    QString routeEmail() const { return m_routeEmail; }
+    QString routePassword() const { return m_routePassword; }
+    QString routePrincipalId() const { return m_routePrincipalId; }
+    AppAccessMode accessMode() const { return m_accessMode; }
+    const std::optional<AccountIdentity>& identity() const { return m_identity; }
+    QVariantMap identityMap() const;
+    bool hasIdentity() const { return m_identity.has_value(); }
+    QVariantList secrets() const { return m_secrets; }
+    std::optional<qint64> selectedSecretId() const { return m_selectedSecretId; }
+    QVariant selectedSecretIdValue() const;
+    QVariantMap session() const { return m_session; }
+    bool isBusy() const { return m_isBusy; }
+    QString statusMessage() const { return m_statusMessage; }
+    QString errorMessage() const { return m_errorMessage; }
+    void setErrorMessage(const QString& message);
+    WorkMode mode() const { return m_mode; }
+    void setMode(WorkMode mode);
+    EncryptionTarget encryptionTarget() const { return m_encryptionTarget; }
+    void setEncryptionTarget(EncryptionTarget target);
+    QString recipientSecretIdText() const { return m_recipientSecretIdText; }
+    void setRecipientSecretIdText(const QString& text);
+    RecipientKorvoState recipientKorvoState() const { return m_recipientKorvoState; }
+    int recipientKorvoNumber() const { return int(m_recipientKorvoNumber); }
+    QStringList selectedURLs() const { return m_selectedURLs; }
+    void setSelectedURLs(const QStringList& paths);
+    const QList<ActivityItem>& activities() const { return m_activities; }
+    QVariantList activitiesList() const;
+    QVariantMap bridgeCheck() const { return m_bridgeCheck; }
+    QVariantMap dataConsumption() const { return m_dataConsumption; }
+    bool hasDataConsumption() const { return !m_dataConsumption.isEmpty(); }
+    bool isDataConsumptionLoading() const { return m_isDataConsumptionLoading; }
+    QString dataConsumptionError() const { return m_dataConsumptionError; }
+    bool activeSecretIsValid() const;
+    QString activeSecretLabel() const;
+    QString recipientLookupRequest() const;
+    std::optional<qint64> recipientSecretId() const;
+    static QString version();
+    static QString build();
+
+    // ---- operations for the views (asynchronous ones return a task QML may `.then`) ----
+    Q_INVOKABLE QCoro::QmlTask bootstrap();
+    Q_INVOKABLE void enterLocalMode();
+    Q_INVOKABLE void leaveLocalMode();
+    Q_INVOKABLE void signOut(bool deleteIdentity);
+    Q_INVOKABLE void chooseFiles();
+    // The workbench's main action: the file workflow through the runner ("Locking file..." or
+    // "Opening file...").
+    Q_INVOKABLE QCoro::QmlTask runFileOperation();
+    // A drop: replaces the selection with the local files among the URLs; folders get "/".
+    Q_INVOKABLE void loadFileURLs(const QList<QUrl>& urls);
+    Q_INVOKABLE void setSelectedSecret(int secretId);
+    Q_INVOKABLE QCoro::QmlTask refreshSecrets();
+    Q_INVOKABLE QCoro::QmlTask createSecret();
+    Q_INVOKABLE QCoro::QmlTask prepareRecipientKorvo();
+    Q_INVOKABLE QCoro::QmlTask refreshDataConsumption();
+    Q_INVOKABLE QCoro::QmlTask login(const QString& email, const QString& password);
+    // Account creation ("register" is a reserved word in C++).
+    Q_INVOKABLE QCoro::QmlTask registerAccount(const QString& email, const QString& password);
+    Q_INVOKABLE QCoro::QmlTask verifyOtpAndFinish(const QString& email, const QString& password,
+                                                  const QString& principalId, const QString& otp);
+    Q_INVOKABLE QCoro::QmlTask resendOtp(const QString& email);
+    Q_INVOKABLE QCoro::QmlTask forgotPassword(const QString& email);
+    Q_INVOKABLE QCoro::QmlTask resetPassword(const QString& email, const QString& otp, const QString& newPassword);
+    Q_INVOKABLE QCoro::QmlTask requestAccountDeletion(const QString& password);
+    Q_INVOKABLE QCoro::QmlTask confirmAccountDeletion(const QString& otp);
+
+    // ---- the same operations as C++ tasks (the application and the tests await these) ----
+    QCoro::Task<> bootstrapTask();
+    QCoro::Task<bool> runFileOperationTask();
+    QCoro::Task<bool> loginTask(QString email, QString password);
+    QCoro::Task<bool> requestAccountDeletionTask(QString password);
+    QCoro::Task<bool> confirmAccountDeletionTask(QString otp);
+    QCoro::Task<> prepareRecipientKorvoTask();
+
+    // The runner: busy flag and line, error cleared, any failure turned into errorMessage.
+    using Operation = std::function<QCoro::Task<>()>;
+    QCoro::Task<bool> perform(QString busyMessage, Operation operation);
+    // The sentence errorMessage shows for an error's description.
+    static QString userFacingSentence(const QString& description);
+
+    // The name the save panel suggests.
+    QString defaultOutputName(const QString& path, WorkMode mode) const;
+    // The history file of an access mode (creates the data folder).
+    QString activityHistoryURL(AppAccessMode mode) const;
+
+signals:
+    void routeChanged();
+    void accessModeChanged();
+    void identityChanged();
+    void secretsChanged();
+    void selectedSecretIdChanged();
+    void sessionChanged();
+    void isBusyChanged();
+    void statusMessageChanged();
+    void errorMessageChanged();
+    void modeChanged();
+    void encryptionTargetChanged();
+    void recipientSecretIdTextChanged();
+    void recipientKorvoStateChanged();
+    void selectedURLsChanged();
+    void activitiesChanged();
+    void bridgeCheckChanged();
+    void dataConsumptionChanged();
+    void isDataConsumptionLoadingChanged();
+    void dataConsumptionErrorChanged();
+    void activeSecretChanged();
+    void recipientLookupRequestChanged();
+
+private:
+    // Setters of read-only properties.
+    void setAccessMode(AppAccessMode mode);
+    void setIdentity(std::optional<AccountIdentity> identity);
+    void setSecrets(QVariantList secrets);
+    void setSelectedSecretId(std::optional<qint64> secretId);
+    void setSession(QVariantMap session);
+    void setBusy(bool busy);
+    void setStatusMessage(const QString& message);
+    void setRecipientKorvoState(RecipientKorvoState state, qint64 number = 0);
+    void setActivities(QList<ActivityItem> activities);
+    void setBridgeCheck(QVariantMap check);
+    void setDataConsumption(QVariantMap record);
+    void setDataConsumptionLoading(bool loading);
+    void setDataConsumptionError(const QString& error);
+    void setRouteState(AppRoute route, QString email = {}, QString password = {}, QString principalId = {});
+
+    bool environmentHas(const QString& name) const;
+    QString environmentValue(const QString& name) const;
+    static ActivityHistory::Mode historyMode(AppAccessMode mode);
+
+    // Start states and mode switches.
+    void installDemonstrationState();
+    void resetSignedInState();
+    bool removeLocalAccountData();
+
+    // File workflow.
+    QCoro::Task<> runFileOperationSteps();
+    QString askForOutputURL(const QString& input, WorkMode mode);
+    QCoro::Task<> runLocalFileOperation(QString inputURL, QString output, WorkMode mode);
+    QCoro::Task<> runAccountFileOperation(PreparedInput prepared, QString output, WorkMode mode, qint64 secretId);
+    qint64 operationSecretId() const;
+    QString recipientActivitySuffix(qint64 secretId) const;
+
+    // Activity history.
+    void loadActivities(AppAccessMode mode);
+    void saveActivities();
+    void rememberActivity(const ActivityItem& item);
+
+    // Bootstrap's bridge health check; failures leave bridgeCheck empty.
+    QCoro::Task<> runBridgeCheck();
+    // Account operations not available yet in this build.
+    QCoro::Task<bool> unavailableAccountOperation(QString busyMessage);
+
+    StoreDependencies m_deps;
+    KeychainStore m_keychain;
+    ActivityHistory m_history;
+
+    AppRoute m_route = AppRoute::Login;
+    QString m_routeEmail, m_routePassword, m_routePrincipalId;
+    AppAccessMode m_accessMode = AppAccessMode::Account;
+    std::optional<AccountIdentity> m_identity;
+    QVariantList m_secrets;
+    std::optional<qint64> m_selectedSecretId;
+    QVariantMap m_session;
+    bool m_isBusy = false;
+    QString m_statusMessage;
+    QString m_errorMessage;
+    WorkMode m_mode = WorkMode::Encrypt;
+    EncryptionTarget m_encryptionTarget = EncryptionTarget::Own;
+    QString m_recipientSecretIdText;
+    RecipientKorvoState m_recipientKorvoState = RecipientKorvoState::Idle;
+    qint64 m_recipientKorvoNumber = 0;
+    QStringList m_selectedURLs;
+    QList<ActivityItem> m_activities;
+    QVariantMap m_bridgeCheck;
+    QVariantMap m_dataConsumption;
+    bool m_isDataConsumptionLoading = false;
+    QString m_dataConsumptionError;
+};

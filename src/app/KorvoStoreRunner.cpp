@@ -1,0 +1,39 @@
+// The operation runner: every long user action passes through perform().
+#include "KorvoStore.h"
+
+namespace {
+const QString serviceUnavailable = QStringLiteral("Korvo is temporarily unavailable. Check your connection and try again.");
+const QString restorePrivateAccess = QStringLiteral("This Mac needs to restore private access. Sign in again to continue.");
+}
+
+QString KorvoStore::userFacingSentence(const QString& description)
+{
+    if (description == QLatin1String("fetch failed")
+        || description.contains(QLatin1String("ECONNREFUSED"), Qt::CaseInsensitive))
+        return serviceUnavailable;
+    if (description.contains(QLatin1String("ed25519PrivateKeyHex"), Qt::CaseInsensitive))
+        return restorePrivateAccess;
+    return description;
+}
+
+QCoro::Task<bool> KorvoStore::perform(QString busyMessage, Operation operation)
+{
+    setBusy(true);
+    setErrorMessage({});
+    setStatusMessage(busyMessage);
+    QString description;
+    try {
+        co_await operation();
+        setBusy(false);
+        co_return true;
+    } catch (const KorvoError& error) {
+        description = error.message();
+    } catch (const std::exception& error) {
+        description = QString::fromUtf8(error.what());
+    } catch (...) {
+        description = QStringLiteral("The operation could not be completed.");
+    }
+    setErrorMessage(userFacingSentence(description));
+    setBusy(false);
+    co_return false;
+}

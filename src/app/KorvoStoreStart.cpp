@@ -1,0 +1,213 @@
+// The launch decision, the test start states and the switches between access modes.
+#include "KorvoStore.h"
+#include "LaunchEnvironment.h"
+
+#include <QDateTime>
+#include <QFile>
+
+namespace {
+const QString uiInputTestModeStatus = QStringLiteral("UI input test mode.");
+const QString chooseProtectionStatus = QStringLiteral("Choose offline protection or connect an account.");
+const QString offlineReadyStatus = QStringLiteral("Offline protection is ready. Connect anytime for post-quantum protection.");
+const QString signInOrCreateStatus = QStringLiteral("Sign in or create an account.");
+const QString welcomeBackPrefix = QStringLiteral("Welcome back, ");
+const QString signedOutStatus = QStringLiteral("Signed out.");
+const QString macRemovedStatus = QStringLiteral("This Mac was removed from your account.");
+const QString macRemovalFailed = QStringLiteral("This Mac could not remove its saved sign-in data.");
+const QString creatingAccountBusy = QStringLiteral("Creating account...");
+
+QString welcomeBack(const AccountIdentity& identity)
+{
+    return welcomeBackPrefix + identity.email + QLatin1Char('.');
+}
+
+// The demonstration account of the "main" start state.
+namespace demo {
+const QString email = QStringLiteral("alex.morgan@example.com");
+const QString principalId = QStringLiteral("6F1C2A4E-93B7-4D0A-8E55-2C71B9D4F013");
+const QString sessionAddress = QStringLiteral("0x5a3c9e1f7b2d4c6a8e0f1b3d5c7e9a2b4d6f8e0c");
+const QString expiresAt = QStringLiteral("2030-01-15T12:00:00Z");
+constexpr qint64 secretId = 25;
+const QString pictureName = QStringLiteral("Holiday Photo.heic");
+const QString savedPath = QStringLiteral("/home/alex/Documents/Holiday Photo.heic.korvo");
+
+QVariantMap usage(double limit, double used, int count, double limitGB, double usedGB)
+{
+    return {{QStringLiteral("limit"), limit},
+            {QStringLiteral("used"), used},
+            {QStringLiteral("remaining"), limit - used},
+            {QStringLiteral("count"), count},
+            {QStringLiteral("requestLimit"), 500},
+            {QStringLiteral("rateLimit"), 1.0},
+            {QStringLiteral("limitGB"), limitGB},
+            {QStringLiteral("usedGB"), usedGB},
+            {QStringLiteral("remainingGB"), limitGB - usedGB}};
+}
+} // namespace demo
+} // namespace
+
+QCoro::QmlTask KorvoStore::bootstrap()
+{
+    return bootstrapTask();
+}
+
+QCoro::Task<> KorvoStore::bootstrapTask()
+{
+    loadActivities(AppAccessMode::Account);
+
+    if (environmentHas(LaunchEnvironment::registrationProbeEmail)
+        && environmentHas(LaunchEnvironment::registrationProbePassword)) {
+        setIdentity(std::nullopt);
+        setRoute(AppRoute::CreateAccount);
+        co_await unavailableAccountOperation(creatingAccountBusy);
+        co_return;
+    }
+
+    const bool hasStartRoute = environmentHas(LaunchEnvironment::startRoute);
+    const QString startRoute = environmentValue(LaunchEnvironment::startRoute);
+    if (hasStartRoute && startRoute == QLatin1String("createAccount")) {
+        setIdentity(std::nullopt);
+        setRoute(AppRoute::CreateAccount);
+        setStatusMessage(uiInputTestModeStatus);
+        co_return;
+    }
+    if (hasStartRoute && startRoute == QLatin1String("login")) {
+        setIdentity(std::nullopt);
+        setAccessMode(AppAccessMode::Account);
+        setRoute(AppRoute::Login);
+        setStatusMessage(chooseProtectionStatus);
+        co_return;
+    }
+    if (hasStartRoute && startRoute == QLatin1String("local")) {
+        enterLocalMode();
+        co_return;
+    }
+    if (hasStartRoute && startRoute == QLatin1String("main")) {
+        installDemonstrationState();
+        co_return;
+    }
+
+    AccountIdentity identity;
+    try {
+        identity = m_keychain.load();
+    } catch (const std::exception&) {
+        enterLocalMode();
+        co_return;
+    }
+    setIdentity(identity);
+    setSelectedSecretId(identity.selectedSecretId);
+    setRoute(AppRoute::Login);
+    setStatusMessage(welcomeBack(identity));
+    co_await runBridgeCheck();
+}
+
+void KorvoStore::installDemonstrationState()
+{
+    setAccessMode(AppAccessMode::Account);
+    setIdentity(AccountIdentity{demo::email, demo::principalId, QString(), demo::secretId, std::nullopt});
+    setSession({{QStringLiteral("principalId"), demo::principalId},
+                {QStringLiteral("sessionAddress"), demo::sessionAddress},
+                {QStringLiteral("expiresAt"), demo::expiresAt}});
+    setSelectedSecretId(demo::secretId);
+    setSecrets({QVariantMap{{QStringLiteral("secretId"), demo::secretId},
+                            {QStringLiteral("ownerPrincipalId"), demo::principalId},
+                            {QStringLiteral("clusterId"), 1},
+                            {QStringLiteral("isSyncing"), 0}}});
+
+    const QDateTime periodStart = QDateTime(QDate::currentDate().addDays(1 - QDate::currentDate().day()),
+                                            QTime(0, 0), Qt::UTC);
+    setDataConsumption({{QStringLiteral("userId"), demo::principalId},
+                        {QStringLiteral("userType"), QStringLiteral("web2")},
+                        {QStringLiteral("planId"), QStringLiteral("free")},
+                        {QStringLiteral("cycleType"), QStringLiteral("monthly")},
+                        {QStringLiteral("periodStart"), periodStart},
+                        {QStringLiteral("periodEnd"), periodStart.addMonths(1)},
+                        {QStringLiteral("encryption"), demo::usage(3221225472.0, 1048576.0, 2, 3.0, 0.001)},
+                        {QStringLiteral("decryption"), demo::usage(2147483648.0, 524288.0, 1, 2.0, 0.0005)}});
+
+    if (m_activities.isEmpty()) {
+        const QString locked = demo::pictureName + QStringLiteral(".korvo");
+        setActivities({ActivityItem::make(QStringLiteral("Opened"), locked + QStringLiteral(" -> ") + demo::pictureName),
+                       ActivityItem::make(QStringLiteral("Locked"), demo::pictureName + QStringLiteral(" -> ") + locked),
+                       ActivityItem::make(QStringLiteral("Account ready"), QStringLiteral("Protection is ready on this Mac"))});
+    }
+
+    if (environmentHas(LaunchEnvironment::startTarget)
+        && environmentValue(LaunchEnvironment::startTarget) == QLatin1String("recipient")) {
+        setEncryptionTarget(EncryptionTarget::Recipient);
+        setRecipientSecretIdText(environmentHas(LaunchEnvironment::recipientSecretId)
+                                     ? environmentValue(LaunchEnvironment::recipientSecretId)
+                                     : QStringLiteral("42"));
+    }
+    setRoute(AppRoute::Main);
+    setStatusMessage(QStringLiteral("Saved to ") + demo::savedPath);
+}
+
+void KorvoStore::enterLocalMode()
+{
+    resetSignedInState();
+    setAccessMode(AppAccessMode::Local);
+    loadActivities(AppAccessMode::Local);
+    setErrorMessage({});
+    setStatusMessage(offlineReadyStatus);
+    setRoute(AppRoute::Main);
+}
+
+void KorvoStore::leaveLocalMode()
+{
+    resetSignedInState();
+    setAccessMode(AppAccessMode::Account);
+    loadActivities(AppAccessMode::Account);
+    setStatusMessage(m_identity ? welcomeBack(*m_identity) : signInOrCreateStatus);
+    setRoute(AppRoute::Login);
+}
+
+void KorvoStore::resetSignedInState()
+{
+    setSession({});
+    setSecrets({});
+    setSelectedSecretId(std::nullopt);
+    setEncryptionTarget(EncryptionTarget::Own);
+    setRecipientSecretIdText({});
+    setRecipientKorvoState(RecipientKorvoState::Idle);
+    setSelectedURLs({});
+    setDataConsumption({});
+    setDataConsumptionError({});
+    setDataConsumptionLoading(false);
+}
+
+void KorvoStore::signOut(bool deleteIdentity)
+{
+    resetSignedInState();
+    setAccessMode(AppAccessMode::Account);
+    setRoute(AppRoute::Login);
+    setStatusMessage(signedOutStatus);
+    if (!deleteIdentity)
+        return;
+    if (removeLocalAccountData()) {
+        setIdentity(std::nullopt);
+        setStatusMessage(macRemovedStatus);
+    } else {
+        setErrorMessage(macRemovalFailed);
+    }
+}
+
+bool KorvoStore::removeLocalAccountData()
+{
+    bool identityRemoved = false;
+    try {
+        identityRemoved = m_keychain.deleteIdentity();
+    } catch (const std::exception&) {
+        identityRemoved = false;
+    }
+    setActivities({});
+    QString path;
+    try {
+        path = activityHistoryURL(AppAccessMode::Account);
+    } catch (const std::exception&) {
+        return false;
+    }
+    if (QFile::exists(path) && !QFile::remove(path))
+        return false;
+    return identityRemoved;
+}
