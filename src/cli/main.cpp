@@ -6,7 +6,7 @@
 #include "cli/Interruption.h"
 #include "core/KeychainStore.h"
 
-#include <QCoreApplication>
+#include <QStringList>
 
 #include <cstdio>
 #include <exception>
@@ -56,9 +56,10 @@ int run(const CliOptions& options)
 
 int main(int argc, char** argv)
 {
-    QCoreApplication application(argc, argv);
-    QStringList arguments = QCoreApplication::arguments();
-    arguments.removeFirst();
+    // No application object: nothing here needs an event loop, and starting fast matters.
+    QStringList arguments;
+    for (int i = 1; i < argc; ++i)
+        arguments.append(QString::fromLocal8Bit(argv[i]));
 
     const auto parsed = parseArguments(arguments);
     if (const auto* usage = std::get_if<UsageError>(&parsed)) {
