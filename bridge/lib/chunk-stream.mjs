@@ -1,12 +1,17 @@
-// Chunked AES-256-GCM over open file handles. Reads run one chunk ahead (the read after a chunk
-// tells whether it was the last) and overlap with the cipher work and the previous write, so a
-// large file streams at disk speed with only a few chunks in memory.
-import { createCipheriv, createDecipheriv } from 'node:crypto';
+// Chunked AES-256-GCM over open file handles. Reads run ahead of the cipher work, which runs
+// ahead of the writes, so a large file streams at disk speed with only a few chunks in memory;
+// large files are sealed by worker threads on every core.
 import { BridgeFailure } from './failure.mjs';
-import { DAMAGED_FILE, TAG_LENGTH, chunkNonce } from './format.mjs';
+import { TAG_LENGTH } from './format.mjs';
+import { openChunk, sealChunk } from './chunk-cipher.mjs';
 
 export const INPUT_UNREADABLE = 'The selected file could not be read.';
 export const OUTPUT_UNWRITABLE = 'The result could not be written to the chosen place.';
+
+// At most this many chunks are being sealed or waiting to be written.
+const IN_FLIGHT = 6;
+// Files of at least this many chunks are sealed by worker threads.
+export const POOL_THRESHOLD_CHUNKS = 16;
 
 // Fills `buffer` from `position` until it is full or the file ends; resolves to the bytes read.
 async function readFull(handle, buffer, position) {
@@ -53,57 +58,59 @@ class OrderedWriter {
   }
 }
 
-// Walks the input in blocks of `blockSize` starting at `start`, calling `each(block, index, last)`
-// in order. A block is known to be the last once the read after it comes back empty, so reads
-// run up to two blocks ahead: while `each` works on block i, block i+2 is being read. Three
-// buffers rotate; `each` must be done with its block before it returns.
-async function forEachBlock(input, start, blockSize, each) {
-  const buffers = [Buffer.allocUnsafe(blockSize), Buffer.allocUnsafe(blockSize), Buffer.allocUnsafe(blockSize)];
+// Reads the input in blocks of `blockSize` from `start` and writes `transform(block, index,
+// last)` for each, in order. A block is known to be the last once the read after it comes back
+// empty, so reads run up to two blocks ahead. Every block gets its own memory, since a worker
+// thread may take it.
+async function transformBlocks(input, writer, start, blockSize, transform) {
   const empty = Promise.resolve(Buffer.alloc(0));
-  const readBlock = (index) => readFull(input, buffers[index % 3], start + index * blockSize);
+  const readBlock = (index) => readFull(input, Buffer.allocUnsafeSlow(blockSize), start + index * blockSize);
+  const pending = [];
   let current = await readBlock(0);
   let next = current.length === blockSize ? readBlock(1) : empty;
-  for (let index = 0; ; index += 1) {
-    const following = await next;
-    const last = following.length === 0;
-    const afterThat = following.length === blockSize ? readBlock(index + 2) : empty;
-    afterThat.catch(() => {}); // a failure is reported when the block is awaited
-    await each(current, index, last);
-    if (last) return;
-    current = following;
-    next = afterThat;
+  try {
+    for (let index = 0; ; index += 1) {
+      const following = await next;
+      const last = following.length === 0;
+      const afterThat = following.length === blockSize ? readBlock(index + 2) : empty;
+      afterThat.catch(() => {}); // a failure is reported when the block is awaited
+      const pieces = transform(current, index, last);
+      pieces.catch(() => {}); // likewise, when its turn to be written comes
+      pending.push(pieces);
+      while (pending.length >= IN_FLIGHT || (last && pending.length)) await writer.write(await pending.shift());
+      if (last) break;
+      current = following;
+      next = afterThat;
+    }
+  } finally {
+    await Promise.allSettled(pending);
+  }
+  await writer.finish();
+}
+
+async function runChunks(mode, input, writer, { key, header, start, blockSize }) {
+  const { size } = await input.stat();
+  if (size - start < POOL_THRESHOLD_CHUNKS * blockSize) {
+    const transform = mode === 'seal' ? sealChunk : openChunk;
+    return transformBlocks(input, writer, start, blockSize, async (block, index, last) => transform(key, header, index, last, block));
+  }
+  const { ChunkPool } = await import('./chunk-pool.mjs');
+  const pool = new ChunkPool(mode, key, header);
+  try {
+    return await transformBlocks(input, writer, start, blockSize, (block, index, last) => pool.transform(block, index, last));
+  } finally {
+    await pool.close();
   }
 }
 
 export async function sealChunks(input, output, { key, header, chunkSize }) {
   const writer = new OrderedWriter(output, 0);
   await writer.write([header]);
-  await forEachBlock(input, 0, chunkSize, async (plain, index, last) => {
-    const cipher = createCipheriv('aes-256-gcm', key, chunkNonce(index, last));
-    cipher.setAAD(header);
-    const sealed = cipher.update(plain);
-    const tail = cipher.final();
-    await writer.write(tail.length ? [sealed, tail, cipher.getAuthTag()] : [sealed, cipher.getAuthTag()]);
-  });
-  await writer.finish();
+  await runChunks('seal', input, writer, { key, header, start: 0, blockSize: chunkSize });
 }
 
 // `header` is the exact header bytes read from the file; the chunks start right after it.
 export async function openChunks(input, output, { key, header, chunkSize }) {
   const writer = new OrderedWriter(output, 0);
-  await forEachBlock(input, header.length, chunkSize + TAG_LENGTH, async (block, index, last) => {
-    if (block.length < TAG_LENGTH) throw new BridgeFailure(DAMAGED_FILE);
-    const decipher = createDecipheriv('aes-256-gcm', key, chunkNonce(index, last));
-    decipher.setAAD(header);
-    decipher.setAuthTag(block.subarray(block.length - TAG_LENGTH));
-    const plain = decipher.update(block.subarray(0, block.length - TAG_LENGTH));
-    let tail;
-    try {
-      tail = decipher.final();
-    } catch {
-      throw new BridgeFailure(DAMAGED_FILE);
-    }
-    await writer.write(tail.length ? [plain, tail] : [plain]);
-  });
-  await writer.finish();
+  await runChunks('open', input, writer, { key, header, start: header.length, blockSize: chunkSize + TAG_LENGTH });
 }

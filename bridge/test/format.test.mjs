@@ -6,7 +6,7 @@ import { createDecipheriv, randomBytes } from 'node:crypto';
 import { readFile, readdir, writeFile } from 'node:fs/promises';
 import { join } from 'node:path';
 import { openInput, writeAtomically } from '../lib/atomic-file.mjs';
-import { openChunks, sealChunks } from '../lib/chunk-stream.mjs';
+import { POOL_THRESHOLD_CHUNKS, openChunks, sealChunks } from '../lib/chunk-stream.mjs';
 import { readLockedHeader } from '../lib/file-commands.mjs';
 import { CAPSULE_LENGTH, CAPSULE_SUITE } from '../lib/capsule.mjs';
 import { DAMAGED_FILE, NEWER_FORMAT, NOT_A_KORVO_FILE, encodeHeader } from '../lib/format.mjs';
@@ -66,7 +66,8 @@ function independentReader(bytes, key) {
 
 test('sizes around chunk boundaries survive a round trip and match an independent reader', async (t) => {
   const dir = temporaryFolder(t);
-  for (const size of [0, 1, CHUNK - 1, CHUNK, CHUNK + 1, 2 * CHUNK, 2 * CHUNK + 5, 5 * CHUNK + 63]) {
+  // The last two sizes are large enough to be sealed and opened by worker threads.
+  for (const size of [0, 1, CHUNK - 1, CHUNK, CHUNK + 1, 2 * CHUNK, 2 * CHUNK + 5, POOL_THRESHOLD_CHUNKS * CHUNK, 40 * CHUNK + 63]) {
     const plain = randomBytes(size);
     const { key, header, locked } = await lock(dir, plain);
     const bytes = await readFile(locked);
@@ -112,6 +113,16 @@ test('a change anywhere in the file, or a wrong key, is refused and leaves nothi
     await expectRefused(dir, tampered, key, sentence).catch((e) => assert.fail(`${what}: ${e.message}`));
   }
   await expectRefused(dir, locked, randomBytes(32), DAMAGED_FILE);
+
+  // The same refusals when worker threads open the chunks.
+  const large = await lock(dir, randomBytes(40 * CHUNK));
+  const largeBytes = await readFile(large.locked);
+  const middle = Buffer.from(largeBytes);
+  middle[h + 20 * (CHUNK + 16) + 1] ^= 0x80;
+  for (const bytes of [middle, largeBytes.subarray(0, h + 30 * (CHUNK + 16))]) {
+    await writeFile(tampered, bytes);
+    await expectRefused(dir, tampered, large.key, DAMAGED_FILE);
+  }
 });
 
 test('cut, extended and reordered files are refused', async (t) => {
