@@ -95,18 +95,6 @@ TEST_F(PublicKeyCacheTest, ConcurrentLookupsShareOneBridgeRun)
     EXPECT_EQ(bridge.log().size(), 1u);
 }
 
-TEST_F(PublicKeyCacheTest, DifferentKeysFetchSeparately)
-{
-    KorvoPublicKeyCache cache{AppPaths(folder.path())};
-    auto one = fixture::capture(cache.publicKey(kService, 1, counting("k1", 50)));
-    auto two = fixture::capture(cache.publicKey(kService, 2, counting("k2", 50)));
-    auto other = fixture::capture(cache.publicKey("https://other:3010", 1, counting("o1", 50)));
-    EXPECT_EQ(*QCoro::waitFor(one).value, "k1");
-    EXPECT_EQ(*QCoro::waitFor(two).value, "k2");
-    EXPECT_EQ(*QCoro::waitFor(other).value, "o1");
-    EXPECT_EQ(fetches, 3);
-}
-
 TEST_F(PublicKeyCacheTest, FailuresAndBlankKeysAreNotCached)
 {
     KorvoPublicKeyCache cache{AppPaths(folder.path())};
