@@ -1,7 +1,7 @@
 #include "cli/CliCommands.h"
 
 #include "cli/Interruption.h"
-#include "cli/OutputNames.h"
+#include "core/local/OutputNames.h"
 #include "cli/ProgressBar.h"
 #include "core/FilePreparationService.h"
 #include "core/LocalFileProtectionService.h"
@@ -15,6 +15,8 @@
 
 namespace CliCommands {
 namespace {
+
+constexpr bool localMode = true;   // the command line works in local mode only
 
 const char* const alreadyExistsText = "\"%1\" already exists.";
 const char* const noOutputNameText = "No output name follows from \"%1\"; give one with -o.";
@@ -82,7 +84,8 @@ QString lock(const CliOptions& options, const KeySource& key)
     if (options.output)
         output = absoluteOutput(*options.output);
     else if (singleFile)
-        output = QDir::current().absoluteFilePath(OutputNames::lockedName(QFileInfo(paths.first()).fileName()));
+        output = QDir::current().absoluteFilePath(
+            OutputNames::protectedName(QFileInfo(paths.first()).fileName(), localMode));
     if (output)
         refuseExisting(*output, options.force);
 
@@ -91,7 +94,7 @@ QString lock(const CliOptions& options, const KeySource& key)
     BundleCleanup cleanup(prepared.cleanupURL);
     Interruption::throwIfRequested();
     if (!output) {
-        output = QDir::current().absoluteFilePath(OutputNames::lockedName(prepared.displayName));
+        output = QDir::current().absoluteFilePath(OutputNames::protectedName(prepared.displayName, localMode));
         refuseExisting(*output, options.force);
     }
     ProgressBar bar("Locking");
@@ -106,7 +109,7 @@ QString open(const CliOptions& options, const KeySource& key)
     if (options.output) {
         output = absoluteOutput(*options.output);
     } else {
-        const QString name = OutputNames::openedName(QFileInfo(input).fileName());
+        const QString name = OutputNames::openedName(QFileInfo(input).fileName(), localMode);
         if (name.isEmpty())
             throw CliError(QString::fromUtf8(noOutputNameText).arg(options.paths.first()));
         output = QDir::current().absoluteFilePath(name);

@@ -86,15 +86,9 @@ class OpenNameTest(CliTest):
 
     def test_existing_default_output_is_refused_before_any_work(self):
         # Each input's default output already exists, so the refusal shows which name was chosen.
-        cases = {
-            "a.txt.korvolocal": "a.txt",
-            "b.txt.korvo": "b.txt",
-            "photo.zip": "photo",
-            "c.zip.korvolocal": "c.zip",           # only the protected extension goes
-            "d.korvolocal.korvo": "d.korvolocal",
-            "e.zip.tar.zip": "e.tar",              # every ".zip" goes
-            "F.KORVOLOCAL": "F.KORVOLOCAL",        # case-sensitive: unchanged
-        }
+        # (the rules themselves are tested with the naming helper; this checks the tool uses them)
+        cases = {"a.txt.korvolocal": "a.txt", "b.txt.korvo": "b.txt", "photo.zip": "photo",
+                 "F.KORVOLOCAL": "F.KORVOLOCAL"}
         for source, expected in cases.items():
             with self.subTest(source):
                 self.write(source, b"not really sealed")
