@@ -7,6 +7,7 @@ TestCase {
     id: testCase
     name: "Layout"
     when: windowShown
+    visible: true
     width: 1300
     height: 800
 

@@ -7,6 +7,7 @@ TestCase {
     id: testCase
     name: "Panels"
     when: windowShown
+    visible: true
     width: 600
     height: 600
 

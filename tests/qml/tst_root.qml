@@ -7,6 +7,7 @@ TestCase {
     id: testCase
     name: "Root"
     when: windowShown
+    visible: true
     width: 1240
     height: 760
 

@@ -8,6 +8,7 @@ TestCase {
     id: testCase
     name: "Workbench"
     when: windowShown
+    visible: true
     width: 1300
     height: 800
 
@@ -21,6 +22,14 @@ TestCase {
         return found
     }
 
+    // A main view laid out and drawn once, so clicks land where the user would click.
+    function makeMain() {
+        var view = createTemporaryObject(mainView, testCase)
+        verify(view)
+        waitForRendering(view)
+        return view
+    }
+
     function init() {
         KorvoStore.enterLocalMode()
         KorvoStore.mode = KorvoStore.Encrypt
@@ -28,7 +37,7 @@ TestCase {
     }
 
     function test_runButtonNeedsSelection() {
-        var view = createTemporaryObject(mainView, testCase)
+        var view = makeMain()
         var run = child(view, "runButton")
         verify(!run.enabled)
         KorvoStore.selectedURLs = ["/tmp/a.txt"]
@@ -39,7 +48,7 @@ TestCase {
 
     function test_runButtonNeedsValidKey() {
         KorvoStore.selectedURLs = ["/tmp/a.txt"]
-        var view = createTemporaryObject(mainView, testCase)
+        var view = makeMain()
         verify(child(view, "runButton").enabled)
         // Account mode without a chosen Korvo: a selection alone is not enough.
         KorvoStore.leaveLocalMode()
@@ -49,7 +58,7 @@ TestCase {
     }
 
     function test_decryptRetitles() {
-        var view = createTemporaryObject(mainView, testCase)
+        var view = makeMain()
         compare(child(view, "chooseButton").text, "Choose files or folder")
         compare(child(view, "runButton").text, "Lock & Save")
         compare(child(view, "runButton").systemImage, "lock")
@@ -68,7 +77,7 @@ TestCase {
 
     function test_recipientOnlyWhenLockingWithAccount() {
         KorvoStore.leaveLocalMode()
-        var view = createTemporaryObject(mainView, testCase)
+        var view = makeMain()
         var slot = child(view, "recipientSlot")
         tryVerify(function () { return slot.height > 0 })
         KorvoStore.mode = KorvoStore.Decrypt
@@ -86,7 +95,7 @@ TestCase {
     }
 
     function test_statusLine() {
-        var view = createTemporaryObject(mainView, testCase)
+        var view = makeMain()
         // enterLocalMode leaves a status line; an empty one reads "Ready" with a check mark.
         verify(KorvoStore.statusMessage.length > 0)
         var status = findChild(view, "statusRow")

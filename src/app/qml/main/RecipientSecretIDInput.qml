@@ -41,7 +41,6 @@ Rectangle {
         font.family: KorvoTheme.fontFamily
         font.pixelSize: 15
         font.weight: Font.DemiBold
-        font.features: { "tnum": 1 }
         text: root.text
         onTextEdited: {
             var digits = Format.numericCharactersOnly(text)

@@ -1,5 +1,6 @@
 import QtQuick
 import QtQuick.Controls.Basic
+import QtQuick.Templates as T
 import Korvo
 
 // A modal alert titled "Korvo" that shows `message` whenever it is not empty. Dismissing it in
@@ -10,7 +11,7 @@ Popup {
     signal dismissed()
     readonly property string title: "Korvo"
 
-    parent: Overlay.overlay
+    parent: T.Overlay.overlay
     anchors.centerIn: parent
     modal: true
     focus: true
@@ -21,7 +22,7 @@ Popup {
     Component.onCompleted: if (message.length > 0) open()
     onClosed: if (message.length > 0) dismissed()
 
-    Overlay.modal: Rectangle { color: KorvoTheme.black(0.3) }
+    T.Overlay.modal: Rectangle { color: KorvoTheme.black(0.3) }
 
     background: Item {
         SoftShadow { target: plate; shadowOpacity: 0.4; radiusPoints: 20; offsetY: 6 }

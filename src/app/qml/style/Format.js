@@ -18,7 +18,13 @@ var byteCountCap = 9e18;
 var zeroBytesText = "Zero KB";
 
 function groupThousands(integerText) {
-    return integerText.replace(/\B(?=(\d{3})+(?!\d))/g, ",");
+    var out = "";
+    for (var i = 0; i < integerText.length; ++i) {
+        if (i > 0 && (integerText.length - i) % 3 === 0)
+            out += ",";
+        out += integerText.charAt(i);
+    }
+    return out;
 }
 
 function formatUnitValue(value, digits) {
