@@ -69,9 +69,9 @@ if (!serviceAvailable) {
 const folder = mkdtempSync(join(ROOT, 'bench', '.bridge-bench-'));
 const service = await startService({ root: join(folder, 'service') });
 try {
-  console.log(`Bridge commands, wall time per run including node's start (median of ${RUNS}):`);
-  const nodeAlone = await timeIt(RUNS, () => spawnSync(process.execPath, ['-e', '']));
-  console.log(`  node -e "" (start-up alone)      ${ms(nodeAlone)}`);
+  // Rounds interleave every command with a bare node start, so that all of them see the same
+  // load; the second column is the time above node's own start in the same round.
+  console.log(`Bridge commands, wall time per run including node's start (median of ${RUNS} rounds):`);
   const account = await signUp(service, 'bench@example.test');
   const identity = { principalId: account.principalId, ed25519PrivateKeyHex: account.ed25519PrivateKeyHex };
   const commands = [
@@ -82,58 +82,65 @@ try {
     ['getSecretPublicKey', { command: 'getSecretPublicKey', ...identity, secretId: account.secretId }],
     ['dataConsumption', { command: 'dataConsumption', ...identity }],
   ];
-  for (const [name, request, args] of commands) {
-    const value = await timeIt(RUNS, async () => {
-      const { envelope } = request === null ? await runBridge(null, { args }) : await service.bridge(request);
-      if (!envelope?.ok) throw new Error(`${name}: ${envelope?.error}`);
-    });
-    console.log(`  ${name.padEnd(32)} ${ms(value)}`);
+  const totals = new Map(commands.map(([name]) => [name, []]));
+  const aboveNode = new Map(commands.map(([name]) => [name, []]));
+  const bare = [];
+  for (let round = 0; round < RUNS; round += 1) {
+    const nodeStart = await timeIt(1, () => spawnSync(process.execPath, ['-e', '']));
+    bare.push(nodeStart);
+    for (const [name, request, args] of commands) {
+      const value = await timeIt(1, async () => {
+        const { envelope } = request === null ? await runBridge(null, { args }) : await service.bridge(request);
+        if (!envelope?.ok) throw new Error(`${name}: ${envelope?.error}`);
+      });
+      totals.get(name).push(value);
+      aboveNode.get(name).push(value - nodeStart);
+    }
+  }
+  console.log(`  node -e "" (start-up alone)      ${ms(median(bare))}`);
+  for (const [name] of commands) {
+    console.log(`  ${name.padEnd(32)} ${ms(median(totals.get(name)))}   (${ms(median(aboveNode.get(name))).trim()} above node's start)`);
   }
 
   const input = join(folder, 'large.bin');
   const output = join(folder, 'large.bin.korvo');
   const opened = join(folder, 'large.opened');
+  const cliOut = join(folder, 'large.bin.korvolocal');
   writeRandomFile(input, SIZE_MIB * 1024 * 1024);
   // Each run gets its own account, so that the monthly allowances never stop the measurement.
   const lockers = [];
   for (let i = 0; i < FILE_RUNS; i += 1) lockers.push(await signUp(service, `bench${i}@example.test`));
-  console.log(`\nA ${SIZE_MIB} MiB file (median of ${FILE_RUNS}, outputs removed between runs, page cache warm):`);
-  const fileJob = (command, who, filePath, outputPath) => async () => {
+  console.log(`\nA ${SIZE_MIB} MiB file (median of ${FILE_RUNS}, runs interleaved, outputs removed between runs, page cache warm):`);
+  const fileJob = async (command, who, filePath, outputPath) => {
+    const started = performance.now();
     const { envelope } = await service.bridge({ command, principalId: who.principalId, ed25519PrivateKeyHex: who.ed25519PrivateKeyHex, secretId: who.secretId, filePath, outputPath });
     if (!envelope?.ok) throw new Error(`${command}: ${envelope?.error}`);
+    return performance.now() - started;
   };
   const lockSamples = [];
   const openSamples = [];
+  const cliSamples = [];
+  let cliFailure = CLI ? null : 'not built (no build*/src/cli/korvo-cli)';
   for (const who of lockers) {
-    rmSync(output, { force: true });
-    rmSync(opened, { force: true });
-    lockSamples.push(await timeIt(1, fileJob('encryptFile', who, input, output)));
-    openSamples.push(await timeIt(1, fileJob('decryptFile', who, output, opened)));
+    for (const path of [output, opened, cliOut]) rmSync(path, { force: true });
+    lockSamples.push(await fileJob('encryptFile', who, input, output));
+    if (!cliFailure) {
+      const started = performance.now();
+      const run = spawnSync(CLI, ['lock', '-f', '-o', cliOut, input], { encoding: 'utf8' });
+      cliSamples.push(performance.now() - started);
+      if (run.status !== 0) cliFailure = `failed: ${(run.error?.message || run.stderr || `signal ${run.signal}`).trim()}`;
+    }
+    openSamples.push(await fileJob('decryptFile', who, output, opened));
   }
   const bridgeLock = median(lockSamples);
   console.log(`  bridge encryptFile               ${ms(bridgeLock)}   (${(SIZE_MIB / 1024 / (bridgeLock / 1000)).toFixed(2)} GiB/s)`);
   console.log(`  bridge decryptFile               ${ms(median(openSamples))}`);
-
-  if (!CLI) {
-    console.log('  korvo-cli lock                   not built (no build*/src/cli/korvo-cli): ratio skipped');
+  if (cliFailure) {
+    console.log(`  korvo-cli lock                   ${cliFailure}: ratio skipped`);
   } else {
-    const cliOut = join(folder, 'large.bin.korvolocal');
-    const samples = [];
-    let failed = null;
-    for (let i = 0; i < FILE_RUNS && !failed; i += 1) {
-      rmSync(cliOut, { force: true });
-      const started = performance.now();
-      const run = spawnSync(CLI, ['lock', '-f', '-o', cliOut, input], { encoding: 'utf8' });
-      samples.push(performance.now() - started);
-      if (run.status !== 0) failed = (run.stderr || run.stdout || `exit ${run.status}`).trim();
-    }
-    if (failed) {
-      console.log(`  korvo-cli lock                   failed (${failed}): ratio skipped`);
-    } else {
-      const cliLock = median(samples);
-      console.log(`  korvo-cli lock                   ${ms(cliLock)}`);
-      console.log(`  bridge / korvo-cli               ${(bridgeLock / cliLock).toFixed(2)} x`);
-    }
+    const cliLock = median(cliSamples);
+    console.log(`  korvo-cli lock                   ${ms(cliLock)}`);
+    console.log(`  bridge / korvo-cli               ${(bridgeLock / cliLock).toFixed(2)} x`);
   }
 } finally {
   await service.stop();
