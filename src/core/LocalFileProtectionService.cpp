@@ -68,7 +68,7 @@ void writeRecords(int fd, std::span<RecordBuffer* const> batch, const std::uint8
         vectors[count++] = {const_cast<std::uint8_t*>(leadIn), leadInSize};
     for (const RecordBuffer* record : batch) {
         if (record->outputLength > 0)
-            vectors[count++] = {record->bytes.get() + record->outputOffset, record->outputLength};
+            vectors[count++] = {record->bytes() + record->outputOffset, record->outputLength};
     }
     if (!writeAll(fd, vectors, count))
         throw Error(failure);
@@ -105,7 +105,7 @@ void runPipeline(Error::Kind failure, const RecordPipeline::Reader& reader, cons
 void readPlainChunks(RecordPipeline& pipeline, int fd)
 {
     auto fill = [fd](RecordBuffer* record) {
-        const auto count = readFully(fd, record->bytes.get() + textOffset, chunkSize);
+        const auto count = readFully(fd, record->bytes() + textOffset, chunkSize);
         if (!count)
             throw Error::writeFailed();
         record->textLength = *count;
@@ -138,7 +138,7 @@ void readPlainChunks(RecordPipeline& pipeline, int fd)
 
 void sealRecord(GcmCipher& cipher, RecordBuffer& record)
 {
-    std::uint8_t* bytes = record.bytes.get();
+    std::uint8_t* bytes = record.bytes();
     const std::size_t sealedLength = record.textLength + boxOverhead;
     if (sealedLength > maxSealedLength || !randomBytes(bytes + nonceOffset, nonceSize))
         throw Error::writeFailed();
@@ -159,7 +159,7 @@ void readSealedRecords(RecordPipeline& pipeline, int fd)
         RecordBuffer* record = pipeline.acquire();
         if (!record)
             return;
-        std::uint8_t* bytes = record->bytes.get();
+        std::uint8_t* bytes = record->bytes();
         const auto prefix = readFully(fd, bytes, recordPrefixSize);
         if (!prefix || *prefix < recordPrefixSize || bytes[0] > flagFinal)
             throw Error::invalidFile();
@@ -189,7 +189,7 @@ void openRecord(GcmCipher& cipher, RecordBuffer& record)
     const std::size_t sealedLength = record.textLength;
     if (sealedLength < boxOverhead)
         throw Error::invalidFile();
-    std::uint8_t* bytes = record.bytes.get();
+    std::uint8_t* bytes = record.bytes();
     const std::size_t plainLength = sealedLength - boxOverhead;
     const AuthenticatedData aad = authenticatedData(record.index, record.isFinal);
     if (!cipher.open(bytes + nonceOffset, aad.data(), aad.size(), bytes + textOffset, plainLength,

@@ -15,8 +15,9 @@ RecordBuffer* RecordPipeline::acquire()
     static const bool neverDone = false;
     RecordBuffer* buffer = take(m_free, neverDone);
     // Allocated on first use only, so short inputs never pay for the whole ring.
-    if (buffer && !buffer->bytes)
-        buffer->bytes = std::make_unique_for_overwrite<std::uint8_t[]>(RecordBuffer::capacity);
+    if (buffer && !buffer->storage)
+        buffer->storage.reset(static_cast<std::uint8_t*>(::operator new[](
+            RecordBuffer::leadIn + RecordBuffer::capacity, std::align_val_t(RecordBuffer::alignment))));
     return buffer;
 }
 

@@ -10,6 +10,7 @@
 #include <exception>
 #include <functional>
 #include <memory>
+#include <new>
 #include <mutex>
 #include <span>
 #include <thread>
@@ -19,7 +20,16 @@
 struct RecordBuffer {
     static constexpr std::size_t capacity = LocalFormat::recordPrefixSize + LocalFormat::maxSealedLength;
 
-    std::unique_ptr<std::uint8_t[]> bytes;
+    // The record starts at bytes(); its text begins on a cache-line boundary, which keeps the
+    // kernel's copies of plain data (reads when sealing, writes when opening) aligned.
+    std::uint8_t* bytes() const { return storage.get() + leadIn; }
+
+    static constexpr std::size_t alignment = 64;
+    static constexpr std::size_t leadIn = alignment - LocalFormat::textOffset % alignment;
+    struct AlignedDelete {
+        void operator()(std::uint8_t* p) const { ::operator delete[](p, std::align_val_t(alignment)); }
+    };
+    std::unique_ptr<std::uint8_t[], AlignedDelete> storage;   // 64-byte aligned, leadIn + capacity bytes
     std::uint64_t index = 0;
     bool isFinal = false;
     std::size_t textLength = 0;   // plain or cipher text at LocalFormat::textOffset
