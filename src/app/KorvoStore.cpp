@@ -16,7 +16,7 @@ QPointer<KorvoStore> applicationStore;
 StoreDependencies StoreDependencies::standard()
 {
     StoreDependencies deps{AppPaths::standard(), makeSecretServiceKeychainBackend(),
-                           makeWidgetFileDialogs(), {}, QDir::tempPath()};
+                           makeWidgetFileDialogs(), {}, QDir::tempPath(), std::make_shared<BridgeRunner>()};
     const QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     for (const QString& name : env.keys())
         deps.environment.insert(name, env.value(name));
@@ -52,7 +52,8 @@ KorvoStore* KorvoStore::create(QQmlEngine* engine, QJSEngine*)
         static QTemporaryDir dataFolder;
         applicationStore = new KorvoStore(StoreDependencies{AppPaths(dataFolder.path()),
                                                             makeInMemoryKeychainBackend(),
-                                                            makeWidgetFileDialogs(), {}, QDir::tempPath()},
+                                                            makeWidgetFileDialogs(), {}, QDir::tempPath(),
+                                                            std::make_shared<BridgeRunner>()},
                                           engine);
     }
     QJSEngine::setObjectOwnership(applicationStore, QJSEngine::CppOwnership);

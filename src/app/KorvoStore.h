@@ -28,6 +28,7 @@
 #include "core/AppPaths.h"
 #include "core/FilePreparationService.h"
 #include "core/KeychainStore.h"
+#include "core/bridge/BridgeRunner.h"
 
 #include <QCoro/QCoroTask>
 #include <QHash>
@@ -55,6 +56,8 @@ struct StoreDependencies {
     QHash<QString, QString> environment;
     // Where temporary bundles are written.
     QString temporaryDirectory;
+    // The bridge script runner (account mode and the health check).
+    std::shared_ptr<BridgeRunner> bridge;
 
     // The real user's data folder, Secret Service keychain, QFileDialog and process environment.
     static StoreDependencies standard();
@@ -273,6 +276,8 @@ private:
 
     // Bootstrap's bridge health check; failures leave bridgeCheck empty.
     QCoro::Task<> runBridgeCheck();
+    // Usage figures refreshed in the background after an account file operation.
+    void scheduleDataConsumptionRefresh();
     // Account operations not available yet in this build.
     QCoro::Task<bool> unavailableAccountOperation(QString busyMessage);
 

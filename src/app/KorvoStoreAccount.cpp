@@ -111,22 +111,29 @@ QCoro::Task<> KorvoStore::prepareRecipientKorvoTask()
 
 QCoro::Task<> KorvoStore::runBridgeCheck()
 {
-    setBridgeCheck({});
-    co_return;
+    const std::shared_ptr<BridgeRunner> bridge = m_deps.bridge;
+    try {
+        QCoro::Task<BridgeCheckResult> running = bridge->check();
+        const BridgeCheckResult check = co_await running;
+        setBridgeCheck({{QStringLiteral("sdkVersion"), check.sdkVersion},
+                        {QStringLiteral("blackboxUrl"), check.blackboxUrl},
+                        {QStringLiteral("node"), check.node}});
+    } catch (const std::exception&) {
+        setBridgeCheck({});
+    }
 }
 
-QCoro::Task<> KorvoStore::runAccountFileOperation(PreparedInput, QString, WorkMode, qint64)
+void KorvoStore::scheduleDataConsumptionRefresh()
 {
-    throw StoreError::message(accountUnavailable);
-    co_return;
 }
 
 QCoro::Task<bool> KorvoStore::unavailableAccountOperation(QString busyMessage)
 {
-    co_return co_await perform(busyMessage, []() -> QCoro::Task<> {
+    QCoro::Task<bool> running = perform(busyMessage, []() -> QCoro::Task<> {
         throw StoreError::message(accountUnavailable);
         co_return;
     });
+    co_return co_await running;
 }
 
 QCoro::Task<bool> KorvoStore::loginTask(QString, QString) { return unavailableAccountOperation(unlockingBusy); }

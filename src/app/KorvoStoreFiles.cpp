@@ -17,6 +17,8 @@ const QString saveCancelled = QStringLiteral("Save was cancelled.");
 const QString signInFirst = QStringLiteral("Sign in first.");
 const QString chooseKorvoFirst = QStringLiteral("Choose or create a Korvo first.");
 const QString enterRecipientNumber = QStringLiteral("Enter the other person's Korvo number.");
+const QString lockedTitle = QStringLiteral("Locked");
+const QString openedTitle = QStringLiteral("Opened");
 const QString lockedOnThisMac = QStringLiteral("Locked on this Mac");
 const QString openedOnThisMac = QStringLiteral("Opened on this Mac");
 const QString savedToPrefix = QStringLiteral("Saved to ");
@@ -114,12 +116,13 @@ QCoro::Task<> KorvoStore::runLocalFileOperation(QString inputURL, QString output
 {
     const QByteArray key = m_keychain.loadOrCreateLocalProtectionKey();
     const bool encrypting = mode == WorkMode::Encrypt;
-    co_await runInBackground([inputURL, output, key, encrypting] {
+    QCoro::Task<> sealing = runInBackground([inputURL, output, key, encrypting] {
         if (encrypting)
             LocalFileProtectionService::protect(inputURL, output, key);
         else
             LocalFileProtectionService::open(inputURL, output, key);
     });
+    co_await sealing;
 }
 
 QCoro::QmlTask KorvoStore::runFileOperation()
@@ -130,7 +133,8 @@ QCoro::QmlTask KorvoStore::runFileOperation()
 QCoro::Task<bool> KorvoStore::runFileOperationTask()
 {
     const QString busy = m_mode == WorkMode::Encrypt ? lockingBusy : openingBusy;
-    co_return co_await perform(busy, [this]() -> QCoro::Task<> { return runFileOperationSteps(); });
+    QCoro::Task<bool> running = perform(busy, [this]() -> QCoro::Task<> { return runFileOperationSteps(); });
+    co_return co_await running;
 }
 
 QCoro::Task<> KorvoStore::runFileOperationSteps()
@@ -140,15 +144,17 @@ QCoro::Task<> KorvoStore::runFileOperationSteps()
     const QStringList urls = m_selectedURLs;
     const WorkMode mode = m_mode;
     const QString temporaryDirectory = m_deps.temporaryDirectory;
-    const PreparedInput prepared = co_await runInBackground([urls, temporaryDirectory] {
+    QCoro::Task<PreparedInput> preparing = runInBackground([urls, temporaryDirectory] {
         return FilePreparationService::prepare(urls, temporaryDirectory);
     });
+    const PreparedInput prepared = co_await preparing;
     CleanupGuard cleanup{prepared.cleanupURL};
 
     const QString output = askForOutputURL(prepared.url, mode);
 
     if (m_accessMode == AppAccessMode::Local) {
-        co_await runLocalFileOperation(prepared.url, output, mode);
+        QCoro::Task<> sealing = runLocalFileOperation(prepared.url, output, mode);
+        co_await sealing;
         rememberActivity(ActivityItem::make(mode == WorkMode::Encrypt ? lockedOnThisMac : openedOnThisMac,
                                             prepared.displayName + arrow + lastPathComponent(output)));
         setSelectedURLs({});
@@ -159,5 +165,28 @@ QCoro::Task<> KorvoStore::runFileOperationSteps()
     if (!m_identity)
         throw StoreError::message(signInFirst);
     const qint64 secretId = operationSecretId();
-    co_await runAccountFileOperation(prepared, output, mode, secretId);
+    QCoro::Task<> running = runAccountFileOperation(prepared, output, mode, secretId);
+    co_await running;
+}
+
+QCoro::Task<> KorvoStore::runAccountFileOperation(PreparedInput prepared, QString output, WorkMode mode, qint64 secretId)
+{
+    BridgeRequest request;
+    request.command = mode == WorkMode::Encrypt ? QStringLiteral("encryptFile") : QStringLiteral("decryptFile");
+    request.blackboxUrl = m_deps.bridge->blackboxUrl();
+    request.principalId = m_identity->principalId;
+    request.ed25519PrivateKeyHex = m_identity->ed25519PrivateKeyHex;
+    request.secretId = secretId;
+    request.filePath = prepared.url;
+    request.outputPath = output;
+    const std::shared_ptr<BridgeRunner> bridge = m_deps.bridge;
+    QCoro::Task<FileJobResult> running = bridge->run<FileJobResult>(request);
+    const FileJobResult result = co_await running;
+
+    const QString savedName = result.resultFileName.value_or(lastPathComponent(output));
+    rememberActivity(ActivityItem::make(mode == WorkMode::Encrypt ? lockedTitle : openedTitle,
+                                        prepared.displayName + arrow + savedName + recipientActivitySuffix(secretId)));
+    setSelectedURLs({});
+    setStatusMessage(savedToPrefix + output);
+    scheduleDataConsumptionRefresh();
 }

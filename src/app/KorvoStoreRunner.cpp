@@ -23,7 +23,8 @@ QCoro::Task<bool> KorvoStore::perform(QString busyMessage, Operation operation)
     setStatusMessage(busyMessage);
     QString description;
     try {
-        co_await operation();
+        QCoro::Task<> running = operation();
+        co_await running;
         setBusy(false);
         co_return true;
     } catch (const KorvoError& error) {

@@ -59,7 +59,8 @@ QCoro::Task<> KorvoStore::bootstrapTask()
         && environmentHas(LaunchEnvironment::registrationProbePassword)) {
         setIdentity(std::nullopt);
         setRoute(AppRoute::CreateAccount);
-        co_await unavailableAccountOperation(creatingAccountBusy);
+        QCoro::Task<bool> running = unavailableAccountOperation(creatingAccountBusy);
+        co_await running;
         co_return;
     }
 
@@ -98,7 +99,8 @@ QCoro::Task<> KorvoStore::bootstrapTask()
     setSelectedSecretId(identity.selectedSecretId);
     setRoute(AppRoute::Login);
     setStatusMessage(welcomeBack(identity));
-    co_await runBridgeCheck();
+    QCoro::Task<> checking = runBridgeCheck();
+    co_await checking;
 }
 
 void KorvoStore::installDemonstrationState()

@@ -1,0 +1,81 @@
+// The operation runner: busy state, the one error sentence, and its rewording rules.
+#include "support/StoreFixture.h"
+
+#include <QSignalSpy>
+
+namespace {
+const QString unavailable = QStringLiteral("Korvo is temporarily unavailable. Check your connection and try again.");
+const QString restoreAccess = QStringLiteral("This Mac needs to restore private access. Sign in again to continue.");
+
+KorvoStore::Operation failingWith(QString text)
+{
+    return [text]() -> QCoro::Task<> {
+        throw StoreError::message(text);
+        co_return;
+    };
+}
+} // namespace
+
+TEST(StoreRunnerWording, OnlyExactFetchFailedOrAnyConnectionRefusalIsReworded)
+{
+    const struct {
+        const char* description;
+        QString expected;
+    } cases[] = {
+        {"fetch failed", unavailable},
+        {"Fetch failed", "Fetch failed"},
+        {"fetch failed ", "fetch failed "},
+        {"request to service: fetch failed", "request to service: fetch failed"},
+        {"connect econnrefused 127.0.0.1:3010", unavailable},
+        {"fetch failed: connect ECONNREFUSED", unavailable},
+        {"bad ED25519PRIVATEKEYHEX value", restoreAccess},
+        {"ECONNREFUSED while checking ed25519PrivateKeyHex", unavailable},
+        {"The selected file could not be read.", "The selected file could not be read."},
+        {"", ""},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(KorvoStore::userFacingSentence(QString::fromUtf8(c.description)), c.expected) << c.description;
+}
+
+TEST_F(StoreTest, RunnerMarksBusyShowsTheBusyLineAndReportsFailures)
+{
+    QSignalSpy busy(&store(), &KorvoStore::isBusyChanged);
+    bool sawBusyInside = false;
+    QString statusInside;
+    const bool ok = await(store().perform("Working...", [&]() -> QCoro::Task<> {
+        sawBusyInside = store().isBusy();
+        statusInside = store().statusMessage();
+        co_return;
+    }));
+    EXPECT_TRUE(ok);
+    EXPECT_TRUE(sawBusyInside);
+    EXPECT_EQ(statusInside, "Working...");
+    EXPECT_FALSE(store().isBusy());
+    EXPECT_EQ(busy.count(), 2);
+    // An operation that sets no line of its own leaves the busy line.
+    EXPECT_EQ(store().statusMessage(), "Working...");
+
+    EXPECT_FALSE(await(store().perform("Again...", failingWith("fetch failed"))));
+    EXPECT_EQ(store().errorMessage(), unavailable);
+    EXPECT_FALSE(store().isBusy());
+    EXPECT_EQ(store().statusMessage(), "Again...");
+
+    // The next success clears the previous error.
+    EXPECT_TRUE(await(store().perform("Third...", []() -> QCoro::Task<> { co_return; })));
+    EXPECT_TRUE(store().errorMessage().isEmpty());
+}
+
+TEST_F(StoreTest, RunnerTakesTheSentenceOfAnyErrorType)
+{
+    EXPECT_FALSE(await(store().perform("x", []() -> QCoro::Task<> {
+        throw std::runtime_error("Disk full.");
+        co_return;
+    })));
+    EXPECT_EQ(store().errorMessage(), "Disk full.");
+    EXPECT_FALSE(await(store().perform("x", []() -> QCoro::Task<> {
+        throw KeychainStoreError::unexpectedStatus(-25293);
+        co_return;
+    })));
+    EXPECT_EQ(store().errorMessage(), KeychainStoreError::unexpectedStatus(-25293).message());
+    EXPECT_FALSE(store().errorMessage().isEmpty());
+}

@@ -1,0 +1,97 @@
+#include "support/StoreFixture.h"
+
+#include <QDir>
+#include <QFile>
+#include <QProcessEnvironment>
+
+std::optional<QStringList> ScriptedFileDialogs::chooseFiles(const OpenRequest& request)
+{
+    openRequests.append(request);
+    if (openAnswers.empty())
+        return std::nullopt;
+    const bool confirmed = openAnswers.front().has_value();
+    const QStringList chosen = openAnswers.front().value_or(QStringList());
+    openAnswers.pop_front();
+    return confirmed ? std::optional<QStringList>(chosen) : std::nullopt;
+}
+
+std::optional<QString> ScriptedFileDialogs::chooseSaveLocation(const QString& title, const QString& suggestedName)
+{
+    saveTitles.append(title);
+    suggestedNames.append(suggestedName);
+    if (saveAnswers.empty())
+        return std::nullopt;
+    const bool confirmed = saveAnswers.front().has_value();
+    const QString chosen = saveAnswers.front().value_or(QString());
+    saveAnswers.pop_front();
+    return confirmed ? std::optional<QString>(chosen) : std::nullopt;
+}
+
+KeychainReadResult SwitchableKeychainBackend::copyMatching(const KeychainItemQuery& query)
+{
+    if (failReads)
+        return {failReads, {}};
+    return inner->copyMatching(query);
+}
+
+int SwitchableKeychainBackend::add(const KeychainItemQuery& query, const QByteArray& data, KeychainContent content)
+{
+    return failWrites ? failWrites : inner->add(query, data, content);
+}
+
+int SwitchableKeychainBackend::replace(const KeychainItemQuery& query, const QByteArray& data, KeychainContent content)
+{
+    return failWrites ? failWrites : inner->replace(query, data, content);
+}
+
+int SwitchableKeychainBackend::remove(const KeychainItemQuery& query)
+{
+    return failWrites ? failWrites : inner->remove(query);
+}
+
+void StoreTest::SetUp()
+{
+    ASSERT_TRUE(m_data.isValid() && m_temporary.isValid() && m_work.isValid());
+    m_keychain = std::make_shared<SwitchableKeychainBackend>();
+    m_dialogs = std::make_shared<ScriptedFileDialogs>();
+    makeStore();
+}
+
+KorvoStore& StoreTest::makeStore(QHash<QString, QString> environment)
+{
+    BridgeSurroundings surroundings;
+    QProcessEnvironment bridgeEnvironment;
+    bridgeEnvironment.insert(QStringLiteral("PATH"), qEnvironmentVariable("PATH"));
+    for (auto it = m_bridgeEnvironment.cbegin(); it != m_bridgeEnvironment.cend(); ++it)
+        bridgeEnvironment.insert(it.key(), it.value());
+    surroundings.environment = bridgeEnvironment;
+    surroundings.workingDirectory = m_work.path();
+    m_store.reset();
+    m_store = std::make_unique<KorvoStore>(StoreDependencies{AppPaths(m_data.filePath(QStringLiteral("Korvo"))),
+                                                             m_keychain, m_dialogs, std::move(environment),
+                                                             m_temporary.path(),
+                                                             std::make_shared<BridgeRunner>(surroundings)});
+    return *m_store;
+}
+
+void StoreTest::saveIdentity(const QString& email, std::optional<qint64> selectedSecretId)
+{
+    KeychainStore(m_keychain).save(AccountIdentity{email, QStringLiteral("principal-1"),
+                                                   QStringLiteral("ab").repeated(32), selectedSecretId,
+                                                   std::nullopt});
+}
+
+QString StoreTest::writeFile(const QString& name, const QByteArray& contents)
+{
+    const QString path = m_work.filePath(name);
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile file(path);
+    EXPECT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(contents);
+    return path;
+}
+
+QStringList StoreTest::temporaryFiles() const
+{
+    return QDir(m_temporary.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden);
+}
