@@ -63,3 +63,11 @@ shot busy 1240 KORVO_START_ROUTE=local "KORVO_START_BUSY=Locking file..."
 shot error 1240 KORVO_START_ROUTE=local "KORVO_START_ERROR=The selected file could not be read."
 shot settings-local 1240 KORVO_START_ROUTE=local KORVO_OPEN_SETTINGS=1
 shot settings-account 1240 KORVO_START_ROUTE=main KORVO_OPEN_SETTINGS=1
+
+# States set directly on the views inside the view-test program (selection, busy, error,
+# decrypt, settings), saved as shots/grab-*.png.
+tests=$(dirname "$(dirname "$(dirname "$app")")")/tests/qml/qml_views
+if [ -x "$tests" ]; then
+  (cd "$root" && "$tests" -input "$root/tests/qml/screens/grab_screens.qml" >"$out/grab.log" 2>&1) || echo "grab_screens failed, see shots/grab.log" >&2
+  ls "$out"/grab-*.png 2>/dev/null | sed "s|$root/||"
+fi

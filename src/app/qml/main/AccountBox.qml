@@ -33,28 +33,18 @@ Rectangle {
             width: row.width - badge.width - row.spacing
             anchors.verticalCenter: parent.verticalCenter
             spacing: 2
-            TextEdit {
+            KorvoText {
                 id: title
                 objectName: "accountTitle"
                 width: parent.width
-                readOnly: true
-                selectByMouse: true
                 text: root.local ? "On this Mac"
                                  : (KorvoStore.hasIdentity ? KorvoStore.identity.email : "Account")
-                font.family: KorvoTheme.fontFamily
-                font.weight: Font.DemiBold
-                // One line, shrinking to 74 % before it is clipped.
-                font.pixelSize: Math.max(13 * 0.74, Math.min(13, 13 * width / Math.max(1, naturalWidth.advanceWidth)))
-                color: KorvoTheme.textPrimary
-                selectionColor: KorvoTheme.withAlpha(KorvoTheme.accent, 0.4)
-                clip: true
-                TextMetrics {
-                    id: naturalWidth
-                    font.family: KorvoTheme.fontFamily
-                    font.weight: Font.DemiBold
-                    font.pixelSize: 13
-                    text: title.text
-                }
+                size: 13
+                weight: Font.DemiBold
+                // One line, shrinking to 74 % before it is truncated.
+                fontSizeMode: Text.HorizontalFit
+                minimumPixelSize: Math.ceil(13 * 0.74)
+                elide: Text.ElideRight
             }
             KorvoText {
                 width: parent.width

@@ -40,7 +40,7 @@ Rectangle {
                 contentItem: Item {
                     Row {
                         anchors.centerIn: parent
-                        spacing: 6
+                        spacing: 4
                         Rectangle {
                             visible: option.selected
                             width: 7; height: 7; radius: 3.5
@@ -51,6 +51,7 @@ Rectangle {
                             text: option.text
                             size: 13
                             weight: Font.DemiBold
+                            font.letterSpacing: -0.3
                             color: option.selected ? KorvoTheme.accentText : KorvoTheme.textMuted
                         }
                     }

@@ -20,9 +20,12 @@ Column {
     Accessible.name: title
     Accessible.description: Format.gaugeAccessibleValue(stats.used, stats.remaining)
 
+    // Title and amounts share a row when they fit side by side; otherwise the amounts go below.
     Item {
+        readonly property bool stacked: head.implicitWidth + amounts.implicitWidth + 6 > width
         width: parent.width
-        height: Math.max(head.implicitHeight, amounts.implicitHeight)
+        height: stacked ? head.implicitHeight + amounts.implicitHeight + 2
+                        : Math.max(head.implicitHeight, amounts.implicitHeight)
         SymbolLabel {
             id: head
             icon: root.systemImage
@@ -36,9 +39,7 @@ Column {
             id: amounts
             objectName: "gaugeAmounts"
             anchors.right: parent.right
-            anchors.left: head.right
-            anchors.leftMargin: 4
-            horizontalAlignment: Text.AlignRight
+            anchors.bottom: parent.bottom
             text: Format.usageAmountsText(root.stats.used, root.stats.limit)
             size: 9
             weight: Font.DemiBold
@@ -62,8 +63,9 @@ Column {
         }
     }
     Item {
+        readonly property bool stacked: left.implicitWidth + count.implicitWidth + 6 > width
         width: parent.width
-        height: left.implicitHeight
+        height: stacked ? left.implicitHeight + count.implicitHeight : left.implicitHeight
         KorvoText {
             id: left
             objectName: "gaugeRemaining"
@@ -73,8 +75,10 @@ Column {
             color: KorvoTheme.textMuted
         }
         KorvoText {
+            id: count
             objectName: "gaugeCount"
             anchors.right: parent.right
+            anchors.bottom: parent.bottom
             text: Format.actionCountText(root.stats.count)
             size: 10
             weight: Font.Medium

@@ -32,7 +32,7 @@ QtObject {
     // Materials: dark translucent fills standing in for the platform's blurred materials.
     readonly property color ultraThinMaterial: Qt.rgba(0.10, 0.11, 0.11, 0.42)
     readonly property color thinMaterial: Qt.rgba(0.16, 0.17, 0.17, 0.46)
-    readonly property color regularMaterial: Qt.rgba(0.12, 0.13, 0.13, 0.86)
+    readonly property color regularMaterial: Qt.rgba(0.12, 0.13, 0.13, 0.94)
     readonly property color windowMaterial: Qt.rgba(0.09, 0.10, 0.10, 1)
     readonly property color sidebarMaterial: Qt.rgba(0.07, 0.08, 0.08, 0.55)
 
