@@ -1,0 +1,118 @@
+// Locking a large file through the store against korvo-cli on the same file, while a timer on
+// the GUI thread keeps ticking. Prints both times, their ratio and the largest heartbeat gap.
+//   bench_app_lock [SIZE_MIB]   (default 1024; run inside scripts/headless-session.sh so
+//                                korvo-cli finds a keychain)
+#include "KorvoStore.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include <algorithm>
+#include <cstdio>
+
+namespace {
+class FixedDialogs : public FileDialogs {
+public:
+    QString output;
+    std::optional<QStringList> chooseFiles(const OpenRequest&) override { return std::nullopt; }
+    std::optional<QString> chooseSaveLocation(const QString&, const QString&) override { return output; }
+};
+
+bool writeInput(const QString& path, qint64 mebibytes)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly))
+        return false;
+    QByteArray block(1 << 20, Qt::Uninitialized);
+    for (qint64 i = 0; i < mebibytes; ++i) {
+        for (int j = 0; j < block.size(); j += 64)
+            block[j] = char((i * 131 + j) & 0xff);
+        if (file.write(block) != block.size())
+            return false;
+    }
+    return true;
+}
+
+double median(std::vector<double> values)
+{
+    std::sort(values.begin(), values.end());
+    return values[values.size() / 2];
+}
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QCoreApplication application(argc, argv);
+    const qint64 mebibytes = argc > 1 ? QByteArray(argv[1]).toLongLong() : 1024;
+    const QString cli = QStringLiteral(KORVO_BINARY_DIR "/src/cli/korvo-cli");
+    constexpr int rounds = 3;
+
+    QTemporaryDir work;
+    const QString input = work.filePath(QStringLiteral("input.bin"));
+    if (!writeInput(input, mebibytes)) {
+        std::fprintf(stderr, "could not write the input file\n");
+        return 1;
+    }
+
+    std::vector<double> cliSeconds;
+    for (int round = 0; round < rounds; ++round) {
+        const QString output = work.filePath(QStringLiteral("cli.korvolocal"));
+        QElapsedTimer timer;
+        timer.start();
+        const int status = QProcess::execute(cli, {QStringLiteral("lock"), QStringLiteral("-f"),
+                                                   QStringLiteral("-o"), output, input});
+        cliSeconds.push_back(timer.nsecsElapsed() / 1e9);
+        QFile::remove(output);
+        if (status != 0) {
+            std::fprintf(stderr, "korvo-cli lock failed (%d); run inside scripts/headless-session.sh\n", status);
+            return 1;
+        }
+    }
+
+    auto dialogs = std::make_shared<FixedDialogs>();
+    dialogs->output = work.filePath(QStringLiteral("store.korvolocal"));
+    KorvoStore store(StoreDependencies{AppPaths(work.filePath(QStringLiteral("data"))), makeInMemoryKeychainBackend(),
+                                       dialogs, {}, work.path(), std::make_shared<BridgeRunner>()});
+    store.enterLocalMode();
+
+    std::vector<double> storeSeconds;
+    qint64 largestGapNs = 0;
+    for (int round = 0; round < rounds; ++round) {
+        QElapsedTimer sinceTick;
+        QTimer heartbeat;
+        heartbeat.setTimerType(Qt::PreciseTimer);
+        heartbeat.setInterval(5);
+        QObject::connect(&heartbeat, &QTimer::timeout, [&] {
+            largestGapNs = std::max(largestGapNs, sinceTick.nsecsElapsed());
+            sinceTick.restart();
+        });
+        store.setSelectedURLs({input});
+        QElapsedTimer timer;
+        timer.start();
+        sinceTick.start();
+        heartbeat.start();
+        const bool ok = QCoro::waitFor(store.runFileOperationTask());
+        heartbeat.stop();
+        largestGapNs = std::max(largestGapNs, sinceTick.nsecsElapsed());
+        storeSeconds.push_back(timer.nsecsElapsed() / 1e9);
+        QFile::remove(dialogs->output);
+        if (!ok) {
+            std::fprintf(stderr, "store lock failed: %s\n", qPrintable(store.errorMessage()));
+            return 1;
+        }
+    }
+
+    const double cliMedian = median(cliSeconds);
+    const double storeMedian = median(storeSeconds);
+    std::printf("input                      %lld MiB\n", static_cast<long long>(mebibytes));
+    std::printf("korvo-cli lock (median/%d) %.3f s\n", rounds, cliMedian);
+    std::printf("store lock (median/%d)     %.3f s\n", rounds, storeMedian);
+    std::printf("store / korvo-cli          %.3f (target at most 1.2)\n", storeMedian / cliMedian);
+    std::printf("largest heartbeat gap      %.1f ms (timer every 5 ms)\n", largestGapNs / 1e6);
+    return 0;
+}
