@@ -52,6 +52,7 @@ for step in cp lock open age_seal age_open; do
 done
 
 echo "korvo-cli vs cp and age, ${size_mib} MiB, median of ${rounds} rounds (warm page cache)"
+echo "  load average $(cut -d' ' -f1-3 /proc/loadavg) on $(nproc) cores (other work skews every figure)"
 printf '  %-10s %8s s\n' cp "${med[cp]}" "age -r" "${med[age_seal]}" "age -d" "${med[age_open]}"
 awk -v l="${med[lock]}" -v o="${med[open]}" -v c="${med[cp]}" -v as="${med[age_seal]}" -v ao="${med[age_open]}" '
   BEGIN {

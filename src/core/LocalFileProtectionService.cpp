@@ -104,7 +104,11 @@ void runPipeline(Error::Kind failure, const RecordPipeline::Reader& reader, cons
 // for a full chunk, when nothing follows it.
 void readPlainChunks(RecordPipeline& pipeline, int fd)
 {
-    auto fill = [fd](RecordBuffer* record) {
+    // Every record but the last holds a whole chunk, so where each one starts in the output
+    // is known before it is read.
+    auto fill = [fd](RecordBuffer* record, std::uint64_t index) {
+        const std::uint64_t outputOffset = headerSize + index * (recordPrefixSize + chunkSize + boxOverhead);
+        record->shift = outputOffset % RecordBuffer::alignment;
         const auto count = readFully(fd, record->bytes() + textOffset, chunkSize);
         if (!count)
             throw Error::writeFailed();
@@ -114,7 +118,7 @@ void readPlainChunks(RecordPipeline& pipeline, int fd)
     RecordBuffer* current = pipeline.acquire();
     if (!current)
         return;
-    fill(current);
+    fill(current, 0);
     for (std::uint64_t index = 0;; ++index) {
         current->index = index;
         if (current->textLength < chunkSize) {
@@ -125,7 +129,7 @@ void readPlainChunks(RecordPipeline& pipeline, int fd)
         RecordBuffer* next = pipeline.acquire();
         if (!next)
             return;
-        fill(next);
+        fill(next, index + 1);
         current->isFinal = next->textLength == 0;
         pipeline.deliver(current);
         if (next->textLength == 0) {
@@ -159,6 +163,7 @@ void readSealedRecords(RecordPipeline& pipeline, int fd)
         RecordBuffer* record = pipeline.acquire();
         if (!record)
             return;
+        record->shift = RecordBuffer::alignment - textOffset % RecordBuffer::alignment;
         std::uint8_t* bytes = record->bytes();
         const auto prefix = readFully(fd, bytes, recordPrefixSize);
         if (!prefix || *prefix < recordPrefixSize || bytes[0] > flagFinal)

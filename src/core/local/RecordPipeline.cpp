@@ -17,7 +17,7 @@ RecordBuffer* RecordPipeline::acquire()
     // Allocated on first use only, so short inputs never pay for the whole ring.
     if (buffer && !buffer->storage)
         buffer->storage.reset(static_cast<std::uint8_t*>(::operator new[](
-            RecordBuffer::leadIn + RecordBuffer::capacity, std::align_val_t(RecordBuffer::alignment))));
+            RecordBuffer::alignment + RecordBuffer::capacity, std::align_val_t(RecordBuffer::alignment))));
     return buffer;
 }
 

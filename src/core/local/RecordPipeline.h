@@ -20,16 +20,18 @@
 struct RecordBuffer {
     static constexpr std::size_t capacity = LocalFormat::recordPrefixSize + LocalFormat::maxSealedLength;
 
-    // The record starts at bytes(); its text begins on a cache-line boundary, which keeps the
-    // kernel's copies of plain data (reads when sealing, writes when opening) aligned.
-    std::uint8_t* bytes() const { return storage.get() + leadIn; }
+    // The record starts at bytes(), shift bytes into 64-byte aligned storage. The kernel copies
+    // data fastest when source and destination sit alike within a cache line, so the reader
+    // picks the shift: when opening, the plain text lands on a line boundary (like its place
+    // in the output); when sealing, the record sits as its bytes will sit in the output file.
+    std::uint8_t* bytes() const { return storage.get() + shift; }
 
     static constexpr std::size_t alignment = 64;
-    static constexpr std::size_t leadIn = alignment - LocalFormat::textOffset % alignment;
+    std::size_t shift = 0;
     struct AlignedDelete {
         void operator()(std::uint8_t* p) const { ::operator delete[](p, std::align_val_t(alignment)); }
     };
-    std::unique_ptr<std::uint8_t[], AlignedDelete> storage;   // 64-byte aligned, leadIn + capacity bytes
+    std::unique_ptr<std::uint8_t[], AlignedDelete> storage;   // alignment + capacity bytes
     std::uint64_t index = 0;
     bool isFinal = false;
     std::size_t textLength = 0;   // plain or cipher text at LocalFormat::textOffset
