@@ -12,7 +12,8 @@ Item {
     readonly property bool local: KorvoStore.accessMode === KorvoStore.Local
     readonly property bool signedIn: KorvoStore.accessMode === KorvoStore.Account && KorvoStore.hasIdentity
 
-    function openMainWindow() { AppDelegate.showMainWindow() }
+    // Brings the main window to the front; the host may replace it.
+    property var openMainWindow: function () { AppDelegate.showMainWindow() }
 
     BackgroundGradient { anchors.fill: parent }
     MacVisualEffectView { anchors.fill: parent; material: "window"; opacity: 0.58 }
