@@ -46,6 +46,8 @@ AppDelegate::AppDelegate(KorvoStore* store, QObject* parent)
     , m_engine(std::make_unique<QQmlEngine>())
 {
     applicationDelegate = this;
+    // The module's qmldir is compiled in at qrc:/Korvo/qmldir: `import Korvo` looks there.
+    m_engine->addImportPath(QStringLiteral("qrc:/"));
 }
 
 AppDelegate::~AppDelegate()
