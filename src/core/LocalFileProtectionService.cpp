@@ -3,11 +3,13 @@
 #include "core/local/FileIo.h"
 #include "core/local/GcmCipher.h"
 #include "core/local/LocalFormat.h"
-#include "core/local/RecordPipeline.h"
+#include "core/local/WorkerGroup.h"
 
 #include <algorithm>
-#include <cstring>
+#include <atomic>
+#include <mutex>
 #include <new>
+#include <optional>
 #include <stdexcept>
 #include <system_error>
 
@@ -40,42 +42,35 @@ namespace {
 using Error = LocalFileProtectionError;
 using namespace LocalFormat;
 
-// Sums what the writer has finished and reports it.
+// One record in a buffer: shifted so that the bytes copied to or from the page cache in bulk
+// sit within a cache line as they sit in the file, which keeps the kernel's copies fast.
+constexpr std::size_t bufferSize = AlignedBuffer::alignment + recordPrefixSize + maxSealedLength;
+constexpr std::uint64_t fullRecordSize = recordPrefixSize + chunkSize + boxOverhead;
+
+// Counts finished input bytes across workers; worker 0 (the calling thread) reports them.
 class ProgressReport {
 public:
     ProgressReport(const Progress& progress, qint64 total) : m_progress(progress), m_total(total) {}
-    void add(std::span<RecordBuffer* const> batch)
+    void add(qint64 bytes, int worker)
     {
-        for (const RecordBuffer* record : batch)
-            m_done += record->inputBytes;
-        if (m_progress)
-            m_progress(m_done, std::max(m_total, m_done));
+        const qint64 done = m_done.fetch_add(bytes) + bytes;
+        if (worker == 0)
+            report(done);
     }
+    void finish() { report(m_done.load()); }
 
 private:
+    void report(qint64 done)
+    {
+        if (m_progress)
+            m_progress(done, std::max(m_total, done));
+    }
     const Progress& m_progress;
     qint64 m_total;
-    qint64 m_done = 0;
+    std::atomic<qint64> m_done{0};
 };
 
-// Writes the output parts of a batch of records with one call, after an optional lead-in.
-void writeRecords(int fd, std::span<RecordBuffer* const> batch, const std::uint8_t* leadIn,
-                  std::size_t leadInSize, Error::Kind failure)
-{
-    struct iovec vectors[RecordPipeline::maxWriteBatch + 1];
-    int count = 0;
-    if (leadInSize > 0)
-        vectors[count++] = {const_cast<std::uint8_t*>(leadIn), leadInSize};
-    for (const RecordBuffer* record : batch) {
-        if (record->outputLength > 0)
-            vectors[count++] = {record->bytes() + record->outputOffset, record->outputLength};
-    }
-    if (!writeAll(fd, vectors, count))
-        throw Error(failure);
-}
-
-std::unique_ptr<GcmCipher> makeCipher(GcmCipher::Direction direction, const QByteArray& keyData,
-                                      Error::Kind failure)
+std::unique_ptr<GcmCipher> makeCipher(GcmCipher::Direction direction, const QByteArray& keyData, Error::Kind failure)
 {
     if (keyData.size() != static_cast<qsizetype>(GcmCipher::keySize))
         throw Error(failure);
@@ -86,13 +81,12 @@ std::unique_ptr<GcmCipher> makeCipher(GcmCipher::Direction direction, const QByt
     }
 }
 
-// Runs the stages; running out of memory or threads fails the operation like any other fault.
-void runPipeline(Error::Kind failure, const RecordPipeline::Reader& reader, const RecordPipeline::Transform& transform,
-                 const RecordPipeline::Writer& writer)
+// Runs the workers; running out of memory or threads fails the operation like any other fault.
+void runWorkers(Error::Kind failure, const std::function<void(WorkerGroup&, int)>& work)
 {
     try {
-        RecordPipeline pipeline;
-        pipeline.run(reader, transform, writer);
+        WorkerGroup group;
+        group.run(WorkerGroup::defaultSize(), [&](int worker) { work(group, worker); });
     } catch (const std::bad_alloc&) {
         throw Error(failure);
     } catch (const std::system_error&) {
@@ -100,109 +94,164 @@ void runPipeline(Error::Kind failure, const RecordPipeline::Reader& reader, cons
     }
 }
 
-// Reads the input in whole chunks. A chunk is the last one when the input ends inside it, or,
-// for a full chunk, when nothing follows it.
-void readPlainChunks(RecordPipeline& pipeline, int fd)
+// Which chunks of the input become records. Every record but the last holds a whole chunk, so
+// chunk i is sealed at a known place in the output; the last record is the first chunk that is
+// short, or the full chunk after which the input ends. Should the input change while it is
+// read, the records must still form one unbroken run, or sealing fails.
+class SealingPlan {
+public:
+    std::optional<std::uint64_t> claim()
+    {
+        std::lock_guard lock(m_mutex);
+        if (m_final && m_next > *m_final)
+            return std::nullopt;
+        return m_next++;
+    }
+    void markFinal(std::uint64_t index, std::uint64_t outputEnd)
+    {
+        std::lock_guard lock(m_mutex);
+        if (!m_final || index < *m_final) {
+            m_final = index;
+            m_outputEnd = outputEnd;
+        }
+    }
+    void markMissing(std::uint64_t index)
+    {
+        std::lock_guard lock(m_mutex);
+        m_firstMissing = std::min(m_firstMissing.value_or(index), index);
+    }
+    // The output's size once every worker is done, or nullopt when the records do not add up.
+    std::optional<std::uint64_t> outputEnd() const
+    {
+        if (!m_final || (m_firstMissing && *m_firstMissing <= *m_final))
+            return std::nullopt;
+        return m_outputEnd;
+    }
+
+private:
+    std::mutex m_mutex;
+    std::uint64_t m_next = 0;
+    std::optional<std::uint64_t> m_final;
+    std::optional<std::uint64_t> m_firstMissing;
+    std::uint64_t m_outputEnd = 0;
+};
+
+void sealChunks(WorkerGroup& group, int worker, SealingPlan& plan, int input, int output, const QByteArray& keyData,
+                ProgressReport& report)
 {
-    // Every record but the last holds a whole chunk, so where each one starts in the output
-    // is known before it is read.
-    auto fill = [fd](RecordBuffer* record, std::uint64_t index) {
-        const std::uint64_t outputOffset = headerSize + index * (recordPrefixSize + chunkSize + boxOverhead);
-        record->shift = outputOffset % RecordBuffer::alignment;
-        const auto count = readFully(fd, record->bytes() + textOffset, chunkSize);
-        if (!count)
+    const auto cipher = makeCipher(GcmCipher::Direction::seal, keyData, Error::Kind::writeFailed);
+    AlignedBuffer buffer(bufferSize);
+    while (!group.stopped()) {
+        const auto index = plan.claim();
+        if (!index)
+            return;
+        const std::uint64_t outputOffset = headerSize + *index * fullRecordSize;
+        std::uint8_t* record = buffer.data() + outputOffset % AlignedBuffer::alignment;
+        std::uint8_t* text = record + textOffset;
+        const auto length = readFullyAt(input, text, chunkSize, *index * chunkSize);
+        if (!length)
             throw Error::writeFailed();
-        record->textLength = *count;
-        record->inputBytes = static_cast<qint64>(*count);
-    };
-    RecordBuffer* current = pipeline.acquire();
-    if (!current)
-        return;
-    fill(current, 0);
-    for (std::uint64_t index = 0;; ++index) {
-        current->index = index;
-        if (current->textLength < chunkSize) {
-            current->isFinal = true;
-            pipeline.deliver(current);
+        if (*length == 0 && *index > 0) {
+            plan.markMissing(*index); // past the end: an earlier chunk is the last one
             return;
         }
-        RecordBuffer* next = pipeline.acquire();
-        if (!next)
-            return;
-        fill(next, index + 1);
-        current->isFinal = next->textLength == 0;
-        pipeline.deliver(current);
-        if (next->textLength == 0) {
-            pipeline.release(next);
-            return;
+        bool isFinal = *length < chunkSize;
+        if (!isFinal) {
+            std::uint8_t next = 0;
+            const auto more = readFullyAt(input, &next, 1, (*index + 1) * chunkSize);
+            if (!more)
+                throw Error::writeFailed();
+            isFinal = *more == 0;
         }
-        current = next;
+
+        const std::size_t sealedLength = *length + boxOverhead;
+        const AuthenticatedData aad = authenticatedData(*index, isFinal);
+        if (!randomBytes(record + nonceOffset, nonceSize)
+            || !cipher->seal(record + nonceOffset, aad.data(), aad.size(), text, *length, text + *length))
+            throw Error::writeFailed();
+        record[0] = isFinal ? flagFinal : flagMore;
+        encodeUInt32(static_cast<std::uint32_t>(sealedLength), record + 1);
+        if (!writeAllAt(output, record, recordPrefixSize + sealedLength, outputOffset))
+            throw Error::writeFailed();
+        if (isFinal)
+            plan.markFinal(*index, outputOffset + recordPrefixSize + sealedLength);
+        report.add(static_cast<qint64>(*length), worker);
     }
 }
 
-void sealRecord(GcmCipher& cipher, RecordBuffer& record)
-{
-    std::uint8_t* bytes = record.bytes();
-    const std::size_t sealedLength = record.textLength + boxOverhead;
-    if (sealedLength > maxSealedLength || !randomBytes(bytes + nonceOffset, nonceSize))
-        throw Error::writeFailed();
-    const AuthenticatedData aad = authenticatedData(record.index, record.isFinal);
-    if (!cipher.seal(bytes + nonceOffset, aad.data(), aad.size(), bytes + textOffset, record.textLength,
-                     bytes + textOffset + record.textLength))
-        throw Error::writeFailed();
-    bytes[0] = record.isFinal ? flagFinal : flagMore;
-    encodeUInt32(static_cast<std::uint32_t>(sealedLength), bytes + 1);
-    record.outputOffset = 0;
-    record.outputLength = recordPrefixSize + sealedLength;
-}
+// Walks the record prefixes in order and hands out one record at a time; the framing is
+// checked here, the contents by the worker that opens the record.
+class OpeningPlan {
+public:
+    struct Job {
+        std::uint64_t index;
+        bool isFinal;
+        std::uint32_t sealedLength;
+        std::uint64_t inputOffset;  // of the sealed box
+        std::uint64_t outputOffset; // of its plain text
+    };
 
-// Reads whole records, checking their framing; the cipher checks their contents.
-void readSealedRecords(RecordPipeline& pipeline, int fd)
-{
-    for (std::uint64_t index = 0;; ++index) {
-        RecordBuffer* record = pipeline.acquire();
-        if (!record)
-            return;
-        record->shift = RecordBuffer::alignment - textOffset % RecordBuffer::alignment;
-        std::uint8_t* bytes = record->bytes();
-        const auto prefix = readFully(fd, bytes, recordPrefixSize);
-        if (!prefix || *prefix < recordPrefixSize || bytes[0] > flagFinal)
+    explicit OpeningPlan(int input) : m_input(input) {}
+
+    std::optional<Job> claim()
+    {
+        std::lock_guard lock(m_mutex);
+        if (m_finished)
+            return std::nullopt;
+        std::uint8_t prefix[recordPrefixSize];
+        const auto length = readFullyAt(m_input, prefix, sizeof prefix, m_scan);
+        if (!length || *length < sizeof prefix || prefix[0] > flagFinal)
             throw Error::invalidFile();
-        const std::uint32_t sealedLength = decodeUInt32(bytes + 1);
-        if (sealedLength == 0 || sealedLength > maxSealedLength)
+        const std::uint32_t sealedLength = decodeUInt32(prefix + 1);
+        if (sealedLength < boxOverhead || sealedLength > maxSealedLength)
             throw Error::invalidFile();
-        const auto body = readFully(fd, bytes + recordPrefixSize, sealedLength);
-        if (!body || *body < sealedLength)
-            throw Error::invalidFile();
-        record->index = index;
-        record->isFinal = bytes[0] == flagFinal;
-        record->textLength = sealedLength; // the whole box until the cipher has looked at it
-        record->inputBytes = static_cast<qint64>(recordPrefixSize + sealedLength + (index == 0 ? headerSize : 0));
-        pipeline.deliver(record);
-        if (record->isFinal) {
+        const Job job{m_index++, prefix[0] == flagFinal, sealedLength, m_scan + recordPrefixSize, m_output};
+        m_scan += recordPrefixSize + sealedLength;
+        m_output += sealedLength - boxOverhead;
+        if (job.isFinal) {
+            m_finished = true;
             std::uint8_t extra = 0;
-            const auto trailing = readFully(fd, &extra, 1);
+            const auto trailing = readFullyAt(m_input, &extra, 1, m_scan);
             if (!trailing || *trailing != 0)
                 throw Error::invalidFile();
-            return;
         }
+        return job;
     }
-}
 
-void openRecord(GcmCipher& cipher, RecordBuffer& record)
+private:
+    std::mutex m_mutex;
+    int m_input;
+    bool m_finished = false;
+    std::uint64_t m_index = 0;
+    std::uint64_t m_scan = headerSize;
+    std::uint64_t m_output = 0;
+};
+
+void openRecords(WorkerGroup& group, int worker, OpeningPlan& plan, int input, int output, const QByteArray& keyData,
+                 ProgressReport& report)
 {
-    const std::size_t sealedLength = record.textLength;
-    if (sealedLength < boxOverhead)
-        throw Error::invalidFile();
-    std::uint8_t* bytes = record.bytes();
-    const std::size_t plainLength = sealedLength - boxOverhead;
-    const AuthenticatedData aad = authenticatedData(record.index, record.isFinal);
-    if (!cipher.open(bytes + nonceOffset, aad.data(), aad.size(), bytes + textOffset, plainLength,
-                     bytes + textOffset + plainLength))
-        throw Error::invalidFile();
-    record.textLength = plainLength;
-    record.outputOffset = textOffset;
-    record.outputLength = plainLength;
+    const auto cipher = makeCipher(GcmCipher::Direction::open, keyData, Error::Kind::invalidFile);
+    AlignedBuffer buffer(bufferSize);
+    // The plain text starts on a cache-line boundary, as it does in the output.
+    std::uint8_t* box = buffer.data() + AlignedBuffer::alignment - nonceSize;
+    while (!group.stopped()) {
+        const auto job = plan.claim();
+        if (!job)
+            return;
+        const auto length = readFullyAt(input, box, job->sealedLength, job->inputOffset);
+        if (!length || *length < job->sealedLength)
+            throw Error::invalidFile();
+        const std::size_t plainLength = job->sealedLength - boxOverhead;
+        std::uint8_t* text = box + nonceSize;
+        const AuthenticatedData aad = authenticatedData(job->index, job->isFinal);
+        if (!cipher->open(box, aad.data(), aad.size(), text, plainLength, text + plainLength))
+            throw Error::invalidFile();
+        // A failing output (a full disk) is reported as such, not as a damaged input.
+        if (!writeAllAt(output, text, plainLength, job->outputOffset))
+            throw Error::writeFailed();
+        report.add(static_cast<qint64>(recordPrefixSize + job->sealedLength + (job->index == 0 ? headerSize : 0)),
+                   worker);
+    }
 }
 
 } // namespace
@@ -216,18 +265,20 @@ void protect(const QString& inputPath, const QString& outputPath, const QByteArr
     ReplacingOutputFile output(outputPath);
     if (!output.isOpen())
         throw Error::writeFailed();
-    const auto cipher = makeCipher(GcmCipher::Direction::seal, keyData, Error::Kind::writeFailed);
+    makeCipher(GcmCipher::Direction::seal, keyData, Error::Kind::writeFailed); // fails early on a bad key
+    if (!writeAllAt(output.fd(), header.data(), header.size(), 0))
+        throw Error::writeFailed();
 
     ProgressReport report(progress, sizeOf(input));
-    bool headerWritten = false;
-    runPipeline(Error::Kind::writeFailed, [&](RecordPipeline& p) { readPlainChunks(p, input.fd()); },
-                 [&](RecordBuffer& record) { sealRecord(*cipher, record); },
-                 [&](std::span<RecordBuffer* const> batch) {
-                     writeRecords(output.fd(), batch, header.data(), headerWritten ? 0 : header.size(),
-                                  Error::Kind::writeFailed);
-                     headerWritten = true;
-                     report.add(batch);
-                 });
+    SealingPlan plan;
+    runWorkers(Error::Kind::writeFailed, [&](WorkerGroup& group, int worker) {
+        sealChunks(group, worker, plan, input.fd(), output.fd(), keyData, report);
+    });
+    // Records sealed past the last one (an input that grew while it was read) are cut off.
+    const auto end = plan.outputEnd();
+    if (!end || ::ftruncate(output.fd(), static_cast<off_t>(*end)) != 0)
+        throw Error::writeFailed();
+    report.finish();
     if (!output.commit())
         throw Error::writeFailed();
 }
@@ -239,7 +290,7 @@ void open(const QString& inputPath, const QString& outputPath, const QByteArray&
     if (!input.isOpen())
         throw Error::unreadableFile();
     Header found{};
-    const auto headerRead = readFully(input.fd(), found.data(), found.size());
+    const auto headerRead = readFullyAt(input.fd(), found.data(), found.size(), 0);
     if (!headerRead)
         throw Error::unreadableFile();
     if (*headerRead != found.size() || found != header)
@@ -247,16 +298,14 @@ void open(const QString& inputPath, const QString& outputPath, const QByteArray&
     ReplacingOutputFile output(outputPath);
     if (!output.isOpen())
         throw Error::writeFailed();
-    const auto cipher = makeCipher(GcmCipher::Direction::open, keyData, Error::Kind::invalidFile);
+    makeCipher(GcmCipher::Direction::open, keyData, Error::Kind::invalidFile);
 
     ProgressReport report(progress, sizeOf(input));
-    runPipeline(Error::Kind::invalidFile, [&](RecordPipeline& p) { readSealedRecords(p, input.fd()); },
-                 [&](RecordBuffer& record) { openRecord(*cipher, record); },
-                 [&](std::span<RecordBuffer* const> batch) {
-                     // A failing output (a full disk) is reported as such, not as a damaged input.
-                     writeRecords(output.fd(), batch, nullptr, 0, Error::Kind::writeFailed);
-                     report.add(batch);
-                 });
+    OpeningPlan plan(input.fd());
+    runWorkers(Error::Kind::invalidFile, [&](WorkerGroup& group, int worker) {
+        openRecords(group, worker, plan, input.fd(), output.fd(), keyData, report);
+    });
+    report.finish();
     if (!output.commit())
         throw Error::writeFailed();
 }

@@ -7,6 +7,7 @@
 
 #include <csignal>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 using namespace lfp;
@@ -46,13 +47,14 @@ TEST_F(LocalFileProtectionTest, UnreadableInputsKeepTheEarlierOutput)
 {
     writeFile(path("out"), earlier);
     QDir(folder()).mkdir("a-folder");
-    for (const QString& input : {path("missing"), path("a-folder"), QString()}) {
+    ASSERT_EQ(::mkfifo(QFile::encodeName(path("a-pipe")).constData(), 0600), 0);
+    for (const QString& input : {path("missing"), path("a-folder"), path("a-pipe"), QString()}) {
         SCOPED_TRACE(input.toStdString());
         expectError(Kind::unreadableFile, unreadableSentence, [&] { protect(input, path("out"), testKey()); });
         expectError(Kind::unreadableFile, unreadableSentence, [&] { open(input, path("out"), testKey()); });
         EXPECT_EQ(readFile(path("out")), earlier);
     }
-    EXPECT_EQ(entriesOf(folder()), (QStringList{"a-folder", "out"}));
+    EXPECT_EQ(entriesOf(folder()), (QStringList{"a-folder", "a-pipe", "out"}));
 }
 
 TEST_F(LocalFileProtectionTest, FailedOpenKeepsTheEarlierOutputAndLeavesNoPartialFile)

@@ -6,7 +6,6 @@
 #include <QFileInfo>
 
 #include <cerrno>
-#include <climits>
 #include <cstdio>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -44,9 +43,9 @@ FileHandle openForReading(const QString& path)
     const QByteArray native = QFile::encodeName(path);
     if (native.isEmpty())
         return {};
-    FileHandle file(::open(native.constData(), O_RDONLY | O_CLOEXEC));
+    FileHandle file(::open(native.constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK)); // never waits on a pipe
     struct stat info {};
-    if (!file.isOpen() || ::fstat(file.fd(), &info) != 0 || S_ISDIR(info.st_mode))
+    if (!file.isOpen() || ::fstat(file.fd(), &info) != 0 || !S_ISREG(info.st_mode))
         return {};
 #ifdef POSIX_FADV_SEQUENTIAL
     ::posix_fadvise(file.fd(), 0, 0, POSIX_FADV_SEQUENTIAL);
@@ -62,11 +61,11 @@ qint64 sizeOf(const FileHandle& file)
     return static_cast<qint64>(info.st_size);
 }
 
-std::optional<std::size_t> readFully(int fd, std::uint8_t* buffer, std::size_t count)
+std::optional<std::size_t> readFullyAt(int fd, std::uint8_t* buffer, std::size_t count, std::uint64_t offset)
 {
     std::size_t done = 0;
     while (done < count) {
-        const ssize_t n = ::read(fd, buffer + done, count - done);
+        const ssize_t n = ::pread(fd, buffer + done, count - done, static_cast<off_t>(offset + done));
         if (n < 0) {
             if (errno == EINTR)
                 continue;
@@ -79,10 +78,11 @@ std::optional<std::size_t> readFully(int fd, std::uint8_t* buffer, std::size_t c
     return done;
 }
 
-bool writeAll(int fd, struct iovec* vectors, int count)
+bool writeAllAt(int fd, const std::uint8_t* buffer, std::size_t count, std::uint64_t offset)
 {
-    while (count > 0) {
-        const ssize_t n = ::writev(fd, vectors, count < IOV_MAX ? count : IOV_MAX);
+    std::size_t done = 0;
+    while (done < count) {
+        const ssize_t n = ::pwrite(fd, buffer + done, count - done, static_cast<off_t>(offset + done));
         if (n < 0) {
             if (errno == EINTR)
                 continue;
@@ -90,16 +90,7 @@ bool writeAll(int fd, struct iovec* vectors, int count)
         }
         if (n == 0)
             return false;
-        auto left = static_cast<std::size_t>(n);
-        while (count > 0 && left >= vectors->iov_len) {
-            left -= vectors->iov_len;
-            ++vectors;
-            --count;
-        }
-        if (count > 0) {
-            vectors->iov_base = static_cast<char*>(vectors->iov_base) + left;
-            vectors->iov_len -= left;
-        }
+        done += static_cast<std::size_t>(n);
     }
     return true;
 }

@@ -6,7 +6,6 @@
 #include <cstdint>
 #include <optional>
 #include <sys/types.h>
-#include <sys/uio.h>
 
 // Small POSIX file helpers for the streaming engine. Nothing here throws; callers decide which
 // error a failure becomes.
@@ -32,18 +31,19 @@ private:
     int m_fd = -1;
 };
 
-// Opens a regular file (or anything readable that is not a folder) for reading.
-// Returns no handle when it cannot be opened or is a folder.
+// Opens a regular file for reading. Returns no handle when it cannot be opened or is not a
+// regular file (a folder, a device, a pipe).
 FileHandle openForReading(const QString& path);
 
 // Size of what the handle refers to, or 0 when unknown.
 qint64 sizeOf(const FileHandle& file);
 
-// Reads until count bytes are there or the input ends; the number read, or nullopt on a read error.
-std::optional<std::size_t> readFully(int fd, std::uint8_t* buffer, std::size_t count);
+// Reads at offset until count bytes are there or the file ends; the number read, or nullopt on
+// a read error.
+std::optional<std::size_t> readFullyAt(int fd, std::uint8_t* buffer, std::size_t count, std::uint64_t offset);
 
-// Writes every byte of the vectors, resuming after partial writes. False on a write error.
-bool writeAll(int fd, struct iovec* vectors, int count);
+// Writes every byte at offset, resuming after partial writes. False on a write error.
+bool writeAllAt(int fd, const std::uint8_t* buffer, std::size_t count, std::uint64_t offset);
 
 // A fresh hidden name in the folder of finalPath, for writing a file that is renamed into place.
 // Empty when no random name could be made.
