@@ -10,7 +10,7 @@
 set -euo pipefail
 
 ROOT="$(cd "$(dirname "$0")/.." && pwd)"
-BUILD="${1:-$ROOT/build-zip}"
+BUILD="$(cd "${1:-$ROOT/build-zip}" && pwd)"
 RUNS="${2:-5}"
 CASES="${CASES:-big small20k small40k tiny100k}"
 
@@ -52,7 +52,6 @@ for c in $CASES; do
     tiny100k) make_tree tiny100k 100000 1 64 ;;
   esac
 done
-sync
 
 target() { [[ "$1" == big ]] && echo big.bin || echo "$1"; }
 
@@ -93,7 +92,7 @@ def load(tool, case):
     except FileNotFoundError:
         return None
     return statistics.median(float(r[0]) for r in rows), statistics.median(float(r[1]) for r in rows)
-print("bundling, median of %s runs (wall seconds; CPU user+system in brackets); korvo = %s" % (runs, korvo))
+print("bundling, median of %s runs (wall seconds and CPU user+system seconds); korvo = %s" % (runs, korvo))
 print("%-9s %-6s %8s %8s   %s" % ("case", "tool", "wall", "cpu", "korvo / tool (wall, cpu)"))
 for case in cases:
     k = load("korvo", case)

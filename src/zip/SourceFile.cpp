@@ -10,6 +10,8 @@ namespace zip {
 
 namespace {
 
+constexpr std::uint64_t kLargeFile = std::uint64_t{8} << 20;
+
 [[noreturn]] void failOpen(const std::string& path, int errorNumber) {
     using Kind = ArchiveError::Kind;
     switch (errorNumber) {
@@ -50,6 +52,7 @@ SourceFile::SourceFile(const std::string& path) : m_path(path) {
     } else {
         m_type = Entry::EntryType::file;
         m_size = static_cast<std::uint64_t>(info.st_size);
+        if (m_size > kLargeFile) ::posix_fadvise(m_fd, 0, 0, POSIX_FADV_SEQUENTIAL);  // a hint: wider read-ahead
     }
 }
 

@@ -12,7 +12,6 @@
 #include <QRegularExpression>
 #include <QTemporaryDir>
 
-#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -193,15 +192,4 @@ TEST_F(FilePreparation, ArchiveThatCannotBeCreatedIsReportedPlainly)
         EXPECT_EQ(error.kind(), FilePreparationError::Kind::zipFailed);
         EXPECT_EQ(error.message(), QStringLiteral("Could not prepare a zip archive."));
     }
-}
-
-TEST_F(FilePreparation, UnreadableSubfolderFailsInsteadOfLosingFiles)
-{
-    if (::geteuid() == 0)
-        GTEST_SKIP() << "permissions do not bind the superuser";
-    write(src(QStringLiteral("Docs/locked/inside.txt")), "x");
-    ::chmod(src(QStringLiteral("Docs/locked")).toUtf8().constData(), 0);
-    EXPECT_THROW(FilePreparationService::prepare({src(QStringLiteral("Docs/"))}, temporary.path()), FilePreparationError);
-    ::chmod(src(QStringLiteral("Docs/locked")).toUtf8().constData(), 0755);
-    EXPECT_TRUE(leftovers().isEmpty());
 }
