@@ -98,26 +98,33 @@ TEST(Zip64, EntrySizeThresholdSweep) {
 
 TEST(Zip64, OffsetAndDirectorySizeThresholds) {
     ScratchFolder folder;
-    // Entries of 100 bytes under a limit of 400: the local header offsets cross it part-way,
-    // giving central headers with the offset alone in their ZIP64 field.
-    const zip::Limits limits{400, zip::format::kMax16};
-    const std::string path = writeBothAndCompare(folder, "offsets", itemsOfSizes(std::vector<std::size_t>(6, 100)), limits);
+    // Entries of 137 bytes (30 + 7 + 100) under a limit of 274: the third local header sits
+    // exactly at the limit, so from there on the central headers carry the offset alone.
+    const zip::Limits limits{274, zip::format::kMax16};
+    const std::string path = writeBothAndCompare(folder, "offsets", itemsOfSizes(std::vector<std::size_t>(5, 100)), limits);
     const auto listing = pythonListing(path);
-    ASSERT_EQ(listing["entries"].size(), 6u);
-    for (std::size_t i = 0; i < 6; ++i) EXPECT_EQ(listing["entries"][i]["needed"], 20) << i;
+    ASSERT_EQ(listing["entries"].size(), 5u);
+    for (std::size_t i = 0; i < 5; ++i) EXPECT_EQ(listing["entries"][i]["needed"], 20) << i;
+    EXPECT_EQ(listing["entries"][1]["extra"], "");
+    EXPECT_EQ(listing["entries"][2]["extra"], "010008001201000000000000");  // ID 1, 8 bytes, offset 274
+    EXPECT_EQ(listing["entries"][2]["offset"], 274);
     ASSERT_TRUE(listing.contains("zip64"));
     EXPECT_EQ(listing["eocd"]["offset"], 0xFFFFFFFFu);
+    EXPECT_EQ(listing["zip64"]["offset"], 5 * 137);
     EXPECT_EQ(listing["zip64"]["length"], 44);
     EXPECT_EQ(listing["zip64"]["needed"], 45);
     EXPECT_EQ(listing["zip64"]["disks"], 1);
 
-    // The directory size alone crossing: tiny entries, long names, offset still under the limit.
+    // The directory size alone reaching the limit (3 × (46 + 60) = 318), the offset (270) not.
     std::vector<reference::Item> named;
     for (int i = 0; i < 3; ++i) named.push_back({std::string(60, static_cast<char>('p' + i)), "", kTime});
-    const std::string sized = writeBothAndCompare(folder, "dirsize", named, {300, zip::format::kMax16});
-    const auto sizedListing = pythonListing(sized);
-    EXPECT_EQ(sizedListing["eocd"]["size"], 0xFFFFFFFFu);
-    EXPECT_EQ(sizedListing["zip64"]["size"], 3 * (46 + 60));
+    for (const std::uint64_t limit : {318u, 319u}) {
+        const std::string name = "dirsize-" + std::to_string(limit);
+        const auto sized = pythonListing(writeBothAndCompare(folder, name, named, {limit, zip::format::kMax16}));
+        EXPECT_EQ(sized.contains("zip64"), limit == 318) << name;
+        EXPECT_EQ(sized["eocd"]["size"], limit == 318 ? 0xFFFFFFFFu : 318u) << name;
+        EXPECT_EQ(sized["eocd"]["offset"], 270) << name;
+    }
 }
 
 // The real thing, without lowered limits: one entry short of, at and past the 16-bit count.

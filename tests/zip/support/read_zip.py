@@ -41,7 +41,8 @@ def main(path, with_data):
                     "date_time": list(info.date_time), "flags": info.flag_bits,
                     "made": info.create_version, "system": info.create_system,
                     "needed": info.extract_version, "offset": info.header_offset,
-                    "method": info.compress_type}
+                    "method": info.compress_type,
+                    "extra": info.extra.hex()}
             content = archive.read(info)
             item["sha256"] = hashlib.sha256(content).hexdigest()
             if len(content) <= 256:
