@@ -25,39 +25,44 @@ recipient=$(age-keygen -y age.key)
 "$cli" lock -f -o warm.korvolocal plain >/dev/null   # creates the keychain key once
 rm -f warm.korvolocal
 
-# seconds STEP... : wall time of one run, to the millisecond
-seconds() {
-  local start=$EPOCHREALTIME
-  "$@" >/dev/null
-  local end=$EPOCHREALTIME
-  echo "$start $end" | awk '{ printf "%.3f\n", $2 - $1 }'
+# measure NAME STEP... : appends the wall time and the CPU time (user + system) of one run
+declare -A wall cpu
+measure() {
+  local name=$1; shift
+  /usr/bin/time -f '%e %U %S' -o time.txt "$@" >/dev/null
+  wall[$name]+="$(awk '{ print $1 }' time.txt) "
+  cpu[$name]+="$(awk '{ printf "%.2f", $2 + $3 }' time.txt) "
 }
-median() { sort -n | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
+median() { tr ' ' '\n' | grep . | sort -n | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
 
-declare -A times
 for ((round = 1; round <= rounds; round++)); do
   rm -f copy sealed opened sealed.age opened.age
-  times[cp]+="$(seconds cp plain copy) "
-  times[lock]+="$(seconds "$cli" lock -o sealed plain) "
-  times[open]+="$(seconds "$cli" open -o opened sealed) "
-  times[age_seal]+="$(seconds age -r "$recipient" -o sealed.age plain) "
-  times[age_open]+="$(seconds age -d -i age.key -o opened.age sealed.age) "
+  measure cp cp plain copy
+  measure lock "$cli" lock -o sealed plain
+  measure open "$cli" open -o opened sealed
+  measure age_seal age -r "$recipient" -o sealed.age plain
+  measure age_open age -d -i age.key -o opened.age sealed.age
   cmp -s plain opened || { echo "opened file differs from the input" >&2; exit 1; }
 done
 rm -f copy sealed opened sealed.age opened.age
 
-declare -A med
+declare -A w c
 for step in cp lock open age_seal age_open; do
-  med[$step]=$(tr ' ' '\n' <<<"${times[$step]}" | grep . | median)
+  w[$step]=$(median <<<"${wall[$step]}")
+  c[$step]=$(median <<<"${cpu[$step]}")
 done
 
 echo "korvo-cli vs cp and age, ${size_mib} MiB, median of ${rounds} rounds (warm page cache)"
-echo "  load average $(cut -d' ' -f1-3 /proc/loadavg) on $(nproc) cores (other work skews every figure)"
-printf '  %-10s %8s s\n' cp "${med[cp]}" "age -r" "${med[age_seal]}" "age -d" "${med[age_open]}"
-awk -v l="${med[lock]}" -v o="${med[open]}" -v c="${med[cp]}" -v as="${med[age_seal]}" -v ao="${med[age_open]}" '
+echo "  load average $(cut -d' ' -f1-3 /proc/loadavg) on $(nproc) cores (other work skews wall times)"
+printf '  %-8s %7s %7s\n' "" "wall s" "cpu s"
+for step in cp age_seal age_open lock open; do
+  printf '  %-8s %7s %7s\n' "$step" "${w[$step]}" "${c[$step]}"
+done
+awk -v l="${w[lock]}" -v o="${w[open]}" -v cp="${w[cp]}" -v as="${w[age_seal]}" -v ao="${w[age_open]}" \
+    -v lc="${c[lock]}" -v oc="${c[open]}" -v cpc="${c[cp]}" -v asc="${c[age_seal]}" -v aoc="${c[age_open]}" '
   BEGIN {
-    printf "  %-10s %8.3f s  %5.2fx cp   age seal / lock %5.2fx\n", "lock", l, l / c, as / l
-    printf "  %-10s %8.3f s  %5.2fx cp   age open / open %5.2fx\n", "open", o, o / c, ao / o
+    printf "  wall: lock %.2fx cp, open %.2fx cp; age is %.2fx slower sealing, %.2fx slower opening\n", l / cp, o / cp, as / l, ao / o
+    printf "  cpu:  lock %.2fx cp, open %.2fx cp; age uses %.2fx more sealing, %.2fx more opening\n", lc / cpc, oc / cpc, asc / lc, aoc / oc
   }'
 
 echo "peak memory locking ${large_mib} MiB"
