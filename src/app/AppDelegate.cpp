@@ -56,8 +56,11 @@ AppDelegate::~AppDelegate()
     delete m_mainWindow;
 }
 
-AppDelegate* AppDelegate::create(QQmlEngine*, QJSEngine*)
+AppDelegate* AppDelegate::create(QQmlEngine* engine, QJSEngine* scriptEngine)
 {
+    // View tests run without the application: give them a delegate on the test store.
+    if (!applicationDelegate)
+        new AppDelegate(KorvoStore::create(engine, scriptEngine), engine);
     QJSEngine::setObjectOwnership(applicationDelegate, QJSEngine::CppOwnership);
     return applicationDelegate;
 }

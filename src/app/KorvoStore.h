@@ -97,7 +97,7 @@ public:
     Q_PROPERTY(EncryptionTarget encryptionTarget READ encryptionTarget WRITE setEncryptionTarget NOTIFY encryptionTargetChanged)
     Q_PROPERTY(QString recipientSecretIdText READ recipientSecretIdText WRITE setRecipientSecretIdText NOTIFY recipientSecretIdTextChanged)
     Q_PROPERTY(RecipientKorvoState recipientKorvoState READ recipientKorvoState NOTIFY recipientKorvoStateChanged)
-    Q_PROPERTY(int recipientKorvoNumber READ recipientKorvoNumber NOTIFY recipientKorvoStateChanged)
+    Q_PROPERTY(qint64 recipientKorvoNumber READ recipientKorvoNumber NOTIFY recipientKorvoStateChanged)
     Q_PROPERTY(QStringList selectedURLs READ selectedURLs WRITE setSelectedURLs NOTIFY selectedURLsChanged)
     Q_PROPERTY(QVariantList activities READ activitiesList NOTIFY activitiesChanged)
     Q_PROPERTY(QVariantMap bridgeCheck READ bridgeCheck NOTIFY bridgeCheckChanged)
@@ -149,7 +149,7 @@ public:
     QString recipientSecretIdText() const { return m_recipientSecretIdText; }
     void setRecipientSecretIdText(const QString& text);
     RecipientKorvoState recipientKorvoState() const { return m_recipientKorvoState; }
-    int recipientKorvoNumber() const { return int(m_recipientKorvoNumber); }
+    qint64 recipientKorvoNumber() const { return m_recipientKorvoNumber; }
     QStringList selectedURLs() const { return m_selectedURLs; }
     void setSelectedURLs(const QStringList& paths);
     const QList<ActivityItem>& activities() const { return m_activities; }
@@ -177,7 +177,7 @@ public:
     Q_INVOKABLE QCoro::QmlTask runFileOperation();
     // A drop: replaces the selection with the local files among the URLs; folders get "/".
     Q_INVOKABLE void loadFileURLs(const QList<QUrl>& urls);
-    Q_INVOKABLE void setSelectedSecret(int secretId);
+    Q_INVOKABLE void setSelectedSecret(qint64 secretId);
     Q_INVOKABLE QCoro::QmlTask refreshSecrets();
     Q_INVOKABLE QCoro::QmlTask createSecret();
     Q_INVOKABLE QCoro::QmlTask prepareRecipientKorvo();

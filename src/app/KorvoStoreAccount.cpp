@@ -78,7 +78,7 @@ QString KorvoStore::activeSecretLabel() const
     return m_selectedSecretId ? korvoLabelPrefix + QString::number(*m_selectedSecretId) : noKorvoSelectedLabel;
 }
 
-void KorvoStore::setSelectedSecret(int secretId)
+void KorvoStore::setSelectedSecret(qint64 secretId)
 {
     setSelectedSecretId(secretId);
     if (environmentHas(LaunchEnvironment::startRoute) || !m_identity)

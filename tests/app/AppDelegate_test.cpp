@@ -1,0 +1,61 @@
+// The one main window: built once, shown again after closing, reported through the probe file.
+#include "AppDelegate.h"
+#include "support/StoreFixture.h"
+
+#include <QFile>
+#include <QQuickWindow>
+#include <QSignalSpy>
+#include <QTest>
+#include <QtQml/QQmlExtensionPlugin>
+
+Q_IMPORT_QML_PLUGIN(KorvoPlugin)
+
+namespace {
+QByteArray probeText(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+} // namespace
+
+TEST_F(StoreTest, MainWindowIsBuiltOnceAndComesBackAfterClosing)
+{
+    const QString probe = workPath("probe.txt");
+    qputenv("KORVO_LAUNCH_PROBE_PATH", probe.toLocal8Bit());
+    KorvoStore::setApplicationStore(&store());
+    {
+        AppDelegate delegate(&store());
+        delegate.applicationWillFinishLaunching();
+        delegate.applicationDidFinishLaunching();
+        QQuickWindow* window = delegate.mainWindow();
+        ASSERT_NE(window, nullptr);
+        EXPECT_TRUE(window->isVisible());
+        EXPECT_EQ(window->title(), "Korvo");
+        EXPECT_EQ(window->minimumSize(), QSize(980, 640));
+        EXPECT_EQ(window->size(), QSize(1240, 760));
+        QTRY_COMPARE(probeText(probe), QByteArray("visible\n"));
+
+        // The root view's appearance ran the launch decision: empty keychain, local mode.
+        QTRY_COMPARE(store().route(), KorvoStore::AppRoute::Main);
+        EXPECT_EQ(store().accessMode(), KorvoStore::AppAccessMode::Local);
+
+        delegate.showMainWindow();   // already visible: same window
+        EXPECT_EQ(delegate.mainWindow(), window);
+
+        window->close();
+        EXPECT_FALSE(window->isVisible());
+        QFile::remove(probe);
+        delegate.showMainWindow();
+        EXPECT_EQ(delegate.mainWindow(), window);
+        EXPECT_TRUE(window->isVisible());
+        QTRY_COMPARE(probeText(probe), QByteArray("visible\n"));
+
+        // A second showing does not run the launch decision again.
+        store().leaveLocalMode();
+        delegate.showMainWindow();
+        QTest::qWait(50);
+        EXPECT_EQ(store().route(), KorvoStore::AppRoute::Login);
+    }
+    KorvoStore::setApplicationStore(nullptr);
+    qunsetenv("KORVO_LAUNCH_PROBE_PATH");
+}
