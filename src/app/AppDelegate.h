@@ -39,6 +39,7 @@ public:
     Q_INVOKABLE void showSettings();
 
     QQuickWindow* mainWindow() const { return m_mainWindow; }
+    QQuickWindow* settingsWindow() const { return m_settingsWindow; }
 
 private:
     void buildMainWindow();

@@ -20,7 +20,8 @@
 //   isDataConsumptionLoading, dataConsumptionError ("" = none)
 //   activeSecretIsValid, activeSecretLabel, recipientLookupRequest (computed); version, build
 // Asynchronous operations return a task; `KorvoStore.x().then(result => ...)` gets the result
-// (booleans for requestAccountDeletion and confirmAccountDeletion). Window actions: AppDelegate.
+// (booleans for requestAccountDeletion and confirmAccountDeletion). Windows: the singleton
+// AppDelegate has showMainWindow() ("Open Korvo", Ctrl+0) and showSettings() (Ctrl+,).
 
 #include "FileDialogs.h"
 #include "StoreError.h"

@@ -3,6 +3,7 @@
 #include "support/StoreFixture.h"
 
 #include <QFile>
+#include <QQuickItem>
 #include <QQuickWindow>
 #include <QSignalSpy>
 #include <QTest>
@@ -49,6 +50,16 @@ TEST_F(StoreTest, MainWindowIsBuiltOnceAndComesBackAfterClosing)
         EXPECT_EQ(delegate.mainWindow(), window);
         EXPECT_TRUE(window->isVisible());
         QTRY_COMPARE(probeText(probe), QByteArray("visible\n"));
+
+        // Settings: one window of its own size, on the same store.
+        delegate.showSettings();
+        QQuickWindow* settings = delegate.settingsWindow();
+        ASSERT_NE(settings, nullptr);
+        EXPECT_TRUE(settings->isVisible());
+        EXPECT_EQ(settings->size(), QSize(520, 460));
+        EXPECT_NE(settings->contentItem()->childItems().size(), 0);
+        delegate.showSettings();
+        EXPECT_EQ(delegate.settingsWindow(), settings);
 
         // A second showing does not run the launch decision again.
         store().leaveLocalMode();
