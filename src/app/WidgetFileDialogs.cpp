@@ -24,14 +24,24 @@ public:
         setWindowTitle(chooseTitle);
         setOption(QFileDialog::DontUseNativeDialog);
         setFileMode(QFileDialog::ExistingFiles);
-        for (QAbstractItemView* view : findChildren<QAbstractItemView*>()) {
-            if (qobject_cast<QListView*>(view) || qobject_cast<QTreeView*>(view))
-                view->setSelectionMode(QAbstractItemView::ExtendedSelection);
-        }
     }
 
     QStringList chosen;
 
+protected:
+    // The panel's widgets exist once it is shown: let its views select several items.
+    void showEvent(QShowEvent* event) override
+    {
+        const auto mode = fileMode() == QFileDialog::ExistingFiles ? QAbstractItemView::ExtendedSelection
+                                                                   : QAbstractItemView::SingleSelection;
+        for (QAbstractItemView* view : findChildren<QAbstractItemView*>()) {
+            if (qobject_cast<QListView*>(view) || qobject_cast<QTreeView*>(view))
+                view->setSelectionMode(mode);
+        }
+        QFileDialog::showEvent(event);
+    }
+
+public:
     void accept() override
     {
         QStringList paths;
