@@ -23,7 +23,7 @@ for f in beach.jpg "tax return 2024.pdf" notes.txt contract.docx; do echo sample
 selection="$samples/beach.jpg:$samples/tax return 2024.pdf:$samples/Holiday photos/:$samples/notes.txt:$samples/contract.docx"
 
 # shot NAME WIDTH [VAR=VALUE ...]: start the app with the variables, size its main window to
-# WIDTH x 760, capture the whole screen, stop the app.
+# WIDTH x 760, capture the settings window when one is open, else the main window, stop the app.
 shot() {
   local name=$1 width=$2
   shift 2
@@ -38,11 +38,15 @@ shot() {
   if [ -n "$window" ]; then
     xdotool windowsize "$window" "$width" 760 windowmove "$window" 0 0 || true
   fi
+  # Keep the pointer off the window so no control is captured in its hover state.
+  xdotool mousemove 1279 799 || true
   sleep 2.5
   local settings
   settings=$(xdotool search --onlyvisible --name '^Korvo Settings$' 2>/dev/null | head -n1 || true)
   if [ -n "$settings" ]; then
     import -window "$settings" "$out/$name.png"
+  elif [ -n "$window" ]; then
+    import -window "$window" "$out/$name.png"
   else
     import -window root "$out/$name.png"
   fi
@@ -54,8 +58,8 @@ shot() {
 shot local-regular 1240 KORVO_START_ROUTE=local "KORVO_START_SELECTION=$selection"
 shot local-compact 1100 KORVO_START_ROUTE=local "KORVO_START_SELECTION=$selection"
 shot local-empty 1240 KORVO_START_ROUTE=local
-shot main-regular 1240 KORVO_START_ROUTE=main
-shot main-compact 1100 KORVO_START_ROUTE=main
+shot main-regular 1240 KORVO_START_ROUTE=main "KORVO_START_SELECTION=$selection"
+shot main-compact 1100 KORVO_START_ROUTE=main "KORVO_START_SELECTION=$selection"
 shot main-recipient 1240 KORVO_START_ROUTE=main KORVO_START_TARGET=recipient
 shot main-recipient-compact 1100 KORVO_START_ROUTE=main KORVO_START_TARGET=recipient
 shot login 1240 KORVO_START_ROUTE=login
@@ -63,11 +67,3 @@ shot busy 1240 KORVO_START_ROUTE=local "KORVO_START_BUSY=Locking file..."
 shot error 1240 KORVO_START_ROUTE=local "KORVO_START_ERROR=The selected file could not be read."
 shot settings-local 1240 KORVO_START_ROUTE=local KORVO_OPEN_SETTINGS=1
 shot settings-account 1240 KORVO_START_ROUTE=main KORVO_OPEN_SETTINGS=1
-
-# States set directly on the views inside the view-test program (selection, busy, error,
-# decrypt, settings), saved as shots/grab-*.png.
-tests=$(dirname "$(dirname "$(dirname "$app")")")/tests/qml/qml_views
-if [ -x "$tests" ]; then
-  (cd "$root" && "$tests" -input "$root/tests/qml/screens/grab_screens.qml" >"$out/grab.log" 2>&1) || echo "grab_screens failed, see shots/grab.log" >&2
-  ls "$out"/grab-*.png 2>/dev/null | sed "s|$root/||"
-fi

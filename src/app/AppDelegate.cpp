@@ -74,6 +74,8 @@ void AppDelegate::applicationDidFinishLaunching()
 {
     showMainWindow();
     qCInfo(korvoLaunchLog) << "Application finished launching with a visible main window";
+    if (qEnvironmentVariable(LaunchEnvironment::openSettings.toLatin1().constData()) == QLatin1String("1"))
+        showSettings();
 }
 
 void AppDelegate::installMenuShortcuts(QQuickWindow* window)

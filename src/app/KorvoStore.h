@@ -258,7 +258,9 @@ private:
     static ActivityHistory::Mode historyMode(AppAccessMode mode);
 
     // Start states and mode switches.
+    bool installStartRoute(const QString& startRoute);
     void installDemonstrationState();
+    void installInterfaceCheckStates();
     void resetSignedInState();
     bool removeLocalAccountData();
 

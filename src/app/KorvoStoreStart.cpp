@@ -4,6 +4,7 @@
 
 #include <QDateTime>
 #include <QFile>
+#include <QFileInfo>
 
 namespace {
 const QString uiInputTestModeStatus = QStringLiteral("UI input test mode.");
@@ -65,26 +66,8 @@ QCoro::Task<> KorvoStore::bootstrapTask()
     }
 
     const bool hasStartRoute = environmentHas(LaunchEnvironment::startRoute);
-    const QString startRoute = environmentValue(LaunchEnvironment::startRoute);
-    if (hasStartRoute && startRoute == QLatin1String("createAccount")) {
-        setIdentity(std::nullopt);
-        setRoute(AppRoute::CreateAccount);
-        setStatusMessage(uiInputTestModeStatus);
-        co_return;
-    }
-    if (hasStartRoute && startRoute == QLatin1String("login")) {
-        setIdentity(std::nullopt);
-        setAccessMode(AppAccessMode::Account);
-        setRoute(AppRoute::Login);
-        setStatusMessage(chooseProtectionStatus);
-        co_return;
-    }
-    if (hasStartRoute && startRoute == QLatin1String("local")) {
-        enterLocalMode();
-        co_return;
-    }
-    if (hasStartRoute && startRoute == QLatin1String("main")) {
-        installDemonstrationState();
+    if (hasStartRoute && installStartRoute(environmentValue(LaunchEnvironment::startRoute))) {
+        installInterfaceCheckStates();
         co_return;
     }
 
@@ -93,6 +76,7 @@ QCoro::Task<> KorvoStore::bootstrapTask()
         identity = m_keychain.load();
     } catch (const std::exception&) {
         enterLocalMode();
+        installInterfaceCheckStates();
         co_return;
     }
     setIdentity(identity);
@@ -101,6 +85,47 @@ QCoro::Task<> KorvoStore::bootstrapTask()
     setStatusMessage(welcomeBack(identity));
     QCoro::Task<> checking = runBridgeCheck();
     co_await checking;
+    installInterfaceCheckStates();
+}
+
+bool KorvoStore::installStartRoute(const QString& startRoute)
+{
+    if (startRoute == QLatin1String("createAccount")) {
+        setIdentity(std::nullopt);
+        setRoute(AppRoute::CreateAccount);
+        setStatusMessage(uiInputTestModeStatus);
+    } else if (startRoute == QLatin1String("login")) {
+        setIdentity(std::nullopt);
+        setAccessMode(AppAccessMode::Account);
+        setRoute(AppRoute::Login);
+        setStatusMessage(chooseProtectionStatus);
+    } else if (startRoute == QLatin1String("local")) {
+        enterLocalMode();
+    } else if (startRoute == QLatin1String("main")) {
+        installDemonstrationState();
+    } else {
+        return false;
+    }
+    return true;
+}
+
+void KorvoStore::installInterfaceCheckStates()
+{
+    if (environmentHas(LaunchEnvironment::startSelection)) {
+        QStringList paths;
+        for (QString path : LaunchEnvironment::selectionPaths(environmentValue(LaunchEnvironment::startSelection))) {
+            if (QFileInfo(path).isDir() && !path.endsWith(QLatin1Char('/')))
+                path += QLatin1Char('/');
+            paths.append(path);
+        }
+        setSelectedURLs(paths);
+    }
+    if (environmentHas(LaunchEnvironment::startBusy)) {
+        setBusy(true);
+        setStatusMessage(environmentValue(LaunchEnvironment::startBusy));
+    }
+    if (environmentHas(LaunchEnvironment::startError))
+        setErrorMessage(environmentValue(LaunchEnvironment::startError));
 }
 
 void KorvoStore::installDemonstrationState()

@@ -70,3 +70,21 @@ TEST_F(StoreTest, MainWindowIsBuiltOnceAndComesBackAfterClosing)
     KorvoStore::setApplicationStore(nullptr);
     qunsetenv("KORVO_LAUNCH_PROBE_PATH");
 }
+
+TEST_F(StoreTest, SettingsOpenAtLaunchOnlyWhenAskedWithOne)
+{
+    KorvoStore::setApplicationStore(&store());
+    for (const char* value : {"0", "", "1"}) {
+        qputenv("KORVO_OPEN_SETTINGS", value);
+        AppDelegate delegate(&store());
+        delegate.applicationDidFinishLaunching();
+        const bool wanted = QByteArray(value) == "1";
+        EXPECT_EQ(delegate.settingsWindow() != nullptr, wanted) << value;
+        if (wanted) {
+            EXPECT_TRUE(delegate.settingsWindow()->isVisible());
+            EXPECT_TRUE(delegate.mainWindow()->isVisible());
+        }
+    }
+    KorvoStore::setApplicationStore(nullptr);
+    qunsetenv("KORVO_OPEN_SETTINGS");
+}

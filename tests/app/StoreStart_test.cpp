@@ -2,6 +2,7 @@
 #include "support/StoreFixture.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QRegularExpression>
 #include <QSignalSpy>
 
@@ -151,6 +152,37 @@ TEST_F(StoreTest, MainStartStateKeepsAnExistingHistoryAndHonoursTheRecipientTarg
     EXPECT_EQ(store().recipientSecretIdText(), "7");
     EXPECT_EQ(store().activeSecretLabel(), "Korvo #7");
     EXPECT_FALSE(store().activeSecretIsValid());   // not looked up yet
+}
+
+TEST_F(StoreTest, InterfaceCheckStatesLayOverEveryStartState)
+{
+    // Selection: order kept, empty parts skipped, an existing folder gains its "/" once.
+    const QString folder = QFileInfo(writeFile("album/a.jpg", "x")).absolutePath();
+    const QString file = writeFile("notes.txt", "x");
+    makeStore({{"KORVO_START_ROUTE", "main"},
+               {"KORVO_START_SELECTION", "::" + file + ":" + folder + "::" + folder + "/:/no/such/file.txt:"},
+               {"KORVO_START_BUSY", "Locking file..."}});
+    await(store().bootstrapTask());
+    EXPECT_EQ(store().selectedURLs(), QStringList({file, folder + "/", folder + "/", "/no/such/file.txt"}));
+    EXPECT_TRUE(store().isBusy());
+    EXPECT_EQ(store().statusMessage(), "Locking file...");   // replaces the demonstration line
+    EXPECT_TRUE(store().errorMessage().isEmpty());
+
+    // Local mode clears the selection and the error while it is entered: the states come after.
+    makeStore({{"KORVO_START_ROUTE", "local"}, {"KORVO_START_SELECTION", file},
+               {"KORVO_START_ERROR", "The selected file could not be read."}});
+    await(store().bootstrapTask());
+    EXPECT_EQ(store().selectedURLs(), QStringList({file}));
+    EXPECT_EQ(store().errorMessage(), "The selected file could not be read.");
+    EXPECT_FALSE(store().isBusy());
+    EXPECT_EQ(store().statusMessage(), offlineReady);
+
+    // Without a start route (empty keychain) they apply too; an empty selection selects nothing.
+    makeStore({{"KORVO_START_SELECTION", ""}, {"KORVO_START_ERROR", "Stop."}});
+    await(store().bootstrapTask());
+    EXPECT_EQ(store().accessMode(), Access::Local);
+    EXPECT_TRUE(store().selectedURLs().isEmpty());
+    EXPECT_EQ(store().errorMessage(), "Stop.");
 }
 
 TEST_F(StoreTest, LeavingLocalModeGreetsByIdentityOrAsksToSignIn)
