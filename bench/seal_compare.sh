@@ -35,16 +35,19 @@ measure() {
 }
 median() { tr ' ' '\n' | grep . | sort -n | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
 
+# Each output is removed as soon as it is no longer needed: gigabytes of unwritten data left
+# lying around would start the kernel's write-back and slow down whichever step runs next.
 for ((round = 1; round <= rounds; round++)); do
-  rm -f copy sealed opened sealed.age opened.age
   measure cp cp plain copy
+  rm -f copy
   measure lock "$cli" lock -o sealed plain
   measure open "$cli" open -o opened sealed
+  cmp -s plain opened || { echo "opened file differs from the input" >&2; exit 1; }
+  rm -f sealed opened
   measure age_seal age -r "$recipient" -o sealed.age plain
   measure age_open age -d -i age.key -o opened.age sealed.age
-  cmp -s plain opened || { echo "opened file differs from the input" >&2; exit 1; }
+  rm -f sealed.age opened.age
 done
-rm -f copy sealed opened sealed.age opened.age
 
 declare -A w c
 for step in cp lock open age_seal age_open; do
