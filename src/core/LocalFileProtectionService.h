@@ -34,12 +34,13 @@ namespace LocalFileProtectionService {
 // leaves protect() or open() unchanged.
 using Progress = std::function<void(qint64 done, qint64 total)>;
 
-// Throws LocalFileProtectionError: unreadableFile when the input cannot be opened,
-// writeFailed for everything after that.
+// Throws LocalFileProtectionError: unreadableFile when the input cannot be opened or is not a
+// regular file, writeFailed for everything after that.
 void protect(const QString& inputPath, const QString& outputPath, const QByteArray& keyData,
              const Progress& progress = {});
 
-// Throws LocalFileProtectionError: unreadableFile when the input cannot be opened or read,
+// Throws LocalFileProtectionError: unreadableFile when the input cannot be opened, is not a
+// regular file or its header cannot be read,
 // invalidFile when it is not a file sealed under this key or has been changed in any way,
 // writeFailed when the output cannot be created or written.
 void open(const QString& inputPath, const QString& outputPath, const QByteArray& keyData,
