@@ -27,13 +27,20 @@ selection="$samples/beach.jpg:$samples/tax return 2024.pdf:$samples/Holiday phot
 shot() {
   local name=$1 width=$2
   shift 2
-  env "$@" "$app" >"$out/$name.log" 2>&1 &
-  local pid=$!
-  local window=""
-  for _ in $(seq 1 50); do
-    window=$(xdotool search --onlyvisible --name '^Korvo$' 2>/dev/null | head -n1 || true)
+  local pid window="" attempt
+  # A busy X server now and then refuses a connection: start again when the app died early.
+  for attempt in 1 2 3; do
+    env "$@" "$app" >"$out/$name.log" 2>&1 &
+    pid=$!
+    for _ in $(seq 1 50); do
+      window=$(xdotool search --onlyvisible --name '^Korvo$' 2>/dev/null | head -n1 || true)
+      [ -n "$window" ] && break
+      kill -0 "$pid" 2>/dev/null || break
+      sleep 0.2
+    done
     [ -n "$window" ] && break
-    sleep 0.2
+    kill -0 "$pid" 2>/dev/null && break
+    wait "$pid" 2>/dev/null || true
   done
   if [ -n "$window" ]; then
     xdotool windowsize "$window" "$width" 760 windowmove "$window" 0 0 || true

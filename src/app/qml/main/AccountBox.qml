@@ -15,17 +15,17 @@ Rectangle {
         id: row
         anchors.fill: parent
         anchors.margins: 11
-        spacing: 10
+        spacing: 9
 
         Rectangle {
             id: badge
-            width: 34; height: 34; radius: 17
+            width: 30; height: 30; radius: 15
             anchors.verticalCenter: parent.verticalCenter
             color: KorvoTheme.withAlpha(KorvoTheme.accent, 0.11)
             Icon {
                 anchors.centerIn: parent
                 name: root.local ? "desktopcomputer" : "person.crop.circle.fill"
-                size: 18
+                size: 16
                 color: KorvoTheme.accent
             }
         }

@@ -39,6 +39,8 @@ Item {
                 size: 10
                 weight: Font.DemiBold
                 color: KorvoTheme.textMuted
+                // The interface font would join " -> " into an arrow glyph; keep the characters.
+                font.preferShaping: false
             }
         }
         KorvoText {

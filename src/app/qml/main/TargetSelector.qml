@@ -48,10 +48,14 @@ Rectangle {
                             color: KorvoTheme.accent
                         }
                         KorvoText {
+                            // A long title shrinks a little rather than running over the option's edge.
+                            width: Math.min(implicitWidth, option.width - 6 - (option.selected ? 11 : 0))
                             text: option.text
                             size: 13
                             weight: Font.DemiBold
                             font.letterSpacing: -0.3
+                            fontSizeMode: Text.HorizontalFit
+                            minimumPixelSize: 12
                             color: option.selected ? KorvoTheme.accentText : KorvoTheme.textMuted
                         }
                     }
