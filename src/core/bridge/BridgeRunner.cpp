@@ -122,7 +122,8 @@ BridgeRunner::ChildLaunch BridgeRunner::commandLaunch(const BridgeRequest& reque
 QCoro::Task<BridgeCheckResult> BridgeRunner::check() const
 {
     ChildLaunch launch = childLaunch(QStringList(kCheckArgument));
-    const BridgeProcessResult process = co_await runChild(std::move(launch));
+    QCoro::Task<BridgeProcessResult> child = runChild(std::move(launch));
+    const BridgeProcessResult process = co_await std::move(child);
     co_return BridgeOutcome::judgeCheck(process);
 }
 
@@ -194,7 +195,8 @@ ChildEnd runChildBlocking(const BridgeRunner::ChildLaunch& launch)
 
 QCoro::Task<BridgeProcessResult> BridgeRunner::runChild(ChildLaunch launch)
 {
-    ChildEnd end = co_await QtConcurrent::run(childThreads(), runChildBlocking, std::move(launch));
+    QFuture<ChildEnd> future = QtConcurrent::run(childThreads(), runChildBlocking, std::move(launch));
+    ChildEnd end = co_await future;
     if (end.error)
         std::rethrow_exception(end.error);
     co_return std::move(end.process);

@@ -64,7 +64,9 @@ public:
     {
         // Everything the child needs is taken before the first suspension, so the runner may
         // go away while the child runs.
-        const BridgeProcessResult process = co_await runChild(commandLaunch(request));
+        // GCC 12 may destroy temporaries inside a co_await expression twice: await named locals.
+        QCoro::Task<BridgeProcessResult> child = runChild(commandLaunch(request));
+        const BridgeProcessResult process = co_await std::move(child);
         co_return BridgeOutcome::judgeCommand<T>(process);
     }
 

@@ -73,8 +73,10 @@ QCoro::Task<QString> KorvoPublicKeyCache::publicKey(QString blackboxURL, qint64 
         m_inFlight.emplace(key, flight);
         fly(flight, std::move(fetch));
     }
-    while (!flight->done)
-        co_await qCoro(flight.get(), &PublicKeyFlight::finished);
+    while (!flight->done) {
+        auto finished = qCoro(flight.get(), &PublicKeyFlight::finished);
+        co_await finished;
+    }
 
     // Only this look-up's own flight is forgotten; a newer one for the same key stays.
     const auto forget = [&] {
@@ -99,7 +101,8 @@ QCoro::Task<QString> KorvoPublicKeyCache::publicKey(QString blackboxURL, qint64 
 QCoro::Task<> KorvoPublicKeyCache::fly(std::shared_ptr<PublicKeyFlight> flight, Fetch fetch)
 {
     try {
-        flight->value = co_await fetch();
+        auto fetched = fetch();
+        flight->value = co_await std::move(fetched);
     } catch (...) {
         flight->error = std::current_exception();
     }
