@@ -20,7 +20,7 @@ PACKAGES=(
   # headless session for tests and screenshots
   dbus dbus-bin gnome-keyring libsecret-tools xvfb xauth imagemagick xdotool
   # independent readers and benchmark peers
-  python3 zip unzip p7zip-full age time
+  python3 python3-cryptography zip unzip p7zip-full age time
 )
 
 missing=()
