@@ -4,6 +4,7 @@
 #include "BackgroundTask.h"
 #include "core/FilePreparationService.h"
 #include "core/LocalFileProtectionService.h"
+#include "core/local/OutputNames.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -23,8 +24,6 @@ const QString lockedOnThisMac = QStringLiteral("Locked on this Mac");
 const QString openedOnThisMac = QStringLiteral("Opened on this Mac");
 const QString savedToPrefix = QStringLiteral("Saved to ");
 const QString arrow = QStringLiteral(" -> ");
-const QString localExtension = QStringLiteral(".korvolocal");
-const QString accountExtension = QStringLiteral(".korvo");
 
 // The last path component of a file path (a folder's trailing "/" ignored).
 QString lastPathComponent(const QString& path)
@@ -73,14 +72,10 @@ void KorvoStore::loadFileURLs(const QList<QUrl>& urls)
 
 QString KorvoStore::defaultOutputName(const QString& path, WorkMode mode) const
 {
-    QString name = lastPathComponent(path);
-    if (mode == WorkMode::Encrypt)
-        return name + (m_accessMode == AppAccessMode::Local ? localExtension : accountExtension);
-    if (m_accessMode == AppAccessMode::Local && name.endsWith(localExtension))
-        return name.chopped(localExtension.size());
-    if (name.endsWith(accountExtension))
-        return name.chopped(accountExtension.size());
-    return name.remove(QStringLiteral(".zip"));
+    const QString name = lastPathComponent(path);
+    const bool localMode = m_accessMode == AppAccessMode::Local;
+    return mode == WorkMode::Encrypt ? OutputNames::protectedName(name, localMode)
+                                     : OutputNames::openedName(name, localMode);
 }
 
 QString KorvoStore::askForOutputURL(const QString& input, WorkMode mode)
