@@ -45,7 +45,7 @@ Item {
                 objectName: "dropIcon"
                 anchors.horizontalCenter: parent.horizontalCenter
                 width: 58; height: 58
-                size: 52
+                size: 58
                 name: root.encrypt ? "tray.and.arrow.down.fill" : "doc.badge.arrow.up"
                 color: KorvoTheme.accent
                 SequentialAnimation {
