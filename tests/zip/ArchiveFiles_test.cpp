@@ -6,11 +6,8 @@
 #include "zip/Archive.h"
 #include "zip/OutputFile.h"
 
-#include <gtest/gtest.h>
-
 #include <cstring>
 #include <random>
-#include <sys/stat.h>
 #include <unistd.h>
 
 using namespace testing_support;
@@ -26,27 +23,22 @@ std::string randomBytes(std::size_t size, unsigned seed) {
     return bytes;
 }
 
-// Sizes around the point where an entry no longer fits the write buffer with its header and
-// is streamed with its header patched afterwards.
-std::vector<std::size_t> interestingSizes(std::size_t nameLength) {
-    const std::size_t fits = zip::OutputFile::kCapacity - 30 - nameLength;
-    return {0, 1, 16383, 16384, 16385, fits - 1, fits, fits + 1, 3 * zip::OutputFile::kCapacity + 17};
-}
-
 }  // namespace
 
 TEST(ArchiveFiles, MixedFilesMatchThePerEntryRewriteAndReadBack) {
     ScratchFolder folder;
+    // Sizes around the point where an entry (6-byte name) no longer fits the write buffer with
+    // its header and is streamed with its header patched afterwards.
+    constexpr std::size_t capacity = zip::OutputFile::kCapacity, fits = capacity - 30 - 6;
     std::vector<reference::Item> items;
-    int index = 0;
-    for (std::size_t size : interestingSizes(6)) {
-        const std::string name = "f" + std::to_string(100000 + index).substr(1);  // 6 bytes
-        items.push_back({name, randomBytes(size, static_cast<unsigned>(index)), kTime + index, 0100640});
-        ++index;
+    for (const std::size_t size : {std::size_t{0}, std::size_t{1}, std::size_t{16383}, std::size_t{16384},
+                                   std::size_t{16385}, fits - 1, fits, fits + 1, 3 * capacity + 17}) {
+        const int index = static_cast<int>(items.size());
+        items.push_back({"f" + std::to_string(100000 + index).substr(1), randomBytes(size, index), kTime + index, 0100640});
     }
     items.push_back({"Grüße/ünïcödé.txt", "hello", kTime, 0100600});
-    items.push_back({"link-to-f00000", "f00000", kTime, static_cast<std::uint16_t>(0120777), 0120000});
-    items.push_back({"dangling", "no/such/target", kTime, static_cast<std::uint16_t>(0120777), 0120000});
+    items.push_back({"link-to-f00000", "f00000", kTime, 0120777, 0120000});
+    items.push_back({"dangling", "no/such/target", kTime, 0120777, 0120000});
 
     const std::string source = folder / "src";
     ::mkdir(source.c_str(), 0755);
@@ -82,29 +74,24 @@ TEST(ArchiveFiles, MixedFilesMatchThePerEntryRewriteAndReadBack) {
         EXPECT_EQ(entry["date_time"][5], items[i].modificationTime % 60 / 2 * 2);  // odd seconds round down
     }
     EXPECT_EQ(listing["entries"][items.size() - 1]["data"], "no/such/target");
-    EXPECT_TRUE(unzipAccepts(folder / "out.zip"));
+    expectUnzipAccepts(folder / "out.zip");
 }
 
-TEST(ArchiveFiles, RefusesToReplaceAnExistingFile) {
+TEST(ArchiveFiles, FailuresLeaveNoTraceAndTheArchiveCarriesOn) {
     ScratchFolder folder;
     writeFile(folder / "taken.zip", "precious");
     try {
         zip::Archive archive(folder / "taken.zip");
-        FAIL() << "an existing file was replaced";
+        ADD_FAILURE() << "an existing file was replaced";
     } catch (const zip::ArchiveError& error) {
         EXPECT_EQ(error.kind(), zip::ArchiveError::Kind::unwritableArchive);
     }
     EXPECT_EQ(readFile(folder / "taken.zip"), "precious");
-}
 
-TEST(ArchiveFiles, FailedEntriesLeaveNoTraceAndTheArchiveCarriesOn) {
-    ScratchFolder folder;
     writeFile(folder / "one", "first", kTime);
     writeFile(folder / "two", "second", kTime);
-    const std::size_t big = 2 * zip::OutputFile::kCapacity;
     zip::Archive archive(folder / "out.zip");
     archive.addEntry("one", folder / "one");
-
     // A missing file: a clear sentence naming it, nothing written.
     try {
         archive.addEntry("ghost", folder / "ghost.txt");
@@ -113,9 +100,8 @@ TEST(ArchiveFiles, FailedEntriesLeaveNoTraceAndTheArchiveCarriesOn) {
         EXPECT_EQ(error.kind(), zip::ArchiveError::Kind::fileNotFound);
         EXPECT_STREQ(error.what(), "The file “ghost.txt” does not exist.");
     }
-
     // A content source failing part-way, in a small entry and in a streamed one after a flush.
-    for (const std::size_t size : {std::size_t{5000}, big}) {
+    for (const std::size_t size : {std::size_t{5000}, 2 * zip::OutputFile::kCapacity}) {
         auto failing = [size](std::uint64_t position, unsigned char* destination, std::size_t length) {
             if (position + length > size / 2) throw zip::ArchiveError(zip::ArchiveError::Kind::unreadableFile, "half");
             std::memset(destination, 'z', length);
@@ -144,7 +130,7 @@ TEST(ArchiveFiles, FifoIsStoredEmptyWithoutBlocking) {
     zip::Archive archive(folder / "out.zip");
     archive.addEntry("pipe", folder / "pipe");
     archive.close();
-    const auto listing = pythonListing(folder / "out.zip");
-    ASSERT_EQ(listing["entries"].size(), 1u);
-    EXPECT_EQ(listing["entries"][0]["size"], 0);
+    const auto entries = pythonListing(folder / "out.zip")["entries"];
+    ASSERT_EQ(entries.size(), 1u);
+    EXPECT_EQ(entries[0]["size"], 0);
 }

@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <string>
-#include <vector>
+#include <utility>
 
 namespace reference {
 
@@ -23,18 +23,13 @@ struct Item {
 class ReferenceArchive {
 public:
     ReferenceArchive(const std::string& path, std::uint64_t sizeLimit = 0xFFFFFFFF, std::uint64_t countLimit = 0xFFFF);
-    ~ReferenceArchive();
+    ~ReferenceArchive() { std::fclose(m_file); }
     void add(const Item& item);
 
 private:
     void writeEnd(std::uint64_t position);
-
     std::FILE* m_file;
-    std::uint64_t m_sizeLimit;
-    std::uint64_t m_countLimit;
-    std::uint64_t m_count = 0;
-    std::uint64_t m_directorySize = 0;
-    std::uint64_t m_directoryOffset = 0;
+    std::uint64_t m_sizeLimit, m_countLimit, m_count = 0, m_directorySize = 0, m_directoryOffset = 0;
 };
 
 // The DOS (time, date) pair computed arithmetically from the civil calendar.
