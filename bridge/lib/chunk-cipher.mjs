@@ -4,13 +4,24 @@ import { createCipheriv, createDecipheriv } from 'node:crypto';
 import { BridgeFailure } from './failure.mjs';
 import { DAMAGED_FILE, TAG_LENGTH, chunkNonce } from './format.mjs';
 
+// The cipher is fed in slices of this size: its output then stays in the processor's cache and
+// its buffers come from the ordinary heap, which is much faster than one large call per chunk.
+const SLICE = 64 * 1024;
+
+function feed(cipher, data, pieces) {
+  for (let at = 0; at < data.length; at += SLICE) pieces.push(cipher.update(data.subarray(at, at + SLICE)));
+}
+
 // Returns the pieces to write: the ciphertext, then the tag.
 export function sealChunk(key, header, index, last, plain) {
   const cipher = createCipheriv('aes-256-gcm', key, chunkNonce(index, last));
   cipher.setAAD(header);
-  const sealed = cipher.update(plain);
+  const pieces = [];
+  feed(cipher, plain, pieces);
   const tail = cipher.final();
-  return tail.length ? [sealed, tail, cipher.getAuthTag()] : [sealed, cipher.getAuthTag()];
+  if (tail.length) pieces.push(tail);
+  pieces.push(cipher.getAuthTag());
+  return pieces;
 }
 
 // Returns the pieces to write: the plaintext, released only once its tag has been checked.
@@ -19,12 +30,14 @@ export function openChunk(key, header, index, last, block) {
   const decipher = createDecipheriv('aes-256-gcm', key, chunkNonce(index, last));
   decipher.setAAD(header);
   decipher.setAuthTag(block.subarray(block.length - TAG_LENGTH));
-  const plain = decipher.update(block.subarray(0, block.length - TAG_LENGTH));
+  const pieces = [];
+  feed(decipher, block.subarray(0, block.length - TAG_LENGTH), pieces);
   let tail;
   try {
     tail = decipher.final();
   } catch {
     throw new BridgeFailure(DAMAGED_FILE);
   }
-  return tail.length ? [plain, tail] : [plain];
+  if (tail.length) pieces.push(tail);
+  return pieces;
 }

@@ -1,5 +1,6 @@
 // Spreads the chunks of one large file over a few worker threads, so sealing runs on every core
-// while the main thread reads and writes. Answers come back per chunk; the caller keeps order.
+// while the main thread reads and writes. Answers come back per chunk, each with the memory of
+// its block, which the caller reuses.
 import { Worker } from 'node:worker_threads';
 import { availableParallelism } from 'node:os';
 import { BridgeFailure } from './failure.mjs';
@@ -7,24 +8,29 @@ import { BridgeFailure } from './failure.mjs';
 export const MAX_WORKERS = 4;
 
 export class ChunkPool {
-  constructor(mode, key, header, count = Math.min(MAX_WORKERS, availableParallelism())) {
+  // The workers start loading at once; the key and header follow with `setKey`, so a pool can
+  // be made while the file key is still being worked out.
+  constructor(mode, count = Math.min(MAX_WORKERS, availableParallelism())) {
     this.waiting = new Map();
     this.nextId = 0;
     this.workers = Array.from({ length: Math.max(1, count) }, () => {
-      const worker = new Worker(new URL('./chunk-worker.mjs', import.meta.url), {
-        workerData: { mode, key: Buffer.from(key), header: Buffer.from(header) },
-      });
+      const worker = new Worker(new URL('./chunk-worker.mjs', import.meta.url), { workerData: { mode } });
       worker.on('message', (reply) => this.settle(reply));
       worker.on('error', (error) => this.failAll(error));
       return worker;
     });
   }
 
-  settle({ id, pieces, error, known }) {
+  setKey(key, header) {
+    for (const worker of this.workers) worker.postMessage({ key: Buffer.from(key), header: Buffer.from(header) });
+  }
+
+  settle({ id, pieces, block, error, known }) {
     const entry = this.waiting.get(id);
     this.waiting.delete(id);
-    if (error !== undefined) entry.reject(known ? new BridgeFailure(error) : new Error(error));
-    else entry.resolve(pieces.map((piece) => Buffer.from(piece)));
+    const spare = Buffer.from(block);
+    if (error !== undefined) entry.reject(Object.assign(known ? new BridgeFailure(error) : new Error(error), { spare }));
+    else entry.resolve({ pieces: pieces.map((piece) => Buffer.from(piece)), spare });
   }
 
   failAll(error) {
@@ -32,7 +38,7 @@ export class ChunkPool {
     this.waiting.clear();
   }
 
-  // `block` must own its memory: it is moved to the worker and unusable afterwards.
+  // `block` must own its whole memory: it is moved to the worker and comes back as `spare`.
   transform(block, index, last) {
     const id = this.nextId;
     this.nextId += 1;
@@ -43,7 +49,9 @@ export class ChunkPool {
     });
   }
 
-  async close() {
-    await Promise.all(this.workers.map((worker) => worker.terminate()));
+  // May be called more than once.
+  close() {
+    this.closed ??= Promise.all(this.workers.map((worker) => worker.terminate()));
+    return this.closed;
   }
 }

@@ -1,6 +1,7 @@
-// Chunked AES-256-GCM over open file handles. Reads run ahead of the cipher work, which runs
-// ahead of the writes, so a large file streams at disk speed with only a few chunks in memory;
-// large files are sealed by worker threads on every core.
+// Chunked AES-256-GCM over open file handles. Every chunk's place in the input and in the
+// output follows from its index, so several chunks are read, sealed and written at once, each
+// at its own offset; large files are sealed by worker threads on every core while the main
+// thread reads and writes. Block memory is reused, so only a few chunks are ever in memory.
 import { BridgeFailure } from './failure.mjs';
 import { TAG_LENGTH } from './format.mjs';
 import { openChunk, sealChunk } from './chunk-cipher.mjs';
@@ -8,12 +9,12 @@ import { openChunk, sealChunk } from './chunk-cipher.mjs';
 export const INPUT_UNREADABLE = 'The selected file could not be read.';
 export const OUTPUT_UNWRITABLE = 'The result could not be written to the chosen place.';
 
-// At most this many chunks are being sealed or waiting to be written.
-const IN_FLIGHT = 6;
+// At most this many chunks are being read, sealed or written at once.
+const IN_FLIGHT = 8;
 // Files of at least this many chunks are sealed by worker threads.
 export const POOL_THRESHOLD_CHUNKS = 16;
 
-// Fills `buffer` from `position` until it is full or the file ends; resolves to the bytes read.
+// Fills `buffer` from `position`; a file that ends sooner changed while it was being read.
 async function readFull(handle, buffer, position) {
   let filled = 0;
   while (filled < buffer.length) {
@@ -23,94 +24,115 @@ async function readFull(handle, buffer, position) {
     } catch (error) {
       throw new BridgeFailure(INPUT_UNREADABLE, { cause: error });
     }
-    if (bytesRead === 0) break;
+    if (bytesRead === 0) throw new BridgeFailure(INPUT_UNREADABLE);
     filled += bytesRead;
   }
-  return buffer.subarray(0, filled);
+  return buffer;
 }
 
-class OrderedWriter {
-  constructor(handle, position) {
-    this.handle = handle;
-    this.position = position;
-    this.pending = Promise.resolve();
+async function writeFull(handle, pieces, position) {
+  let result;
+  try {
+    result = await handle.writev(pieces, position);
+  } catch (error) {
+    throw new BridgeFailure(OUTPUT_UNWRITABLE, { cause: error });
   }
-
-  // Queues the pieces behind the previous write; the pieces must not be reused afterwards.
-  async write(pieces) {
-    await this.pending;
-    const length = pieces.reduce((sum, piece) => sum + piece.length, 0);
-    const position = this.position;
-    this.position += length;
-    this.pending = this.handle.writev(pieces, position).then(
-      (result) => {
-        if (result.bytesWritten !== length) throw new Error('short write');
-      },
-      (error) => {
+  const length = pieces.reduce((sum, piece) => sum + piece.length, 0);
+  if (result.bytesWritten !== length) {
+    // Rare for a regular file: finish the rest one piece at a time.
+    let done = result.bytesWritten;
+    const rest = Buffer.concat(pieces).subarray(done);
+    for (let at = 0; at < rest.length;) {
+      let bytesWritten;
+      try {
+        ({ bytesWritten } = await handle.write(rest, at, rest.length - at, position + done + at));
+      } catch (error) {
         throw new BridgeFailure(OUTPUT_UNWRITABLE, { cause: error });
-      },
-    );
-    this.pending.catch(() => {}); // observed by the next write or by finish()
-  }
-
-  async finish() {
-    await this.pending;
-  }
-}
-
-// Reads the input in blocks of `blockSize` from `start` and writes `transform(block, index,
-// last)` for each, in order. A block is known to be the last once the read after it comes back
-// empty, so reads run up to two blocks ahead. Every block gets its own memory, since a worker
-// thread may take it.
-async function transformBlocks(input, writer, start, blockSize, transform) {
-  const empty = Promise.resolve(Buffer.alloc(0));
-  const readBlock = (index) => readFull(input, Buffer.allocUnsafeSlow(blockSize), start + index * blockSize);
-  const pending = [];
-  let current = await readBlock(0);
-  let next = current.length === blockSize ? readBlock(1) : empty;
-  try {
-    for (let index = 0; ; index += 1) {
-      const following = await next;
-      const last = following.length === 0;
-      const afterThat = following.length === blockSize ? readBlock(index + 2) : empty;
-      afterThat.catch(() => {}); // a failure is reported when the block is awaited
-      const pieces = transform(current, index, last);
-      pieces.catch(() => {}); // likewise, when its turn to be written comes
-      pending.push(pieces);
-      while (pending.length >= IN_FLIGHT || (last && pending.length)) await writer.write(await pending.shift());
-      if (last) break;
-      current = following;
-      next = afterThat;
+      }
+      if (bytesWritten === 0) throw new BridgeFailure(OUTPUT_UNWRITABLE);
+      at += bytesWritten;
     }
-  } finally {
-    await Promise.allSettled(pending);
   }
-  await writer.finish();
 }
 
-async function runChunks(mode, input, writer, { key, header, start, blockSize }) {
-  const { size } = await input.stat();
-  if (size - start < POOL_THRESHOLD_CHUNKS * blockSize) {
-    const transform = mode === 'seal' ? sealChunk : openChunk;
-    return transformBlocks(input, writer, start, blockSize, async (block, index, last) => transform(key, header, index, last, block));
-  }
+
+// Reads the body (from `start`, `bodySize` bytes) in blocks of `blockSize` and writes
+// `transform(block, index, last)` for block `index` at `outStart + index * outBlock`. Every
+// chunk, the last one too, is known from the size taken when the file was opened, and an empty
+// body is one empty last block.
+async function transformBlocks({ input, output, start, bodySize, blockSize, outStart, outBlock }, transform) {
+  const count = Math.max(1, Math.ceil(bodySize / blockSize));
+  const spares = [];
+  let next = 0;
+  let failure;
+  const one = async (index) => {
+    const length = Math.min(blockSize, bodySize - index * blockSize);
+    const memory = spares.pop() ?? Buffer.allocUnsafeSlow(blockSize);
+    const block = await readFull(input, memory.subarray(0, length), start + index * blockSize).catch((error) => {
+      spares.push(memory);
+      throw error;
+    });
+    let answer;
+    try {
+      answer = await transform(block, index, index === count - 1);
+    } catch (error) {
+      if (error.spare) spares.push(error.spare);
+      throw error;
+    }
+    if (answer.spare) spares.push(answer.spare);
+    await writeFull(output, answer.pieces, outStart + index * outBlock);
+  };
+  const lane = async () => {
+    while (next < count && failure === undefined) {
+      const index = next;
+      next += 1;
+      try {
+        await one(index);
+      } catch (error) {
+        failure ??= error;
+      }
+    }
+  };
+  await Promise.all(Array.from({ length: Math.min(IN_FLIGHT, count) }, lane));
+  if (failure !== undefined) throw failure;
+}
+
+// Starts the worker threads for a large body early, while the key is still being worked out.
+// Returns undefined when the body is small enough for the main thread.
+export async function prepareChunks(mode, bodySize, chunkSize) {
+  const blockSize = mode === 'seal' ? chunkSize : chunkSize + TAG_LENGTH;
+  if (bodySize < POOL_THRESHOLD_CHUNKS * blockSize) return undefined;
   const { ChunkPool } = await import('./chunk-pool.mjs');
-  const pool = new ChunkPool(mode, key, header);
+  return new ChunkPool(mode);
+}
+
+async function runChunks(mode, plan, { key, header, chunkSize, pool }) {
+  pool ??= await prepareChunks(mode, plan.bodySize, chunkSize);
+  if (!pool) {
+    const transform = mode === 'seal' ? sealChunk : openChunk;
+    // The block is done with once the transform returns, so it is read into again.
+    return transformBlocks(plan, async (block, index, last) => ({ pieces: transform(key, header, index, last, block), spare: block.length === plan.blockSize ? block : undefined }));
+  }
   try {
-    return await transformBlocks(input, writer, start, blockSize, (block, index, last) => pool.transform(block, index, last));
+    pool.setKey(key, header);
+    return await transformBlocks(plan, (block, index, last) => pool.transform(block, index, last));
   } finally {
     await pool.close();
   }
 }
 
-export async function sealChunks(input, output, { key, header, chunkSize }) {
-  const writer = new OrderedWriter(output, 0);
-  await writer.write([header]);
-  await runChunks('seal', input, writer, { key, header, start: 0, blockSize: chunkSize });
+// `pool` (optional) is what prepareChunks made for this input; it is closed when done.
+export async function sealChunks(input, output, { key, header, chunkSize, pool }) {
+  const { size } = await input.stat();
+  const writeHeader = writeFull(output, [header], 0);
+  writeHeader.catch(() => {}); // awaited below
+  await runChunks('seal', { input, output, start: 0, bodySize: size, blockSize: chunkSize, outStart: header.length, outBlock: chunkSize + TAG_LENGTH }, { key, header, pool });
+  await writeHeader;
 }
 
 // `header` is the exact header bytes read from the file; the chunks start right after it.
-export async function openChunks(input, output, { key, header, chunkSize }) {
-  const writer = new OrderedWriter(output, 0);
-  await runChunks('open', input, writer, { key, header, start: header.length, blockSize: chunkSize + TAG_LENGTH });
+export async function openChunks(input, output, { key, header, chunkSize, pool }) {
+  const { size } = await input.stat();
+  const plan = { input, output, start: header.length, bodySize: Math.max(0, size - header.length), blockSize: chunkSize + TAG_LENGTH, outStart: 0, outBlock: chunkSize };
+  await runChunks('open', plan, { key, header, chunkSize, pool });
 }

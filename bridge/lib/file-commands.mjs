@@ -5,7 +5,7 @@ import { BridgeFailure } from './failure.mjs';
 import { INCOMPLETE_ANSWER } from './records.mjs';
 import { DEVICE_AUTH, serviceCall } from './commands.mjs';
 import { ensureDistinct, openInput, writeAtomically } from './atomic-file.mjs';
-import { openChunks, sealChunks } from './chunk-stream.mjs';
+import { openChunks, prepareChunks, sealChunks } from './chunk-stream.mjs';
 import { CAPSULE_LENGTH, CAPSULE_SUITE, decodeFileKey, decodeKorvoPublicKey, encapsulate } from './capsule.mjs';
 import {
   DAMAGED_FILE, DEFAULT_CHUNK_SIZE, FIXED_HEADER_LENGTH, NEWER_FORMAT, TAG_LENGTH,
@@ -40,19 +40,25 @@ export async function encryptFile(request, { chunkSize = DEFAULT_CHUNK_SIZE } = 
   const { secretId, filePath, outputPath } = request;
   return withInput(filePath, outputPath, async (input) => {
     let job;
-    // The temporary output exists before the service is asked anything, so a place that cannot
-    // be written is reported before the job is metered.
-    await writeAtomically(outputPath, async (output) => {
-      const publicKey = await fetchPublicKey(request);
-      job = await serviceCall(request, {
-        method: 'POST', path: '/usage/jobs', auth: DEVICE_AUTH,
-        body: { kind: 'encrypt', secretId, bytes: input.size },
+    // The sealing workers of a large file start while the service is being asked.
+    const pool = await prepareChunks('seal', input.size, chunkSize);
+    try {
+      // The temporary output exists before the service is asked anything, so a place that
+      // cannot be written is reported before the job is metered.
+      await writeAtomically(outputPath, async (output) => {
+        const publicKey = await fetchPublicKey(request);
+        job = await serviceCall(request, {
+          method: 'POST', path: '/usage/jobs', auth: DEVICE_AUTH,
+          body: { kind: 'encrypt', secretId, bytes: input.size },
+        });
+        const header = encodeHeader({ chunkSize, secretId, suite: CAPSULE_SUITE, capsule: Buffer.alloc(CAPSULE_LENGTH) });
+        const { capsule, fileKey } = await encapsulate(publicKey, secretId, header.subarray(0, FIXED_HEADER_LENGTH));
+        capsule.copy(header, FIXED_HEADER_LENGTH);
+        await sealChunks(input.handle, output, { key: fileKey, header, chunkSize, pool });
       });
-      const header = encodeHeader({ chunkSize, secretId, suite: CAPSULE_SUITE, capsule: Buffer.alloc(CAPSULE_LENGTH) });
-      const { capsule, fileKey } = await encapsulate(publicKey, secretId, header.subarray(0, FIXED_HEADER_LENGTH));
-      capsule.copy(header, FIXED_HEADER_LENGTH);
-      await sealChunks(input.handle, output, { key: fileKey, header, chunkSize });
-    });
+    } finally {
+      await pool?.close();
+    }
     return jobResult(job, outputPath);
   });
 }
@@ -86,20 +92,25 @@ export async function decryptFile(request) {
   return withInput(filePath, outputPath, async (input) => {
     const locked = await readLockedHeader(input);
     let answer;
-    await writeAtomically(outputPath, async (output) => {
-      // The capsule answers to the Korvo it was made for, whichever Korvo is selected in the
-      // application; the service lets only that Korvo's owner open it.
-      answer = await serviceCall(request, {
-        method: 'POST', path: `/korvos/${locked.secretId}/capsule/open`, auth: DEVICE_AUTH,
-        body: {
-          capsule: locked.capsule.toString('base64'),
-          context: locked.header.subarray(0, FIXED_HEADER_LENGTH).toString('base64'),
-          bytes: locked.plainSize,
-        },
+    const pool = await prepareChunks('open', input.size - locked.header.length, locked.chunkSize);
+    try {
+      await writeAtomically(outputPath, async (output) => {
+        // The capsule answers to the Korvo it was made for, whichever Korvo is selected in the
+        // application; the service lets only that Korvo's owner open it.
+        answer = await serviceCall(request, {
+          method: 'POST', path: `/korvos/${locked.secretId}/capsule/open`, auth: DEVICE_AUTH,
+          body: {
+            capsule: locked.capsule.toString('base64'),
+            context: locked.header.subarray(0, FIXED_HEADER_LENGTH).toString('base64'),
+            bytes: locked.plainSize,
+          },
+        });
+        const key = decodeFileKey(answer.fileKey);
+        await openChunks(input.handle, output, { key, header: locked.header, chunkSize: locked.chunkSize, pool });
       });
-      const key = decodeFileKey(answer.fileKey);
-      await openChunks(input.handle, output, { key, header: locked.header, chunkSize: locked.chunkSize });
-    });
+    } finally {
+      await pool?.close();
+    }
     return jobResult(answer, outputPath);
   });
 }
