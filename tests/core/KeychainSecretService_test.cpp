@@ -20,14 +20,11 @@ const KeychainItemQuery keyItem{"com.korvo.security.macos", "local.protection.ke
 const char* const childVariable = "KORVO_KEYCHAIN_CHILD";
 constexpr int childTimeoutMs = 60000;   // a guard against a hang, not a measurement
 
-bool inTestSession()
-{
-    return qEnvironmentVariable("KORVO_IN_SESSION") == "1";
-}
-
+// What child runs printed: every status in order, and the last key.
 struct ChildResult {
-    int status = 1;
+    QList<int> statuses;
     QByteArray key;
+    int status() const { return statuses.size() == 1 ? statuses[0] : 1; }
 };
 
 ChildResult parseChild(const QByteArray& output)
@@ -35,7 +32,7 @@ ChildResult parseChild(const QByteArray& output)
     ChildResult result;
     for (const QByteArray& line : output.split('\n')) {
         if (line.startsWith("status="))
-            result.status = line.mid(7).toInt();
+            result.statuses.append(line.mid(7).toInt());
         else if (line.startsWith("key="))
             result.key = QByteArray::fromHex(line.mid(4));
     }
@@ -43,35 +40,27 @@ ChildResult parseChild(const QByteArray& output)
 }
 
 // The test program's own path (no QCoreApplication here).
-QString selfPath()
-{
-    return QFileInfo(QStringLiteral("/proc/self/exe")).symLinkTarget();
-}
+QString selfPath() { return QFileInfo(QStringLiteral("/proc/self/exe")).symLinkTarget(); }
 
-QProcess* launchChild(const QString& call, QProcessEnvironment environment = QProcessEnvironment::systemEnvironment())
+std::unique_ptr<QProcess> launchChild(const QString& call,
+                                      QProcessEnvironment environment = QProcessEnvironment::systemEnvironment())
 {
-    auto* process = new QProcess;
+    auto process = std::make_unique<QProcess>();
     environment.insert(childVariable, call);
     process->setProcessEnvironment(environment);
     process->start(selfPath(), {QStringLiteral("--gtest_filter=KeychainChild.Run")});
     return process;
 }
 
-ChildResult finishChild(QProcess* process)
+ChildResult finishChild(QProcess& process)
 {
-    const std::unique_ptr<QProcess> owner(process);
-    if (!process->waitForFinished(childTimeoutMs)) {
-        process->kill();
-        process->waitForFinished();
+    if (!process.waitForFinished(childTimeoutMs)) {
+        process.kill();
+        process.waitForFinished();
         ADD_FAILURE() << "child process hung";
         return {};
     }
-    return parseChild(process->readAllStandardOutput());
-}
-
-ChildResult runChild(const QString& call, const QProcessEnvironment& environment = QProcessEnvironment::systemEnvironment())
-{
-    return finishChild(launchChild(call, environment));
+    return parseChild(process.readAllStandardOutput());
 }
 
 QByteArray secretTool(const QStringList& arguments, const QByteArray& input = {})
@@ -84,9 +73,11 @@ QByteArray secretTool(const QStringList& arguments, const QByteArray& input = {}
     return tool.readAllStandardOutput();
 }
 
+QStringList attributes(const KeychainItemQuery& query) { return {"service", query.service, "account", query.account}; }
+
 int countItems(const KeychainItemQuery& query)
 {
-    const QByteArray listing = secretTool({"search", "--all", "service", query.service, "account", query.account});
+    const QByteArray listing = secretTool(QStringList{"search", "--all"} + attributes(query));
     return int(listing.count("\nlabel = ")) + (listing.startsWith("label = ") ? 1 : 0);
 }
 
@@ -118,10 +109,9 @@ class SecretServiceTest : public testing::Test {
 protected:
     void SetUp() override
     {
-        if (!qEnvironmentVariable(childVariable).isEmpty() || !inTestSession())
+        if (!qEnvironmentVariable(childVariable).isEmpty() || qEnvironmentVariable("KORVO_IN_SESSION") != "1")
             GTEST_SKIP() << "run under scripts/headless-session.sh to use a Secret Service";
-        backend->remove(identityItem);
-        backend->remove(keyItem);
+        TearDown();
     }
     void TearDown() override
     {
@@ -132,30 +122,25 @@ protected:
     std::shared_ptr<KeychainBackend> backend = makeSecretServiceKeychainBackend();
 };
 
-TEST_F(SecretServiceTest, ItemsAreVisibleToOtherToolsAsRawBytes)
+TEST_F(SecretServiceTest, ItemsAreSharedWithOtherToolsAsRawBytes)
 {
     const KeychainStore store(backend);
     const QByteArray key = store.loadOrCreateLocalProtectionKey();
-    EXPECT_EQ(secretTool({"lookup", "service", "com.korvo.security.macos", "account", "local.protection.key"}), key);
+    EXPECT_EQ(secretTool(QStringList{"lookup"} + attributes(keyItem)), key);
 
     // An older copy in another collection must not outlive a save and be read instead of it.
-    secretTool({"store", "--collection=session", "--label=stale", "service", identityItem.service, "account",
-                identityItem.account},
+    secretTool(QStringList{"store", "--collection=session", "--label=stale"} + attributes(identityItem),
                AccountIdentity{"old@example.com", "prn_0", "00", std::nullopt, std::nullopt}.toJson());
     const AccountIdentity identity{"ada@example.com", "prn_1", "abcd", 5, std::nullopt};
     store.save(identity);
     store.save(identity);
     EXPECT_EQ(countItems(identityItem), 1) << "saving twice leaves one identity item";
     EXPECT_EQ(store.load(), identity);
-    EXPECT_EQ(secretTool({"lookup", "service", "com.korvo.security.macos", "account", "web2.identity"}),
-              identity.toJson());
-}
+    EXPECT_EQ(secretTool(QStringList{"lookup"} + attributes(identityItem)), identity.toJson());
 
-TEST_F(SecretServiceTest, ItemsWrittenByOtherToolsAreRead)
-{
-    secretTool({"store", "--label=short key", "service", keyItem.service, "account", keyItem.account},
-               QByteArray(16, 'k'));
-    const KeychainStore store(backend);
+    // A key written by another tool is read as it is, and a wrong-sized one left alone.
+    backend->remove(keyItem);
+    secretTool(QStringList{"store", "--label=short key"} + attributes(keyItem), QByteArray(16, 'k'));
     try {
         store.loadOrCreateLocalProtectionKey();
         ADD_FAILURE() << "a 16-byte key was accepted";
@@ -168,24 +153,23 @@ TEST_F(SecretServiceTest, ItemsWrittenByOtherToolsAreRead)
 
 TEST_F(SecretServiceTest, ConcurrentFirstUseFromSeveralProcessesKeepsOneKey)
 {
-    constexpr int processes = 6;
-    std::vector<QProcess*> children;
-    for (int i = 0; i < processes; ++i)
+    std::vector<std::unique_ptr<QProcess>> children;
+    for (int i = 0; i < 6; ++i)
         children.push_back(launchChild(QStringLiteral("key")));
     std::vector<ChildResult> results;
-    for (QProcess* child : children)
-        results.push_back(finishChild(child));
+    for (const auto& child : children)
+        results.push_back(finishChild(*child));
 
     const QByteArray stored = backend->copyMatching(keyItem).data;
     ASSERT_EQ(stored.size(), 32);
     EXPECT_EQ(countItems(keyItem), 1);
     int successes = 0;
     for (const ChildResult& result : results) {
-        if (result.status == KeychainStatus::success) {
+        if (result.status() == KeychainStatus::success) {
             ++successes;
             EXPECT_EQ(result.key, stored) << "a caller was handed a key that is not the stored one";
         } else {
-            EXPECT_EQ(result.status, KeychainStatus::duplicateItem);
+            EXPECT_EQ(result.status(), KeychainStatus::duplicateItem);
         }
     }
     EXPECT_GE(successes, 1);
@@ -200,56 +184,44 @@ protected:
         if (!qEnvironmentVariable(childVariable).isEmpty())
             GTEST_SKIP() << "only run as the parent";
     }
-
-    static void expectEveryCallUnavailable(const QProcessEnvironment& environment)
-    {
-        for (const char* call : {"load", "save", "key"})
-            EXPECT_EQ(runChild(QString::fromLatin1(call), environment).status, KeychainStatus::notAvailable) << call;
-        EXPECT_EQ(runChild(QStringLiteral("delete"), environment).status, 1) << "deleteIdentity() reports false";
-    }
 };
 
-TEST_F(UnusableKeychainTest, BusAddressPointingAtNothing)
-{
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent/korvo-test-bus");
-    expectEveryCallUnavailable(environment);
-}
-
-TEST_F(UnusableKeychainTest, NoBusConfiguredAtAll)
-{
-    QTemporaryDir runtime;
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.remove("DBUS_SESSION_BUS_ADDRESS");
-    environment.remove("DISPLAY");
-    environment.insert("XDG_RUNTIME_DIR", runtime.path());
-    expectEveryCallUnavailable(environment);
-}
-
-TEST_F(UnusableKeychainTest, BusWithoutSecretService)
+TEST_F(UnusableKeychainTest, NoBusOrNoServiceMakesEveryCallUnavailable)
 {
     // A private bus that knows no activatable services.
     QTemporaryDir folder;
-    const QString config = folder.filePath("bus.conf");
-    QFile file(config);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write(QStringLiteral("<!DOCTYPE busconfig PUBLIC \"-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN\" "
-                              "\"http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd\">"
-                              "<busconfig><type>session</type><listen>unix:path=%1</listen>"
-                              "<policy context=\"default\"><allow send_destination=\"*\" eavesdrop=\"true\"/>"
-                              "<allow eavesdrop=\"true\"/><allow own=\"*\"/></policy></busconfig>")
-                   .arg(folder.filePath("bus"))
-                   .toUtf8());
-    file.close();
+    QFile config(folder.filePath("bus.conf"));
+    ASSERT_TRUE(config.open(QIODevice::WriteOnly));
+    config.write(QStringLiteral("<!DOCTYPE busconfig PUBLIC \"-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN\" "
+                                "\"http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd\">"
+                                "<busconfig><type>session</type><listen>unix:path=%1</listen>"
+                                "<policy context=\"default\"><allow send_destination=\"*\" eavesdrop=\"true\"/>"
+                                "<allow eavesdrop=\"true\"/><allow own=\"*\"/></policy></busconfig>")
+                     .arg(folder.filePath("bus"))
+                     .toUtf8());
+    config.close();
     QProcess bus;
-    bus.start(QStringLiteral("dbus-daemon"), {QStringLiteral("--config-file=") + config, QStringLiteral("--nofork"),
-                                              QStringLiteral("--print-address")});
+    bus.start(QStringLiteral("dbus-daemon"), {"--config-file=" + config.fileName(), "--nofork", "--print-address"});
     ASSERT_TRUE(bus.waitForReadyRead(10000)) << "dbus-daemon did not start";
-    const QString address = QString::fromUtf8(bus.readLine()).trimmed();
 
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert("DBUS_SESSION_BUS_ADDRESS", address);
-    expectEveryCallUnavailable(environment);
+    const std::vector<std::pair<const char*, QString>> buses = {   // empty: no bus configured at all
+        {"bus address pointing at nothing", "unix:path=/nonexistent/korvo-test-bus"},
+        {"no bus configured", ""},
+        {"bus without a Secret Service", QString::fromUtf8(bus.readLine()).trimmed()},
+    };
+    for (const auto& [name, address] : buses) {
+        SCOPED_TRACE(name);
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert("DBUS_SESSION_BUS_ADDRESS", address);
+        if (address.isEmpty()) {
+            environment.remove("DBUS_SESSION_BUS_ADDRESS");
+            environment.remove("DISPLAY");
+            environment.insert("XDG_RUNTIME_DIR", folder.path());
+        }
+        for (const char* call : {"load", "save", "key"})
+            EXPECT_EQ(finishChild(*launchChild(call, environment)).status(), KeychainStatus::notAvailable) << call;
+        EXPECT_EQ(finishChild(*launchChild("delete", environment)).status(), 1) << "deleteIdentity() reports false";
+    }
     bus.terminate();
     bus.waitForFinished();
 }
@@ -274,15 +246,11 @@ TEST_F(UnusableKeychainTest, LockedKeychainIsReportedWithoutPrompting)
         "gdbus call --session --dest org.freedesktop.secrets --object-path /org/freedesktop/secrets "
         "--method org.freedesktop.Secret.Service.Lock \"['/org/freedesktop/secrets/collection/login']\" >/dev/null\n"
         "for call in load key save delete; do child $call; done\n");
-    session.start(QStringLiteral("dbus-run-session"), {QStringLiteral("--"), QStringLiteral("sh"), QStringLiteral("-c"), script});
+    session.start(QStringLiteral("dbus-run-session"), {"--", "sh", "-c", script});
     ASSERT_TRUE(session.waitForFinished(childTimeoutMs)) << "the locked keychain made a call hang";
-    QList<int> statuses;
-    for (const QByteArray& line : session.readAllStandardOutput().split('\n'))
-        if (line.startsWith("status="))
-            statuses.append(line.mid(7).toInt());
     const QList<int> expected{KeychainStatus::success, KeychainStatus::authFailed, KeychainStatus::authFailed,
                               KeychainStatus::authFailed, 1};
-    EXPECT_EQ(statuses, expected) << session.readAllStandardError().constData();
+    EXPECT_EQ(parseChild(session.readAllStandardOutput()).statuses, expected) << session.readAllStandardError().constData();
 }
 
 } // namespace
