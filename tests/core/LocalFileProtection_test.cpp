@@ -1,0 +1,444 @@
+// The local protected format: the on-disk layout, files exchanged with an independent reader
+// and writer, every way of changing a protected file, and failures that must change nothing
+// (the earlier file at the output path survives, no partial or temporary file is left).
+
+#include "core/LocalFileProtectionService.h"
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QtEndian>
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <functional>
+#include <set>
+#include <sys/resource.h>
+#include <sys/stat.h>
+
+using LocalFileProtectionService::open;
+using LocalFileProtectionService::protect;
+using Kind = LocalFileProtectionError::Kind;
+
+namespace {
+
+constexpr qsizetype chunk = 1'048'576;
+const char* const invalidSentence = "This file was not protected on this Mac, or it has been changed.";
+const char* const unreadableSentence = "The selected file could not be read.";
+const char* const writeFailedSentence = "The protected file could not be saved.";
+const QByteArray earlier = "the file that was here before";
+
+QByteArray testKey(char seed = 7)
+{
+    QByteArray key(32, '\0');
+    for (int i = 0; i < key.size(); ++i)
+        key[i] = static_cast<char>(seed * 31 + i * 17);
+    return key;
+}
+
+// Bytes that differ from one position to the next and never repeat with a 1 MiB period.
+QByteArray pattern(qsizetype size, quint32 seed = 1)
+{
+    QByteArray bytes(size, Qt::Uninitialized);
+    quint32 state = seed * 2654435761u + 1;
+    for (qsizetype i = 0; i < size; ++i)
+        bytes[i] = static_cast<char>((state = state * 1664525u + 1013904223u) >> 24);
+    return bytes;
+}
+
+void writeFile(const QString& path, const QByteArray& bytes)
+{
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate)) << path.toStdString();
+    ASSERT_EQ(file.write(bytes), bytes.size());
+}
+
+QByteArray readFile(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// A record as found in a protected file, parsed without the engine: flag, 4-byte length, box.
+struct Record {
+    quint8 flag;
+    qsizetype offset;   // of the flag byte
+    quint32 sealedLength;
+    qsizetype end() const { return offset + 5 + sealedLength; }
+};
+
+std::vector<Record> parseRecords(const QByteArray& file)
+{
+    std::vector<Record> records;
+    for (qsizetype at = 11; at + 5 <= file.size(); at = records.back().end())
+        records.push_back({static_cast<quint8>(file[at]), at, qFromBigEndian<quint32>(file.constData() + at + 1)});
+    return records;
+}
+
+// Fails the test unless call throws the given kind with its exact sentence.
+void expectError(Kind kind, const char* sentence, const std::function<void()>& call)
+{
+    try {
+        call();
+        ADD_FAILURE() << "no error was thrown";
+    } catch (const LocalFileProtectionError& error) {
+        EXPECT_EQ(error.kind(), kind);
+        EXPECT_EQ(error.message().toStdString(), sentence);
+    }
+}
+
+// Names in a folder, hidden ones included: temporary files must never be left behind.
+QStringList entriesOf(const QString& folder)
+{
+    return QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
+}
+
+class LocalFileProtectionTest : public ::testing::Test {
+protected:
+    QString path(const QString& name) const { return m_dir.filePath(name); }
+    QString folder() const { return m_dir.path(); }
+
+    // Seals bytes into "sealed.korvolocal" and returns its contents.
+    QByteArray seal(const QByteArray& plain, const QByteArray& key = testKey())
+    {
+        writeFile(path("plain.in"), plain);
+        protect(path("plain.in"), path("sealed.korvolocal"), key);
+        return readFile(path("sealed.korvolocal"));
+    }
+    // Writes "plain" and its sealed copy "sealed", and puts the earlier file at "out".
+    void prepareFiles(qsizetype size)
+    {
+        writeFile(path("plain"), pattern(size));
+        protect(path("plain"), path("sealed"), testKey());
+        writeFile(path("out"), earlier);
+    }
+
+    QTemporaryDir m_dir;
+};
+
+// ---- layout ------------------------------------------------------------------------------------
+
+TEST_F(LocalFileProtectionTest, RecordsSplitAtTheChunkSizeAndRoundTrip)
+{
+    const std::vector<std::pair<qsizetype, std::vector<quint32>>> cases = {
+        // input size, sealed length of each record (only the last is final)
+        {0, {28}},   // the 44-byte empty file
+        {1, {29}},
+        {chunk - 1, {chunk - 1 + 28}},
+        {chunk, {chunk + 28}},
+        {chunk + 1, {chunk + 28, 29}},
+        {2 * chunk - 1, {chunk + 28, chunk - 1 + 28}},
+        {2 * chunk, {chunk + 28, chunk + 28}},
+        {2 * chunk + 1, {chunk + 28, chunk + 28, 29}},
+        {3 * chunk + 12345, {chunk + 28, chunk + 28, chunk + 28, 12345 + 28}},
+    };
+    for (const auto& [size, lengths] : cases) {
+        SCOPED_TRACE(size);
+        const QByteArray plain = pattern(size, static_cast<quint32>(size));
+        const QByteArray sealed = seal(plain);
+        EXPECT_EQ(sealed.left(11), QByteArray::fromHex("4B4F52564F4C4F43414C01"));
+        const auto records = parseRecords(sealed);
+        ASSERT_EQ(records.size(), lengths.size());
+        for (size_t i = 0; i < records.size(); ++i) {
+            EXPECT_EQ(records[i].sealedLength, lengths[i]) << "record " << i;
+            EXPECT_EQ(records[i].flag, i + 1 == records.size() ? 0x01 : 0x00) << "record " << i;
+        }
+        EXPECT_EQ(records.back().end(), sealed.size());
+
+        QFile::remove(path("opened"));
+        open(path("sealed.korvolocal"), path("opened"), testKey());
+        EXPECT_TRUE(QFile::exists(path("opened")));
+        EXPECT_TRUE(readFile(path("opened")) == plain);
+    }
+}
+
+TEST_F(LocalFileProtectionTest, SealingTwiceGivesDifferentNoncesThatOpenAlike)
+{
+    const QByteArray plain = pattern(chunk + 100);
+    const QByteArray first = seal(plain), second = seal(plain);
+    ASSERT_EQ(first.size(), second.size());
+    const auto a = parseRecords(first), b = parseRecords(second);
+    for (size_t i = 0; i < a.size(); ++i)   // every record has its own nonce
+        EXPECT_NE(first.mid(a[i].offset + 5, 12), second.mid(b[i].offset + 5, 12));
+    writeFile(path("first.korvolocal"), first);
+    open(path("first.korvolocal"), path("first.out"), testKey());
+    EXPECT_TRUE(readFile(path("first.out")) == plain);
+}
+
+TEST_F(LocalFileProtectionTest, ProgressCountsUpToTheSize)
+{
+    writeFile(path("big"), pattern(5 * chunk + 7));
+    std::vector<std::pair<qint64, qint64>> calls;
+    const auto record = [&](qint64 done, qint64 total) { calls.emplace_back(done, total); };
+    protect(path("big"), path("big.korvolocal"), testKey(), record);
+    ASSERT_FALSE(calls.empty());
+    for (size_t i = 1; i < calls.size(); ++i)
+        EXPECT_GE(calls[i].first, calls[i - 1].first);
+    EXPECT_EQ(calls.back(), std::make_pair(qint64(5 * chunk + 7), qint64(5 * chunk + 7)));
+
+    calls.clear();
+    open(path("big.korvolocal"), path("big.out"), testKey(), record);
+    const qint64 sealedSize = QFileInfo(path("big.korvolocal")).size();
+    ASSERT_FALSE(calls.empty());
+    EXPECT_EQ(calls.back(), std::make_pair(sealedSize, sealedSize));
+}
+
+// Files written by a reader and writer made from the format table alone (Python, cryptography).
+class IndependentReaderTest : public LocalFileProtectionTest {
+protected:
+    void SetUp() override
+    {
+        if (QStandardPaths::findExecutable("python3").isEmpty())
+            GTEST_SKIP() << "python3 is not installed";
+        if (reference("open", "/nonexistent", "/nonexistent") == 4)
+            GTEST_SKIP() << "the Python cryptography package is not installed";
+    }
+
+    int reference(const QString& command, const QString& input, const QString& output)
+    {
+        QProcess process;
+        process.start("python3", {QStringLiteral(KORVO_SOURCE_DIR "/tests/e2e/korvolocal_reference.py"), command,
+                                  QString::fromLatin1(testKey().toHex()), input, output});
+        if (!process.waitForFinished(120000) || process.exitStatus() != QProcess::NormalExit)
+            return -1;
+        return process.exitCode();
+    }
+};
+
+TEST_F(IndependentReaderTest, FilesCrossBetweenTheEngineAndTheReference)
+{
+    for (const qsizetype size : {qsizetype(0), qsizetype(1), chunk, chunk + 1, 2 * chunk + chunk / 2}) {
+        SCOPED_TRACE(size);
+        const QByteArray plain = pattern(size, 99);
+        writeFile(path("plain"), plain);
+        protect(path("plain"), path("ours.korvolocal"), testKey());
+        ASSERT_EQ(reference("open", path("ours.korvolocal"), path("ours.out")), 0);
+        EXPECT_TRUE(readFile(path("ours.out")) == plain);
+
+        ASSERT_EQ(reference("seal", path("plain"), path("theirs.korvolocal")), 0);
+        open(path("theirs.korvolocal"), path("theirs.out"), testKey());
+        EXPECT_TRUE(readFile(path("theirs.out")) == plain);
+    }
+    // A sanity check of the reference itself, so its acceptance means something.
+    QByteArray sealed = seal(pattern(chunk + 1));
+    sealed[sealed.size() - 1] = static_cast<char>(sealed[sealed.size() - 1] ^ 1);
+    writeFile(path("bad.korvolocal"), sealed);
+    EXPECT_EQ(reference("open", path("bad.korvolocal"), path("bad.out")), 3);
+    expectError(Kind::invalidFile, invalidSentence, [&] { open(path("bad.korvolocal"), path("bad.out"), testKey()); });
+}
+
+// ---- tampering: always invalidFile with its sentence, and nothing left behind -----------------
+
+class TamperTest : public LocalFileProtectionTest {
+protected:
+    void SetUp() override
+    {
+        m_sealed = seal(pattern(2 * chunk + 1000));
+        m_records = parseRecords(m_sealed);
+        ASSERT_EQ(m_records.size(), 3u);
+        QFile::remove(path("plain.in"));
+        QFile::remove(path("sealed.korvolocal"));
+    }
+
+    // Opens the changed bytes: invalidFile, and the folder holds only the tampered file.
+    void expectRejected(const QByteArray& tampered, const std::string& what, const QByteArray& key = testKey())
+    {
+        SCOPED_TRACE(what);
+        writeFile(path("tampered.korvolocal"), tampered);
+        expectError(Kind::invalidFile, invalidSentence, [&] { open(path("tampered.korvolocal"), path("opened"), key); });
+        EXPECT_EQ(entriesOf(folder()), QStringList{"tampered.korvolocal"});
+    }
+
+    QByteArray record(int i) const { return m_sealed.mid(m_records[i].offset, m_records[i].end() - m_records[i].offset); }
+    QByteArray header() const { return m_sealed.left(11); }
+    static QByteArray withByte(QByteArray bytes, qsizetype at, char value) { return bytes[at] = value, bytes; }
+    QByteArray flipped(qsizetype at, char mask = 0x01) const { return withByte(m_sealed, at, m_sealed[at] ^ mask); }
+
+    QByteArray m_sealed;
+    std::vector<Record> m_records;
+};
+
+TEST_F(TamperTest, RecordsMovedRepeatedDroppedOrRelabelled)
+{
+    expectRejected(header() + record(1) + record(0) + record(2), "first two swapped");
+    expectRejected(header() + record(0) + record(0) + record(1) + record(2), "first repeated");
+    expectRejected(header() + record(0) + record(1) + record(1) + record(2), "middle repeated");
+    expectRejected(header() + record(0) + record(1), "last dropped");
+    expectRejected(header() + record(0) + record(2), "middle dropped");
+    expectRejected(header() + record(2), "only the last kept");
+    expectRejected(header(), "header alone");
+    // A record's flag is bound to it: relabelling cannot make a shorter file look complete.
+    expectRejected(header() + record(0) + withByte(record(1), 0, 0x01), "last dropped, new last flagged final");
+    expectRejected(withByte(m_sealed, m_records[0].offset, 0x01), "first flagged final");
+    expectRejected(withByte(m_sealed, m_records[2].offset, 0x00), "last flagged as followed");
+    expectRejected(withByte(m_sealed, m_records[1].offset, 0x02), "flag neither 0 nor 1");
+}
+
+TEST_F(TamperTest, HeaderOrBytesChangedOrAdded)
+{
+    expectRejected(withByte(m_sealed, 10, 0x02), "version 0x02");
+    expectRejected(withByte(m_sealed, 10, 0x00), "version 0x00");
+    for (int i = 0; i < 10; ++i)
+        expectRejected(flipped(i, 0x20), "magic byte " + std::to_string(i));
+    expectRejected(m_sealed.mid(1), "first byte missing");
+    expectRejected(QByteArray(), "empty file");
+    expectRejected(m_sealed + QByteArray(1, '\0'), "one byte appended");
+    expectRejected(m_sealed + record(2), "last record appended again");
+    const qsizetype box = m_records[1].offset + 5, end = m_records[1].end();
+    for (const auto& [at, what] : std::vector<std::pair<qsizetype, std::string>>{
+             {box, "nonce"}, {box + 12, "first ciphertext byte"}, {box + 12 + chunk / 2, "inner ciphertext byte"},
+             {end - 16, "tag"}, {end - 1, "last tag byte"}})
+        expectRejected(flipped(at), what);
+    expectRejected(m_sealed, "another key", testKey(42));
+}
+
+TEST_F(TamperTest, LengthFieldsOutOfRange)
+{
+    auto withLength = [&](int i, quint32 length) {
+        QByteArray bytes = m_sealed;
+        qToBigEndian(length, bytes.data() + m_records[i].offset + 1);
+        return bytes;
+    };
+    expectRejected(withLength(0, 0), "length 0");
+    expectRejected(withLength(0, chunk + 65), "length above the largest record");
+    expectRejected(withLength(0, 0xFFFFFFFF), "length 2^32-1");
+    expectRejected(withLength(0, m_records[0].sealedLength - 1), "length one short");
+    expectRejected(withLength(2, m_records[2].sealedLength + 1), "last length one long");
+    // Boxes too short to hold a nonce and a tag, marked last so framing alone cannot reject them.
+    for (const quint32 length : {1u, 12u, 27u})
+        expectRejected(header() + QByteArray::fromHex("01000000") + char(length) + QByteArray(length, 'x'),
+                       "short box " + std::to_string(length));
+}
+
+TEST_F(TamperTest, TruncationAtEveryBoundary)
+{
+    std::set<qsizetype> cuts;
+    for (qsizetype i = 0; i <= 16; ++i)
+        cuts.insert(i);   // inside and right after the header, inside the first prefix and nonce
+    for (const Record& r : m_records)
+        cuts.insert({r.offset, r.offset + 1, r.offset + 4, r.offset + 5, r.offset + 17, r.end() - 16, r.end() - 1});
+    cuts.erase(m_sealed.size());
+    for (const qsizetype at : cuts)
+        expectRejected(m_sealed.left(at), "cut at " + std::to_string(at));
+}
+
+// ---- failures change nothing ---------------------------------------------------------------------
+
+TEST_F(LocalFileProtectionTest, UnreadableInputsKeepTheEarlierOutput)
+{
+    writeFile(path("out"), earlier);
+    QDir(folder()).mkdir("a-folder");
+    ASSERT_EQ(::mkfifo(QFile::encodeName(path("a-pipe")).constData(), 0600), 0);
+    for (const QString& input : {path("missing"), path("a-folder"), path("a-pipe"), QString()}) {
+        SCOPED_TRACE(input.toStdString());
+        expectError(Kind::unreadableFile, unreadableSentence, [&] { protect(input, path("out"), testKey()); });
+        expectError(Kind::unreadableFile, unreadableSentence, [&] { open(input, path("out"), testKey()); });
+    }
+    EXPECT_EQ(readFile(path("out")), earlier);
+    EXPECT_EQ(entriesOf(folder()), (QStringList{"a-folder", "a-pipe", "out"}));
+}
+
+TEST_F(LocalFileProtectionTest, FailedOpenKeepsTheEarlierOutputAndLeavesNoPartialFile)
+{
+    // The first records are fine, so plain data has been written before the damage is found.
+    prepareFiles(3 * chunk + 5);
+    QByteArray sealed = readFile(path("sealed"));
+    sealed[sealed.size() - 1] = static_cast<char>(sealed[sealed.size() - 1] ^ 0x80);
+    writeFile(path("sealed"), sealed);
+    expectError(Kind::invalidFile, invalidSentence, [&] { open(path("sealed"), path("out"), testKey()); });
+    EXPECT_EQ(readFile(path("out")), earlier);
+    EXPECT_EQ(entriesOf(folder()), (QStringList{"out", "plain", "sealed"}));
+}
+
+TEST_F(LocalFileProtectionTest, SavingOverTheInputItself)
+{
+    const QByteArray plain = pattern(2 * chunk + 17);
+    writeFile(path("doc"), plain);
+    protect(path("doc"), path("doc"), testKey());
+    const QByteArray sealed = readFile(path("doc"));
+    EXPECT_EQ(sealed.size(), plain.size() + 11 + 3 * 33);
+    // A failed open over itself (wrong key) keeps the protected file whole.
+    expectError(Kind::invalidFile, invalidSentence, [&] { open(path("doc"), path("doc"), testKey(3)); });
+    EXPECT_TRUE(readFile(path("doc")) == sealed);
+    open(path("doc"), path("doc"), testKey());
+    EXPECT_TRUE(readFile(path("doc")) == plain);
+    EXPECT_EQ(entriesOf(folder()), QStringList{"doc"});   // nothing left beside it
+}
+
+TEST_F(LocalFileProtectionTest, FullDeviceOrCancellingKeepsEverything)
+{
+    prepareFiles(6 * chunk);
+    const QByteArray plain = readFile(path("plain")), sealed = readFile(path("sealed"));
+    {
+        // Every write beyond 2 MiB fails, as on a full device.
+        rlimit saved{};
+        getrlimit(RLIMIT_FSIZE, &saved);
+        const auto handler = std::signal(SIGXFSZ, SIG_IGN);
+        rlimit lowered = saved;
+        lowered.rlim_cur = 2 * chunk;
+        setrlimit(RLIMIT_FSIZE, &lowered);
+        expectError(Kind::writeFailed, writeFailedSentence, [&] { protect(path("plain"), path("out"), testKey()); });
+        expectError(Kind::writeFailed, writeFailedSentence, [&] { open(path("sealed"), path("out"), testKey()); });
+        expectError(Kind::writeFailed, writeFailedSentence, [&] { open(path("sealed"), path("sealed"), testKey()); });
+        setrlimit(RLIMIT_FSIZE, &saved);
+        std::signal(SIGXFSZ, handler);
+    }
+    struct Cancelled {};
+    auto cancelAtOnce = [](qint64, qint64) { throw Cancelled{}; };
+    EXPECT_THROW(protect(path("plain"), path("out"), testKey(), cancelAtOnce), Cancelled);
+    EXPECT_THROW(open(path("sealed"), path("out"), testKey(), cancelAtOnce), Cancelled);
+
+    EXPECT_EQ(readFile(path("out")), earlier);
+    EXPECT_TRUE(readFile(path("sealed")) == sealed);
+    EXPECT_TRUE(readFile(path("plain")) == plain);
+    EXPECT_EQ(entriesOf(folder()), (QStringList{"out", "plain", "sealed"}));
+}
+
+TEST_F(LocalFileProtectionTest, OutputThatCannotBeCreatedOrAWrongKeySize)
+{
+    prepareFiles(100);
+    QDir(folder()).mkdir("existing-folder");
+    writeFile(path("existing-folder/keep"), earlier);
+    const QStringList outputs = {
+        path("no-such-folder/out"),
+        path("plain/out"),          // a file where a folder should be
+        path("existing-folder"),    // a folder is never replaced by a file
+        QStringLiteral("/proc/korvo-cannot-write-here"),
+        QString(),
+    };
+    for (const QString& output : outputs) {
+        SCOPED_TRACE(output.toStdString());
+        expectError(Kind::writeFailed, writeFailedSentence, [&] { protect(path("plain"), output, testKey()); });
+        expectError(Kind::writeFailed, writeFailedSentence, [&] { open(path("sealed"), output, testKey()); });
+    }
+    for (const QByteArray& key : {QByteArray(), QByteArray(16, 'k'), QByteArray(33, 'k')}) {
+        expectError(Kind::writeFailed, writeFailedSentence, [&] { protect(path("plain"), path("out"), key); });
+        expectError(Kind::invalidFile, invalidSentence, [&] { open(path("sealed"), path("out"), key); });
+    }
+    EXPECT_EQ(readFile(path("out")), earlier);
+    EXPECT_EQ(entriesOf(path("existing-folder")), QStringList{"keep"});
+    EXPECT_EQ(entriesOf(folder()), (QStringList{"existing-folder", "out", "plain", "sealed"}));
+}
+
+TEST_F(LocalFileProtectionTest, ReadOnlyOutputFolderKeepsTheEarlierFile)
+{
+    QDir(folder()).mkdir("locked");
+    writeFile(path("locked/out"), earlier);
+    writeFile(path("plain"), pattern(100));
+    QFile::setPermissions(path("locked"), QFileDevice::ReadOwner | QFileDevice::ExeOwner);
+    const bool enforced = !QFile(path("locked/probe")).open(QIODevice::WriteOnly);
+    if (enforced) {
+        expectError(Kind::writeFailed, writeFailedSentence, [&] { protect(path("plain"), path("locked/out"), testKey()); });
+        EXPECT_EQ(readFile(path("locked/out")), earlier);
+    }
+    QFile::remove(path("locked/probe"));
+    QFile::setPermissions(path("locked"), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    EXPECT_EQ(entriesOf(path("locked")), QStringList{"out"});
+    if (!enforced)
+        GTEST_SKIP() << "folder permissions are not enforced for this user (root)";
+}
+
+} // namespace
