@@ -25,19 +25,18 @@ struct Listed {
 // Entries in archive order, as an independent reader sees them.
 QList<Listed> listArchive(const QString& path)
 {
-    const char* script =
-        "import sys, zipfile\n"
-        "with zipfile.ZipFile(sys.argv[1]) as z:\n"
-        "    for i in z.infolist():\n"
-        "        sys.stdout.write('%s\\t%s\\t%d\\n' % (i.filename, z.read(i).hex(), i.external_attr >> 16))\n";
     QProcess python;
-    python.start(QStringLiteral("python3"), {QStringLiteral("-c"), QString::fromLatin1(script), path});
+    python.start("python3", {"-c",
+                             "import sys, zipfile\n"
+                             "with zipfile.ZipFile(sys.argv[1]) as z:\n"
+                             "    for i in z.infolist():\n"
+                             "        print('%s\\t%s\\t%d' % (i.filename, z.read(i).hex(), i.external_attr >> 16))\n",
+                             path});
     python.waitForFinished(60000);
     EXPECT_EQ(python.exitCode(), 0) << python.readAllStandardError().toStdString();
     QList<Listed> entries;
     for (const QByteArray& line : python.readAllStandardOutput().split('\n')) {
-        const QList<QByteArray> fields = line.split('\t');
-        if (fields.size() == 3)
+        if (const QList<QByteArray> fields = line.split('\t'); fields.size() == 3)
             entries.append({QString::fromUtf8(fields[0]), QByteArray::fromHex(fields[1]), fields[2].toInt()});
     }
     return entries;
@@ -51,42 +50,32 @@ QStringList namesOf(const QList<Listed>& entries)
     return names;
 }
 
-void write(const QString& path, const QByteArray& content)
-{
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile file(path);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write(content);
-}
-
 class FilePreparation : public ::testing::Test {
 protected:
-    QTemporaryDir sources;
-    QTemporaryDir temporary;
     QString src(const QString& relative) const { return sources.filePath(relative); }
+    void write(const QString& relative, const QByteArray& content) const
+    {
+        QDir().mkpath(QFileInfo(src(relative)).absolutePath());
+        QFile file(src(relative));
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(content);
+    }
     QStringList leftovers() const { return QDir(temporary.path()).entryList(QDir::Files | QDir::Hidden); }
+    QList<Listed> bundle(const QStringList& selection) const
+    {
+        return listArchive(FilePreparationService::prepare(selection, temporary.path()).url);
+    }
+
+    QTemporaryDir sources, temporary;
 };
 
 } // namespace
 
-TEST_F(FilePreparation, EmptySelectionAsksForAFile)
-{
-    try {
-        FilePreparationService::prepare({}, temporary.path());
-        FAIL() << "an empty selection was prepared";
-    } catch (const FilePreparationError& error) {
-        EXPECT_EQ(error.kind(), FilePreparationError::Kind::noFiles);
-        EXPECT_EQ(error.message(), QStringLiteral("Choose at least one file or folder."));
-    }
-    EXPECT_TRUE(leftovers().isEmpty());
-}
-
 TEST_F(FilePreparation, OneFileIsUsedAsItIs)
 {
     // The disk is not asked: even a path that does not exist yet passes through untouched.
-    for (const QString& path : {src(QStringLiteral("report.pdf")), src(QStringLiteral("not-there.txt"))}) {
-        if (path.endsWith(QStringLiteral(".pdf")))
-            write(path, "pdf");
+    write("report.pdf", "pdf");
+    for (const QString& path : {src("report.pdf"), src("not-there.txt")}) {
         const PreparedInput prepared = FilePreparationService::prepare({path}, temporary.path());
         EXPECT_EQ(prepared.url, path);
         EXPECT_FALSE(prepared.cleanupURL.has_value());
@@ -97,99 +86,83 @@ TEST_F(FilePreparation, OneFileIsUsedAsItIs)
 
 TEST_F(FilePreparation, FolderBecomesAnArchiveOfItsVisibleFiles)
 {
-    write(src(QStringLiteral("Album/cover.jpg")), "jpg");
-    write(src(QStringLiteral("Album/disc 1/01 Intro.flac")), "flac");
-    write(src(QStringLiteral("Album/disc 1/deeper/still/notes.txt")), "notes");
-    write(src(QStringLiteral("Album/.DS_Store")), "hidden file");
-    write(src(QStringLiteral("Album/.git/config")), "inside a hidden folder");
-    QDir().mkpath(src(QStringLiteral("Album/empty/nested-empty")));
-    ASSERT_EQ(::symlink("cover.jpg", src(QStringLiteral("Album/cover-link")).toUtf8().constData()), 0);
+    write("Album/cover.jpg", "jpg");
+    write("Album/disc 1/01 Intro.flac", "flac");
+    write("Album/disc 1/deeper/still/notes.txt", "notes");
+    write("Album/.DS_Store", "hidden file");
+    write("Album/.git/config", "inside a hidden folder");
+    QDir().mkpath(src("Album/empty/nested-empty"));
+    ASSERT_EQ(::symlink("cover.jpg", src("Album/cover-link").toUtf8().constData()), 0);
 
-    const PreparedInput prepared = FilePreparationService::prepare({src(QStringLiteral("Album/"))}, temporary.path());
-
+    const PreparedInput prepared = FilePreparationService::prepare({src("Album/")}, temporary.path());
     static const QRegularExpression bundleName(
-        QStringLiteral("^korvo-[0-9A-F]{8}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{12}\\.zip$"));
+        "^korvo-[0-9A-F]{8}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{12}\\.zip$");
     EXPECT_TRUE(bundleName.match(prepared.displayName).hasMatch()) << prepared.displayName.toStdString();
     EXPECT_EQ(prepared.url, QDir(temporary.path()).filePath(prepared.displayName));
-    ASSERT_TRUE(prepared.cleanupURL.has_value());
-    EXPECT_EQ(*prepared.cleanupURL, prepared.url);
+    EXPECT_EQ(prepared.cleanupURL, std::optional<QString>(prepared.url));
     EXPECT_EQ(leftovers(), QStringList{prepared.displayName});
 
     const QList<Listed> entries = listArchive(prepared.url);
     QStringList names = namesOf(entries);
     names.sort();
-    EXPECT_EQ(names, (QStringList{QStringLiteral("Album/cover-link"), QStringLiteral("Album/cover.jpg"),
-                                  QStringLiteral("Album/disc 1/01 Intro.flac"),
-                                  QStringLiteral("Album/disc 1/deeper/still/notes.txt")}));
+    EXPECT_EQ(names, (QStringList{"Album/cover-link", "Album/cover.jpg", "Album/disc 1/01 Intro.flac",
+                                  "Album/disc 1/deeper/still/notes.txt"}));
     for (const Listed& entry : entries) {
-        if (entry.name.endsWith(QStringLiteral("cover-link"))) {
+        if (entry.name.endsWith("cover-link")) {
             EXPECT_EQ(entry.mode & 0170000, 0120000);  // stored as a link, not followed
-            EXPECT_EQ(entry.data, QByteArray("cover.jpg"));
-        } else if (entry.name.endsWith(QStringLiteral("notes.txt"))) {
-            EXPECT_EQ(entry.data, QByteArray("notes"));
+            EXPECT_EQ(entry.data, "cover.jpg");
+        } else if (entry.name.endsWith("notes.txt")) {
+            EXPECT_EQ(entry.data, "notes");
         }
     }
 }
 
-TEST_F(FilePreparation, SameNamesAreKeptNotMerged)
+TEST_F(FilePreparation, EntriesFollowTheSelectionAndSameNamesAreKept)
 {
-    write(src(QStringLiteral("a/notes.txt")), "first");
-    write(src(QStringLiteral("b/notes.txt")), "second");
-    write(src(QStringLiteral("x/Photos/one.jpg")), "1");
-    write(src(QStringLiteral("y/Photos/two.jpg")), "2");
-    const PreparedInput prepared = FilePreparationService::prepare(
-        {src(QStringLiteral("a/notes.txt")), src(QStringLiteral("b/notes.txt")), src(QStringLiteral("x/Photos/")),
-         src(QStringLiteral("y/Photos/"))},
-        temporary.path());
-    const QList<Listed> entries = listArchive(prepared.url);
+    write("a/notes.txt", "first");
+    write("b/notes.txt", "second");
+    write("x/Photos/one.jpg", "1");
+    write("y/Photos/two.jpg", "2");
+    const QList<Listed> entries = bundle({src("a/notes.txt"), src("b/notes.txt"), src("x/Photos/"), src("y/Photos/")});
+    EXPECT_EQ(namesOf(entries), (QStringList{"notes.txt", "notes.txt", "Photos/one.jpg", "Photos/two.jpg"}));
     ASSERT_EQ(entries.size(), 4);
-    EXPECT_EQ(namesOf(entries), (QStringList{QStringLiteral("notes.txt"), QStringLiteral("notes.txt"),
-                                             QStringLiteral("Photos/one.jpg"), QStringLiteral("Photos/two.jpg")}));
-    EXPECT_EQ(entries[0].data, QByteArray("first"));
-    EXPECT_EQ(entries[1].data, QByteArray("second"));
-}
+    EXPECT_EQ(entries[0].data, "first");
+    EXPECT_EQ(entries[1].data, "second");
 
-TEST_F(FilePreparation, EntriesFollowTheSelectionOrder)
-{
-    write(src(QStringLiteral("readme.md")), "top");
-    write(src(QStringLiteral("Project/src/main.c")), "code");
-    const QString file = src(QStringLiteral("readme.md"));
-    const QString folder = src(QStringLiteral("Project/"));
-
-    EXPECT_EQ(namesOf(listArchive(FilePreparationService::prepare({file, folder}, temporary.path()).url)),
-              (QStringList{QStringLiteral("readme.md"), QStringLiteral("Project/src/main.c")}));
-    EXPECT_EQ(namesOf(listArchive(FilePreparationService::prepare({folder, file}, temporary.path()).url)),
-              (QStringList{QStringLiteral("Project/src/main.c"), QStringLiteral("readme.md")}));
+    write("readme.md", "top");
+    write("Project/src/main.c", "code");
+    EXPECT_EQ(namesOf(bundle({src("readme.md"), src("Project/")})), (QStringList{"readme.md", "Project/src/main.c"}));
+    EXPECT_EQ(namesOf(bundle({src("Project/"), src("readme.md")})), (QStringList{"Project/src/main.c", "readme.md"}));
     // Among several items a folder is recognised on disk even without its trailing "/".
-    EXPECT_EQ(namesOf(listArchive(
-                  FilePreparationService::prepare({file, src(QStringLiteral("Project"))}, temporary.path()).url)),
-              (QStringList{QStringLiteral("readme.md"), QStringLiteral("Project/src/main.c")}));
+    EXPECT_EQ(namesOf(bundle({src("readme.md"), src("Project")})), (QStringList{"readme.md", "Project/src/main.c"}));
 }
 
-TEST_F(FilePreparation, FailureLeavesNoPartialArchive)
+TEST_F(FilePreparation, FailuresAreReportedPlainlyAndLeaveNoPartialArchive)
 {
-    write(src(QStringLiteral("present.txt")), QByteArray(3 << 20, 'p'));  // already written when the next fails
     try {
-        FilePreparationService::prepare({src(QStringLiteral("present.txt")), src(QStringLiteral("missing.txt"))},
-                                        temporary.path());
-        FAIL() << "a missing file was bundled";
+        FilePreparationService::prepare({}, temporary.path());
+        ADD_FAILURE() << "an empty selection was prepared";
+    } catch (const FilePreparationError& error) {
+        EXPECT_EQ(error.kind(), FilePreparationError::Kind::noFiles);
+        EXPECT_EQ(error.message(), "Choose at least one file or folder.");
+    }
+
+    write("present.txt", QByteArray(3 << 20, 'p'));  // already written when the next fails
+    try {
+        FilePreparationService::prepare({src("present.txt"), src("missing.txt")}, temporary.path());
+        ADD_FAILURE() << "a missing file was bundled";
     } catch (const zip::ArchiveError& error) {
         // The writer's own error comes through unchanged.
         EXPECT_EQ(error.kind(), zip::ArchiveError::Kind::fileNotFound);
         EXPECT_STREQ(error.what(), "The file “missing.txt” does not exist.");
     }
-    EXPECT_TRUE(leftovers().isEmpty()) << leftovers().join(QLatin1Char(' ')).toStdString();
-}
+    EXPECT_TRUE(leftovers().isEmpty()) << leftovers().join(' ').toStdString();
 
-TEST_F(FilePreparation, ArchiveThatCannotBeCreatedIsReportedPlainly)
-{
-    write(src(QStringLiteral("a.txt")), "a");
     try {
-        FilePreparationService::prepare({src(QStringLiteral("a.txt")), src(QStringLiteral("a.txt"))},
-                                        temporary.filePath(QStringLiteral("no/such/folder")));
-        FAIL() << "an archive was made in a folder that does not exist";
+        FilePreparationService::prepare({src("present.txt"), src("present.txt")}, temporary.filePath("no/such/folder"));
+        ADD_FAILURE() << "an archive was made in a folder that does not exist";
     } catch (const FilePreparationError& error) {
         EXPECT_EQ(error.kind(), FilePreparationError::Kind::zipFailed);
-        EXPECT_EQ(error.message(), QStringLiteral("Could not prepare a zip archive."));
+        EXPECT_EQ(error.message(), "Could not prepare a zip archive.");
     }
 }
