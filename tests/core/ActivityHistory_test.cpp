@@ -1,3 +1,6 @@
+// The recent-activity files: known bytes, files written elsewhere, damaged files, the fifty-entry
+// cap and failed saves.
+
 #include "core/ActivityHistory.h"
 
 #include <QDir>
@@ -13,14 +16,11 @@ namespace {
 
 using Mode = ActivityHistory::Mode;
 
-QDateTime utc(const char* iso)
-{
-    return QDateTime::fromString(QString::fromLatin1(iso), Qt::ISODateWithMs);
-}
+QDateTime utc(const char* iso) { return QDateTime::fromString(QString::fromLatin1(iso), Qt::ISODateWithMs); }
 
 ActivityItem numbered(int n)
 {
-    return {QUuid::createUuid(), QStringLiteral("Locked"), QStringLiteral("file%1.txt -> file%1.txt.korvo").arg(n),
+    return {QUuid::createUuid(), "Locked", QStringLiteral("file%1.txt -> file%1.txt.korvo").arg(n),
             utc("2024-05-01T12:00:00Z").addSecs(n)};
 }
 
@@ -32,6 +32,7 @@ QByteArray readFile(const QString& path)
 
 void writeFile(const QString& path, const QByteArray& bytes)
 {
+    QDir().mkpath(QFileInfo(path).absolutePath());
     QFile file(path);
     ASSERT_TRUE(file.open(QIODevice::WriteOnly));
     file.write(bytes);
@@ -41,10 +42,11 @@ class ActivityHistoryTest : public testing::Test {
 protected:
     QTemporaryDir root;
     QString dataFolder = root.filePath("Application Support/Korvo");   // missing until first needed
+    QString accountFile = dataFolder + "/recent-activity.json";
     ActivityHistory history{AppPaths(dataFolder)};
 };
 
-TEST_F(ActivityHistoryTest, WritesTheKnownBytes)
+TEST_F(ActivityHistoryTest, WritesTheKnownBytesAndReadsFilesWrittenElsewhere)
 {
     const QList<ActivityItem> items{
         {QUuid::fromString(QStringLiteral("e621e1f8-c36c-495a-93fc-0c247a3e6e5f")), "Locked on this Mac",
@@ -64,19 +66,15 @@ TEST_F(ActivityHistoryTest, WritesTheKnownBytes)
                          R"({"id":"00000000-0000-0000-0000-00000000000B","title":"Korvo created","detail":"Korvo #7","date":-1.25}])"));
     EXPECT_EQ(history.load(Mode::local), items);
     EXPECT_TRUE(history.load(Mode::account).isEmpty()) << "the modes never mix";
-}
 
-TEST_F(ActivityHistoryTest, ReadsFilesWrittenElsewhere)
-{
-    QDir().mkpath(dataFolder);
-    writeFile(dataFolder + "/recent-activity.json",
-              R"([ {"date": 736257600.25, "detail": "x", "note": "ignored", "title": "Opened",)"
-              R"(  "id": "e621e1f8-c36c-495a-93fc-0c247a3e6e5f"} ])");
-    const QList<ActivityItem> items = history.load(Mode::account);
-    ASSERT_EQ(items.size(), 1);
-    EXPECT_EQ(items[0].id, QUuid::fromString(QStringLiteral("E621E1F8-C36C-495A-93FC-0C247A3E6E5F")));
-    EXPECT_EQ(items[0].title, "Opened");
-    EXPECT_EQ(items[0].date, utc("2024-05-01T12:00:00.250Z"));
+    // Any key order, blanks, unknown keys and lower-case identifiers.
+    writeFile(accountFile, R"([ {"date": 736257600.25, "detail": "x", "note": "ignored", "title": "Opened",)"
+                           R"(  "id": "e621e1f8-c36c-495a-93fc-0c247a3e6e5f"} ])");
+    const QList<ActivityItem> read = history.load(Mode::account);
+    ASSERT_EQ(read.size(), 1);
+    EXPECT_EQ(read[0].id, items[0].id);
+    EXPECT_EQ(read[0].title, "Opened");
+    EXPECT_EQ(read[0].date, utc("2024-05-01T12:00:00.250Z"));
 }
 
 TEST_F(ActivityHistoryTest, UnreadableFilesLoadAsEmptyAndStayUntouched)
@@ -93,11 +91,10 @@ TEST_F(ActivityHistoryTest, UnreadableFilesLoadAsEmptyAndStayUntouched)
         R"([{"id":"E621E1F8-C36C-495A-93FC-0C247A3E6E5F","title":"t","detail":"d","date":1e300}])",
         "",
     };
-    const QString path = history.historyPath(Mode::account);
     for (const QByteArray& bytes : invalid) {
-        writeFile(path, bytes);
+        writeFile(accountFile, bytes);
         EXPECT_TRUE(history.load(Mode::account).isEmpty()) << bytes.constData();
-        EXPECT_EQ(readFile(path), bytes);
+        EXPECT_EQ(readFile(accountFile), bytes);
     }
     EXPECT_TRUE(history.load(Mode::local).isEmpty()) << "a missing file is an empty history";
 }
@@ -108,10 +105,7 @@ TEST_F(ActivityHistoryTest, KeepsTheFiftyNewest)
     for (int n = 1; n <= 51; ++n)
         history.remember(Mode::local, activities, numbered(n));
     ASSERT_EQ(activities.size(), 50);
-    EXPECT_EQ(activities.front().detail, "file51.txt -> file51.txt.korvo");
-    EXPECT_EQ(activities.back().detail, "file2.txt -> file2.txt.korvo");
-
-    // Read back with an independent JSON reader.
+    // Read back with an independent JSON reader: newest first, the oldest gone.
     const QJsonArray written = QJsonDocument::fromJson(readFile(history.historyPath(Mode::local))).array();
     ASSERT_EQ(written.size(), 50);
     for (int i = 0; i < 50; ++i) {
@@ -121,20 +115,16 @@ TEST_F(ActivityHistoryTest, KeepsTheFiftyNewest)
         EXPECT_EQ(entry["id"].toString(), activities[i].id.toString(QUuid::WithoutBraces).toUpper());
         EXPECT_EQ(entry["date"].toDouble(), 736257600.0 + 51 - i);
     }
-}
 
-TEST_F(ActivityHistoryTest, LongerFilesLoadInFullAndAreCutOnTheNextSave)
-{
+    // A longer file written elsewhere loads in full and is cut on the next save.
     QList<ActivityItem> sixty;
     for (int n = 60; n >= 1; --n)
         sixty.append(numbered(n));
-    QDir().mkpath(dataFolder);
-    writeFile(dataFolder + "/recent-activity.json", ActivityHistory::encode(sixty));
-
-    QList<ActivityItem> activities = history.load(Mode::account);
-    EXPECT_EQ(activities, sixty);
+    writeFile(accountFile, ActivityHistory::encode(sixty));
+    QList<ActivityItem> loaded = history.load(Mode::account);
+    EXPECT_EQ(loaded, sixty);
     const ActivityItem newest = ActivityItem::make("Signed in", "ada@example.com");
-    history.remember(Mode::account, activities, newest);
+    history.remember(Mode::account, loaded, newest);
     const QList<ActivityItem> saved = history.load(Mode::account);
     ASSERT_EQ(saved.size(), 50);
     EXPECT_EQ(saved.front(), newest);
@@ -153,12 +143,12 @@ TEST_F(ActivityHistoryTest, FailedSaveKeepsTheEntryInMemory)
     } catch (const ActivityHistoryError& error) {
         EXPECT_EQ(error.message(), "Recent activity could not be saved.");
     }
-    EXPECT_EQ(activities.size(), 2);
+    ASSERT_EQ(activities.size(), 2);
     EXPECT_EQ(activities.front().detail, "file2.txt -> file2.txt.korvo");
     EXPECT_TRUE(blocked.load(Mode::local).isEmpty());
 
     // The target name is taken by a folder: the write fails and nothing is left behind.
-    QDir().mkpath(dataFolder + "/recent-activity.json");
+    QDir().mkpath(accountFile);
     EXPECT_THROW(history.save(Mode::account, activities), ActivityHistoryError);
     EXPECT_EQ(QDir(dataFolder).entryList(QDir::Files | QDir::Hidden), QStringList{});
 }
