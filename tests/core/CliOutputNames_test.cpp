@@ -5,24 +5,12 @@
 
 #include <gtest/gtest.h>
 
-using OutputNames::openedName;
-using OutputNames::protectedName;
-
-TEST(OutputNames, ProtectedNamesAppendTheModesExtension)
+TEST(OutputNames, ProtectedAndOpenedNamesInBothModes)
 {
-    EXPECT_EQ(protectedName("report.pdf", true), "report.pdf.korvolocal");
-    EXPECT_EQ(protectedName("report.pdf", false), "report.pdf.korvo");
-    EXPECT_EQ(protectedName("korvo-1.zip", true), "korvo-1.zip.korvolocal");
-}
+    EXPECT_EQ(OutputNames::protectedName("report.pdf", true), "report.pdf.korvolocal");
+    EXPECT_EQ(OutputNames::protectedName("korvo-1.zip", false), "korvo-1.zip.korvo");
 
-TEST(OutputNames, OpenedNamesFollowTheRulesInOrder)
-{
-    struct Case {
-        const char* name;
-        const char* local;
-        const char* account;
-    };
-    const Case cases[] = {
+    const char* const cases[][3] = {   // name, opened locally, opened in account mode
         {"notes.txt.korvolocal", "notes.txt", "notes.txt.korvolocal"}, // account mode keeps it
         {"notes.txt.korvo", "notes.txt", "notes.txt"},
         {"archive.zip.korvo", "archive.zip", "archive.zip"},          // only the first rule that fits
@@ -36,8 +24,8 @@ TEST(OutputNames, OpenedNamesFollowTheRulesInOrder)
         {".korvo", "", ""},
         {"plain", "plain", "plain"},
     };
-    for (const Case& c : cases) {
-        EXPECT_EQ(openedName(c.name, true), c.local) << c.name;
-        EXPECT_EQ(openedName(c.name, false), c.account) << c.name;
+    for (const auto& [name, local, account] : cases) {
+        EXPECT_EQ(OutputNames::openedName(name, true), local) << name;
+        EXPECT_EQ(OutputNames::openedName(name, false), account) << name;
     }
 }
