@@ -200,9 +200,9 @@ TEST_F(BridgeRunnerTest, ConcurrentRunsKeepTheirOwnPipesAndOutliveTheirRunner)
 
 // ---- how a child ends -------------------------------------------------------------------------
 
-TEST_F(BridgeRunnerTest, EveryWayACommandEnds)
+TEST_F(BridgeRunnerTest, EveryWayACommandOrCheckEnds)
 {
-    enum class E { session, bridge, processFailed, invalidResponse, decoding };
+    enum class E { ok, bridge, processFailed, invalidResponse, decoding };
     struct Case {
         const char* name;
         QString out;
@@ -210,12 +210,12 @@ TEST_F(BridgeRunnerTest, EveryWayACommandEnds)
         int exitCode;
         E expect;
         QString message;
-        const char* mode = "answer";
+        const char* mode = "answer";   // "check": the health check instead of a command
     };
     const QString quota = R"({"ok":false,"error":"Quota exceeded"})";
     const QString failed = "Bridge command failed.", invalid = "Bridge returned an invalid response.";
     const std::vector<Case> cases = {
-        {"success", kSession, "", 0, E::session, ""},
+        {"success", kSession, "", 0, E::ok, ""},
         {"failed exit, envelope error wins over stderr", quota, "other", 2, E::bridge, "Quota exceeded"},
         {"failed exit, garbage out, stderr trimmed", "not json", "  word \n", 1, E::processFailed, "word"},
         {"failed exit, empty stderr", "not json", "", 1, E::processFailed, failed},
@@ -233,14 +233,32 @@ TEST_F(BridgeRunnerTest, EveryWayACommandEnds)
         {"clean exit, ok true and result null", R"({"ok":true,"result":null})", "", 0, E::invalidResponse, invalid},
         {"clean exit, empty output", "", "ignored", 0, E::decoding, ""},
         {"clean exit, result of the wrong shape", R"({"ok":true,"result":{"principalId":"p"}})", "", 0, E::decoding, ""},
+        {"check: failed exit keeps stderr untrimmed, output unread", kCheck, "  no node \n", 4, E::processFailed,
+         "  no node \n", "check"},
+        {"check: failed exit, stderr not UTF-8", kCheck, "\xc3\x28", 4, E::processFailed, "Bridge check failed.", "check"},
+        {"check: failed exit, empty stderr", kCheck, "", 4, E::processFailed, "Bridge check failed.", "check"},
+        {"check: clean exit, error ignored when the result is there",
+         R"({"ok":true,"error":"x","result":{"sdkVersion":"1","blackboxUrl":"u","node":"n"}})", "", 0, E::ok, "", "check"},
+        {"check: clean exit, ok false with error", R"({"ok":false,"error":"down"})", "", 0, E::invalidResponse, invalid, "check"},
+        {"check: clean exit, ok true without result", R"({"ok":true})", "", 0, E::invalidResponse, invalid, "check"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        answer(c.out, c.err, c.exitCode, c.mode);
-        const auto outcome = run();
-        if (c.expect == E::session) {
-            ASSERT_TRUE(outcome.value) << outcome.message().toStdString();
-            EXPECT_EQ(*outcome.value, (SessionResult{"p-1", "s-1", "2030-01-01T00:00:00Z"}));
+        const bool isCheck = QLatin1String(c.mode) == "check";
+        answer(c.out, c.err, c.exitCode, isCheck ? "answer" : c.mode);
+        fixture::Outcome<int> outcome;   // the value only says "succeeded"
+        if (isCheck) {
+            const auto checked = check();
+            outcome = {checked.value ? std::optional<int>(1) : std::nullopt, checked.error};
+        } else {
+            const auto ran = run();
+            if (c.expect == E::ok && ran.value) {
+                EXPECT_EQ(*ran.value, (SessionResult{"p-1", "s-1", "2030-01-01T00:00:00Z"}));
+            }
+            outcome = {ran.value ? std::optional<int>(1) : std::nullopt, ran.error};
+        }
+        if (c.expect == E::ok) {
+            EXPECT_TRUE(outcome.value) << outcome.message().toStdString();
         } else if (c.expect == E::decoding) {
             EXPECT_NE(outcome.errorAs<BridgeDecodingError>(), nullptr) << outcome.message().toStdString();
             EXPECT_FALSE(outcome.message().isEmpty());
@@ -251,42 +269,6 @@ TEST_F(BridgeRunnerTest, EveryWayACommandEnds)
                                      : c.expect == E::processFailed ? BridgeError::Kind::processFailed
                                                                     : BridgeError::Kind::invalidResponse);
             EXPECT_EQ(error->message(), c.message);
-        }
-    }
-}
-
-TEST_F(BridgeRunnerTest, EveryWayACheckEnds)
-{
-    struct Case {
-        const char* name;
-        QString out;
-        QByteArray err;
-        int exitCode;
-        const char* processFailure;   // else invalidResponse, unless it succeeds
-        bool succeeds = false;
-    };
-    const std::vector<Case> cases = {
-        {"failed exit keeps stderr untrimmed, output unread", kCheck, "  no node \n", 4, "  no node \n"},
-        {"failed exit, stderr not UTF-8", kCheck, "\xc3\x28", 4, "Bridge check failed."},
-        {"failed exit, empty stderr", kCheck, "", 4, "Bridge check failed."},
-        {"clean exit, error ignored when the result is there",
-         R"({"ok":true,"error":"x","result":{"sdkVersion":"1","blackboxUrl":"u","node":"n"}})", "", 0, nullptr, true},
-        {"clean exit, ok false with error", R"({"ok":false,"error":"down"})", "", 0, nullptr},
-        {"clean exit, ok true without result", R"({"ok":true})", "", 0, nullptr},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        answer(c.out, c.err, c.exitCode);
-        const auto outcome = check();
-        if (c.succeeds) {
-            EXPECT_TRUE(outcome.value) << outcome.message().toStdString();
-            continue;
-        }
-        const auto* error = outcome.errorAs<BridgeError>();
-        ASSERT_NE(error, nullptr) << outcome.message().toStdString();
-        EXPECT_EQ(error->kind(), c.processFailure ? BridgeError::Kind::processFailed : BridgeError::Kind::invalidResponse);
-        if (c.processFailure) {
-            EXPECT_EQ(error->message(), c.processFailure);
         }
     }
 }
