@@ -20,7 +20,9 @@ public:
     Entry::EntryType type() const { return m_type; }
     std::uint64_t size() const { return m_size; }
     std::int64_t modificationTime() const { return m_modificationTime; }
-    std::uint16_t permissions() const { return m_mode; }
+    // Permission bits only: the entry's type bits come from its entry type, so a FIFO's or a
+    // device's own type never leaks into the stored attributes.
+    std::uint16_t permissions() const { return m_mode & 07777; }
 
     // Exactly `length` bytes from `position`; a file that ends early is unreadable.
     void read(std::uint64_t position, unsigned char* destination, std::size_t length) const;

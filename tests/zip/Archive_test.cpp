@@ -269,7 +269,7 @@ TEST(ArchiveFiles, FailuresLeaveNoTraceAndTheArchiveCarriesOn) {
     EXPECT_EQ(readFile(folder / "out.zip"), readFile(folder / "expected.zip"));
 }
 
-TEST(ArchiveFiles, FifoIsStoredEmptyWithoutBlocking) {
+TEST(ArchiveFiles, FifoIsStoredAsAnEmptyRegularFileWithoutBlocking) {
     ScratchFolder folder;
     ASSERT_EQ(::mkfifo((folder / "pipe").c_str(), 0600), 0);
     zip::Archive archive(folder / "out.zip");
@@ -278,4 +278,5 @@ TEST(ArchiveFiles, FifoIsStoredEmptyWithoutBlocking) {
     const auto entries = pythonListing(folder / "out.zip")["entries"];
     ASSERT_EQ(entries.size(), 1u);
     EXPECT_EQ(entries[0]["size"], 0);
+    EXPECT_EQ(entries[0]["mode"], 0100600);  // regular file, the pipe's own permissions
 }
