@@ -5,55 +5,58 @@ import { after, before, describe, test } from 'node:test';
 import { ml_kem768 } from '@noble/post-quantum/ml-kem.js';
 import { BAD_CAPSULE, BAD_CONTEXT, NOT_OWNER, NO_SUCH_KORVO } from '../src/korvos.mjs';
 import { CAPSULE_BYTES, MAX_CONTEXT_BYTES, openCapsule, sealCapsule } from '../src/korvoCrypto.mjs';
-import { call, createAccount, createKorvo, startTestService } from './support/harness.mjs';
+import { byteLimitReached, periodOf } from '../src/usage.mjs';
+import { atOffset, call, createAccount, createKorvo, startTestService } from './support/harness.mjs';
 
 const vector = JSON.parse(readFileSync(new URL('./vectors/capsule.json', import.meta.url), 'utf8'));
 const b64 = (text) => Buffer.from(text, 'base64');
+const GIB = 2 ** 30;
 
-describe('capsule derivation', () => {
-  test('the known-answer vector follows the published derivation step by step', () => {
-    // Recomputed here from the written description, without the service's derivation code.
-    const kem = ml_kem768.keygen(Buffer.from(vector.kemSeedHex, 'hex'));
-    const publicKey = b64(vector.publicKey);
-    assert.deepEqual(publicKey.subarray(0, 1184), Buffer.from(kem.publicKey));
-    const capsule = b64(vector.capsule);
-    assert.equal(capsule.length, 1120);
-    const ctM = capsule.subarray(0, 1088);
-    const epkX = capsule.subarray(1088);
-    const pkX = publicKey.subarray(1184);
-    const ssM = Buffer.from(ml_kem768.decapsulate(ctM, kem.secretKey));
-    const xPrivate = createPrivateKey({
-      key: { kty: 'OKP', crv: 'X25519', d: Buffer.from(vector.x25519PrivateHex, 'hex').toString('base64url'), x: pkX.toString('base64url') }, format: 'jwk',
-    });
-    const ssX = diffieHellman({ privateKey: xPrivate, publicKey: createPublicKey({ key: { kty: 'OKP', crv: 'X25519', x: epkX.toString('base64url') }, format: 'jwk' }) });
-    const context = b64(vector.contextBase64);
-    const info = Buffer.concat([Buffer.from('korvo-capsule-v1'), Buffer.from([0, 0, 0, 0, 0, 0, 0, vector.secretId]),
-      Buffer.from([0, 0, 0, context.length]), context]);
-    const salt = createHash('sha256').update(Buffer.concat([ctM, epkX, pkX])).digest();
-    const key = Buffer.from(hkdfSync('sha256', Buffer.concat([ssM, ssX]), salt, info, 32));
-    assert.equal(key.toString('base64'), vector.fileKey);
-  });
-
-  test('the sender side reproduces the vector and the service side opens it', () => {
-    const publicKey = b64(vector.publicKey);
-    const made = sealCapsule({
-      publicKey, secretId: vector.secretId, context: b64(vector.contextBase64),
-      kemMessage: Buffer.from(vector.kemMessageHex, 'hex'), ephemeralPrivate: Buffer.from(vector.ephemeralPrivateHex, 'hex'),
-    });
-    assert.equal(made.capsule.toString('base64'), vector.capsule);
-    assert.equal(made.fileKey.toString('base64'), vector.fileKey);
-    const privateMaterial = Buffer.from(vector.kemSeedHex + vector.x25519PrivateHex, 'hex');
-    const open = (changes) => openCapsule({ privateMaterial, publicKey, secretId: vector.secretId, capsule: made.capsule, context: b64(vector.contextBase64), ...changes }).toString('base64');
-    assert.equal(open({}), vector.fileKey);
-    assert.notEqual(open({ secretId: vector.secretId + 1 }), vector.fileKey, 'bound to the Korvo number');
-    assert.notEqual(open({ context: Buffer.from('another context') }), vector.fileKey, 'bound to the context');
-    const flipped = Buffer.from(made.capsule);
-    flipped[10] ^= 1;
-    assert.notEqual(open({ capsule: flipped }), vector.fileKey, 'a changed KEM ciphertext gives another key');
-  });
+test('the known-answer vector follows the published derivation step by step', () => {
+  // Recomputed from the written description, without the service's derivation code.
+  const kem = ml_kem768.keygen(Buffer.from(vector.kemSeedHex, 'hex'));
+  const publicKey = b64(vector.publicKey);
+  assert.deepEqual(publicKey.subarray(0, 1184), Buffer.from(kem.publicKey));
+  const capsule = b64(vector.capsule);
+  assert.equal(capsule.length, 1120);
+  const [ctM, epkX, pkX] = [capsule.subarray(0, 1088), capsule.subarray(1088), publicKey.subarray(1184)];
+  const ssM = Buffer.from(ml_kem768.decapsulate(ctM, kem.secretKey));
+  const jwk = (x, d) => ({ key: { kty: 'OKP', crv: 'X25519', x: x.toString('base64url'), ...(d && { d: Buffer.from(d, 'hex').toString('base64url') }) }, format: 'jwk' });
+  const ssX = diffieHellman({ privateKey: createPrivateKey(jwk(pkX, vector.x25519PrivateHex)), publicKey: createPublicKey(jwk(epkX)) });
+  const context = b64(vector.contextBase64);
+  const info = Buffer.concat([Buffer.from('korvo-capsule-v1'), Buffer.from([0, 0, 0, 0, 0, 0, 0, vector.secretId, 0, 0, 0, context.length]), context]);
+  const salt = createHash('sha256').update(Buffer.concat([ctM, epkX, pkX])).digest();
+  assert.equal(Buffer.from(hkdfSync('sha256', Buffer.concat([ssM, ssX]), salt, info, 32)).toString('base64'), vector.fileKey);
 });
 
-describe('Korvos through the service', () => {
+test('the sender side reproduces the vector; the opening side gives its key only for the same number, context and capsule', () => {
+  const publicKey = b64(vector.publicKey);
+  const context = b64(vector.contextBase64);
+  const made = sealCapsule({
+    publicKey, secretId: vector.secretId, context,
+    kemMessage: Buffer.from(vector.kemMessageHex, 'hex'), ephemeralPrivate: Buffer.from(vector.ephemeralPrivateHex, 'hex'),
+  });
+  assert.deepEqual([made.capsule.toString('base64'), made.fileKey.toString('base64')], [vector.capsule, vector.fileKey]);
+  const privateMaterial = Buffer.from(vector.kemSeedHex + vector.x25519PrivateHex, 'hex');
+  const open = (changes) => openCapsule({ privateMaterial, publicKey, secretId: vector.secretId, capsule: made.capsule, context, ...changes }).toString('base64');
+  assert.equal(open({}), vector.fileKey);
+  const flipped = Buffer.from(made.capsule);
+  flipped[10] ^= 1;
+  for (const changes of [{ secretId: vector.secretId + 1 }, { context: Buffer.from('another context') }, { capsule: flipped }]) {
+    assert.notEqual(open(changes), vector.fileKey, Object.keys(changes)[0]);
+  }
+});
+
+test('months run from the first instant of a UTC month to the first of the next', () => {
+  for (const [instant, key, end] of [
+    ['2025-03-01T00:00:00.000Z', '2025-03', '2025-04-01'], ['2025-02-28T23:59:59.999Z', '2025-02', '2025-03-01'],
+    ['2024-02-29T12:00:00.000Z', '2024-02', '2024-03-01'], ['2025-12-31T23:59:59.999Z', '2025-12', '2026-01-01']]) {
+    const period = periodOf(Date.parse(instant));
+    assert.deepEqual([period.key, period.start.toISOString(), period.end.toISOString()], [key, `${key}-01T00:00:00.000Z`, `${end}T00:00:00.000Z`], instant);
+  }
+});
+
+describe('Korvos and usage through the service', () => {
   let service;
   let alice;
   let bob;
@@ -64,79 +67,98 @@ describe('Korvos through the service', () => {
   });
   after(async () => { await service.stop(); });
 
-  const publicKeyOf = async (account, n) => call(service, 'GET', `/v1/korvos/${n}/public-key`, undefined, { device: account.device });
+  const publicKeyOf = (account, n) => call(service, 'GET', `/v1/korvos/${n}/public-key`, undefined, { device: account.device });
   const openAs = (account, n, body) => call(service, 'POST', `/v1/korvos/${n}/capsule/open`, body, { device: account.device });
+  const usageOf = async (account) => (await call(service, 'GET', '/v1/usage', undefined, { device: account.device })).json;
+  const protect = (account, bytes, secretId) => call(service, 'POST', '/v1/usage/jobs', { kind: 'encrypt', secretId, bytes }, { device: account.device });
+  const sealFor = async (n, context) => {
+    const { capsule, fileKey } = sealCapsule({ publicKey: b64((await publicKeyOf(bob, n)).json.publicKey), secretId: n, context });
+    return { capsule: capsule.toString('base64'), raw: capsule, fileKey: fileKey.toString('base64') };
+  };
 
-  test('numbers are global and lists hold only the owner\'s Korvos', async () => {
+  test('numbers are global, lists hold only the owner\'s Korvos, public keys are served to anyone', async () => {
     const a1 = await createKorvo(service, alice);
     const b1 = await createKorvo(service, bob);
     const a2 = await createKorvo(service, alice);
     assert.deepEqual([b1 - a1, a2 - b1], [1, 1]);
-    const list = await call(service, 'GET', '/v1/korvos', undefined, { device: alice.device });
-    assert.deepEqual(list.json.secrets.map((s) => s.secretId), [a1, a2]);
-    for (const secret of list.json.secrets) {
-      assert.equal(secret.ownerPrincipalId, alice.principalId);
-      assert.equal(secret.isSyncing, 0);
-      assert.ok(Number.isInteger(secret.clusterId));
-      assert.ok(!Number.isNaN(Date.parse(secret.createdAt)));
-    }
+    const { secrets } = (await call(service, 'GET', '/v1/korvos', undefined, { device: alice.device })).json;
+    assert.deepEqual(secrets.map((s) => [s.secretId, s.ownerPrincipalId, s.isSyncing]), [[a1, alice.principalId, 0], [a2, alice.principalId, 0]]);
     const key = await publicKeyOf(bob, a1);
-    assert.deepEqual([key.status, key.json.secretId, key.json.chainId], [200, a1, 1]);
-    assert.equal(b64(key.json.publicKey).length, 1216);
-    assert.equal(list.json.secrets[0].publicKeyCid, `sha256-${createHash('sha256').update(b64(key.json.publicKey)).digest('hex')}`);
+    assert.deepEqual([key.status, key.json.secretId, key.json.chainId, b64(key.json.publicKey).length], [200, a1, 1, 1216]);
+    assert.equal(secrets[0].publicKeyCid, `sha256-${createHash('sha256').update(b64(key.json.publicKey)).digest('hex')}`);
     assert.notEqual((await publicKeyOf(bob, a2)).json.publicKey, key.json.publicKey);
-  });
-
-  test('a capsule sealed for a Korvo opens for its owner only, with the same key', async () => {
-    const n = await createKorvo(service, alice);
-    const publicKey = b64((await publicKeyOf(bob, n)).json.publicKey);
-    const context = Buffer.from('header bytes');
-    const { capsule, fileKey } = sealCapsule({ publicKey, secretId: n, context });
-    const body = { capsule: capsule.toString('base64'), context: context.toString('base64'), bytes: 10 };
-
-    const refused = await openAs(bob, n, body);
-    assert.deepEqual([refused.status, refused.json.error], [403, NOT_OWNER]);
-    assert.equal(refused.json.fileKey, undefined);
-    const opened = await openAs(alice, n, body);
-    assert.equal(opened.status, 200);
-    assert.equal(opened.json.fileKey, fileKey.toString('base64'));
-    assert.match(opened.json.jobId, /\S/);
-    const withoutContext = await openAs(alice, n, { ...body, context: undefined });
-    assert.notEqual(withoutContext.json.fileKey, opened.json.fileKey);
-
-    const bobUsage = await call(service, 'GET', '/v1/usage', undefined, { device: bob.device });
-    assert.equal(bobUsage.json.decryption.count, 0, 'a refused opening is not metered');
-  });
-
-  test('damaged capsules are refused and cost nothing', async () => {
-    const n = await createKorvo(service, alice);
-    const publicKey = b64((await publicKeyOf(alice, n)).json.publicKey);
-    const { capsule } = sealCapsule({ publicKey, secretId: n });
-    const before = (await call(service, 'GET', '/v1/usage', undefined, { device: alice.device })).json.decryption;
-    const lowOrderPoint = Buffer.concat([capsule.subarray(0, 1088), Buffer.alloc(32)]);
-    const damaged = [
-      [{ capsule: capsule.subarray(0, CAPSULE_BYTES - 1).toString('base64'), bytes: 1 }, BAD_CAPSULE],
-      [{ capsule: Buffer.concat([capsule, Buffer.alloc(1)]).toString('base64'), bytes: 1 }, BAD_CAPSULE],
-      [{ capsule: `${capsule.toString('base64').slice(0, -4)}!!!!`, bytes: 1 }, BAD_CAPSULE],
-      [{ capsule: lowOrderPoint.toString('base64'), bytes: 1 }, BAD_CAPSULE],
-      [{ capsule: capsule.toString('base64'), context: Buffer.alloc(MAX_CONTEXT_BYTES + 1).toString('base64'), bytes: 1 }, BAD_CONTEXT],
-      [{ capsule: capsule.toString('base64'), context: 'not base64!', bytes: 1 }, BAD_CONTEXT],
-    ];
-    for (const [body, sentence] of damaged) {
-      const res = await openAs(alice, n, body);
-      assert.deepEqual([res.status, res.json.error], [400, sentence]);
-    }
-    for (const bytes of [-1, 1.5, '10', 2 ** 53, undefined]) {
-      assert.equal((await openAs(alice, n, { capsule: capsule.toString('base64'), bytes })).status, 400, String(bytes));
-    }
-    const after = (await call(service, 'GET', '/v1/usage', undefined, { device: alice.device })).json.decryption;
-    assert.deepEqual(after, before);
-    const longest = await openAs(alice, n, { capsule: capsule.toString('base64'), context: Buffer.alloc(MAX_CONTEXT_BYTES).toString('base64'), bytes: 0 });
-    assert.equal(longest.status, 200);
-  });
-
-  test('unknown and malformed Korvo numbers', async () => {
     for (const [n, status] of [[999999, 404], [0, 400], ['abc', 400], ['1.5', 400]]) assert.equal((await publicKeyOf(alice, n)).status, status, String(n));
     assert.equal((await publicKeyOf(alice, 999999)).json.error, NO_SUCH_KORVO);
+  });
+
+  test('a capsule opens for the Korvo\'s owner only, with the sender\'s key; refusals and damage cost nothing', async () => {
+    const n = await createKorvo(service, alice);
+    const context = Buffer.from('header bytes');
+    const { capsule, raw, fileKey } = await sealFor(n, context);
+    const body = { capsule, context: context.toString('base64'), bytes: 10 };
+    const refused = await openAs(bob, n, body);
+    assert.deepEqual([refused.status, refused.json.error, refused.json.fileKey], [403, NOT_OWNER, undefined]);
+    assert.equal((await usageOf(bob)).decryption.count, 0, 'a refused opening is not metered');
+    const opened = await openAs(alice, n, body);
+    assert.deepEqual([opened.status, opened.json.fileKey], [200, fileKey]);
+    assert.notEqual((await openAs(alice, n, { ...body, context: undefined })).json.fileKey, fileKey);
+
+    const before = (await usageOf(alice)).decryption;
+    const damaged = [
+      [{ capsule: raw.subarray(0, CAPSULE_BYTES - 1).toString('base64') }, BAD_CAPSULE],
+      [{ capsule: Buffer.concat([raw, Buffer.alloc(1)]).toString('base64') }, BAD_CAPSULE],
+      [{ capsule: `${capsule.slice(0, -4)}!!!!` }, BAD_CAPSULE],
+      [{ capsule: Buffer.concat([raw.subarray(0, 1088), Buffer.alloc(32)]).toString('base64') }, BAD_CAPSULE], // low-order point
+      [{ capsule, context: Buffer.alloc(MAX_CONTEXT_BYTES + 1).toString('base64') }, BAD_CONTEXT],
+      [{ capsule, context: 'not base64!' }, BAD_CONTEXT],
+      ...[-1, 1.5, '10', 2 ** 53, undefined].map((bytes) => [{ capsule, bytes }, undefined]),
+    ];
+    for (const [change, sentence] of damaged) {
+      const res = await openAs(alice, n, { bytes: 1, ...change });
+      assert.equal(res.status, 400, JSON.stringify(change).slice(0, 80));
+      if (sentence) assert.equal(res.json.error, sentence);
+    }
+    assert.deepEqual((await usageOf(alice)).decryption, before);
+    assert.equal((await openAs(alice, n, { capsule, context: Buffer.alloc(MAX_CONTEXT_BYTES).toString('base64'), bytes: 0 })).status, 200);
+  });
+
+  test('the free plan: up to exactly 3 GiB protected and 2 GiB opened, one byte beyond refused and changing nothing', async () => {
+    const carol = await createAccount(service, 'carol@example.com');
+    const dave = await createAccount(service, 'dave@example.com');
+    const korvo = await createKorvo(service, carol);
+    const fresh = await usageOf(carol);
+    const period = periodOf(service.clock.now());
+    assert.deepEqual([fresh.userId, fresh.periodStart, fresh.periodEnd], [carol.principalId, period.start.toISOString(), period.end.toISOString()]);
+    assert.deepEqual(fresh.encryption, { limit: 3 * GIB, used: 0, remaining: 3 * GIB, count: 0, requestLimit: 10000, rateLimit: 0, limitGB: 3, usedGB: 0, remainingGB: 3 });
+    assert.equal(fresh.decryption.limit, 2 * GIB);
+
+    assert.equal((await protect(carol, 3 * GIB - 1, korvo)).status, 201);
+    assert.equal((await protect(carol, 1, korvo)).status, 201);
+    assert.equal((await usageOf(carol)).encryption.remaining, 0);
+    const beyond = await protect(carol, 1, korvo);
+    assert.deepEqual([beyond.status, beyond.json.error], [403, byteLimitReached('encrypt', period.end)]);
+    assert.equal((await protect(carol, 0, korvo)).status, 201, 'an empty file still fits');
+    const full = (await usageOf(carol)).encryption;
+    assert.deepEqual([full.used, full.count], [3 * GIB, 3]);
+
+    assert.equal((await openAs(carol, korvo, { capsule: (await sealFor(korvo)).capsule, bytes: 2 * GIB })).status, 200, 'opening has its own allowance');
+    const closed = await openAs(carol, korvo, { capsule: (await sealFor(korvo)).capsule, bytes: 1 });
+    assert.deepEqual([closed.status, closed.json.error, closed.json.fileKey], [403, byteLimitReached('decrypt', period.end), undefined]);
+    const opened = (await usageOf(carol)).decryption;
+    assert.deepEqual([opened.used, opened.count, opened.remainingGB], [2 * GIB, 1, 0]);
+
+    assert.equal((await protect(dave, 5 * 1024 ** 2, korvo)).status, 201, 'for another person\'s Korvo, metered to the sender');
+    const missing = await protect(dave, 1, 999999);
+    assert.deepEqual([missing.status, missing.json.error], [404, NO_SUCH_KORVO]);
+    assert.equal((await protect(dave, 3 * GIB, korvo)).status, 403, 'one job larger than what is left');
+    const sent = (await usageOf(dave)).encryption;
+    assert.deepEqual([sent.used, sent.count], [5 * 1024 ** 2, 1]);
+
+    await atOffset(service, period.end.getTime() - Date.now() + 3600e3, async () => {
+      const next = await usageOf(carol);
+      assert.deepEqual([next.periodStart, next.encryption.used, next.encryption.count, next.decryption.used], [period.end.toISOString(), 0, 0, 0]);
+      assert.equal((await protect(carol, 3 * GIB, korvo)).status, 201, 'a new month starts from zero');
+    });
+    assert.equal((await usageOf(carol)).encryption.count, 3, 'the earlier month keeps its figures');
   });
 });

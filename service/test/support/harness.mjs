@@ -14,53 +14,38 @@ export const PASSWORD = 'correct horse 8';
 export async function startTestService() {
   const folder = mkdtempSync(join(tmpdir(), 'halvane-test-'));
   const clock = { offsetMs: 0, now() { return Date.now() + this.offsetMs; } };
-  const logLines = [];
   const service = await startService({
-    dataDir: join(folder, 'data'),
-    port: 0,
-    clock: () => clock.now(),
-    trustedCaPath: join(folder, 'trusted-ca.pem'),
-    log: (line) => logLines.push(line),
+    dataDir: join(folder, 'data'), port: 0, clock: () => clock.now(), trustedCaPath: join(folder, 'trusted-ca.pem'), log: () => {},
   });
-  return {
-    ...service,
-    clock,
-    logLines,
-    folder,
-    async stop() {
-      await service.close();
-      rmSync(folder, { recursive: true, force: true });
-    },
-  };
+  const stop = async () => { await service.close(); rmSync(folder, { recursive: true, force: true }); };
+  return { ...service, clock, stop };
+}
+
+// Runs `fn` with the service clock moved by `offsetMs`, then puts it back.
+export async function atOffset(service, offsetMs, fn) {
+  service.clock.offsetMs = offsetMs;
+  try { return await fn(); } finally { service.clock.offsetMs = 0; }
 }
 
 export function newDevice() {
   const { privateKey, publicKey } = generateKeyPairSync('ed25519');
-  const seed = privateKey.export({ format: 'jwk' }).d;
-  return {
-    privateKeyHex: Buffer.from(seed, 'base64url').toString('hex'),
-    publicKeyHex: Buffer.from(publicKey.export({ format: 'jwk' }).x, 'base64url').toString('hex'),
-  };
+  const hex = (b64url) => Buffer.from(b64url, 'base64url').toString('hex');
+  return { privateKeyHex: hex(privateKey.export({ format: 'jwk' }).d), publicKeyHex: hex(publicKey.export({ format: 'jwk' }).x) };
 }
 
 // options: { device (signs), now (signing time, default the service clock), nonce, headers,
-//            rawBody (sent as is instead of JSON), host }
+//            rawBody (sent as is instead of JSON) }
 export function call(service, method, path, body, options = {}) {
-  const raw = options.rawBody !== undefined
-    ? Buffer.from(options.rawBody)
-    : Buffer.from(body === undefined ? '' : JSON.stringify(body));
-  const headers = { ...(raw.length > 0 ? { 'Content-Type': 'application/json' } : {}) };
+  const raw = Buffer.from(options.rawBody ?? (body === undefined ? '' : JSON.stringify(body)));
+  const headers = raw.length > 0 ? { 'Content-Type': 'application/json' } : {};
   if (options.device) {
     Object.assign(headers, signatureHeaders({
-      privateKeyHex: options.device.privateKeyHex, method, target: path, body: raw,
-      now: options.now ?? service.clock.now(), nonce: options.nonce,
+      privateKeyHex: options.device.privateKeyHex, method, target: path, body: raw, now: options.now ?? service.clock.now(), nonce: options.nonce,
     }));
   }
-  Object.assign(headers, options.headers || {});
+  Object.assign(headers, options.headers);
   return new Promise((resolve, reject) => {
-    const req = httpsRequest({
-      host: options.host || 'localhost', port: service.port, method, path, headers, ca: service.caPem,
-    }, (res) => {
+    httpsRequest({ host: 'localhost', port: service.port, method, path, headers, ca: service.caPem }, (res) => {
       const chunks = [];
       res.on('data', (c) => chunks.push(c));
       res.on('end', () => {
@@ -69,30 +54,25 @@ export function call(service, method, path, body, options = {}) {
         try { json = JSON.parse(text); } catch { json = undefined; }
         resolve({ status: res.statusCode, json, text, headers: res.headers });
       });
-    });
-    req.on('error', reject);
-    req.end(raw);
+    }).on('error', reject).end(raw);
   });
 }
 
-export function latestCode(service, email) {
-  return latestMail(service.outboxFolder, email)?.code;
-}
-
-export function latestLink(service, email) {
-  return latestMail(service.outboxFolder, email)?.link;
-}
+// The newest mail to `email`: { kind, code, link, to, body } or undefined.
+export const mailTo = (service, email) => latestMail(service.outboxFolder, email);
+export const latestCode = (service, email) => mailTo(service, email)?.code;
 
 // A verified account with an active device key: { email, principalId, device }.
 export async function createAccount(service, email) {
-  const registered = await call(service, 'POST', '/v1/accounts/register', { email, password: PASSWORD });
-  if (registered.status !== 201) throw new Error(`register: ${registered.text}`);
-  const { principalId } = registered.json;
-  const verified = await call(service, 'POST', '/v1/accounts/verify-email', { email, code: latestCode(service, email) });
-  if (verified.status !== 200) throw new Error(`verify: ${verified.text}`);
+  const step = async (what, status, path, body, options) => {
+    const res = await call(service, 'POST', path, body, options);
+    if (res.status !== status) throw new Error(`${what}: ${res.text}`);
+    return res.json;
+  };
+  const { principalId } = await step('register', 201, '/v1/accounts/register', { email, password: PASSWORD });
+  await step('verify', 200, '/v1/accounts/verify-email', { email, code: latestCode(service, email) });
   const device = newDevice();
-  const bound = await call(service, 'POST', '/v1/devices/register', { principalId, password: PASSWORD }, { device });
-  if (bound.status !== 201) throw new Error(`register key: ${bound.text}`);
+  await step('register key', 201, '/v1/devices/register', { principalId, password: PASSWORD }, { device });
   return { email, principalId, device };
 }
 
