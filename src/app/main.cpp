@@ -1,5 +1,6 @@
 #include "AppDelegate.h"
 #include "KorvoStore.h"
+#include "SingleInstance.h"
 
 #include <QApplication>
 #include <QQuickStyle>
@@ -18,10 +19,16 @@ int main(int argc, char* argv[])
     QQuickStyle::setStyle(QStringLiteral("Basic"));
     QCoro::Qml::registerTypes();
 
+    // A second launch brings the running instance's window back instead of opening another.
+    SingleInstance instance;
+    if (instance.askRunningInstanceToReopen())
+        return 0;
+
     KorvoStore store(StoreDependencies::standard());
     KorvoStore::setApplicationStore(&store);
     AppDelegate delegate(&store);
     delegate.applicationWillFinishLaunching();
     delegate.applicationDidFinishLaunching();
+    instance.listen([&delegate] { delegate.showMainWindow(); });
     return application.exec();
 }

@@ -1,5 +1,6 @@
 // The one main window: built once, shown again after closing, reported through the probe file.
 #include "AppDelegate.h"
+#include "SingleInstance.h"
 #include "support/StoreFixture.h"
 
 #include <QFile>
@@ -87,4 +88,29 @@ TEST_F(StoreTest, SettingsOpenAtLaunchOnlyWhenAskedWithOne)
     }
     KorvoStore::setApplicationStore(nullptr);
     qunsetenv("KORVO_OPEN_SETTINGS");
+}
+
+TEST_F(StoreTest, ASecondLaunchReopensTheClosedWindowOfTheFirst)
+{
+    KorvoStore::setApplicationStore(&store());
+    AppDelegate delegate(&store());
+    delegate.applicationDidFinishLaunching();
+    QQuickWindow* window = delegate.mainWindow();
+    ASSERT_NE(window, nullptr);
+
+    const QString socket = workPath("korvo.socket");
+    SingleInstance running(socket);
+    EXPECT_FALSE(SingleInstance(socket).askRunningInstanceToReopen());   // nobody listens yet
+    ASSERT_TRUE(running.listen([&delegate] { delegate.showMainWindow(); }));
+
+    window->close();
+    ASSERT_FALSE(window->isVisible());
+    EXPECT_TRUE(SingleInstance(socket).askRunningInstanceToReopen());
+    QTRY_VERIFY(window->isVisible());
+    EXPECT_EQ(delegate.mainWindow(), window);
+
+    // An existing socket file, as a killed instance leaves behind, does not stop the next one.
+    SingleInstance successor(socket);
+    EXPECT_TRUE(successor.listen([] {}));
+    KorvoStore::setApplicationStore(nullptr);
 }

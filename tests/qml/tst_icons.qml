@@ -11,7 +11,7 @@ TestCase {
         "checkmark.circle.fill", "checkmark.seal", "clock", "clock.arrow.circlepath",
         "desktopcomputer", "desktopcomputer.trianglebadge.exclamationmark", "doc.badge.arrow.up",
         "doc.fill", "envelope", "envelope.badge", "exclamationmark.circle",
-        "exclamationmark.circle.fill", "exclamationmark.triangle.fill", "folder", "folder.fill",
+        "exclamationmark.circle.fill", "exclamationmark.triangle.fill", "folder", "folder.fill", "gearshape",
         "hourglass", "key", "key.fill", "lock", "lock.fill", "lock.open", "lock.open.fill",
         "number", "person.crop.circle.fill", "plus", "rectangle.portrait.and.arrow.right",
         "shield", "shield.lefthalf.filled", "tray.and.arrow.down.fill", "trash", "trash.circle.fill"

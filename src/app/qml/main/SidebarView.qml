@@ -22,7 +22,7 @@ Item {
         anchors.bottomMargin: 18
         spacing: 16
 
-        BrandHeader {}
+        BrandHeader { width: parent.width }
         AccountBox { width: parent.width }
         InvitationPanel {
             objectName: "invitationPanel"

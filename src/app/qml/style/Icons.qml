@@ -25,6 +25,7 @@ QtObject {
         "exclamationmark.triangle.fill": "\ue002",
         "folder": "\ue2c8",
         "folder.fill": "\ue2c7",
+        "gearshape": "\ue8b8",
         "hourglass": "\ue88b",
         "key": "\ue73c",
         "key.fill": "\ue0da",
