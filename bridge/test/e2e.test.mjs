@@ -1,0 +1,193 @@
+// Account and file commands through the real bridge process against the reference service. Every
+// answer that passes is already checked field by field against its record by the bridge itself.
+import { after, before, describe, test } from 'node:test';
+import assert from 'node:assert/strict';
+import { randomBytes } from 'node:crypto';
+import { readFileSync } from 'node:fs';
+import { readFile, readdir, truncate, writeFile } from 'node:fs/promises';
+import { request as httpsRequest } from 'node:https';
+import { join } from 'node:path';
+import { parseDeviceKey } from '../lib/device-key.mjs';
+import { requestTarget, signedHeaders } from '../lib/service-client.mjs';
+import { temporaryFolder } from './support/bridge.mjs';
+import { serviceAvailable, signUp, startService, visitLink } from './support/service.mjs';
+
+const keyOf = (a) => ({ principalId: a.principalId, ed25519PrivateKeyHex: a.ed25519PrivateKeyHex });
+const GiB = 2 ** 30;
+const DAMAGED = 'This file was changed or is incomplete, so it cannot be opened.';
+
+describe('the bridge against the service', { skip: !serviceAvailable && 'service not installed' }, () => {
+  let service;
+  let run;
+  let alice;
+  let bob;
+  before(async () => {
+    service = await startService();
+    run = async (request) => (await service.bridge(request)).envelope;
+    alice = await signUp(service, 'Alice@Example.test');
+    bob = await signUp(service, 'bob@example.test');
+  });
+  after(async () => { await service?.stop(); });
+  const file = (command, who, secretId, filePath, outputPath) => service.bridge({ command, ...keyOf(who), secretId, filePath, outputPath });
+  const usage = async (who) => (await run({ command: 'dataConsumption', ...keyOf(who) })).result;
+
+  test('sign-up to first Korvo and usage, with the records the application decodes', async () => {
+    const listed = await run({ command: 'listSecrets', ...keyOf(alice) });
+    assert.deepEqual(listed.result.secrets.map((k) => [k.secretId, k.ownerPrincipalId]), [[alice.secretId, alice.principalId]]);
+    const key = await run({ command: 'getSecretPublicKey', ...keyOf(bob), secretId: alice.secretId });
+    assert.equal(Buffer.from(key.result.publicKey, 'base64').length, 1216);
+    assert.equal((await run({ command: 'getSecretPublicKey', ...keyOf(alice), secretId: 999999 })).ok, false);
+    assert.equal((await usage(alice)).decryption.limitGB, 2);
+    const wrong = await run({ command: 'verifyCredentials', email: 'alice@example.test', password: 'not the password' });
+    assert.deepEqual(wrong, { ok: true, result: { valid: false, principalId: '' } });
+    const right = await run({ command: 'verifyCredentials', email: ' ALICE@example.test', password: alice.password });
+    assert.deepEqual(right.result, { valid: true, principalId: alice.principalId });
+  });
+
+  test('wrong, locked-out, expired and spent codes are refused', async (t) => {
+    t.after(() => service.setClockOffset(0));
+    const email = 'codes@example.test';
+    await run({ command: 'register', email, password: 'a good password' });
+    const code = service.latestMail(email, 'verify-email').code;
+    for (let i = 0; i < 5; i += 1) assert.match((await run({ command: 'verifyEmail', email, otp: code === '000000' ? '111111' : '000000' })).error, /\S/);
+    assert.equal((await run({ command: 'verifyEmail', email, otp: code })).ok, false, 'locked after five wrong tries');
+    await run({ command: 'resendOtp', email });
+    service.setClockOffset(11 * 60);
+    assert.equal((await run({ command: 'verifyEmail', email, otp: service.latestMail(email, 'verify-email').code })).ok, false, 'expired');
+    service.setClockOffset(0);
+
+    await run({ command: 'forgotPassword', email: bob.email });
+    const reset = { command: 'resetPassword', email: bob.email, otp: service.latestMail(bob.email, 'reset-password').code, newPassword: 'second password' };
+    assert.equal((await run(reset)).ok, true);
+    assert.equal((await run({ ...reset, newPassword: 'third password' })).ok, false, 'a used code is spent');
+    assert.equal((await run({ command: 'verifyCredentials', email: bob.email, password: 'second password' })).result.valid, true);
+    assert.equal((await run({ command: 'listSecrets', ...keyOf(bob) })).ok, true, 'the device key survives a reset');
+  });
+
+  test('a signed request is accepted once; its replay and a skewed clock are refused', async (t) => {
+    t.after(() => service.setClockOffset(0));
+    const base = new URL(service.url);
+    const target = requestTarget(base, '/korvos');
+    const headers = signedHeaders({ deviceKey: parseDeviceKey(alice.ed25519PrivateKeyHex), principalId: alice.principalId }, 'GET', target, Buffer.alloc(0));
+    const send = () => new Promise((resolve, reject) => {
+      httpsRequest({ hostname: base.hostname, port: base.port, path: target, headers, ca: readFileSync(service.ca, 'utf8') }, (res) => {
+        res.resume().on('end', () => resolve(res.statusCode));
+      }).on('error', reject).end();
+    });
+    assert.deepEqual([await send(), await send()], [200, 401]);
+    const together = await Promise.all([1, 2, 3].map(() => run({ command: 'listSecrets', ...keyOf(alice) })));
+    assert.ok(together.every((e) => e.ok), 'concurrent runs never share a nonce');
+    service.setClockOffset(10 * 60);
+    assert.match((await run({ command: 'listSecrets', ...keyOf(alice) })).error, /clock|time/i);
+  });
+
+  test('a rotated key stays pending until the link is visited; unknown and deleted keys are named', async () => {
+    const account = await signUp(service, 'rotate@example.test');
+    const newKey = (await run({ command: 'generateKey' })).result.privateKeyHex;
+    const withNewKey = { principalId: account.principalId, ed25519PrivateKeyHex: newKey };
+    const rotate = { command: 'rotateKey', email: account.email, password: account.password, ed25519PrivateKeyHex: newKey };
+    assert.equal((await run({ ...rotate, password: 'wrong password' })).ok, false);
+    assert.equal((await run(rotate)).result.success, true);
+    const pending = (await run({ command: 'createSession', ...withNewKey })).error;
+    assert.match(pending, /confirm/i);
+    assert.doesNotMatch(pending, /ed25519PrivateKeyHex/, 'a pending key is not an unusable one');
+    assert.equal((await run({ command: 'listSecrets', ...keyOf(account) })).ok, true, 'the old key keeps working');
+    assert.equal(await visitLink(service, service.latestMail(account.email, 'confirm-device').link), 200);
+    assert.equal((await run({ command: 'createSession', ...withNewKey })).ok, true);
+
+    // Named so that the application asks the user to restore private access on this computer.
+    const stranger = (await run({ command: 'generateKey' })).result.privateKeyHex;
+    assert.match((await run({ command: 'listSecrets', principalId: 'nobody', ed25519PrivateKeyHex: stranger })).error, /ed25519PrivateKeyHex/);
+    const ask = { command: 'requestAccountDeletion', email: account.email, principalId: account.principalId };
+    assert.equal((await run({ ...ask, password: 'wrong password' })).ok, false);
+    assert.equal((await run({ ...ask, password: account.password })).ok, true);
+    const otp = service.latestMail(account.email, 'delete-account').code;
+    assert.equal((await run({ command: 'confirmAccountDeletion', email: account.email, otp })).result.success, true);
+    assert.match((await run({ command: 'listSecrets', ...keyOf(account) })).error, /ed25519PrivateKeyHex/);
+  });
+
+  test('a file locked for another account\'s Korvo is opened by that account only; its contents stay here', async (t) => {
+    const dir = temporaryFolder(t);
+    const plain = Buffer.concat([Buffer.from('KORVO-MARKER-'), randomBytes(5 * 1024 * 1024 + 3)]);
+    const [input, sealed] = [join(dir, 'report.pdf'), join(dir, 'report.pdf.korvo')];
+    await writeFile(input, plain);
+    const before = (await usage(alice)).encryption.used;
+    const locked = await file('encryptFile', alice, bob.secretId, input, sealed);
+    assert.equal(locked.status, 0, locked.envelope?.error);
+    assert.deepEqual([locked.envelope.result.status, locked.envelope.result.resultFileName, locked.envelope.result.outputPath], ['completed', 'report.pdf.korvo', sealed]);
+    assert.equal((await readFile(sealed)).indexOf('KORVO-MARKER-'), -1, 'the locked file holds no plaintext');
+    assert.equal((await usage(alice)).encryption.used - before, plain.length, 'the job is metered at its size');
+
+    const refused = await file('decryptFile', alice, alice.secretId, sealed, join(dir, 'by-alice.pdf'));
+    assert.equal(refused.status, 1);
+    assert.match(refused.envelope.error, /owner/i);
+    const opened = await file('decryptFile', bob, bob.secretId, sealed, join(dir, 'by-bob.pdf'));
+    assert.equal(opened.status, 0, opened.envelope?.error);
+    assert.ok((await readFile(join(dir, 'by-bob.pdf'))).equals(plain));
+    assert.equal((await usage(bob)).decryption.used, plain.length);
+    assert.deepEqual((await readdir(dir)).sort(), ['by-bob.pdf', 'report.pdf', 'report.pdf.korvo'], 'no temporary files remain');
+    for (const name of await readdir(service.data, { recursive: true })) {
+      const bytes = await readFile(join(service.data, name)).catch(() => Buffer.alloc(0));
+      assert.equal(bytes.indexOf('KORVO-MARKER-'), -1, `${name} holds no file contents`);
+    }
+
+    // The Korvo a file was locked for decides, not the one selected; an empty file; a missing Korvo.
+    const second = (await run({ command: 'createSecret', ...keyOf(bob) })).result.secretId;
+    await writeFile(join(dir, 'a.txt'), '');
+    await writeFile(join(dir, 'a.out'), 'replaced only on success');
+    assert.equal((await file('encryptFile', alice, second, join(dir, 'a.txt'), join(dir, 'a.txt.korvo'))).status, 0);
+    assert.equal((await file('decryptFile', bob, bob.secretId, join(dir, 'a.txt.korvo'), join(dir, 'a.out'))).status, 0);
+    assert.equal((await readFile(join(dir, 'a.out'))).length, 0);
+    assert.equal((await file('encryptFile', alice, 987654, join(dir, 'a.txt'), join(dir, 'none.korvo'))).status, 1);
+    assert.deepEqual((await readdir(dir)).filter((n) => n.startsWith('a') || n.startsWith('none')).sort(), ['a.out', 'a.txt', 'a.txt.korvo']);
+  });
+
+  test('a changed or cut file is refused with one sentence and nothing is written', async (t) => {
+    const dir = temporaryFolder(t);
+    await writeFile(join(dir, 'doc'), randomBytes(9 * 1024 * 1024));
+    assert.equal((await file('encryptFile', alice, alice.secretId, join(dir, 'doc'), join(dir, 'doc.korvo'))).status, 0);
+    const original = await readFile(join(dir, 'doc.korvo'));
+    await writeFile(join(dir, 'out'), 'previous contents');
+    const flip = (at) => (b) => { b[at < 0 ? b.length + at : at] ^= 4; return b; };
+    const variants = [
+      ['a flipped bit in the last chunk', flip(-100), DAMAGED], ['a flipped bit in the capsule', flip(500), DAMAGED],
+      ['cut at the end of the first chunk', (b) => b.subarray(0, 1150 + 1024 * 1024 + 16), DAMAGED],
+      ['cut in the middle', (b) => b.subarray(0, 5 * 1024 * 1024), DAMAGED],
+      ['not a locked file', () => randomBytes(5000), 'This file is not a Korvo account file.'],
+    ];
+    for (const [what, change, sentence] of variants) {
+      await writeFile(join(dir, 'bad.korvo'), change(Buffer.from(original)));
+      const { status, envelope } = await file('decryptFile', alice, alice.secretId, join(dir, 'bad.korvo'), join(dir, 'out'));
+      assert.deepEqual([status, envelope.error], [1, sentence], what);
+      assert.equal(await readFile(join(dir, 'out'), 'utf8'), 'previous contents', what);
+      assert.deepEqual((await readdir(dir)).sort(), ['bad.korvo', 'doc', 'doc.korvo', 'out'], what);
+    }
+  });
+
+  test('the monthly limits refuse a job with the service sentence, before anything is written', async (t) => {
+    const dir = temporaryFolder(t);
+    const carol = await signUp(service, 'carol@example.test');
+    await writeFile(join(dir, 'small'), 'x');
+    assert.equal((await file('encryptFile', carol, carol.secretId, join(dir, 'small'), join(dir, 'small.korvo'))).status, 0);
+    // Sparse files: the refusal comes before a byte of them is read.
+    await writeFile(join(dir, 'huge'), '');
+    await truncate(join(dir, 'huge'), 3 * GiB);
+    await writeFile(join(dir, 'huge-open.korvo'), (await readFile(join(dir, 'small.korvo'))).subarray(0, 1150));
+    await truncate(join(dir, 'huge-open.korvo'), 1150 + 2048 * (1024 * 1024 + 16) + 17);
+    for (const [command, from, to] of [['encryptFile', 'huge', 'huge.korvo'], ['decryptFile', 'huge-open.korvo', 'huge-open']]) {
+      const { status, envelope } = await file(command, carol, carol.secretId, join(dir, from), join(dir, to));
+      assert.equal(status, 1, command);
+      assert.match(envelope.error, /limit|month/i, command);
+    }
+    const figures = await usage(carol);
+    assert.deepEqual([figures.encryption.used, figures.decryption.used], [1, 0]);
+    assert.deepEqual((await readdir(dir)).sort(), ['huge', 'huge-open.korvo', 'small', 'small.korvo']);
+  });
+
+  test('a service whose certificate is not trusted is refused, not reported as unreachable', async (t) => {
+    const other = await startService();
+    t.after(() => other.stop());
+    const { status, envelope } = await service.bridge({ command: 'resendOtp', email: 'a@b.c' }, { env: { KORVO_TRUSTED_CA: other.ca } });
+    assert.deepEqual([status, envelope.error], [1, 'The Korvo service could not prove its identity, so the bridge did not talk to it.']);
+  });
+});
