@@ -109,9 +109,12 @@ QString KorvoStore::recipientActivitySuffix(qint64 secretId) const
 
 QCoro::Task<> KorvoStore::runLocalFileOperation(QString inputURL, QString output, WorkMode mode)
 {
-    const QByteArray key = m_keychain.loadOrCreateLocalProtectionKey();
+    // The key comes first, as before, but off the window's thread: a keychain that is slow to
+    // answer (it may take up to its deadline) must not freeze the window.
+    const KeychainStore keychain = m_keychain;
     const bool encrypting = mode == WorkMode::Encrypt;
-    QCoro::Task<> sealing = runInBackground([inputURL, output, key, encrypting] {
+    QCoro::Task<> sealing = runInBackground([keychain, inputURL, output, encrypting] {
+        const QByteArray key = keychain.loadOrCreateLocalProtectionKey();
         if (encrypting)
             LocalFileProtectionService::protect(inputURL, output, key);
         else

@@ -25,6 +25,21 @@ std::uint32_t saturated32(std::uint64_t value, bool overflows) {
     return overflows ? kSentinel32 : static_cast<std::uint32_t>(value);
 }
 
+// The run of fields the local header and the central directory header share, from the version
+// needed to extract through the name's length.
+unsigned char* putSharedHeaderFields(unsigned char* out, const EntryRecord& entry, const Limits& limits) {
+    const bool zip64 = needsZip64Sizes(entry, limits);
+    out = le::put16(out, versionNeeded(entry, limits));
+    out = le::put16(out, kFlagUtf8Name);
+    out = le::put16(out, entry.method);
+    out = le::put16(out, entry.modified.time);
+    out = le::put16(out, entry.modified.date);
+    out = le::put32(out, entry.crc32);
+    out = le::put32(out, saturated32(entry.compressedSize, zip64));
+    out = le::put32(out, saturated32(entry.uncompressedSize, zip64));
+    return le::put16(out, static_cast<std::uint16_t>(entry.name.size()));
+}
+
 }  // namespace
 
 bool needsZip64Sizes(const EntryRecord& entry, const Limits& limits) {
@@ -38,15 +53,7 @@ std::size_t localHeaderSize(const EntryRecord& entry, const Limits& limits) {
 unsigned char* writeLocalHeader(unsigned char* out, const EntryRecord& entry, const Limits& limits) {
     const bool zip64 = needsZip64Sizes(entry, limits);
     out = le::put32(out, kLocalFileHeaderSignature);
-    out = le::put16(out, versionNeeded(entry, limits));
-    out = le::put16(out, kFlagUtf8Name);
-    out = le::put16(out, entry.method);
-    out = le::put16(out, entry.modified.time);
-    out = le::put16(out, entry.modified.date);
-    out = le::put32(out, entry.crc32);
-    out = le::put32(out, saturated32(entry.compressedSize, zip64));
-    out = le::put32(out, saturated32(entry.uncompressedSize, zip64));
-    out = le::put16(out, static_cast<std::uint16_t>(entry.name.size()));
+    out = putSharedHeaderFields(out, entry, limits);
     out = le::put16(out, zip64 ? kLocalZip64ExtraLength : 0);
     out = le::putBytes(out, entry.name);
     if (zip64) {
@@ -68,15 +75,7 @@ unsigned char* writeCentralDirectoryHeader(unsigned char* out, const EntryRecord
     const std::uint16_t extraLength = centralExtraLength(entry, limits);
     out = le::put32(out, kCentralDirectorySignature);
     out = le::put16(out, kVersionMadeBy);
-    out = le::put16(out, versionNeeded(entry, limits));
-    out = le::put16(out, kFlagUtf8Name);
-    out = le::put16(out, entry.method);
-    out = le::put16(out, entry.modified.time);
-    out = le::put16(out, entry.modified.date);
-    out = le::put32(out, entry.crc32);
-    out = le::put32(out, saturated32(entry.compressedSize, zip64Sizes));
-    out = le::put32(out, saturated32(entry.uncompressedSize, zip64Sizes));
-    out = le::put16(out, static_cast<std::uint16_t>(entry.name.size()));
+    out = putSharedHeaderFields(out, entry, limits);
     out = le::put16(out, extraLength);
     out = le::put16(out, 0);  // file comment length
     out = le::put16(out, 0);  // disk number start

@@ -12,14 +12,6 @@
 
 Q_IMPORT_QML_PLUGIN(KorvoPlugin)
 
-namespace {
-QByteArray probeText(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-} // namespace
-
 TEST_F(StoreTest, MainWindowIsBuiltOnceAndComesBackAfterClosing)
 {
     const QString probe = workPath("probe.txt");
@@ -35,7 +27,7 @@ TEST_F(StoreTest, MainWindowIsBuiltOnceAndComesBackAfterClosing)
         EXPECT_EQ(window->title(), "Korvo");
         EXPECT_EQ(window->minimumSize(), QSize(980, 640));
         EXPECT_EQ(window->size(), QSize(1240, 760));
-        QTRY_COMPARE(probeText(probe), QByteArray("visible\n"));
+        QTRY_COMPARE(readFile(probe), QByteArray("visible\n"));
 
         // The root view's appearance ran the launch decision: empty keychain, local mode.
         QTRY_COMPARE(store().route(), KorvoStore::AppRoute::Main);
@@ -50,7 +42,7 @@ TEST_F(StoreTest, MainWindowIsBuiltOnceAndComesBackAfterClosing)
         delegate.showMainWindow();
         EXPECT_EQ(delegate.mainWindow(), window);
         EXPECT_TRUE(window->isVisible());
-        QTRY_COMPARE(probeText(probe), QByteArray("visible\n"));
+        QTRY_COMPARE(readFile(probe), QByteArray("visible\n"));
 
         // Settings: one window of its own size, on the same store.
         delegate.showSettings();

@@ -11,14 +11,6 @@
 
 using Mode = KorvoStore::WorkMode;
 
-namespace {
-QByteArray readAll(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-} // namespace
-
 TEST_F(StoreTest, DefaultOutputNamesFollowModeAndAccessMode)
 {
     const struct {
@@ -65,7 +57,7 @@ TEST_F(StoreTest, LocalLockAndOpenRoundTrip)
     EXPECT_EQ(store().activities().front().detail, "notes.txt -> notes.txt.korvolocal");
     EXPECT_TRUE(store().selectedURLs().isEmpty());
     EXPECT_EQ(store().statusMessage(), "Saved to " + workPath("saved/notes.txt.korvolocal"));
-    EXPECT_NE(readAll(workPath("saved/notes.txt.korvolocal")), contents);
+    EXPECT_NE(readFile(workPath("saved/notes.txt.korvolocal")), contents);
 
     store().setMode(Mode::Decrypt);
     store().setSelectedURLs({workPath("saved/notes.txt.korvolocal")});
@@ -73,7 +65,7 @@ TEST_F(StoreTest, LocalLockAndOpenRoundTrip)
     ASSERT_TRUE(await(store().runFileOperationTask())) << store().errorMessage().toStdString();
     EXPECT_EQ(m_dialogs->saveTitles.last(), "Save opened file");
     EXPECT_EQ(m_dialogs->suggestedNames.last(), "notes.txt");
-    EXPECT_EQ(readAll(workPath("opened.txt")), contents);
+    EXPECT_EQ(readFile(workPath("opened.txt")), contents);
     EXPECT_EQ(store().activities().front().title, "Opened on this Mac");
     EXPECT_EQ(store().activities().front().detail, "notes.txt.korvolocal -> opened.txt");
 }
@@ -96,7 +88,7 @@ TEST_F(StoreTest, FolderIsBundledOfferedUnderTheBundleNameAndTheBundleIsRemoved)
     store().setSelectedURLs({workPath("album.korvolocal")});
     m_dialogs->saveAnswers.push_back(workPath("album.zip"));
     ASSERT_TRUE(await(store().runFileOperationTask()));
-    EXPECT_TRUE(readAll(workPath("album.zip")).startsWith("PK\x03\x04"));
+    EXPECT_TRUE(readFile(workPath("album.zip")).startsWith("PK\x03\x04"));
 }
 
 TEST_F(StoreTest, EveryFailureKeepsTheSelectionWritesNoHistoryAndRemovesTheBundle)

@@ -132,18 +132,38 @@ int deleteItem(SecretItem* item, const Deadline& deadline)
                                                                           : statusFor(error, deadline);
 }
 
+// One operation's connection to the Secret Service under one deadline, released when it ends.
+class Connection {
+public:
+    Connection() : m_service(connect(m_deadline, &m_status)) {}
+    ~Connection()
+    {
+        if (m_service)
+            g_object_unref(m_service);
+    }
+    Connection(const Connection&) = delete;
+    Connection& operator=(const Connection&) = delete;
+
+    SecretService* service() const { return m_service; }
+    // Why there is no service, when there is none.
+    int status() const { return m_status; }
+    const Deadline& deadline() const { return m_deadline; }
+
+private:
+    const Deadline m_deadline{operationTimeout};
+    int m_status = KeychainStatus::success;
+    SecretService* m_service;
+};
+
 class SecretServiceKeychainBackend final : public KeychainBackend {
 public:
     KeychainReadResult copyMatching(const KeychainItemQuery& query) override
     {
-        const Deadline deadline(operationTimeout);
-        int status = KeychainStatus::success;
-        SecretService* service = connect(deadline, &status);
-        if (!service)
-            return {status, {}};
+        const Connection connection;
+        if (!connection.service())
+            return {connection.status(), {}};
         MatchingItems matches;
-        status = matches.search(service, query, SECRET_SEARCH_LOAD_SECRETS, deadline);
-        g_object_unref(service);
+        const int status = matches.search(connection.service(), query, SECRET_SEARCH_LOAD_SECRETS, connection.deadline());
         if (status != KeychainStatus::success)
             return {status, {}};
         if (matches.items().empty())
@@ -163,59 +183,51 @@ public:
         const KeychainCreationLock lock;
         if (!lock.isLocked())
             return KeychainStatus::notAvailable;
-        const Deadline deadline(operationTimeout);
-        int status = KeychainStatus::success;
-        SecretService* service = connect(deadline, &status);
-        if (!service)
-            return status;
+        const Connection connection;
+        if (!connection.service())
+            return connection.status();
         MatchingItems matches;
-        status = matches.search(service, query, SECRET_SEARCH_NONE, deadline);
-        if (status == KeychainStatus::success)
-            status = matches.items().empty()
-                         ? createItem(service, query, data, content, SECRET_ITEM_CREATE_NONE, deadline)
-                         : KeychainStatus::duplicateItem;
-        g_object_unref(service);
-        return status;
+        const int status = matches.search(connection.service(), query, SECRET_SEARCH_NONE, connection.deadline());
+        if (status != KeychainStatus::success)
+            return status;
+        return matches.items().empty() ? createItem(connection.service(), query, data, content,
+                                                    SECRET_ITEM_CREATE_NONE, connection.deadline())
+                                       : KeychainStatus::duplicateItem;
     }
 
     int replace(const KeychainItemQuery& query, const QByteArray& data, KeychainContent content) override
     {
-        const Deadline deadline(operationTimeout);
-        int status = KeychainStatus::success;
-        SecretService* service = connect(deadline, &status);
-        if (!service)
-            return status;
+        const Connection connection;
+        if (!connection.service())
+            return connection.status();
         QByteArray created;
-        status = createItem(service, query, data, content, SECRET_ITEM_CREATE_REPLACE, deadline, &created);
+        int status = createItem(connection.service(), query, data, content, SECRET_ITEM_CREATE_REPLACE,
+                                connection.deadline(), &created);
         // The store replaces only an item in the same collection with the same schema; older copies
         // elsewhere would be read instead of the new one, so they go once the new item is in place.
         MatchingItems matches;
         if (status == KeychainStatus::success)
-            status = matches.search(service, query, SECRET_SEARCH_NONE, deadline);
-        g_object_unref(service);
+            status = matches.search(connection.service(), query, SECRET_SEARCH_NONE, connection.deadline());
         for (SecretItem* item : matches.items()) {
             if (status == KeychainStatus::success && created != g_dbus_proxy_get_object_path(G_DBUS_PROXY(item)))
-                status = deleteItem(item, deadline);
+                status = deleteItem(item, connection.deadline());
         }
         return status;
     }
 
     int remove(const KeychainItemQuery& query) override
     {
-        const Deadline deadline(operationTimeout);
-        int status = KeychainStatus::success;
-        SecretService* service = connect(deadline, &status);
-        if (!service)
-            return status;
+        const Connection connection;
+        if (!connection.service())
+            return connection.status();
         MatchingItems matches;
-        status = matches.search(service, query, SECRET_SEARCH_NONE, deadline);
-        g_object_unref(service);
+        const int status = matches.search(connection.service(), query, SECRET_SEARCH_NONE, connection.deadline());
         if (status != KeychainStatus::success)
             return status;
         if (matches.items().empty())
             return KeychainStatus::itemNotFound;
         for (SecretItem* item : matches.items()) {
-            if (const int deleted = deleteItem(item, deadline); deleted != KeychainStatus::success)
+            if (const int deleted = deleteItem(item, connection.deadline()); deleted != KeychainStatus::success)
                 return deleted;
         }
         return KeychainStatus::success;

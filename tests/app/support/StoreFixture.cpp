@@ -81,6 +81,12 @@ void StoreTest::saveIdentity(const QString& email, std::optional<qint64> selecte
                                                    std::nullopt});
 }
 
+QByteArray StoreTest::readFile(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
 QString StoreTest::writeFile(const QString& name, const QByteArray& contents)
 {
     const QString path = m_work.filePath(name);

@@ -46,6 +46,8 @@ protected:
     void saveIdentity(const QString& email, std::optional<qint64> selectedSecretId = std::nullopt);
     // Writes a file of the given size into the work folder and returns its path.
     QString writeFile(const QString& name, const QByteArray& contents);
+    // The whole contents of a file, or nothing when it cannot be read.
+    static QByteArray readFile(const QString& path);
     QString workPath(const QString& name) const { return m_work.filePath(name); }
     // Files in the temporary bundle folder.
     QStringList temporaryFiles() const;
