@@ -1,6 +1,7 @@
 #include "KorvoStore.h"
 
 #include "WidgetFileDialogs.h"
+#include "core/PlatformWording.h"
 
 #include <QDir>
 #include <QJSEngine>
@@ -110,6 +111,11 @@ QString KorvoStore::version()
 QString KorvoStore::build()
 {
     return QStringLiteral("1");
+}
+
+QString KorvoStore::platformText(const QString& text)
+{
+    return ::platformText(text);
 }
 
 // ---- setters: each announces a change only when the value changes ----

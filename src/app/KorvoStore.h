@@ -166,6 +166,8 @@ public:
     std::optional<qint64> recipientSecretId() const;
     static QString version();
     static QString build();
+    // A sentence in this platform's words ("this Mac" reads "this computer" off macOS).
+    Q_INVOKABLE static QString platformText(const QString& text);
 
     // ---- operations for the views (asynchronous ones return a task QML may `.then`) ----
     Q_INVOKABLE QCoro::QmlTask bootstrap();

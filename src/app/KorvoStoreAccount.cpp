@@ -1,11 +1,12 @@
 // Korvo selection, the recipient number and the account operations.
 #include "KorvoStore.h"
 #include "LaunchEnvironment.h"
+#include "core/PlatformWording.h"
 
 namespace {
 const QString accountUnavailable = QStringLiteral("Online accounts are not available in this version of Korvo.");
 const QString korvoLabelPrefix = QStringLiteral("Korvo #");
-const QString thisMacLabel = QStringLiteral("This Mac");
+const QString thisMacLabel = platformText(QStringLiteral("This Mac"));
 const QString chooseAKorvoLabel = QStringLiteral("Choose a Korvo");
 const QString noKorvoSelectedLabel = QStringLiteral("No Korvo selected");
 const QString creatingAccountBusy = QStringLiteral("Creating account...");

@@ -1,5 +1,6 @@
 // The file workflow: choosing input, bundling, asking where to save, sealing or opening, recording.
 #include "KorvoStore.h"
+#include "core/PlatformWording.h"
 
 #include "BackgroundTask.h"
 #include "core/FilePreparationService.h"
@@ -20,8 +21,8 @@ const QString chooseKorvoFirst = QStringLiteral("Choose or create a Korvo first.
 const QString enterRecipientNumber = QStringLiteral("Enter the other person's Korvo number.");
 const QString lockedTitle = QStringLiteral("Locked");
 const QString openedTitle = QStringLiteral("Opened");
-const QString lockedOnThisMac = QStringLiteral("Locked on this Mac");
-const QString openedOnThisMac = QStringLiteral("Opened on this Mac");
+const QString lockedOnThisMac = platformText(QStringLiteral("Locked on this Mac"));
+const QString openedOnThisMac = platformText(QStringLiteral("Opened on this Mac"));
 const QString savedToPrefix = QStringLiteral("Saved to ");
 const QString arrow = QStringLiteral(" -> ");
 

@@ -1,9 +1,10 @@
 // The operation runner: every long user action passes through perform().
 #include "KorvoStore.h"
+#include "core/PlatformWording.h"
 
 namespace {
 const QString serviceUnavailable = QStringLiteral("Korvo is temporarily unavailable. Check your connection and try again.");
-const QString restorePrivateAccess = QStringLiteral("This Mac needs to restore private access. Sign in again to continue.");
+const QString restorePrivateAccess = platformText(QStringLiteral("This Mac needs to restore private access. Sign in again to continue."));
 }
 
 QString KorvoStore::userFacingSentence(const QString& description)

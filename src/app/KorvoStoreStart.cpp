@@ -1,5 +1,6 @@
 // The launch decision, the test start states and the switches between access modes.
 #include "KorvoStore.h"
+#include "core/PlatformWording.h"
 #include "LaunchEnvironment.h"
 
 #include <QDateTime>
@@ -13,8 +14,8 @@ const QString offlineReadyStatus = QStringLiteral("Offline protection is ready. 
 const QString signInOrCreateStatus = QStringLiteral("Sign in or create an account.");
 const QString welcomeBackPrefix = QStringLiteral("Welcome back, ");
 const QString signedOutStatus = QStringLiteral("Signed out.");
-const QString macRemovedStatus = QStringLiteral("This Mac was removed from your account.");
-const QString macRemovalFailed = QStringLiteral("This Mac could not remove its saved sign-in data.");
+const QString macRemovedStatus = platformText(QStringLiteral("This Mac was removed from your account."));
+const QString macRemovalFailed = platformText(QStringLiteral("This Mac could not remove its saved sign-in data."));
 const QString creatingAccountBusy = QStringLiteral("Creating account...");
 
 QString welcomeBack(const AccountIdentity& identity)
@@ -156,7 +157,7 @@ void KorvoStore::installDemonstrationState()
         const QString locked = demo::pictureName + QStringLiteral(".korvo");
         setActivities({ActivityItem::make(QStringLiteral("Opened"), locked + QStringLiteral(" -> ") + demo::pictureName),
                        ActivityItem::make(QStringLiteral("Locked"), demo::pictureName + QStringLiteral(" -> ") + locked),
-                       ActivityItem::make(QStringLiteral("Account ready"), QStringLiteral("Protection is ready on this Mac"))});
+                       ActivityItem::make(QStringLiteral("Account ready"), platformText(QStringLiteral("Protection is ready on this Mac")))});
     }
 
     if (environmentHas(LaunchEnvironment::startTarget)

@@ -1,4 +1,5 @@
 #include "core/LocalFileProtectionService.h"
+#include "core/PlatformWording.h"
 
 #include "core/local/FileIo.h"
 #include "core/local/GcmCipher.h"
@@ -23,7 +24,7 @@ QString messageFor(LocalFileProtectionError::Kind kind)
 {
     switch (kind) {
     case LocalFileProtectionError::Kind::invalidFile:
-        return QString::fromUtf8(invalidFileMessage);
+        return platformText(QString::fromUtf8(invalidFileMessage));
     case LocalFileProtectionError::Kind::unreadableFile:
         return QString::fromUtf8(unreadableFileMessage);
     case LocalFileProtectionError::Kind::writeFailed:

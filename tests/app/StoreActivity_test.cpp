@@ -79,7 +79,7 @@ TEST_F(StoreTest, ModesKeepSeparateHistoriesAndBadFilesLoadEmpty)
     EXPECT_TRUE(store().activities().isEmpty());   // text dates make the file unreadable
     store().enterLocalMode();
     ASSERT_EQ(store().activities().size(), 1);
-    EXPECT_EQ(store().activities().front().title, "Locked on this Mac");
+    EXPECT_EQ(store().activities().front().title, "Locked on this computer");
 }
 
 TEST_F(StoreTest, AnUnwritableDataFolderReportsButKeepsTheEntry)

@@ -53,7 +53,7 @@ TEST_F(StoreTest, LocalLockAndOpenRoundTrip)
     EXPECT_EQ(m_dialogs->saveTitles.last(), "Save locked file");
     EXPECT_EQ(m_dialogs->suggestedNames.last(), "notes.txt.korvolocal");
     ASSERT_EQ(store().activities().size(), 1);
-    EXPECT_EQ(store().activities().front().title, "Locked on this Mac");
+    EXPECT_EQ(store().activities().front().title, "Locked on this computer");
     EXPECT_EQ(store().activities().front().detail, "notes.txt -> notes.txt.korvolocal");
     EXPECT_TRUE(store().selectedURLs().isEmpty());
     EXPECT_EQ(store().statusMessage(), "Saved to " + workPath("saved/notes.txt.korvolocal"));
@@ -66,7 +66,7 @@ TEST_F(StoreTest, LocalLockAndOpenRoundTrip)
     EXPECT_EQ(m_dialogs->saveTitles.last(), "Save opened file");
     EXPECT_EQ(m_dialogs->suggestedNames.last(), "notes.txt");
     EXPECT_EQ(readFile(workPath("opened.txt")), contents);
-    EXPECT_EQ(store().activities().front().title, "Opened on this Mac");
+    EXPECT_EQ(store().activities().front().title, "Opened on this computer");
     EXPECT_EQ(store().activities().front().detail, "notes.txt.korvolocal -> opened.txt");
 }
 

@@ -5,7 +5,7 @@
 
 namespace {
 const QString unavailable = QStringLiteral("Korvo is temporarily unavailable. Check your connection and try again.");
-const QString restoreAccess = QStringLiteral("This Mac needs to restore private access. Sign in again to continue.");
+const QString restoreAccess = QStringLiteral("This computer needs to restore private access. Sign in again to continue.");
 
 KorvoStore::Operation failingWith(QString text)
 {

@@ -222,14 +222,14 @@ TEST_F(StoreTest, SignOutKeepsOrRemovesTheIdentity)
     m_keychain->failWrites = -25293;
     store().signOut(true);
     EXPECT_TRUE(store().hasIdentity());
-    EXPECT_EQ(store().errorMessage(), "This Mac could not remove its saved sign-in data.");
+    EXPECT_EQ(store().errorMessage(), "This computer could not remove its saved sign-in data.");
 
     m_keychain->failWrites = 0;
     writeHistory(store().activityHistoryURL(Access::Account), {ActivityItem::make("Signed in", "ana@example.com")});
     writeHistory(store().activityHistoryURL(Access::Local), {ActivityItem::make("Locked on this Mac", "a -> b")});
     store().signOut(true);
     EXPECT_FALSE(store().hasIdentity());
-    EXPECT_EQ(store().statusMessage(), "This Mac was removed from your account.");
+    EXPECT_EQ(store().statusMessage(), "This computer was removed from your account.");
     EXPECT_TRUE(store().activities().isEmpty());
     EXPECT_FALSE(QFile::exists(store().activityHistoryURL(Access::Account)));
     EXPECT_TRUE(QFile::exists(store().activityHistoryURL(Access::Local)));

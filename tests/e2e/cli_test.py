@@ -13,7 +13,7 @@ import zipfile
 
 CLI = None
 HERE = os.path.dirname(os.path.abspath(__file__))
-INVALID = "This file was not protected on this Mac, or it has been changed."
+INVALID = "This file was not protected on this computer, or it has been changed."
 UNREADABLE = "The selected file could not be read."
 HAS_KEYCHAIN = bool(os.environ.get("DBUS_SESSION_BUS_ADDRESS"))
 
