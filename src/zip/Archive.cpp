@@ -2,6 +2,7 @@
 
 #include "zip/OutputFile.h"
 #include "zip/SourceFile.h"
+#include "zip/Utf8.h"
 
 #include <zlib.h>
 
@@ -93,6 +94,9 @@ void Archive::addEntry(const std::string& path, Entry::EntryType type, std::uint
         type == Entry::EntryType::directory ? kDefaultDirectoryPermissions : kDefaultFilePermissions;
     EntryRecord record;
     record.name = name;
+    // A name that is not UTF-8 (a file named in a legacy encoding) keeps its bytes; claiming
+    // UTF-8 for it would make strict readers refuse the whole archive.
+    record.flags = isValidUtf8(name) ? kFlagUtf8Name : 0;
     record.method = kMethodStored;
     record.modified = dosDateTime(modificationTime);
     record.compressedSize = uncompressedSize;

@@ -30,7 +30,7 @@ std::uint32_t saturated32(std::uint64_t value, bool overflows) {
 unsigned char* putSharedHeaderFields(unsigned char* out, const EntryRecord& entry, const Limits& limits) {
     const bool zip64 = needsZip64Sizes(entry, limits);
     out = le::put16(out, versionNeeded(entry, limits));
-    out = le::put16(out, kFlagUtf8Name);
+    out = le::put16(out, entry.flags);
     out = le::put16(out, entry.method);
     out = le::put16(out, entry.modified.time);
     out = le::put16(out, entry.modified.date);

@@ -21,7 +21,8 @@ struct Limits {
 
 // What the local header and the central directory header of one entry say.
 struct EntryRecord {
-    std::string_view name;                  // UTF-8 bytes
+    std::string_view name;                  // the bytes as given
+    std::uint16_t flags = format::kFlagUtf8Name;  // the UTF-8 bit only when the name is UTF-8
     std::uint16_t method = format::kMethodStored;
     DosDateTime modified;
     std::uint32_t crc32 = 0;

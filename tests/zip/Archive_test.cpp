@@ -162,12 +162,21 @@ TEST(ArchiveFormat, Utf8NamesAndTheNameLengthLimit) {
     EXPECT_EQ(listing["entries"][0]["flags"].get<int>() & 0x0808, 0x0800);  // UTF-8 bit, no descriptor bit
     EXPECT_EQ(listing["entries"][1]["name"].get<std::string>().size(), 65535u);
 
-    const std::string utf8Only = folder / "utf8.zip";
+    // Names that are not UTF-8 (a Latin-1 file name, a cut sequence, an encoded surrogate) keep
+    // their bytes but not the UTF-8 flag, so readers fall back to the legacy code page instead
+    // of refusing the archive.
+    const std::string mixed = folder / "mixed.zip";
+    const std::vector<std::pair<std::string, int>> names = {
+        {utf8, 0x0800}, {"caf\xE9.txt", 0}, {"cut\xE2\x82", 0}, {"sur\xED\xA0\x80", 0}, {"plain", 0x0800}};
     {
-        zip::Archive archive(utf8Only);
-        addBytes(archive, utf8, "data");
+        zip::Archive archive(mixed);
+        for (const auto& [name, flag] : names) addBytes(archive, name, name);
     }
-    expectUnzipAccepts(utf8Only);
+    expectUnzipAccepts(mixed);
+    const auto entries = pythonListing(mixed)["entries"];
+    ASSERT_EQ(entries.size(), names.size());
+    for (std::size_t i = 0; i < names.size(); ++i) EXPECT_EQ(entries[i]["flags"], names[i].second) << i;
+    EXPECT_EQ(entries[1]["name"], "caf\u0398.txt");  // 0xE9 read as code page 437
 }
 
 TEST(ArchiveFiles, MixedFilesMatchThePerEntryRewriteAndReadBack) {
