@@ -2,6 +2,8 @@
 
 #include <openssl/rand.h>
 
+#include <optional>
+
 namespace {
 // The status reported when the system's random source fails (nothing is stored then).
 constexpr int randomSourceFailed = -1;
@@ -36,22 +38,38 @@ void KeychainStore::save(const AccountIdentity& identity) const
         throw KeychainStoreError::unexpectedStatus(status);
 }
 
+namespace {
+
+// The stored key; nullopt when there is none yet. A stored key of the wrong size is reported
+// with status 0 and never repaired or replaced.
+std::optional<QByteArray> storedKey(KeychainBackend& backend, const KeychainItemQuery& query, int keySize)
+{
+    const KeychainReadResult result = backend.copyMatching(query);
+    if (result.status == KeychainStatus::success && result.data.size() == keySize)
+        return result.data;
+    if (result.status != KeychainStatus::itemNotFound)
+        throw KeychainStoreError::unexpectedStatus(result.status);
+    return std::nullopt;
+}
+
+} // namespace
+
 QByteArray KeychainStore::loadOrCreateLocalProtectionKey() const
 {
     const KeychainItemQuery query = baseQuery(localProtectionAccount);
-    const KeychainReadResult result = m_backend->copyMatching(query);
-    if (result.status == KeychainStatus::success && result.data.size() == localProtectionKeySize)
-        return result.data;
-    if (result.status != KeychainStatus::itemNotFound)
-        // Also a stored key of the wrong size (status 0): it is reported, never repaired or replaced.
-        throw KeychainStoreError::unexpectedStatus(result.status);
+    if (auto key = storedKey(*m_backend, query, localProtectionKeySize))
+        return *key;
 
     QByteArray key(localProtectionKeySize, '\0');
     if (RAND_bytes(reinterpret_cast<unsigned char*>(key.data()), localProtectionKeySize) != 1)
         throw KeychainStoreError::unexpectedStatus(randomSourceFailed);
-    // add() never overwrites: when another caller created the key first, this reports the duplicate
-    // and the first key stays the one every later call returns.
+    // add() never overwrites. When another caller created the key first (several first uses at
+    // once), its key is the one every call returns, this one's included.
     const int status = m_backend->add(query, key, KeychainContent::binary);
+    if (status == KeychainStatus::duplicateItem) {
+        if (auto winner = storedKey(*m_backend, query, localProtectionKeySize))
+            return *winner;
+    }
     if (status != KeychainStatus::success)
         throw KeychainStoreError::unexpectedStatus(status);
     return key;

@@ -201,9 +201,29 @@ TEST(KeychainStoreFailures, StatusesReachTheCallerAsSentences)
         EXPECT_EQ(backend->writes, 1) << "an unreadable key store must not get a new key";
         EXPECT_FALSE(store.deleteIdentity());
     }
-    // Losing the creation race: the key appears between this caller's read and its write.
-    const KeychainStore racing(std::make_shared<ScriptedBackend>(KeychainStatus::itemNotFound, KeychainStatus::duplicateItem));
-    EXPECT_EQ(caught([&] { racing.loadOrCreateLocalProtectionKey(); }).message(), "Keychain returned status -25299.");
+}
+
+// Another caller creates the key between this caller's read and its write.
+class RacedBackend final : public KeychainBackend {
+public:
+    KeychainReadResult copyMatching(const KeychainItemQuery& query) override { return m_inner->copyMatching(query); }
+    int add(const KeychainItemQuery& query, const QByteArray& data, KeychainContent content) override
+    {
+        m_inner->add(query, winner, content);
+        return m_inner->add(query, data, content);
+    }
+    int replace(const KeychainItemQuery& q, const QByteArray& d, KeychainContent c) override { return m_inner->replace(q, d, c); }
+    int remove(const KeychainItemQuery& query) override { return m_inner->remove(query); }
+    const QByteArray winner = QByteArray(32, 'w');
+
+private:
+    std::shared_ptr<KeychainBackend> m_inner = makeInMemoryKeychainBackend();
+};
+
+TEST(KeychainStoreFailures, LosingTheCreationRaceReturnsTheWinnersKey)
+{
+    const auto backend = std::make_shared<RacedBackend>();
+    EXPECT_EQ(KeychainStore(backend).loadOrCreateLocalProtectionKey(), backend->winner);
 }
 
 } // namespace
