@@ -9,6 +9,7 @@ const TOO_LARGE = 'The request is too large.';
 const NO_SUCH_ADDRESS = 'This address is not part of the Halvane service.';
 const WRONG_METHOD = 'This address does not accept that kind of request.';
 const INTERNAL = 'Halvane ran into a problem; please try again.';
+const BAD_TARGET = 'The request names an address Halvane cannot read.';
 const missingField = (name) => `The request is missing the field "${name}".`;
 const wrongFieldType = (name, kind) => `The field "${name}" must be ${kind}.`;
 
@@ -105,12 +106,22 @@ export function sendError(res, err, log) {
   send(res, 500, { json: { error: INTERNAL } });
 }
 
+// The request target in origin form ("/path?query"); anything else is the client's mistake.
+function parseTarget(target) {
+  if (typeof target !== 'string' || !target.startsWith('/')) throw new ServiceError(400, BAD_TARGET);
+  try {
+    return new URL(`https://localhost${target}`);
+  } catch {
+    throw new ServiceError(400, BAD_TARGET);
+  }
+}
+
 // routes: [{ method, pattern (RegExp with named groups), handle(ctx) -> { status?, json | html } }]
 // `prepare(req, route, rawBody)` builds the handler's context (authentication happens there).
 export function makeDispatcher(routes, prepare, log) {
   return async function dispatch(req, res) {
     try {
-      const url = new URL(req.url, 'https://localhost');
+      const url = parseTarget(req.url);
       const matches = routes
         .map((route) => ({ route, match: route.pattern.exec(url.pathname) }))
         .filter((m) => m.match);

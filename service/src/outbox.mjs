@@ -10,7 +10,7 @@ export class Outbox {
   constructor({ db, folder, log }) {
     this.folder = folder;
     this.log = log;
-    mkdirSync(folder, { recursive: true });
+    mkdirSync(folder, { recursive: true, mode: 0o700 });
     this.insert = db.prepare('INSERT INTO mails (to_address, kind, file, created_at) VALUES (?, ?, ?, ?)');
     this.setFile = db.prepare('UPDATE mails SET file = ? WHERE id = ?');
   }
@@ -34,7 +34,7 @@ export class Outbox {
     if (message.link) headers.push(`X-Halvane-Link: ${message.link}`);
     const file = join(this.folder, name);
     const temporary = `${file}.tmp`;
-    writeFileSync(temporary, `${headers.join('\r\n')}\r\n\r\n${message.text.replace(/\r?\n/g, '\r\n')}\r\n`);
+    writeFileSync(temporary, `${headers.join('\r\n')}\r\n\r\n${message.text.replace(/\r?\n/g, '\r\n')}\r\n`, { mode: 0o600 });
     renameSync(temporary, file);
     this.setFile.run(name, id);
     this.log(`mail ${message.kind} to ${message.to}: ${file}`);

@@ -1,4 +1,5 @@
 // Where the service keeps its data and where it puts the certificate clients trust.
+import { chmodSync, readdirSync } from 'node:fs';
 import { homedir } from 'node:os';
 import { join } from 'node:path';
 
@@ -28,4 +29,15 @@ export function serviceLayout(dataFolder) {
     tls: join(dataFolder, 'tls'),
     outbox: join(dataFolder, 'outbox'),
   };
+}
+
+// Makes `folder` and everything below it owner-only, whoever made them and with whatever mode:
+// folders 0700, files 0600. Links are left alone, so nothing outside the folder is touched.
+export function tightenFolder(folder) {
+  chmodSync(folder, 0o700);
+  for (const entry of readdirSync(folder, { withFileTypes: true })) {
+    const path = join(folder, entry.name);
+    if (entry.isDirectory()) tightenFolder(path);
+    else if (entry.isFile()) chmodSync(path, 0o600);
+  }
 }

@@ -1,5 +1,5 @@
 // Puts the service together: data folder, certificates, database, handlers, HTTPS listeners.
-import { mkdirSync } from 'node:fs';
+import { chmodSync, mkdirSync } from 'node:fs';
 import { createServer } from 'node:https';
 import { Accounts } from './accounts.mjs';
 import { OneTimeCodes } from './codes.mjs';
@@ -8,7 +8,7 @@ import { Devices } from './devices.mjs';
 import { makeDispatcher, parseJsonObject } from './http.mjs';
 import { Korvos } from './korvos.mjs';
 import { Outbox } from './outbox.mjs';
-import { DEFAULT_PORT, serviceLayout, trustedAuthorityFile } from './paths.mjs';
+import { DEFAULT_PORT, serviceLayout, tightenFolder, trustedAuthorityFile } from './paths.mjs';
 import { loadOrCreateMasterKey } from './secrets.mjs';
 import { NonceMemory, verifySignedRequest } from './signing.mjs';
 import { ensureCertificates, writeTrustedAuthority } from './tls.mjs';
@@ -41,6 +41,7 @@ export async function startService(options) {
   const trustedCaPath = options.trustedCaPath || trustedAuthorityFile();
   const layout = serviceLayout(dataDir);
   mkdirSync(dataDir, { recursive: true, mode: 0o700 });
+  chmodSync(dataDir, 0o700); // an existing folder keeps others out before anything is read or made
   const tls = ensureCertificates(layout.tls);
   writeTrustedAuthority(trustedCaPath, tls.ca);
 
@@ -54,6 +55,8 @@ export async function startService(options) {
   const usage = new Usage({ db });
   const korvos = new Korvos({ db, masterKey, usage });
   const nonces = new NonceMemory(db);
+  // Everything made above (and whatever an earlier version left looser) is owner-only.
+  tightenFolder(dataDir);
   const routes = [healthRoute(), ...accounts.routes(), ...devices.routes(), ...korvos.routes()];
 
   const prepare = async (req, route, rawBody, url) => {

@@ -127,15 +127,16 @@ describe('accounts through the service', () => {
   });
 
   test('every failure is one sentence in an error body, with a fitting status', async () => {
-    const cases = [['register', '{"email": ', 400], ['register', '[1,2]', 400],
-      ['register', JSON.stringify({ email: 'big@example.com', password: 'x'.repeat(70 * 1024) }), 413], ['no-such-thing', '{}', 404]];
-    for (const [path, rawBody, status] of cases) {
-      const res = await call(service, 'POST', `/v1/accounts/${path}`, undefined, { rawBody });
-      assert.equal(res.status, status, `${path} ${rawBody.slice(0, 40)}`);
+    const register = '/v1/accounts/register';
+    const cases = [['POST', register, '{"email": ', 400], ['POST', register, '[1,2]', 400],
+      ['POST', register, JSON.stringify({ email: 'big@example.com', password: 'x'.repeat(70 * 1024) }), 413],
+      ['POST', '/v1/accounts/no-such-thing', '{}', 404], ['GET', register, '', 405], ['GET', '//', '', 404], ['GET', 'http://[', '', 400]];
+    for (const [method, path, rawBody, status] of cases) {
+      const res = await call(service, method, path, undefined, { rawBody });
+      assert.equal(res.status, status, `${method} ${path} ${rawBody.slice(0, 40)}`);
       assert.deepEqual(Object.keys(res.json), ['error']);
       assert.match(res.json.error, /^[A-Z].*[.]$/);
     }
-    assert.equal((await call(service, 'GET', '/v1/accounts/register')).status, 405);
     assert.match((await post('register', { password: PASSWORD })).json.error, /"email"/);
   });
 });

@@ -1,6 +1,6 @@
 import assert from 'node:assert/strict';
 import { spawn, spawnSync } from 'node:child_process';
-import { mkdtempSync, readFileSync, rmSync, writeFileSync } from 'node:fs';
+import { chmodSync, lstatSync, mkdtempSync, readFileSync, readdirSync, rmSync, statSync, symlinkSync, writeFileSync } from 'node:fs';
 import { request } from 'node:https';
 import { tmpdir } from 'node:os';
 import { join } from 'node:path';
@@ -70,10 +70,19 @@ test('serves HTTPS trusted through the written authority, reads the clock file, 
   } finally {
     await service.stop();
   }
+  // A data folder left readable by others (by hand or an earlier version) is tightened on start,
+  // without following a link out of it.
+  const outside = join(folder, 'outside.txt');
+  writeFileSync(outside, 'not the service\'s', { mode: 0o644 });
+  symlinkSync(outside, join(data, 'link'));
+  for (const [path, mode] of [[data, 0o755], [join(data, 'outbox'), 0o755], [join(data, 'halvane.db'), 0o644], [join(data, 'tls', 'ca.key'), 0o644]]) chmodSync(path, mode);
+  for (const name of readdirSync(join(data, 'outbox'))) chmodSync(join(data, 'outbox', name), 0o644);
   const again = launch(['--port', '0', '--data', data], { KORVO_TRUSTED_CA: caFile });
   await again.ready;
   await again.stop();
   assert.equal(readFileSync(caFile, 'utf8'), firstCa, 'a restart keeps the authority');
+  const loose = ['', ...readdirSync(data, { recursive: true })].filter((name) => (lstatSync(join(data, name)).mode & 0o077) && name !== 'link');
+  assert.deepEqual([loose, statSync(outside).mode & 0o777], [[], 0o644]);
 });
 
 test('without flags, data and authority go under the Korvo data folder', async () => {
