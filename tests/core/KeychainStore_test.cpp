@@ -1,6 +1,10 @@
 // The keychain store's behaviour, run against the in-memory backend and, inside the headless
 // test session, against the real Secret Service: both must behave the same way.
 #include "core/KeychainStore.h"
+#include "core/keychain/KeychainCreationLock.h"
+
+#include <QDir>
+#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
@@ -227,3 +231,22 @@ TEST(KeychainStoreFailures, LosingTheCreationRaceReturnsTheWinnersKey)
 }
 
 } // namespace
+
+// Without a runtime folder, a lock file at a fixed name in the shared temporary folder (another
+// user's, which nobody here may remove) must not block key creation.
+TEST(KeychainCreationLockPlace, WithoutARuntimeFolderTheLockIsPerUser)
+{
+    QTemporaryDir shared, home;
+    ASSERT_TRUE(QDir(shared.path()).mkdir("korvo-keychain.lock"));
+    const QList<QByteArray> names = {"TMPDIR", "HOME", "XDG_RUNTIME_DIR", "XDG_CACHE_HOME"};
+    QList<QByteArray> saved;
+    for (const QByteArray& name : names)
+        saved.append(qgetenv(name.constData()));
+    qputenv("TMPDIR", shared.path().toUtf8());
+    qputenv("HOME", home.path().toUtf8());
+    qunsetenv("XDG_RUNTIME_DIR");
+    qunsetenv("XDG_CACHE_HOME");
+    EXPECT_TRUE(KeychainCreationLock().isLocked());
+    for (qsizetype i = 0; i < names.size(); ++i)
+        saved[i].isNull() ? qunsetenv(names[i].constData()) : qputenv(names[i].constData(), saved[i]);
+}

@@ -16,11 +16,15 @@ std::mutex& processMutex()
     return mutex;
 }
 
+// The user's runtime folder, else the user's own cache folder: never a fixed name in the shared
+// temporary folder, where another user's file would block every creation.
 QString lockFilePath()
 {
     QString folder = qEnvironmentVariable("XDG_RUNTIME_DIR");
-    if (folder.isEmpty() || !QDir(folder).exists())
-        folder = QDir::tempPath();
+    if (folder.isEmpty() || !QDir(folder).exists()) {
+        folder = QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation) + QStringLiteral("/Korvo");
+        QDir().mkpath(folder);
+    }
     return QDir(folder).filePath(QString::fromLatin1(lockFileName));
 }
 

@@ -5,7 +5,7 @@
 #include <mutex>
 
 // Serialises "create the item unless it exists" across the threads of this process and across
-// processes of this user (a lock file in the runtime folder), because the Secret Service itself
+// processes of this user (a lock file in the user's runtime or cache folder), because the Secret Service itself
 // only knows storing that replaces.
 class KeychainCreationLock {
 public:
