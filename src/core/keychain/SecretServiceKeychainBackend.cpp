@@ -201,18 +201,22 @@ public:
         if (!connection.service())
             return connection.status();
         QByteArray created;
-        int status = createItem(connection.service(), query, data, content, SECRET_ITEM_CREATE_REPLACE,
-                                connection.deadline(), &created);
+        const int status = createItem(connection.service(), query, data, content, SECRET_ITEM_CREATE_REPLACE,
+                                      connection.deadline(), &created);
+        if (status != KeychainStatus::success)
+            return status;
         // The store replaces only an item in the same collection with the same schema; older copies
         // elsewhere would be read instead of the new one, so they go once the new item is in place.
+        // The new item is stored whatever happens here: a copy that cannot go now (in a locked
+        // collection) is tried again at the next replace.
         MatchingItems matches;
-        if (status == KeychainStatus::success)
-            status = matches.search(connection.service(), query, SECRET_SEARCH_NONE, connection.deadline());
-        for (SecretItem* item : matches.items()) {
-            if (status == KeychainStatus::success && created != g_dbus_proxy_get_object_path(G_DBUS_PROXY(item)))
-                status = deleteItem(item, connection.deadline());
+        if (matches.search(connection.service(), query, SECRET_SEARCH_NONE, connection.deadline()) == KeychainStatus::success) {
+            for (SecretItem* item : matches.items()) {
+                if (created != g_dbus_proxy_get_object_path(G_DBUS_PROXY(item)))
+                    deleteItem(item, connection.deadline());
+            }
         }
-        return status;
+        return KeychainStatus::success;
     }
 
     int remove(const KeychainItemQuery& query) override
