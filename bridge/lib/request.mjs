@@ -9,12 +9,13 @@ export const NO_COMMAND = 'The bridge request names no command.';
 export const UNKNOWN_COMMAND = (name) => `The bridge does not know the command "${name}".`;
 export const MISSING_FIELD = (field, command) => `The ${command} request is missing ${field}.`;
 export const WRONG_TYPE = (field, kind) => `The request field ${field} must be ${kind}.`;
-export const BAD_SECRET_ID = 'The Korvo number must be a whole number greater than 0.';
+// The same limit and sentence as the service's: numbers JSON carries exactly.
+export const BAD_SECRET_ID = `A Korvo number is a whole number from 1 to ${Number.MAX_SAFE_INTEGER}.`;
 export const BAD_URL = 'The service address must be an https address.';
 
 const TEXT_FIELDS = ['command', 'blackboxUrl', 'email', 'password', 'otp', 'newPassword', 'principalId',
   DEVICE_KEY_FIELD, 'filePath', 'outputPath', 'jobId'];
-const INTEGER_FIELDS = ['secretId', 'ttl', 'intervalMs', 'maxAttempts'];
+const INTEGER_FIELDS = ['ttl', 'intervalMs', 'maxAttempts'];
 
 // Fields each command needs besides `command` and `blackboxUrl`.
 export const COMMAND_FIELDS = {
@@ -60,6 +61,7 @@ export function validateRequest(raw) {
   for (const field of INTEGER_FIELDS) {
     if (raw[field] != null && !Number.isSafeInteger(raw[field])) throw new BridgeFailure(WRONG_TYPE(field, 'a whole number'));
   }
+  if (raw.secretId != null && !(Number.isSafeInteger(raw.secretId) && raw.secretId >= 1)) throw new BridgeFailure(BAD_SECRET_ID);
   const needed = COMMAND_FIELDS[raw.command];
   if (!Object.hasOwn(COMMAND_FIELDS, raw.command)) throw new BridgeFailure(UNKNOWN_COMMAND(raw.command));
 
@@ -71,7 +73,6 @@ export function validateRequest(raw) {
       throw new BridgeFailure(MISSING_FIELD(field, raw.command));
     }
   }
-  if (needed.includes('secretId') && raw.secretId <= 0) throw new BridgeFailure(BAD_SECRET_ID);
   return request;
 }
 

@@ -36,7 +36,9 @@ describe('the bridge against the service', { skip: !serviceAvailable && 'service
     assert.deepEqual(listed.result.secrets.map((k) => [k.secretId, k.ownerPrincipalId]), [[alice.secretId, alice.principalId]]);
     const key = await run({ command: 'getSecretPublicKey', ...keyOf(bob), secretId: alice.secretId });
     assert.equal(Buffer.from(key.result.publicKey, 'base64').length, 1216);
-    assert.equal((await run({ command: 'getSecretPublicKey', ...keyOf(alice), secretId: 999999 })).ok, false);
+    for (const secretId of [999999, 2 ** 53 - 1]) {
+      assert.equal((await run({ command: 'getSecretPublicKey', ...keyOf(alice), secretId })).error, 'No Korvo has that number.');
+    }
     assert.equal((await usage(alice)).decryption.limitGB, 2);
     const wrong = await run({ command: 'verifyCredentials', email: 'alice@example.test', password: 'not the password' });
     assert.deepEqual(wrong, { ok: true, result: { valid: false, principalId: '' } });

@@ -38,9 +38,7 @@ test('requests that cannot be carried out are refused with a sentence and exit s
     [{ blackboxUrl: NOWHERE }, /names no command/],
     [{ blackboxUrl: NOWHERE, command: 'formatDisk' }, /does not know the command "formatDisk"/],
     [{ blackboxUrl: NOWHERE, command: 'register', email: 'a@b.c' }, /register request is missing password/],
-    [{ ...keyed, command: 'getSecretPublicKey', secretId: '7' }, /secretId must be a whole number/],
-    [{ ...keyed, command: 'getSecretPublicKey', secretId: 7.5 }, /secretId must be a whole number/],
-    [{ ...keyed, command: 'getSecretPublicKey', secretId: 0 }, /greater than 0/],
+    ...['7', 7.5, 0, 2 ** 53].map((secretId) => [{ ...keyed, command: 'getSecretPublicKey', secretId }, /^A Korvo number is a whole number from 1 to 9007199254740991\.$/]),
     [{ blackboxUrl: 'http://127.0.0.1:1', command: 'resendOtp', email: 'a@b.c' }, /must be an https address/],
     ...['encryptFile', 'decryptFile'].flatMap((command) => [
       [{ ...keyed, command, filePath: join(dir, 'absent'), outputPath: join(dir, 'out') }, /^The selected file could not be read\.$/],

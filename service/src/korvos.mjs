@@ -10,7 +10,7 @@ const CHAIN_ID = 1;
 const SECRET_TYPE_HYBRID = 1;
 
 export const NO_SUCH_KORVO = 'No Korvo has that number.';
-export const BAD_KORVO_NUMBER = 'A Korvo number is a whole number greater than 0.';
+export const BAD_KORVO_NUMBER = `A Korvo number is a whole number from 1 to ${Number.MAX_SAFE_INTEGER}.`;
 export const TOO_MANY_KORVOS = `An account can hold at most ${MAX_KORVOS_PER_ACCOUNT} Korvos.`;
 export const NOT_OWNER = 'Only the owner of this Korvo can open files protected for it.';
 export const BAD_CAPSULE = "The protected file's key capsule is damaged.";
@@ -24,8 +24,11 @@ function decodeBase64(text, sentence) {
   return Buffer.from(text, 'base64');
 }
 
+// Korvo numbers run from 1 to 2^53 - 1, the largest whole number JSON carries exactly.
+const isKorvoNumber = (n) => Number.isSafeInteger(n) && n >= 1;
+
 function parseKorvoNumber(text) {
-  if (!/^[0-9]{1,15}$/.test(text) || Number(text) < 1) throw new ServiceError(400, BAD_KORVO_NUMBER);
+  if (!/^[0-9]{1,16}$/.test(text) || !isKorvoNumber(Number(text))) throw new ServiceError(400, BAD_KORVO_NUMBER);
   return Number(text);
 }
 
@@ -116,8 +119,8 @@ export class Korvos {
 
   reportJob(ctx) {
     if (requireString(ctx.body, 'kind') !== 'encrypt') throw new ServiceError(400, BAD_JOB_KIND);
-    const secretId = requireCount(ctx.body, 'secretId');
-    if (secretId < 1) throw new ServiceError(400, BAD_KORVO_NUMBER);
+    const secretId = ctx.body.secretId;
+    if (!isKorvoNumber(secretId)) throw new ServiceError(400, BAD_KORVO_NUMBER);
     this.existing(secretId);
     const bytes = requireCount(ctx.body, 'bytes');
     const jobId = this.usage.meter({ principalId: ctx.device.principalId, kind: 'encrypt', secretId, bytes, now: ctx.now });
