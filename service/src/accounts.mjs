@@ -54,7 +54,10 @@ export class Accounts {
     const removals = ['DELETE FROM device_keys WHERE principal_id = ?', 'DELETE FROM korvos WHERE owner = ?',
       'DELETE FROM usage WHERE principal_id = ?', 'DELETE FROM jobs WHERE principal_id = ?',
       'DELETE FROM codes WHERE principal_id = ?', 'DELETE FROM accounts WHERE principal_id = ?'].map((s) => db.prepare(s));
-    this.removeAll = db.transaction((principalId) => { for (const r of removals) r.run(principalId); });
+    this.removeAll = db.transaction((account) => {
+      for (const r of removals) r.run(account.principal_id);
+      outbox.forget(account.email);
+    });
   }
 
   find(email) { return this.byEmail.get(email); }
@@ -157,7 +160,7 @@ export class Accounts {
     const code = requireString(body, 'code');
     const account = this.find(email);
     this.codes.consume(account?.principal_id, CODE_KINDS.deleteAccount, code, now);
-    this.removeAll(account.principal_id);
+    this.removeAll(account);
     return { json: { success: true, message: ACCOUNT_DELETED } };
   }
 

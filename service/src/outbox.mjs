@@ -1,7 +1,7 @@
 // E-mail delivery for a service without a mail server: each message becomes an .eml file in
 // the outbox folder and one line on the log. Also the reader that finds the latest message.
 import { randomBytes } from 'node:crypto';
-import { mkdirSync, readdirSync, readFileSync, renameSync, writeFileSync } from 'node:fs';
+import { mkdirSync, readdirSync, readFileSync, renameSync, rmSync, writeFileSync } from 'node:fs';
 import { join } from 'node:path';
 
 const FROM = 'Halvane <no-reply@halvane.localhost>';
@@ -13,6 +13,14 @@ export class Outbox {
     mkdirSync(folder, { recursive: true, mode: 0o700 });
     this.insert = db.prepare('INSERT INTO mails (to_address, kind, file, created_at) VALUES (?, ?, ?, ?)');
     this.setFile = db.prepare('UPDATE mails SET file = ? WHERE id = ?');
+    this.filesTo = db.prepare('SELECT file FROM mails WHERE to_address = ?');
+    this.removeRowsTo = db.prepare('DELETE FROM mails WHERE to_address = ?');
+  }
+
+  // Removes every message to `address`, its file and its row.
+  forget(address) {
+    for (const { file } of this.filesTo.all(address)) if (file) rmSync(join(this.folder, file), { force: true });
+    this.removeRowsTo.run(address);
   }
 
   // message: { to, kind, subject, text, code?, link? }; `to` is an already validated address.

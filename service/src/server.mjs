@@ -61,12 +61,13 @@ export async function startService(options) {
 
   const prepare = async (req, route, rawBody, url) => {
     const now = clock();
-    const ctx = { req, url, rawBody, now, body: parseJsonObject(rawBody) };
-    if (route.auth === 'new-key' || route.auth === 'device') {
-      const publicKey = verifySignedRequest({ req, rawBody, now, nonces });
-      if (route.auth === 'new-key') ctx.newKey = publicKey;
-      else ctx.device = devices.authorise(publicKey, req.headers['x-korvo-principal']);
+    const ctx = { req, url, rawBody, now };
+    if (route.auth === 'new-key') ctx.newKey = verifySignedRequest({ req, rawBody, now, nonces });
+    if (route.auth === 'device') {
+      const authorise = (publicKey) => devices.authorise(publicKey, req.headers['x-korvo-principal']);
+      ctx.device = verifySignedRequest({ req, rawBody, now, nonces, authorise });
     }
+    ctx.body = parseJsonObject(rawBody); // read only once the sender is known
     return ctx;
   };
   const dispatch = makeDispatcher(routes, prepare, log);

@@ -28,9 +28,11 @@ export function canonicalText({ method, target, body, timestamp, nonce }) {
   return [SIGNATURE_LABEL, method.toUpperCase(), target, sha256Hex(body), timestamp, nonce].join('\n');
 }
 
-// Checks the signature headers of `req` against `rawBody`; returns the lowercase public key.
-// Rules 1 to 4 of the signing scheme; the caller decides what the key may do.
-export function verifySignedRequest({ req, rawBody, now, nonces }) {
+// Checks the signature headers of `req` against `rawBody` (rules 1 to 3), then lets
+// `authorise(publicKey)` judge the key (rules 5 and 6), and only then remembers the nonce (rule
+// 4), so that requests from keys nobody registered leave nothing behind. Returns what
+// `authorise` returns (by default the lowercase public key).
+export function verifySignedRequest({ req, rawBody, now, nonces, authorise = (publicKey) => publicKey }) {
   const keyHex = req.headers['x-korvo-key'];
   const timestamp = req.headers['x-korvo-timestamp'];
   const nonce = req.headers['x-korvo-nonce'];
@@ -51,8 +53,9 @@ export function verifySignedRequest({ req, rawBody, now, nonces }) {
   }
   if (!valid) throw new ServiceError(401, BAD_SIGNATURE, 'bad-signature');
   const publicKey = keyHex.toLowerCase();
+  const approved = authorise(publicKey);
   if (!nonces.remember(publicKey, nonce.toLowerCase(), now)) throw new ServiceError(401, REPLAYED_REQUEST, 'replay');
-  return publicKey;
+  return approved;
 }
 
 // Nonces seen per key, kept for longer than the window on either side of the clock.

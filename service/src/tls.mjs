@@ -17,8 +17,12 @@ const SERVER_EXTENSIONS = [
   'authorityKeyIdentifier=keyid,issuer',
 ].join('\n');
 
+// The authority may vouch only for this computer's own names.
+const NAME_CONSTRAINTS = 'nameConstraints=critical,permitted;DNS:localhost,permitted;IP:127.0.0.0/255.0.0.0,'
+  + 'permitted;IP:::1/ffff:ffff:ffff:ffff:ffff:ffff:ffff:ffff';
+
 function openssl(args, cwd) {
-  execFileSync('openssl', args, { cwd, stdio: ['ignore', 'ignore', 'pipe'] });
+  return execFileSync('openssl', args, { cwd, stdio: ['ignore', 'pipe', 'pipe'], encoding: 'utf8' });
 }
 
 function newKey(file, cwd) {
@@ -33,6 +37,7 @@ function makeAuthority(folder) {
     '-addext', 'basicConstraints=critical,CA:TRUE,pathlen:0',
     '-addext', 'keyUsage=critical,keyCertSign,cRLSign',
     '-addext', 'subjectKeyIdentifier=hash',
+    '-addext', NAME_CONSTRAINTS,
     '-out', 'ca.pem'], folder);
 }
 
@@ -55,10 +60,16 @@ function expiresSoon(certFile) {
   return Date.parse(cert.validTo) - Date.now() < RENEW_BEFORE_MS;
 }
 
+// An authority made by an earlier version, without name constraints, is replaced.
+function usableAuthority(folder) {
+  if (!existsSync(join(folder, 'ca.pem')) || !existsSync(join(folder, 'ca.key'))) return false;
+  return /DNS:localhost/.test(openssl(['x509', '-in', 'ca.pem', '-noout', '-ext', 'nameConstraints'], folder));
+}
+
 // Makes whatever is missing in `folder` (the authority first, in a side folder renamed into
 // place so that a failure leaves nothing half made) and returns the PEM texts.
 export function ensureCertificates(folder) {
-  if (!existsSync(join(folder, 'ca.pem')) || !existsSync(join(folder, 'ca.key'))) {
+  if (!usableAuthority(folder)) {
     const building = `${folder}.building-${process.pid}`;
     rmSync(building, { recursive: true, force: true });
     mkdirSync(building, { recursive: true, mode: 0o700 });

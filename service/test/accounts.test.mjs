@@ -117,7 +117,7 @@ describe('accounts through the service', () => {
     const done = await confirm(mail.code);
     assert.deepEqual([done.status, done.json.success], [200, true], 'four wrong tries leave the code alive');
 
-    assert.equal(await valid(account.email, PASSWORD), false);
+    assert.deepEqual([await valid(account.email, PASSWORD), mailTo(service, account.email)], [false, undefined], 'its mails are gone too');
     assert.equal((await call(service, 'POST', '/v1/sessions', {}, { device: account.device })).status, 401);
     const key = await call(service, 'GET', `/v1/korvos/${korvo}/public-key`, undefined, { device: staying.device });
     assert.deepEqual([key.status, key.json.error], [404, NO_SUCH_KORVO]);

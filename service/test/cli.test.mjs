@@ -1,6 +1,6 @@
 import assert from 'node:assert/strict';
 import { spawn, spawnSync } from 'node:child_process';
-import { chmodSync, lstatSync, mkdtempSync, readFileSync, readdirSync, rmSync, statSync, symlinkSync, writeFileSync } from 'node:fs';
+import { chmodSync, lstatSync, mkdirSync, mkdtempSync, readFileSync, readdirSync, rmSync, statSync, symlinkSync, writeFileSync } from 'node:fs';
 import { request } from 'node:https';
 import { tmpdir } from 'node:os';
 import { join } from 'node:path';
@@ -11,6 +11,7 @@ const script = fileURLToPath(new URL('../halvane.mjs', import.meta.url));
 const folder = mkdtempSync(join(tmpdir(), 'halvane-cli-'));
 after(() => rmSync(folder, { recursive: true, force: true }));
 const run = (args, env = {}) => spawnSync(process.execPath, [script, ...args], { env: { ...process.env, ...env }, encoding: 'utf8' });
+const openssl = (...args) => spawnSync('openssl', args, { encoding: 'utf8' });
 
 // Starts the service; `ready` resolves to the port once it printed its address.
 function launch(args, env) {
@@ -49,6 +50,10 @@ test('serves HTTPS trusted through the written authority, reads the clock file, 
     assert.equal(firstCa, readFileSync(join(data, 'tls', 'ca.pem'), 'utf8'));
     assert.equal((await fetchJson(port, '/v1/health', firstCa)).json.service, 'halvane');
     await assert.rejects(fetchJson(port, '/v1/health', undefined), /certificate/, 'not trusted without the authority');
+    const evil = join(folder, 'evil.pem');
+    openssl('req', '-x509', '-newkey', 'ec', '-pkeyopt', 'ec_paramgen_curve:P-256', '-nodes', '-keyout', '/dev/null', '-CA', caFile,
+      '-CAkey', join(data, 'tls', 'ca.key'), '-subj', '/CN=evil.example', '-addext', 'subjectAltName=DNS:evil.example', '-out', evil);
+    assert.match(openssl('verify', '-CAfile', caFile, evil).stderr, /permitted subtree violation/, 'the authority vouches for local names only');
     writeFileSync(clockFile, '86400\n');
     assert.ok(Date.parse((await fetchJson(port, '/v1/health', firstCa)).json.time) - Date.now() > 86000e3, 'read per request');
     writeFileSync(clockFile, '');
@@ -85,12 +90,16 @@ test('serves HTTPS trusted through the written authority, reads the clock file, 
   assert.deepEqual([loose, statSync(outside).mode & 0o777], [[], 0o644]);
 });
 
-test('without flags, data and authority go under the Korvo data folder', async () => {
+test('without flags, data and authority go under the Korvo data folder; an authority without name limits is replaced', async () => {
+  const korvo = join(folder, 'xdg', 'Korvo');
+  const tls = join(korvo, 'halvane-service', 'tls');
+  mkdirSync(tls, { recursive: true });
+  openssl('req', '-x509', '-newkey', 'ec', '-pkeyopt', 'ec_paramgen_curve:P-256', '-nodes', '-keyout', join(tls, 'ca.key'), '-subj', '/CN=old', '-out', join(tls, 'ca.pem'));
   const service = launch(['--port', '0'], { XDG_DATA_HOME: join(folder, 'xdg'), KORVO_TRUSTED_CA: '' });
   try {
     await service.ready;
-    readFileSync(join(folder, 'xdg', 'Korvo', 'trusted-ca.pem'));
-    readFileSync(join(folder, 'xdg', 'Korvo', 'halvane-service', 'halvane.db'));
+    assert.match(openssl('x509', '-in', join(korvo, 'trusted-ca.pem'), '-noout', '-ext', 'nameConstraints').stdout, /Permitted:\s+DNS:localhost/);
+    readFileSync(join(korvo, 'halvane-service', 'halvane.db'));
   } finally {
     await service.stop();
   }

@@ -75,13 +75,19 @@ test('a signature covers method, target, body, timestamp, nonce and key', async 
   assert.equal((await call(service, 'GET', '/v1/usage', undefined, { headers: sign('GET', '/v1/usage', '') })).status, 200);
 });
 
-test('unsigned requests, unknown keys and another principal are refused', async () => {
+test('unsigned requests, unknown keys and another principal are refused before the body is read or a nonce kept', async () => {
   const account = await createAccount(service, 'headers@example.com');
   const korvos = (options) => call(service, 'GET', '/v1/korvos', undefined, options);
   assert.deepEqual(outcome(await korvos({})), [401, NOT_SIGNED, 'malformed-auth']);
-  assert.deepEqual(outcome(await korvos({ device: newDevice() })), [401, UNKNOWN_KEY, 'unknown-key']);
+  assert.deepEqual(outcome(await call(service, 'POST', '/v1/korvos', undefined, { rawBody: '{' })), [401, NOT_SIGNED, 'malformed-auth']);
+  const later = newDevice();
+  const nonce = 'cd'.repeat(16);
+  assert.deepEqual(outcome(await korvos({ device: later, nonce })), [401, UNKNOWN_KEY, 'unknown-key']);
   assert.deepEqual(outcome(await korvos({ device: account.device, headers: { 'X-Korvo-Principal': 'someone-else' } })), [401, UNKNOWN_KEY, 'unknown-key']);
   assert.equal((await korvos({ device: account.device, headers: { 'X-Korvo-Principal': account.principalId } })).status, 200);
+  await call(service, 'POST', '/v1/devices/rotate', { email: account.email, password: PASSWORD }, { device: later });
+  await call(service, 'GET', mailTo(service, account.email).link.slice(service.url.length));
+  assert.equal((await korvos({ device: later, nonce })).status, 200, 'the nonce of a refused key was not kept');
 });
 
 test('a first key binds once, needs the password, a verified e-mail and proof of the new key', async () => {
