@@ -12,6 +12,8 @@
 #include <QFileInfo>
 
 #include <cstdio>
+#include <fcntl.h>
+#include <unistd.h>
 
 namespace CliCommands {
 namespace {
@@ -136,7 +138,9 @@ QString bundle(const CliOptions& options)
         QFile::remove(temporary);
         Interruption::throwIfRequested();
     }
-    if (::rename(QFile::encodeName(temporary).constData(), QFile::encodeName(output).constData()) != 0) {
+    const FileHandle written(::open(QFile::encodeName(temporary).constData(), O_RDONLY | O_CLOEXEC));
+    if (!written.isOpen() || ::fdatasync(written.fd()) != 0
+        || !renameDurably(QFile::encodeName(temporary), QFile::encodeName(output))) {
         QFile::remove(temporary);
         throw FilePreparationError::zipFailed();
     }

@@ -137,7 +137,8 @@ private:
     std::uint64_t m_outputEnd = 0;
 };
 
-void sealChunks(WorkerGroup& group, int worker, SealingPlan& plan, int input, int output, const QByteArray& keyData,
+void sealChunks(WorkerGroup& group, int worker, SealingPlan& plan, int input, const ReplacingOutputFile& output,
+                const QByteArray& keyData,
                 ProgressReport& report)
 {
     const auto cipher = makeCipher(GcmCipher::Direction::seal, keyData, Error::Kind::writeFailed);
@@ -172,8 +173,9 @@ void sealChunks(WorkerGroup& group, int worker, SealingPlan& plan, int input, in
             throw Error::writeFailed();
         record[0] = isFinal ? flagFinal : flagMore;
         encodeUInt32(static_cast<std::uint32_t>(sealedLength), record + 1);
-        if (!writeAllAt(output, record, recordPrefixSize + sealedLength, outputOffset))
+        if (!writeAllAt(output.fd(), record, recordPrefixSize + sealedLength, outputOffset))
             throw Error::writeFailed();
+        output.startWriteBack(outputOffset, recordPrefixSize + sealedLength);
         if (isFinal)
             plan.markFinal(*index, outputOffset + recordPrefixSize + sealedLength);
         report.add(static_cast<qint64>(*length), worker);
@@ -228,7 +230,8 @@ private:
     std::uint64_t m_output = 0;
 };
 
-void openRecords(WorkerGroup& group, int worker, OpeningPlan& plan, int input, int output, const QByteArray& keyData,
+void openRecords(WorkerGroup& group, int worker, OpeningPlan& plan, int input, const ReplacingOutputFile& output,
+                 const QByteArray& keyData,
                  ProgressReport& report)
 {
     const auto cipher = makeCipher(GcmCipher::Direction::open, keyData, Error::Kind::invalidFile);
@@ -248,8 +251,9 @@ void openRecords(WorkerGroup& group, int worker, OpeningPlan& plan, int input, i
         if (!cipher->open(box, aad.data(), aad.size(), text, plainLength, text + plainLength))
             throw Error::invalidFile();
         // A failing output (a full disk) is reported as such, not as a damaged input.
-        if (!writeAllAt(output, text, plainLength, job->outputOffset))
+        if (!writeAllAt(output.fd(), text, plainLength, job->outputOffset))
             throw Error::writeFailed();
+        output.startWriteBack(job->outputOffset, plainLength);
         report.add(static_cast<qint64>(recordPrefixSize + job->sealedLength + (job->index == 0 ? headerSize : 0)),
                    worker);
     }
@@ -273,7 +277,7 @@ void protect(const QString& inputPath, const QString& outputPath, const QByteArr
     ProgressReport report(progress, sizeOf(input));
     SealingPlan plan;
     runWorkers(Error::Kind::writeFailed, [&](WorkerGroup& group, int worker) {
-        sealChunks(group, worker, plan, input.fd(), output.fd(), keyData, report);
+        sealChunks(group, worker, plan, input.fd(), output, keyData, report);
     });
     // Records sealed past the last one (an input that grew while it was read) are cut off.
     const auto end = plan.outputEnd();
@@ -304,7 +308,7 @@ void open(const QString& inputPath, const QString& outputPath, const QByteArray&
     ProgressReport report(progress, sizeOf(input));
     OpeningPlan plan(input.fd());
     runWorkers(Error::Kind::invalidFile, [&](WorkerGroup& group, int worker) {
-        openRecords(group, worker, plan, input.fd(), output.fd(), keyData, report);
+        openRecords(group, worker, plan, input.fd(), output, keyData, report);
     });
     report.finish();
     if (!output.commit())

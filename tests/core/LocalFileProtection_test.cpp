@@ -26,7 +26,7 @@ using Kind = LocalFileProtectionError::Kind;
 namespace {
 
 constexpr qsizetype chunk = 1'048'576;
-const char* const invalidSentence = "This file was not protected on this Mac, or it has been changed.";
+const char* const invalidSentence = "This file was not protected on this computer, or it has been changed.";
 const char* const unreadableSentence = "The selected file could not be read.";
 const char* const writeFailedSentence = "The protected file could not be saved.";
 const QByteArray earlier = "the file that was here before";

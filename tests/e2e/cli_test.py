@@ -179,6 +179,25 @@ class KeychainTest(CliTest):
         with open(os.path.join(self.root, "opened"), "rb") as f:
             self.assertEqual(f.read(), data)
 
+    @unittest.skipUnless(shutil.which("strace"), "strace is not installed")
+    def test_outputs_reach_the_device_before_they_replace_the_earlier_file(self):
+        # After a power cut the output path must hold the old file or the whole new one: the new
+        # file is flushed before the rename, and the folder holding the rename after it.
+        self.write("plain", os.urandom(3 * 1024 * 1024))
+        self.write("out", b"earlier")
+        self.ok("lock", "-o", "sealed", "plain")
+        for args in (["lock", "plain"], ["open", "sealed"], ["bundle", "plain", "sealed"]):
+            with self.subTest(args[0]):
+                trace = os.path.join(self.root, "trace")
+                subprocess.run(["strace", "-f", "-qq", "-o", trace, "-e", "trace=fsync,fdatasync,rename,renameat,renameat2",
+                                CLI, *args, "-f", "-o", "out"], cwd=self.work, check=True, capture_output=True)
+                with open(trace) as f:
+                    calls = [line.split(None, 1)[1].split("(")[0] for line in f]
+                renamed = [i for i, call in enumerate(calls) if call.startswith("rename")]
+                self.assertEqual(len(renamed), 1, calls)
+                self.assertTrue({"fsync", "fdatasync"} & set(calls[:renamed[0]]), calls)
+                self.assertIn("fsync", calls[renamed[0] + 1:], calls)
+
 
 class BundleTest(CliTest):
     def test_bundle_writes_the_archive_and_refuses_to_replace_without_force(self):

@@ -95,6 +95,20 @@ bool writeAllAt(int fd, const std::uint8_t* buffer, std::size_t count, std::uint
     return true;
 }
 
+bool renameDurably(const QByteArray& from, const QByteArray& to)
+{
+    if (::rename(from.constData(), to.constData()) != 0)
+        return false;
+    // The rename itself lives in the folder: flush it too. A folder that cannot be opened or
+    // flushed (some file systems refuse) leaves the rename as durable as the system makes it.
+    const qsizetype slash = to.lastIndexOf('/');
+    const QByteArray folder = slash < 0 ? QByteArray(".") : slash == 0 ? QByteArray("/") : to.left(slash);
+    const FileHandle directory(::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (directory.isOpen())
+        ::fsync(directory.fd());
+    return true;
+}
+
 QString temporarySiblingPath(const QString& finalPath)
 {
     // A short hidden name of its own, whatever the length of the final name.
@@ -130,11 +144,18 @@ ReplacingOutputFile::~ReplacingOutputFile()
     discard();
 }
 
+void ReplacingOutputFile::startWriteBack(std::uint64_t offset, std::uint64_t length) const
+{
+    if (m_file.isOpen())
+        ::sync_file_range(m_file.fd(), static_cast<off64_t>(offset), static_cast<off64_t>(length),
+                          SYNC_FILE_RANGE_WRITE);
+}
+
 bool ReplacingOutputFile::commit()
 {
     if (!m_file.isOpen())
         return false;
-    if (!m_file.close() || ::rename(m_temporaryPath.constData(), m_finalPath.constData()) != 0) {
+    if (::fdatasync(m_file.fd()) != 0 || !m_file.close() || !renameDurably(m_temporaryPath, m_finalPath)) {
         discard();
         return false;
     }

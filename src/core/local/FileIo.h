@@ -45,6 +45,10 @@ std::optional<std::size_t> readFullyAt(int fd, std::uint8_t* buffer, std::size_t
 // Writes every byte at offset, resuming after partial writes. False on a write error.
 bool writeAllAt(int fd, const std::uint8_t* buffer, std::size_t count, std::uint64_t offset);
 
+// Renames `from` over `to` (native paths) and flushes the folder that holds `to`. False when
+// the rename fails.
+bool renameDurably(const QByteArray& from, const QByteArray& to);
+
 // A fresh hidden name in the folder of finalPath, for writing a file that is renamed into place.
 // Empty when no random name could be made.
 QString temporarySiblingPath(const QString& finalPath);
@@ -62,7 +66,12 @@ public:
     // False when the temporary file could not be created.
     bool isOpen() const { return m_file.isOpen(); }
     int fd() const { return m_file.fd(); }
-    // Closes the file and renames it over the final path. False on failure (the file is removed).
+    // Starts writing a finished range to the device now, so that commit() has little left to wait
+    // for. Never waits itself; a hint that may be ignored.
+    void startWriteBack(std::uint64_t offset, std::uint64_t length) const;
+    // Flushes the file to the device, renames it over the final path and flushes the folder, so
+    // that after a power cut the final path holds either the old file or the whole new one.
+    // False on failure (the file is removed).
     bool commit();
 
 private:
