@@ -11,7 +11,10 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
+#include <sys/stat.h>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -44,6 +47,24 @@ QStringList selectionPaths(const QStringList& arguments)
 QString absoluteOutput(const QString& path)
 {
     return QDir::cleanPath(QFileInfo(path).absoluteFilePath());
+}
+
+// "notes.txt: No such file": the path as the user gave it, and the reason.
+[[noreturn]] void failOn(const QString& argument, int errorNumber)
+{
+    const QString reason = errorNumber == ENOENT ? QStringLiteral("No such file")
+                                                 : QString::fromLocal8Bit(std::strerror(errorNumber));
+    throw CliError(argument + QStringLiteral(": ") + reason);
+}
+
+// Every input must be there before anything else happens (the keychain key is made on first use).
+void requireInputs(const QStringList& arguments)
+{
+    for (const QString& argument : arguments) {
+        struct stat info {};
+        if (::stat(QFile::encodeName(argument).constData(), &info) != 0)
+            failOn(argument, errno);
+    }
 }
 
 void refuseExisting(const QString& output, bool force)
@@ -80,6 +101,7 @@ private:
 
 QString lock(const CliOptions& options, const KeySource& key)
 {
+    requireInputs(options.paths);
     const QStringList paths = selectionPaths(options.paths);
     const bool singleFile = paths.size() == 1 && !paths.first().endsWith(QLatin1Char('/'));
     std::optional<QString> output;
@@ -106,6 +128,7 @@ QString lock(const CliOptions& options, const KeySource& key)
 
 QString open(const CliOptions& options, const KeySource& key)
 {
+    requireInputs(options.paths);
     const QString input = absoluteOutput(options.paths.first());
     QString output;
     if (options.output) {

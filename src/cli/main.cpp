@@ -71,10 +71,10 @@ int main(int argc, char** argv)
     try {
         return run(std::get<CliOptions>(parsed));
     } catch (const KorvoError& error) {
-        printLine(stderr, error.message());
+        printLine(stderr, QStringLiteral("korvo-cli: ") + error.message());
     } catch (const std::exception& error) {
         // The ZIP writer's errors carry their sentence in what().
-        printLine(stderr, QString::fromUtf8(error.what()));
+        printLine(stderr, QStringLiteral("korvo-cli: ") + QString::fromUtf8(error.what()));
     }
     return exitFailure;
 }

@@ -16,6 +16,7 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 INVALID = "This file was not protected on this computer, or it has been changed."
 UNREADABLE = "The selected file could not be read."
 HAS_KEYCHAIN = bool(os.environ.get("DBUS_SESSION_BUS_ADDRESS"))
+KEY_ITEM = ["service", "com.korvo.security.macos", "account", "local.protection.key"]
 
 
 class CliTest(unittest.TestCase):
@@ -44,7 +45,7 @@ class CliTest(unittest.TestCase):
     def failure(self, sentence, *args, cwd=None):
         result = self.run_cli(*args, cwd=cwd)
         self.assertEqual(result.returncode, 1, result.stderr)
-        self.assertEqual(result.stderr, sentence + "\n")
+        self.assertEqual(result.stderr, "korvo-cli: " + sentence + "\n")
         self.assertEqual(result.stdout, "")
 
     def write(self, relative, data):
@@ -158,18 +159,26 @@ class KeychainTest(CliTest):
         self.write("tampered", bytes(tampered))
         self.write("out", b"earlier")
         self.failure(INVALID, "open", "-f", "tampered", "-o", "out")
-        self.failure(UNREADABLE, "open", "-f", "missing", "-o", "out")
-        self.failure(UNREADABLE, "lock", "-f", "missing", "-o", "out")
+        self.failure("missing: No such file", "open", "-f", "missing", "-o", "out")
+        self.failure("missing: No such file", "lock", "-f", "missing", "-o", "out")
         self.assertEqual(self.read("out"), b"earlier")
         self.assertEqual(sorted(os.listdir(self.work)), ["out", "plain", "sealed", "tampered"])
+
+    @unittest.skipUnless(shutil.which("secret-tool"), "secret-tool is not installed")
+    def test_missing_inputs_are_reported_before_a_key_is_made(self):
+        self.write("a.txt", b"a")
+        subprocess.run(["secret-tool", "clear", *KEY_ITEM])   # fails when there is none yet
+        for args, name in ((["lock", "missing.txt"], "missing.txt"), (["lock", "a.txt", "gone/"], "gone/"),
+                           (["open", "missing.korvolocal"], "missing.korvolocal")):
+            self.failure("%s: No such file" % name, *args)
+        self.assertEqual(subprocess.run(["secret-tool", "lookup", *KEY_ITEM], capture_output=True).stdout, b"")
 
     @unittest.skipUnless(shutil.which("secret-tool"), "secret-tool is not installed")
     def test_the_keychain_key_opens_the_file_in_an_independent_reader(self):
         data = os.urandom(1024 * 1024 + 1)
         self.write("plain", data)
         sealed = self.ok("lock", "plain")
-        key = subprocess.run(["secret-tool", "lookup", "service", "com.korvo.security.macos",
-                              "account", "local.protection.key"], capture_output=True, check=True).stdout
+        key = subprocess.run(["secret-tool", "lookup", *KEY_ITEM], capture_output=True, check=True).stdout
         self.assertEqual(len(key), 32)
         reader = subprocess.run([sys.executable, os.path.join(HERE, "korvolocal_reference.py"), "open", key.hex(),
                                  sealed, os.path.join(self.root, "opened")])
