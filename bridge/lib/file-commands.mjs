@@ -47,13 +47,15 @@ export async function encryptFile(request, { chunkSize = DEFAULT_CHUNK_SIZE } = 
       // cannot be written is reported before the job is metered.
       await writeAtomically(outputPath, async (output) => {
         const publicKey = await fetchPublicKey(request);
+        const header = encodeHeader({ chunkSize, secretId, suite: CAPSULE_SUITE, capsule: Buffer.alloc(CAPSULE_LENGTH) });
+        const context = header.subarray(0, FIXED_HEADER_LENGTH);
+        const { capsule, fileKey } = await encapsulate(publicKey, secretId, context);
+        capsule.copy(header, FIXED_HEADER_LENGTH);
+        // The service records the lock by its capsule and context: only recorded locks open.
         job = await serviceCall(request, {
           method: 'POST', path: '/usage/jobs', auth: DEVICE_AUTH,
-          body: { kind: 'encrypt', secretId, bytes: input.size },
+          body: { kind: 'encrypt', secretId, bytes: input.size, capsule: capsule.toString('base64'), context: context.toString('base64') },
         });
-        const header = encodeHeader({ chunkSize, secretId, suite: CAPSULE_SUITE, capsule: Buffer.alloc(CAPSULE_LENGTH) });
-        const { capsule, fileKey } = await encapsulate(publicKey, secretId, header.subarray(0, FIXED_HEADER_LENGTH));
-        capsule.copy(header, FIXED_HEADER_LENGTH);
         await sealChunks(input.handle, output, { key: fileKey, header, chunkSize, pool });
       });
     } finally {
@@ -104,6 +106,9 @@ export async function decryptFile(request) {
             context: locked.header.subarray(0, FIXED_HEADER_LENGTH).toString('base64'),
             bytes: locked.plainSize,
           },
+        }).catch((error) => {
+          // A capsule or header the service has no lock for was changed after locking.
+          throw error.reason === 'unrecorded-lock' ? new BridgeFailure(DAMAGED_FILE) : error;
         });
         const key = decodeFileKey(answer.fileKey);
         await openChunks(input.handle, output, { key, header: locked.header, chunkSize: locked.chunkSize, pool });

@@ -171,19 +171,14 @@ describe('the bridge against the service', { skip: !serviceAvailable && 'service
     const carol = await signUp(service, 'carol@example.test');
     await writeFile(join(dir, 'small'), 'x');
     assert.equal((await file('encryptFile', carol, carol.secretId, join(dir, 'small'), join(dir, 'small.korvo'))).status, 0);
-    // Sparse files: the refusal comes before a byte of them is read.
+    // A sparse file: the refusal comes before a byte of it is read. (Openings are charged the
+    // size recorded with the lock, so their limit is the service's own test.)
     await writeFile(join(dir, 'huge'), '');
     await truncate(join(dir, 'huge'), 3 * GiB);
-    await writeFile(join(dir, 'huge-open.korvo'), (await readFile(join(dir, 'small.korvo'))).subarray(0, 1150));
-    await truncate(join(dir, 'huge-open.korvo'), 1150 + 2048 * (1024 * 1024 + 16) + 17);
-    for (const [command, from, to] of [['encryptFile', 'huge', 'huge.korvo'], ['decryptFile', 'huge-open.korvo', 'huge-open']]) {
-      const { status, envelope } = await file(command, carol, carol.secretId, join(dir, from), join(dir, to));
-      assert.equal(status, 1, command);
-      assert.match(envelope.error, /limit|month/i, command);
-    }
-    const figures = await usage(carol);
-    assert.deepEqual([figures.encryption.used, figures.decryption.used], [1, 0]);
-    assert.deepEqual((await readdir(dir)).sort(), ['huge', 'huge-open.korvo', 'small', 'small.korvo']);
+    const { status, envelope } = await file('encryptFile', carol, carol.secretId, join(dir, 'huge'), join(dir, 'huge.korvo'));
+    assert.deepEqual([status, /limit|month/i.test(envelope.error)], [1, true], envelope.error);
+    assert.equal((await usage(carol)).encryption.used, 1);
+    assert.deepEqual((await readdir(dir)).sort(), ['huge', 'small', 'small.korvo']);
   });
 
   test('a service whose certificate is not trusted is refused, not reported as unreachable', async (t) => {

@@ -39,7 +39,8 @@ CREATE TABLE IF NOT EXISTS korvos (
   public_key     BLOB NOT NULL,
   sealed_private BLOB,
   created_at     INTEGER NOT NULL,
-  updated_at     INTEGER NOT NULL
+  updated_at     INTEGER NOT NULL,
+  recorded_locks INTEGER NOT NULL DEFAULT 0
 );
 CREATE INDEX IF NOT EXISTS korvos_owner ON korvos (owner);
 CREATE TABLE IF NOT EXISTS usage (
@@ -56,7 +57,8 @@ CREATE TABLE IF NOT EXISTS jobs (
   kind         TEXT NOT NULL,
   secret_id    INTEGER NOT NULL,
   bytes        INTEGER NOT NULL,
-  created_at   INTEGER NOT NULL
+  created_at   INTEGER NOT NULL,
+  lock_hash    TEXT
 );
 CREATE TABLE IF NOT EXISTS mails (
   id         INTEGER PRIMARY KEY AUTOINCREMENT,
@@ -67,11 +69,19 @@ CREATE TABLE IF NOT EXISTS mails (
 );
 `;
 
+// Columns that databases of earlier versions lack. Korvos made before locks were recorded keep
+// recorded_locks = 0 (see korvos.mjs).
+const LATER_COLUMNS = [['korvos', 'recorded_locks', 'INTEGER NOT NULL DEFAULT 0'], ['jobs', 'lock_hash', 'TEXT']];
+
 export function openDatabase(file) {
   const db = new Database(file);
   db.pragma('journal_mode = WAL');
   db.pragma('foreign_keys = ON');
   db.pragma('busy_timeout = 5000');
   db.exec(SCHEMA);
+  for (const [table, column, definition] of LATER_COLUMNS) {
+    if (!db.pragma(`table_info(${table})`).some((c) => c.name === column)) db.exec(`ALTER TABLE ${table} ADD COLUMN ${column} ${definition}`);
+  }
+  db.exec('CREATE UNIQUE INDEX IF NOT EXISTS jobs_lock ON jobs (secret_id, lock_hash)');
   return db;
 }

@@ -72,13 +72,19 @@ export function optionalString(body, name) {
   return value;
 }
 
-// A whole number from 0 to 2^53 - 1.
-export function requireCount(body, name) {
+// A whole number from 0 to 2^53 - 1, or undefined when absent.
+export function optionalCount(body, name) {
   const value = body[name];
-  if (value === undefined || value === null) throw new ServiceError(400, missingField(name));
+  if (value === undefined || value === null) return undefined;
   if (!Number.isSafeInteger(value) || value < 0) {
     throw new ServiceError(400, wrongFieldType(name, 'a whole number of 0 or more'));
   }
+  return value;
+}
+
+export function requireCount(body, name) {
+  const value = optionalCount(body, name);
+  if (value === undefined) throw new ServiceError(400, missingField(name));
   return value;
 }
 

@@ -1,6 +1,15 @@
 // Korvos: numbered key pairs whose private halves stay sealed in the service; their public
 // keys, the opening of file-key capsules for their owners, and the metered file jobs.
-import { ServiceError, optionalString, requireCount, requireString } from './http.mjs';
+//
+// Metering rests on what the service sees itself. A lock is reported with its capsule and
+// context; the service records them (by hash) with the declared size and charges the locker.
+// Opening looks the capsule up: only a recorded lock is opened, and the opener is charged the
+// size recorded with it, so a lock that was never reported cannot be opened, a capsule that was
+// not made for the Korvo is refused without charge, and the size sent with an opening is not
+// believed. Korvos made before locks were recorded (recorded_locks = 0) still open unrecorded
+// capsules, metered at the size sent, so that files locked for them stay readable.
+import { createHash } from 'node:crypto';
+import { ServiceError, optionalCount, optionalString, requireCount, requireString } from './http.mjs';
 import { seal, unseal } from './secrets.mjs';
 import { CAPSULE_BYTES, CapsuleError, MAX_CONTEXT_BYTES, generateKorvoKeyPair, openCapsule, publicKeyCid } from './korvoCrypto.mjs';
 
@@ -16,6 +25,8 @@ export const NOT_OWNER = 'Only the owner of this Korvo can open files protected 
 export const BAD_CAPSULE = "The protected file's key capsule is damaged.";
 export const BAD_CONTEXT = `The capsule context must be base64 of at most ${MAX_CONTEXT_BYTES} bytes.`;
 export const BAD_JOB_KIND = 'Only "encrypt" jobs are reported here; openings are counted with their capsule.';
+export const UNRECORDED_LOCK = 'No file locked for this Korvo has this key capsule, so it cannot be opened.';
+export const LOCK_RECORDED = 'This lock was already recorded.';
 
 const STRICT_BASE64 = /^(?:[A-Za-z0-9+/]{4})*(?:[A-Za-z0-9+/]{2}==|[A-Za-z0-9+/]{3}=)?$/;
 
@@ -34,6 +45,16 @@ function parseKorvoNumber(text) {
 
 const sealLabel = (secretId) => `korvo-private-v1:${secretId}`;
 
+// The capsule and context of a lock or an opening, checked, with the hash a lock is kept by.
+function readLock(body) {
+  const capsule = decodeBase64(requireString(body, 'capsule'), BAD_CAPSULE);
+  if (capsule.length !== CAPSULE_BYTES) throw new ServiceError(400, BAD_CAPSULE);
+  const contextText = optionalString(body, 'context');
+  const context = contextText === undefined ? Buffer.alloc(0) : decodeBase64(contextText, BAD_CONTEXT);
+  if (context.length > MAX_CONTEXT_BYTES) throw new ServiceError(400, BAD_CONTEXT);
+  return { capsule, context, hash: createHash('sha256').update(capsule).update(context).digest('hex') };
+}
+
 export class Korvos {
   constructor({ db, masterKey, usage }) {
     this.db = db;
@@ -42,7 +63,8 @@ export class Korvos {
     this.listFor = db.prepare('SELECT secret_id, owner, public_key, created_at, updated_at FROM korvos WHERE owner = ? ORDER BY secret_id');
     this.countFor = db.prepare('SELECT COUNT(*) AS n FROM korvos WHERE owner = ?');
     this.byNumber = db.prepare('SELECT * FROM korvos WHERE secret_id = ?');
-    this.insert = db.prepare('INSERT INTO korvos (owner, public_key, sealed_private, created_at, updated_at) VALUES (?, ?, NULL, ?, ?)');
+    this.insert = db.prepare('INSERT INTO korvos (owner, public_key, sealed_private, created_at, updated_at, recorded_locks) VALUES (?, ?, NULL, ?, ?, 1)');
+    this.recordedLock = db.prepare("SELECT bytes FROM jobs WHERE kind = 'encrypt' AND secret_id = ? AND lock_hash = ?");
     this.storePrivate = db.prepare('UPDATE korvos SET sealed_private = ? WHERE secret_id = ?');
     // The number is only known after the insert, and the sealed key is bound to it.
     this.createTx = db.transaction((owner, pair, now) => {
@@ -93,12 +115,11 @@ export class Korvos {
   openCapsule(ctx) {
     const row = this.existing(parseKorvoNumber(ctx.params.secretId));
     if (row.owner !== ctx.device.principalId) throw new ServiceError(403, NOT_OWNER);
-    const capsule = decodeBase64(requireString(ctx.body, 'capsule'), BAD_CAPSULE);
-    if (capsule.length !== CAPSULE_BYTES) throw new ServiceError(400, BAD_CAPSULE);
-    const contextText = optionalString(ctx.body, 'context');
-    const context = contextText === undefined ? Buffer.alloc(0) : decodeBase64(contextText, BAD_CONTEXT);
-    if (context.length > MAX_CONTEXT_BYTES) throw new ServiceError(400, BAD_CONTEXT);
-    const bytes = requireCount(ctx.body, 'bytes');
+    const { capsule, context, hash } = readLock(ctx.body);
+    optionalCount(ctx.body, 'bytes'); // checked when sent, believed only for older Korvos
+    const recorded = this.recordedLock.get(row.secret_id, hash);
+    if (!recorded && row.recorded_locks) throw new ServiceError(400, UNRECORDED_LOCK, 'unrecorded-lock');
+    const bytes = recorded ? recorded.bytes : requireCount(ctx.body, 'bytes');
     let fileKey;
     try {
       fileKey = openCapsule({
@@ -121,9 +142,11 @@ export class Korvos {
     if (requireString(ctx.body, 'kind') !== 'encrypt') throw new ServiceError(400, BAD_JOB_KIND);
     const secretId = ctx.body.secretId;
     if (!isKorvoNumber(secretId)) throw new ServiceError(400, BAD_KORVO_NUMBER);
-    this.existing(secretId);
+    const row = this.existing(secretId);
     const bytes = requireCount(ctx.body, 'bytes');
-    const jobId = this.usage.meter({ principalId: ctx.device.principalId, kind: 'encrypt', secretId, bytes, now: ctx.now });
+    const lock = ctx.body.capsule == null && !row.recorded_locks ? undefined : readLock(ctx.body);
+    if (lock && this.recordedLock.get(secretId, lock.hash)) throw new ServiceError(409, LOCK_RECORDED);
+    const jobId = this.usage.meter({ principalId: ctx.device.principalId, kind: 'encrypt', secretId, bytes, now: ctx.now, lockHash: lock?.hash });
     return { status: 201, json: { jobId, status: 'recorded' } };
   }
 

@@ -30,9 +30,9 @@ export class Usage {
     this.find = db.prepare('SELECT bytes, jobs FROM usage WHERE principal_id = ? AND period = ? AND kind = ?');
     this.add = db.prepare(`INSERT INTO usage (principal_id, period, kind, bytes, jobs) VALUES (?, ?, ?, ?, 1)
       ON CONFLICT (principal_id, period, kind) DO UPDATE SET bytes = bytes + excluded.bytes, jobs = jobs + 1`);
-    this.logJob = db.prepare('INSERT INTO jobs (job_id, principal_id, kind, secret_id, bytes, created_at) VALUES (?, ?, ?, ?, ?, ?)');
+    this.logJob = db.prepare('INSERT INTO jobs (job_id, principal_id, kind, secret_id, bytes, created_at, lock_hash) VALUES (?, ?, ?, ?, ?, ?, ?)');
     // Check and count in one transaction, so two jobs can never both slip under the limit.
-    this.meterTx = db.transaction((principalId, kind, secretId, bytes, now) => {
+    this.meterTx = db.transaction((principalId, kind, secretId, bytes, now, lockHash) => {
       const period = periodOf(now);
       const used = this.used(principalId, period.key, kind);
       const limits = FREE_PLAN[kind];
@@ -40,7 +40,7 @@ export class Usage {
       if (used.bytes + bytes > limits.bytes) throw new ServiceError(403, byteLimitReached(kind, period.end));
       this.add.run(principalId, period.key, kind, bytes);
       const jobId = `job-${randomBytes(12).toString('hex')}`;
-      this.logJob.run(jobId, principalId, kind, secretId, bytes, now);
+      this.logJob.run(jobId, principalId, kind, secretId, bytes, now, lockHash ?? null);
       return jobId;
     });
   }
@@ -49,9 +49,10 @@ export class Usage {
     return this.find.get(principalId, periodKey, kind) || { bytes: 0, jobs: 0 };
   }
 
-  // Counts one job of `bytes`, or throws the limit's ServiceError and counts nothing.
-  meter({ principalId, kind, secretId, bytes, now }) {
-    return this.meterTx(principalId, kind, secretId, bytes, now);
+  // Counts one job of `bytes`, or throws the limit's ServiceError and counts nothing. A lock
+  // keeps `lockHash`, by which its opening finds it.
+  meter({ principalId, kind, secretId, bytes, now, lockHash }) {
+    return this.meterTx(principalId, kind, secretId, bytes, now, lockHash);
   }
 
   consumption(principalId, now) {

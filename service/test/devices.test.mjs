@@ -31,7 +31,7 @@ test('a replayed request is refused even when its first use succeeded, and meter
   assert.deepEqual(outcome(replay), [401, REPLAYED_REQUEST, 'replay'], 'the nonce is compared without case');
   assert.equal((await call(service, 'GET', '/v1/korvos', undefined, { device: account.device })).json.secrets.length, 1);
 
-  const rawBody = JSON.stringify({ kind: 'encrypt', secretId: first.json.secretId, bytes: 1000 });
+  const rawBody = JSON.stringify({ kind: 'encrypt', secretId: first.json.secretId, bytes: 1000, capsule: Buffer.alloc(1120, 1).toString('base64') });
   const headers = signatureHeaders({ privateKeyHex: account.device.privateKeyHex, method: 'POST', target: '/v1/usage/jobs', body: Buffer.from(rawBody), now: service.clock.now() });
   const send = async () => (await call(service, 'POST', '/v1/usage/jobs', undefined, { rawBody, headers })).status;
   assert.deepEqual([await send(), await send()], [201, 401], 'the exact same bytes sent twice');

@@ -1,9 +1,11 @@
 import assert from 'node:assert/strict';
-import { createHash, createPrivateKey, createPublicKey, diffieHellman, hkdfSync } from 'node:crypto';
+import { createHash, createPrivateKey, createPublicKey, diffieHellman, hkdfSync, randomBytes } from 'node:crypto';
 import { readFileSync } from 'node:fs';
+import { join } from 'node:path';
 import { after, before, describe, test } from 'node:test';
 import { ml_kem768 } from '@noble/post-quantum/ml-kem.js';
-import { BAD_CAPSULE, BAD_CONTEXT, BAD_KORVO_NUMBER, NOT_OWNER, NO_SUCH_KORVO } from '../src/korvos.mjs';
+import Database from 'better-sqlite3';
+import { BAD_CAPSULE, BAD_CONTEXT, BAD_KORVO_NUMBER, NOT_OWNER, NO_SUCH_KORVO, UNRECORDED_LOCK } from '../src/korvos.mjs';
 import { CAPSULE_BYTES, MAX_CONTEXT_BYTES, openCapsule, sealCapsule } from '../src/korvoCrypto.mjs';
 import { byteLimitReached, periodOf } from '../src/usage.mjs';
 import { atOffset, call, createAccount, createKorvo, startTestService } from './support/harness.mjs';
@@ -70,9 +72,12 @@ describe('Korvos and usage through the service', () => {
   const publicKeyOf = (account, n) => call(service, 'GET', `/v1/korvos/${n}/public-key`, undefined, { device: account.device });
   const openAs = (account, n, body) => call(service, 'POST', `/v1/korvos/${n}/capsule/open`, body, { device: account.device });
   const usageOf = async (account) => (await call(service, 'GET', '/v1/usage', undefined, { device: account.device })).json;
-  const protect = (account, bytes, secretId) => call(service, 'POST', '/v1/usage/jobs', { kind: 'encrypt', secretId, bytes }, { device: account.device });
-  const sealFor = async (n, context) => {
+  const protect = (account, bytes, secretId, capsule = randomBytes(CAPSULE_BYTES), context = undefined) => call(service, 'POST', '/v1/usage/jobs',
+    { kind: 'encrypt', secretId, bytes, capsule: capsule.toString('base64'), context: context?.toString('base64') }, { device: account.device });
+  // A capsule for Korvo `n` whose lock Bob records (unless `record` is false) for a file of `bytes`.
+  const sealFor = async (n, { context, bytes = 10, record = true } = {}) => {
     const { capsule, fileKey } = sealCapsule({ publicKey: b64((await publicKeyOf(bob, n)).json.publicKey), secretId: n, context });
+    if (record) assert.equal((await protect(bob, bytes, n, capsule, context)).status, 201);
     return { capsule: capsule.toString('base64'), raw: capsule, fileKey: fileKey.toString('base64') };
   };
 
@@ -93,35 +98,48 @@ describe('Korvos and usage through the service', () => {
     }
   });
 
-  test('a capsule opens for the Korvo\'s owner only, with the sender\'s key; refusals and damage cost nothing', async () => {
+  test('a capsule opens for the Korvo\'s owner only, once its lock was recorded, metered at the recorded size; refusals cost nothing', async () => {
     const n = await createKorvo(service, alice);
     const context = Buffer.from('header bytes');
-    const { capsule, raw, fileKey } = await sealFor(n, context);
+    const { capsule, raw, fileKey } = await sealFor(n, { context, bytes: 1000 });
     const body = { capsule, context: context.toString('base64'), bytes: 10 };
     const refused = await openAs(bob, n, body);
     assert.deepEqual([refused.status, refused.json.error, refused.json.fileKey], [403, NOT_OWNER, undefined]);
     assert.equal((await usageOf(bob)).decryption.count, 0, 'a refused opening is not metered');
-    const opened = await openAs(alice, n, body);
-    assert.deepEqual([opened.status, opened.json.fileKey], [200, fileKey]);
-    assert.notEqual((await openAs(alice, n, { ...body, context: undefined })).json.fileKey, fileKey);
 
     const before = (await usageOf(alice)).decryption;
+    const lowOrder = Buffer.concat([raw.subarray(0, 1088), Buffer.alloc(32)]);
+    assert.deepEqual([(await protect(bob, 5, n, lowOrder)).status, (await protect(bob, 5, n, lowOrder)).status], [201, 409], 'a lock is recorded once');
+    const unrecorded = [UNRECORDED_LOCK, 'unrecorded-lock'];
     const damaged = [
-      [{ capsule: raw.subarray(0, CAPSULE_BYTES - 1).toString('base64') }, BAD_CAPSULE],
-      [{ capsule: Buffer.concat([raw, Buffer.alloc(1)]).toString('base64') }, BAD_CAPSULE],
-      [{ capsule: `${capsule.slice(0, -4)}!!!!` }, BAD_CAPSULE],
-      [{ capsule: Buffer.concat([raw.subarray(0, 1088), Buffer.alloc(32)]).toString('base64') }, BAD_CAPSULE], // low-order point
-      [{ capsule, context: Buffer.alloc(MAX_CONTEXT_BYTES + 1).toString('base64') }, BAD_CONTEXT],
-      [{ capsule, context: 'not base64!' }, BAD_CONTEXT],
-      ...[-1, 1.5, '10', 2 ** 53, undefined].map((bytes) => [{ capsule, bytes }, undefined]),
+      [{ capsule: raw.subarray(0, CAPSULE_BYTES - 1).toString('base64') }, [BAD_CAPSULE]],
+      [{ capsule: Buffer.concat([raw, Buffer.alloc(1)]).toString('base64') }, [BAD_CAPSULE]],
+      [{ capsule: `${capsule.slice(0, -4)}!!!!` }, [BAD_CAPSULE]],
+      [{ capsule: lowOrder.toString('base64') }, [BAD_CAPSULE]], // recorded, but its X25519 point is of low order
+      [{ capsule: randomBytes(CAPSULE_BYTES).toString('base64') }, unrecorded], // made for another Korvo, or its lock not reported
+      [{ capsule }, unrecorded], // the context belongs to the lock
+      [{ capsule, context: Buffer.alloc(MAX_CONTEXT_BYTES + 1).toString('base64') }, [BAD_CONTEXT]],
+      [{ capsule, context: 'not base64!' }, [BAD_CONTEXT]],
+      ...[-1, 1.5, '10', 2 ** 53].map((bytes) => [{ ...body, bytes }, []]),
     ];
-    for (const [change, sentence] of damaged) {
-      const res = await openAs(alice, n, { bytes: 1, ...change });
-      assert.equal(res.status, 400, JSON.stringify(change).slice(0, 80));
+    for (const [change, [sentence, reason]] of damaged) {
+      const res = await openAs(alice, n, change);
+      assert.deepEqual([res.status, res.json.reason], [400, reason], JSON.stringify(change).slice(0, 80));
       if (sentence) assert.equal(res.json.error, sentence);
     }
     assert.deepEqual((await usageOf(alice)).decryption, before);
-    assert.equal((await openAs(alice, n, { capsule, context: Buffer.alloc(MAX_CONTEXT_BYTES).toString('base64'), bytes: 0 })).status, 200);
+    const opened = await openAs(alice, n, body);
+    assert.deepEqual([opened.status, opened.json.fileKey], [200, fileKey]);
+    const charged = (await usageOf(alice)).decryption;
+    assert.deepEqual([charged.used - before.used, charged.count - before.count], [1000, 1], 'the recorded size, not the one sent');
+    const wide = Buffer.alloc(MAX_CONTEXT_BYTES);
+    assert.equal((await openAs(alice, n, { capsule: (await sealFor(n, { context: wide })).capsule, context: wide.toString('base64') })).status, 200);
+
+    // Korvos made before locks were recorded keep opening unrecorded capsules, metered as sent.
+    const legacy = await createKorvo(service, alice);
+    new Database(join(service.dataDir, 'halvane.db')).prepare('UPDATE korvos SET recorded_locks = 0 WHERE secret_id = ?').run(legacy);
+    assert.equal((await openAs(alice, legacy, { capsule: (await sealFor(legacy, { record: false })).capsule, bytes: 7 })).status, 200);
+    assert.equal((await usageOf(alice)).decryption.used - charged.used, 10 + 7);
   });
 
   test('the free plan: up to exactly 3 GiB protected and 2 GiB opened, one byte beyond refused and changing nothing', async () => {
@@ -143,8 +161,8 @@ describe('Korvos and usage through the service', () => {
     const full = (await usageOf(carol)).encryption;
     assert.deepEqual([full.used, full.count], [3 * GIB, 3]);
 
-    assert.equal((await openAs(carol, korvo, { capsule: (await sealFor(korvo)).capsule, bytes: 2 * GIB })).status, 200, 'opening has its own allowance');
-    const closed = await openAs(carol, korvo, { capsule: (await sealFor(korvo)).capsule, bytes: 1 });
+    assert.equal((await openAs(carol, korvo, { capsule: (await sealFor(korvo, { bytes: 2 * GIB })).capsule })).status, 200, 'opening has its own allowance');
+    const closed = await openAs(carol, korvo, { capsule: (await sealFor(korvo, { bytes: 1 })).capsule });
     assert.deepEqual([closed.status, closed.json.error, closed.json.fileKey], [403, byteLimitReached('decrypt', period.end), undefined]);
     const opened = (await usageOf(carol)).decryption;
     assert.deepEqual([opened.used, opened.count, opened.remainingGB], [2 * GIB, 1, 0]);
