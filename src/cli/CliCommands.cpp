@@ -6,10 +6,9 @@
 #include "core/FilePreparationService.h"
 #include "core/LocalFileProtectionService.h"
 #include "core/local/FileIo.h"
+#include "core/local/NativePath.h"
 
 #include <QDir>
-#include <QFile>
-#include <QFileInfo>
 
 #include <cerrno>
 #include <cstdio>
@@ -26,12 +25,34 @@ constexpr bool localMode = true;   // the command line works in local mode only
 const char* const alreadyExistsText = "\"%1\" already exists.";
 const char* const noOutputNameText = "No output name follows from \"%1\"; give one with -o.";
 
-// An absolute path; a folder gets its trailing "/" so the rest of the code can tell it apart.
+bool isFolder(const QString& path)
+{
+    struct stat info {};
+    return ::stat(NativePath::toNative(path).constData(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+QString fileName(const QString& path)
+{
+    return path.mid(path.lastIndexOf(QLatin1Char('/')) + 1);
+}
+
+// An absolute, clean path, worked out on the text alone so that names whose bytes are not UTF-8
+// keep them (see NativePath).
+QString absolutePath(const QString& path)
+{
+    if (path.startsWith(QLatin1Char('/')))
+        return QDir::cleanPath(path);
+    QByteArray folder(4096, '\0');
+    while (::getcwd(folder.data(), static_cast<std::size_t>(folder.size())) == nullptr && errno == ERANGE)
+        folder.resize(folder.size() * 2);
+    return QDir::cleanPath(NativePath::fromNative(folder.constData()) + QLatin1Char('/') + path);
+}
+
+// A folder gets its trailing "/" so the rest of the code can tell it apart.
 QString selectionPath(const QString& argument)
 {
-    const QFileInfo info(argument);
-    QString path = QDir::cleanPath(info.absoluteFilePath());
-    if (info.isDir() && !path.endsWith(QLatin1Char('/')))
+    QString path = absolutePath(argument);
+    if (isFolder(path) && !path.endsWith(QLatin1Char('/')))
         path += QLatin1Char('/');
     return path;
 }
@@ -42,11 +63,6 @@ QStringList selectionPaths(const QStringList& arguments)
     for (const QString& argument : arguments)
         paths.append(selectionPath(argument));
     return paths;
-}
-
-QString absoluteOutput(const QString& path)
-{
-    return QDir::cleanPath(QFileInfo(path).absoluteFilePath());
 }
 
 // "notes.txt: No such file": the path as the user gave it, and the reason.
@@ -62,15 +78,15 @@ void requireInputs(const QStringList& arguments)
 {
     for (const QString& argument : arguments) {
         struct stat info {};
-        if (::stat(QFile::encodeName(argument).constData(), &info) != 0)
+        if (::stat(NativePath::toNative(argument).constData(), &info) != 0)
             failOn(argument, errno);
     }
 }
 
 void refuseExisting(const QString& output, bool force)
 {
-    const QFileInfo info(output);
-    if (!force && (info.exists() || info.isSymLink()))
+    struct stat info {};
+    if (!force && ::lstat(NativePath::toNative(output).constData(), &info) == 0)
         throw CliError(QString::fromUtf8(alreadyExistsText).arg(QDir::toNativeSeparators(output)));
 }
 
@@ -90,7 +106,7 @@ public:
     ~BundleCleanup()
     {
         if (m_path)
-            QFile::remove(*m_path);
+            ::unlink(NativePath::toNative(*m_path).constData());
     }
 
 private:
@@ -106,10 +122,10 @@ QString lock(const CliOptions& options, const KeySource& key)
     const bool singleFile = paths.size() == 1 && !paths.first().endsWith(QLatin1Char('/'));
     std::optional<QString> output;
     if (options.output)
-        output = absoluteOutput(*options.output);
+        output = absolutePath(*options.output);
     else if (singleFile)
         output = QDir::current().absoluteFilePath(
-            OutputNames::protectedName(QFileInfo(paths.first()).fileName(), localMode));
+            OutputNames::protectedName(fileName(paths.first()), localMode));
     if (output)
         refuseExisting(*output, options.force);
 
@@ -129,12 +145,12 @@ QString lock(const CliOptions& options, const KeySource& key)
 QString open(const CliOptions& options, const KeySource& key)
 {
     requireInputs(options.paths);
-    const QString input = absoluteOutput(options.paths.first());
+    const QString input = absolutePath(options.paths.first());
     QString output;
     if (options.output) {
-        output = absoluteOutput(*options.output);
+        output = absolutePath(*options.output);
     } else {
-        const QString name = OutputNames::openedName(QFileInfo(input).fileName(), localMode);
+        const QString name = OutputNames::openedName(fileName(input), localMode);
         if (name.isEmpty())
             throw CliError(QString::fromUtf8(noOutputNameText).arg(options.paths.first()));
         output = QDir::current().absoluteFilePath(name);
@@ -149,7 +165,7 @@ QString open(const CliOptions& options, const KeySource& key)
 
 QString bundle(const CliOptions& options)
 {
-    const QString output = absoluteOutput(*options.output);
+    const QString output = absolutePath(*options.output);
     refuseExisting(output, options.force);
     // Written beside the output and renamed into place: no second copy, and an earlier file
     // at the output stays as it was unless the whole archive was written.
@@ -158,13 +174,13 @@ QString bundle(const CliOptions& options)
         throw FilePreparationError::zipFailed();
     FilePreparationService::writeBundle(selectionPaths(options.paths), temporary);
     if (Interruption::requested()) {
-        QFile::remove(temporary);
+        ::unlink(NativePath::toNative(temporary).constData());
         Interruption::throwIfRequested();
     }
-    const FileHandle written(::open(QFile::encodeName(temporary).constData(), O_RDONLY | O_CLOEXEC));
+    const FileHandle written(::open(NativePath::toNative(temporary).constData(), O_RDONLY | O_CLOEXEC));
     if (!written.isOpen() || ::fdatasync(written.fd()) != 0
-        || !renameDurably(QFile::encodeName(temporary), QFile::encodeName(output))) {
-        QFile::remove(temporary);
+        || !renameDurably(NativePath::toNative(temporary), NativePath::toNative(output))) {
+        ::unlink(NativePath::toNative(temporary).constData());
         throw FilePreparationError::zipFailed();
     }
     return output;

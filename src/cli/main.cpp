@@ -5,6 +5,7 @@
 #include "cli/CliOptions.h"
 #include "cli/Interruption.h"
 #include "core/KeychainStore.h"
+#include "core/local/NativePath.h"
 
 #include <QStringList>
 
@@ -19,7 +20,7 @@ constexpr int exitUsage = 2;
 
 void printLine(FILE* stream, const QString& text)
 {
-    std::fputs(text.toLocal8Bit().constData(), stream);
+    std::fputs(NativePath::toNative(text).constData(), stream);   // file names with their own bytes
     std::fputc('\n', stream);
 }
 
@@ -59,7 +60,7 @@ int main(int argc, char** argv)
     // No application object: nothing here needs an event loop, and starting fast matters.
     QStringList arguments;
     for (int i = 1; i < argc; ++i)
-        arguments.append(QString::fromLocal8Bit(argv[i]));
+        arguments.append(NativePath::fromNative(argv[i]));
 
     const auto parsed = parseArguments(arguments);
     if (const auto* usage = std::get_if<UsageError>(&parsed)) {

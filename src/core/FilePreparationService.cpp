@@ -1,12 +1,13 @@
 #include "core/FilePreparationService.h"
 
+#include "core/local/NativePath.h"
 #include "zip/Archive.h"
 
-#include <QFile>
 #include <QUuid>
 
 #include <dirent.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <string>
 #include <utility>
@@ -78,8 +79,9 @@ void addFolderContents(zip::Archive& archive, const std::string& folderPath, con
 
 void addItem(zip::Archive& archive, const QString& url)
 {
-    const std::string rootName = lastPathComponent(url).toUtf8().toStdString();
-    std::string path = QFile::encodeName(url).toStdString();
+    UnrepresentableNameError::throwIfChanged(url);
+    const std::string rootName = NativePath::toNative(lastPathComponent(url)).toStdString();
+    std::string path = NativePath::toNative(url).toStdString();
     struct stat info {};
     if (::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) {
         while (path.size() > 1 && path.back() == '/')
@@ -106,7 +108,7 @@ void writeBundle(const QStringList& urls, const QString& archivePath)
         throw FilePreparationError::noFiles();
     std::optional<zip::Archive> archive;
     try {
-        archive.emplace(QFile::encodeName(archivePath).toStdString());
+        archive.emplace(NativePath::toNative(archivePath).toStdString());
     } catch (const zip::ArchiveError&) {
         throw FilePreparationError::zipFailed();
     }
@@ -116,7 +118,7 @@ void writeBundle(const QStringList& urls, const QString& archivePath)
         archive->close();
     } catch (...) {
         archive->abandon();
-        QFile::remove(archivePath);  // close() may have failed after giving up the file
+        ::unlink(NativePath::toNative(archivePath).constData());  // close() may have failed after giving up the file
         throw;
     }
 }

@@ -4,6 +4,7 @@
 #include "core/local/FileIo.h"
 #include "core/local/GcmCipher.h"
 #include "core/local/LocalFormat.h"
+#include "core/local/NativePath.h"
 #include "core/local/WorkerGroup.h"
 
 #include <algorithm>
@@ -265,8 +266,10 @@ void protect(const QString& inputPath, const QString& outputPath, const QByteArr
              const Progress& progress)
 {
     FileHandle input = openForReading(inputPath);
-    if (!input.isOpen())
+    if (!input.isOpen()) {
+        UnrepresentableNameError::throwIfChanged(inputPath);
         throw Error::unreadableFile();
+    }
     ReplacingOutputFile output(outputPath);
     if (!output.isOpen())
         throw Error::writeFailed();
@@ -292,8 +295,10 @@ void open(const QString& inputPath, const QString& outputPath, const QByteArray&
           const Progress& progress)
 {
     FileHandle input = openForReading(inputPath);
-    if (!input.isOpen())
+    if (!input.isOpen()) {
+        UnrepresentableNameError::throwIfChanged(inputPath);
         throw Error::unreadableFile();
+    }
     Header found{};
     const auto headerRead = readFullyAt(input.fd(), found.data(), found.size(), 0);
     if (!headerRead)

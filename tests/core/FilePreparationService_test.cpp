@@ -2,6 +2,8 @@
 // the temporary folder, read back here by Python's zipfile.
 
 #include "core/FilePreparationService.h"
+#include "core/LocalFileProtectionService.h"
+#include "core/local/NativePath.h"
 #include "zip/ArchiveError.h"
 
 #include <gtest/gtest.h>
@@ -11,7 +13,10 @@
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
+#include <QUrl>
 
+#include <cstdio>
+#include <functional>
 #include <unistd.h>
 
 namespace {
@@ -164,5 +169,56 @@ TEST_F(FilePreparation, FailuresAreReportedPlainlyAndLeaveNoPartialArchive)
     } catch (const FilePreparationError& error) {
         EXPECT_EQ(error.kind(), FilePreparationError::Kind::zipFailed);
         EXPECT_EQ(error.message(), "Could not prepare a zip archive.");
+    }
+}
+
+// Names whose bytes are not UTF-8 travel through the engine's text paths with their bytes.
+TEST_F(FilePreparation, NamesThatAreNotUtf8KeepTheirBytes)
+{
+    const QByteArray names[] = {"plain", "caf\xE9", "\xFF\xFE", "Zo\xC3\xAB", "cut\xC3", "\xED\xA0\x80",
+                                "\xF0\x9F\x99\x82", "\xC0\xAF", "\xF4\x90\x80\x80"};
+    for (const QByteArray& name : names) {
+        const QString carried = NativePath::fromNative(name);
+        EXPECT_EQ(NativePath::toNative(carried), name) << name.toHex().constData();
+        if (QString::fromUtf8(name).toUtf8() == name) {
+            EXPECT_EQ(carried, QString::fromUtf8(name)) << "UTF-8 names are plain text";
+        }
+    }
+    EXPECT_EQ(NativePath::toNative(NativePath::fromUrl(QUrl("file:///tmp/caf%E9%20%C3%A9"))), "/tmp/caf\xE9 \xC3\xA9");
+    EXPECT_EQ(NativePath::displayText(NativePath::fromNative("a\xE9")), QString::fromUtf8("a\uFFFD"));
+
+    // A file under such a name is prepared, locked and opened again under its own bytes.
+    const QByteArray native = NativePath::toNative(sources.path()) + "/caf\xE9.txt";
+    const QString carried = NativePath::fromNative(native);
+    std::FILE* file = std::fopen(native.constData(), "wb");
+    ASSERT_TRUE(file);
+    std::fputs("latin", file);
+    std::fclose(file);
+    const QByteArray key(32, 'k');
+    const PreparedInput prepared = FilePreparationService::prepare({carried}, temporary.path());
+    LocalFileProtectionService::protect(prepared.url, carried + ".korvolocal", key);
+    ASSERT_EQ(::unlink(native.constData()), 0);
+    LocalFileProtectionService::open(carried + ".korvolocal", carried, key);
+    file = std::fopen(native.constData(), "rb");
+    ASSERT_TRUE(file);
+    char back[16] = {};
+    EXPECT_EQ(std::fread(back, 1, sizeof back, file), 5u);
+    EXPECT_STREQ(back, "latin");
+    std::fclose(file);
+
+    // The same name after a lossy decoding elsewhere names no file: say so, not "could not be read".
+    const QString changed = QString::fromUtf8(native);
+    const QString sentence = QString::fromUtf8("The name of “caf\uFFFD.txt” is not valid UTF-8 and reached Korvo "
+                                               "changed, so the file cannot be found; rename it and try again.");
+    for (const auto& call : std::vector<std::function<void()>>{
+             [&] { LocalFileProtectionService::protect(changed, changed + ".korvolocal", key); },
+             [&] { LocalFileProtectionService::open(changed, changed + ".out", key); },
+             [&] { FilePreparationService::prepare({changed, changed}, temporary.path()); }}) {
+        try {
+            call();
+            ADD_FAILURE() << "a changed name was accepted";
+        } catch (const KorvoError& error) {
+            EXPECT_EQ(error.message(), sentence);
+        }
     }
 }

@@ -32,8 +32,8 @@ class CliTest(unittest.TestCase):
 
     def run_cli(self, *args, cwd=None):
         env = dict(os.environ, TMPDIR=self.tmp)
-        return subprocess.run([CLI, *args], cwd=cwd or self.work, env=env, capture_output=True, text=True,
-                              timeout=120)
+        return subprocess.run([CLI, *args], cwd=cwd or self.work, env=env, capture_output=True, timeout=120,
+                              encoding="utf-8", errors="surrogateescape")   # names keep their bytes
 
     def ok(self, *args, cwd=None):
         result = self.run_cli(*args, cwd=cwd)
@@ -163,6 +163,20 @@ class KeychainTest(CliTest):
         self.failure("missing: No such file", "lock", "-f", "missing", "-o", "out")
         self.assertEqual(self.read("out"), b"earlier")
         self.assertEqual(sorted(os.listdir(self.work)), ["out", "plain", "sealed", "tampered"])
+
+    def test_names_that_are_not_utf8_keep_their_bytes(self):
+        name = os.fsdecode(b"caf\xe9 \xff.txt")    # Latin-1 and a stray byte
+        data = os.urandom(5000)
+        self.write(name, data)
+        self.write(os.fsdecode(b"d\xe9j\xe0/") + name, b"inside")
+        self.assertEqual(self.ok("lock", name), os.path.join(self.work, name + ".korvolocal"))
+        os.remove(os.path.join(self.work, name))
+        self.assertEqual(self.ok("open", name + ".korvolocal"), os.path.join(self.work, name))
+        self.assertEqual(self.read(name), data)
+        self.ok("bundle", "-o", "out.zip", os.fsdecode(b"d\xe9j\xe0"))
+        with zipfile.ZipFile(os.path.join(self.work, "out.zip")) as archive:   # legacy names read as cp437
+            self.assertEqual(archive.namelist(), [os.fsencode(os.fsdecode(b"d\xe9j\xe0/") + name).decode("cp437")])
+            self.assertEqual(archive.read(archive.namelist()[0]), b"inside")
 
     @unittest.skipUnless(shutil.which("secret-tool"), "secret-tool is not installed")
     def test_missing_inputs_are_reported_before_a_key_is_made(self):

@@ -1,9 +1,7 @@
 #include "core/local/FileIo.h"
 
 #include "core/local/GcmCipher.h"
-
-#include <QFile>
-#include <QFileInfo>
+#include "core/local/NativePath.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -40,7 +38,7 @@ void FileHandle::reset()
 
 FileHandle openForReading(const QString& path)
 {
-    const QByteArray native = QFile::encodeName(path);
+    const QByteArray native = NativePath::toNative(path);
     if (native.isEmpty())
         return {};
     FileHandle file(::open(native.constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK)); // never waits on a pipe
@@ -115,18 +113,19 @@ QString temporarySiblingPath(const QString& finalPath)
     std::uint8_t random[8];
     if (finalPath.isEmpty() || !randomBytes(random, sizeof random))
         return {};
-    return QFileInfo(finalPath).absolutePath() + QStringLiteral("/.korvo-")
+    const qsizetype slash = finalPath.lastIndexOf(QLatin1Char('/'));
+    return finalPath.left(slash + 1) + QStringLiteral(".korvo-")
         + QString::fromLatin1(QByteArray(reinterpret_cast<const char*>(random), sizeof random).toHex())
         + QStringLiteral(".partial");
 }
 
 ReplacingOutputFile::ReplacingOutputFile(const QString& finalPath)
-    : m_finalPath(QFile::encodeName(finalPath))
+    : m_finalPath(NativePath::toNative(finalPath))
 {
     if (m_finalPath.isEmpty())
         return;
     for (int attempt = 0; attempt < 8 && !m_file.isOpen(); ++attempt) {
-        m_temporaryPath = QFile::encodeName(temporarySiblingPath(finalPath));
+        m_temporaryPath = NativePath::toNative(temporarySiblingPath(finalPath));
         if (m_temporaryPath.isEmpty())
             return;
         // 0666 so the process's umask gives the platform's default permissions.
