@@ -80,13 +80,14 @@ void addFolderContents(zip::Archive& archive, const std::string& folderPath, con
 void addItem(zip::Archive& archive, const QString& url)
 {
     UnrepresentableNameError::throwIfChanged(url);
-    const std::string rootName = NativePath::toNative(lastPathComponent(url)).toStdString();
-    std::string path = NativePath::toNative(url).toStdString();
+    // Named after the last component of the cleaned path, so "a/b/.." is "a"; the root folder
+    // has no name and its contents go to the top level.
+    const QString cleaned = QDir::cleanPath(url);
+    const std::string rootName = NativePath::toNative(cleaned.section(QLatin1Char('/'), -1)).toStdString();
+    const std::string path = NativePath::toNative(cleaned).toStdString();
     struct stat info {};
     if (::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) {
-        while (path.size() > 1 && path.back() == '/')
-            path.pop_back();
-        addFolderContents(archive, path, rootName + '/');
+        addFolderContents(archive, path, rootName.empty() ? rootName : rootName + '/');
         return;
     }
     // Not a folder, or not there at all: the writer reports a missing file itself.

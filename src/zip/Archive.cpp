@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <string_view>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -27,6 +28,17 @@ std::uint32_t typeBits(Entry::EntryType type) {
     case Entry::EntryType::directory: return kUnixDirectory;
     }
     return kUnixRegularFile;
+}
+
+// An absolute name, or one with a ".." component, would be unpacked outside the target folder.
+bool isUnsafeName(std::string_view name) {
+    if (name.empty() || name.front() == '/') return true;
+    for (std::size_t start = 0; start <= name.size();) {
+        const std::size_t end = std::min(name.find('/', start), name.size());
+        if (name.substr(start, end - start) == "..") return true;
+        start = end + 1;
+    }
+    return false;
 }
 
 std::uint32_t crcOf(std::uint32_t crc, const unsigned char* data, std::size_t length) {
@@ -89,6 +101,7 @@ void Archive::addEntry(const std::string& path, Entry::EntryType type, std::uint
         uncompressedSize = 0;
     }
     if (name.size() > kMaxNameLength) throw ArchiveError(ArchiveError::Kind::invalidEntryPath, m_path);
+    if (isUnsafeName(name)) throw ArchiveError(ArchiveError::Kind::unsafeEntryPath, m_path);
 
     const std::uint16_t defaultPermissions =
         type == Entry::EntryType::directory ? kDefaultDirectoryPermissions : kDefaultFilePermissions;

@@ -47,7 +47,8 @@ public:
                   CompressionMethod compressionMethod = CompressionMethod::none,
                   std::size_t bufferSize = kDefaultBufferSize);
 
-    // The general form: `uncompressedSize` bytes taken from `provider`. A missing permission
+    // The general form: `uncompressedSize` bytes taken from `provider`. Names that are absolute or
+    // hold a ".." component are refused (unsafeEntryPath), as are names over 65,535 bytes. A missing permission
     // means 0644 for files and links and 0755 for folders. Only stored entries are written.
     void addEntry(const std::string& path, Entry::EntryType type, std::uint64_t uncompressedSize,
                   std::int64_t modificationTime, std::optional<std::uint16_t> permissions,

@@ -6,6 +6,7 @@ namespace {
 
 constexpr const char* kUnwritableArchive = "The archive could not be created or written.";
 constexpr const char* kInvalidEntryPath = "A name in the archive is longer than 65,535 bytes.";
+constexpr const char* kUnsafeEntryPath = "A name in the archive may not start with “/” or contain “..”.";
 constexpr const char* kInvalidCompressionMethod = "The archive cannot use this compression method.";
 constexpr const char* kInvalidBufferSize = "The buffer size for the archive must be greater than zero.";
 constexpr const char* kFileNotFoundFormat = "The file “%s” does not exist.";
@@ -30,6 +31,7 @@ std::string sentence(ArchiveError::Kind kind, const std::string& path) {
     switch (kind) {
     case ArchiveError::Kind::unwritableArchive: return kUnwritableArchive;
     case ArchiveError::Kind::invalidEntryPath: return kInvalidEntryPath;
+    case ArchiveError::Kind::unsafeEntryPath: return kUnsafeEntryPath;
     case ArchiveError::Kind::invalidCompressionMethod: return kInvalidCompressionMethod;
     case ArchiveError::Kind::invalidBufferSize: return kInvalidBufferSize;
     case ArchiveError::Kind::fileNotFound: return withName(kFileNotFoundFormat, path);

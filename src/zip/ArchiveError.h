@@ -11,6 +11,7 @@ public:
     enum class Kind {
         unwritableArchive,         // the archive file cannot be created or is already closed
         invalidEntryPath,          // the entry name does not fit the 16-bit length field
+        unsafeEntryPath,           // the entry name is absolute or climbs with ".."
         invalidCompressionMethod,  // a method this writer does not produce
         invalidBufferSize,         // a zero piece size
         fileNotFound,              // the source file does not exist

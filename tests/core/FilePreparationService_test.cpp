@@ -222,3 +222,12 @@ TEST_F(FilePreparation, NamesThatAreNotUtf8KeepTheirBytes)
         }
     }
 }
+
+// Whatever the selection's paths look like, entry names are relative and never climb.
+TEST_F(FilePreparation, EntryNamesNeverClimbOutOfTheArchive)
+{
+    write("Project/src/main.c", "code");
+    write("notes.txt", "notes");
+    EXPECT_EQ(namesOf(bundle({src("Project/src/../"), src("Project/src/./../../notes.txt")})),
+              (QStringList{"Project/src/main.c", "notes.txt"}));
+}

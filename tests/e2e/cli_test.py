@@ -4,6 +4,7 @@
     cli_test.py PATH/TO/korvo-cli
 """
 import os
+import re
 import shutil
 import subprocess
 import sys
@@ -238,6 +239,26 @@ class BundleTest(CliTest):
         with zipfile.ZipFile(out) as archive:
             self.assertEqual(archive.namelist(), ["c.txt"])
         self.assertEqual(sorted(os.listdir(self.work)), ["c.txt", "docs", "out.zip"])
+
+    @unittest.skipUnless(os.geteuid() == 0 and shutil.which("unshare") and shutil.which("ldd"), "needs root and unshare")
+    def test_the_root_folder_gives_relative_names(self):
+        # "/" selected, inside a small root of its own: the program, its libraries and one file.
+        root = os.path.join(self.root, "root")
+        libraries = subprocess.run(["ldd", CLI], capture_output=True, text=True, check=True).stdout
+        for path in [CLI] + re.findall(r"(/\S+) \(0x", libraries):
+            target = root + ("/korvo-cli" if path == CLI else path)
+            os.makedirs(os.path.dirname(target), exist_ok=True)
+            shutil.copy(path, target)
+        os.makedirs(os.path.join(root, "data"))
+        with open(os.path.join(root, "data", "hello.txt"), "w") as f:
+            f.write("hello")
+        subprocess.run(["unshare", "--root=" + root, "/korvo-cli", "bundle", "-o", "/out.zip", "/"], check=True,
+                       capture_output=True)
+        with zipfile.ZipFile(os.path.join(root, "out.zip")) as archive:
+            names = archive.namelist()
+        self.assertIn("data/hello.txt", names)
+        self.assertIn("korvo-cli", names)
+        self.assertFalse([n for n in names if n.startswith("/") or ".." in n.split("/")], names)
 
     def test_failed_bundle_keeps_the_earlier_archive(self):
         self.write("out.zip", b"earlier")

@@ -142,12 +142,24 @@ TEST(ArchiveFormat, Utf8NamesAndTheNameLengthLimit) {
         zip::Archive archive(path);
         addBytes(archive, utf8, "data");
         addBytes(archive, longest, "");
-        // One byte too long: refused before anything is written, the archive carries on.
-        try {
-            addBytes(archive, longest + "n", "never written");
-            ADD_FAILURE() << "a 65,536-byte name was accepted";
-        } catch (const zip::ArchiveError& error) {
-            EXPECT_EQ(error.kind(), zip::ArchiveError::Kind::invalidEntryPath);
+        // One byte too long, or a name that would leave the folder the archive is unpacked into:
+        // refused before anything is written, the archive carries on.
+        const std::pair<std::string, zip::ArchiveError::Kind> refused[] = {
+            {longest + "n", zip::ArchiveError::Kind::invalidEntryPath},
+            {"/etc/passwd", zip::ArchiveError::Kind::unsafeEntryPath},
+            {"/", zip::ArchiveError::Kind::unsafeEntryPath},
+            {"..", zip::ArchiveError::Kind::unsafeEntryPath},
+            {"../up", zip::ArchiveError::Kind::unsafeEntryPath},
+            {"a/../../up", zip::ArchiveError::Kind::unsafeEntryPath},
+            {"a/..", zip::ArchiveError::Kind::unsafeEntryPath},
+        };
+        for (const auto& [name, kind] : refused) {
+            try {
+                addBytes(archive, name, "never written");
+                ADD_FAILURE() << name << " was accepted";
+            } catch (const zip::ArchiveError& error) {
+                EXPECT_EQ(error.kind(), kind) << name;
+            }
         }
     }
     {
@@ -167,7 +179,7 @@ TEST(ArchiveFormat, Utf8NamesAndTheNameLengthLimit) {
     // of refusing the archive.
     const std::string mixed = folder / "mixed.zip";
     const std::vector<std::pair<std::string, int>> names = {
-        {utf8, 0x0800}, {"caf\xE9.txt", 0}, {"cut\xE2\x82", 0}, {"sur\xED\xA0\x80", 0}, {"plain", 0x0800}};
+        {utf8, 0x0800}, {"caf\xE9.txt", 0}, {"cut\xE2\x82", 0}, {"sur\xED\xA0\x80", 0}, {"..dots/a..b/...", 0x0800}};
     {
         zip::Archive archive(mixed);
         for (const auto& [name, flag] : names) addBytes(archive, name, name);
