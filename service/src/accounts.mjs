@@ -1,20 +1,17 @@
-// Accounts: registration with an e-mailed code, credentials, password reset and deletion.
-import { randomUUID } from 'node:crypto';
-import { CODE_KINDS } from './codes.mjs';
+// Verified accounts: credentials, password reset and deletion, and what sign-up (signups.mjs)
+// and device registration ask of them. A caller who is not signed in gets the same answers, in
+// the same time, whether or not an address has an account: one password check per request,
+// and the same code rules for every address.
+import { CODE_KINDS, readCode } from './codes.mjs';
 import { ServiceError, requireString } from './http.mjs';
-import { MAX_PASSWORD_LENGTH, MIN_PASSWORD_LENGTH, hashPassword, spendPasswordCheck, verifyPassword } from './passwords.mjs';
+import { MAX_PASSWORD_LENGTH, MIN_PASSWORD_LENGTH, hashPassword, passwordMatches } from './passwords.mjs';
 
 export const INVALID_EMAIL = 'Enter a valid email address.';
 export const SHORT_PASSWORD = `Choose a password of at least ${MIN_PASSWORD_LENGTH} characters.`;
 export const LONG_PASSWORD = `Choose a password of at most ${MAX_PASSWORD_LENGTH} characters.`;
-export const EMAIL_TAKEN = 'An account with this email already exists; sign in instead.';
-export const NOT_WAITING = 'No account with this email is waiting for its code.';
-export const ALREADY_VERIFIED = 'This email is already verified; sign in instead.';
 export const UNVERIFIED = 'Verify your email with the code we sent you first.';
 export const WRONG_CREDENTIALS = 'That email or password is not correct.';
 
-const codeSentMessage = (email) => `We sent a six-digit code to ${email}; it works for 10 minutes.`;
-const codeResentMessage = (email) => `We sent a new six-digit code to ${email}.`;
 const resetSentMessage = (email) => `If an account uses ${email}, we sent it a reset code.`;
 const PASSWORD_CHANGED = 'Your password has been changed; sign in with the new one.';
 const deletionCodeMessage = (email) => `We sent a confirmation code to ${email}.`;
@@ -42,21 +39,22 @@ export function checkNewPassword(password) {
 }
 
 export class Accounts {
-  constructor({ db, codes, outbox }) {
-    this.db = db;
+  constructor({ db, codes, outbox, limits }) {
     this.codes = codes;
     this.outbox = outbox;
+    this.limits = limits;
     this.byEmail = db.prepare('SELECT * FROM accounts WHERE email = ?');
     this.byPrincipal = db.prepare('SELECT * FROM accounts WHERE principal_id = ?');
-    this.insert = db.prepare('INSERT INTO accounts (principal_id, email, password_hash, email_verified, created_at) VALUES (?, ?, ?, 0, ?)');
+    this.liveSignupOf = db.prepare('SELECT * FROM signups WHERE email = ? AND cancelled = 0');
+    this.signupById = db.prepare('SELECT * FROM signups WHERE principal_id = ?');
     this.setPassword = db.prepare('UPDATE accounts SET password_hash = ? WHERE principal_id = ?');
-    this.markVerified = db.prepare('UPDATE accounts SET email_verified = 1 WHERE principal_id = ?');
     const removals = ['DELETE FROM device_keys WHERE principal_id = ?', 'DELETE FROM korvos WHERE owner = ?',
       'DELETE FROM usage WHERE principal_id = ?', 'DELETE FROM jobs WHERE principal_id = ?',
       'DELETE FROM codes WHERE principal_id = ?', 'DELETE FROM accounts WHERE principal_id = ?'].map((s) => db.prepare(s));
     this.removeAll = db.transaction((account) => {
       for (const r of removals) r.run(account.principal_id);
       outbox.forget(account.email);
+      limits.forget(account.email);
     });
   }
 
@@ -64,102 +62,81 @@ export class Accounts {
 
   get(principalId) { return this.byPrincipal.get(principalId); }
 
-  // The account when `password` is its password, else undefined (unknown address included).
+  // The sign-up of `email` that may still be confirmed (at most one; see signups.mjs).
+  liveSignup(email) { return this.liveSignupOf.get(email); }
+
+  // The verified account `password` opens, else undefined (unknown address included).
   async checkPassword(email, password) {
     const account = this.find(email);
-    if (!account) return spendPasswordCheck(password).then(() => undefined);
-    return (await verifyPassword(password, account.password_hash)) ? account : undefined;
+    return (await passwordMatches(password, account?.password_hash)) ? account : undefined;
   }
 
-  mailCode(account, kind, now) {
-    const code = this.codes.issue(account.principal_id, kind, now);
+  // What `password` opens by principal: { account } for a verified one, { signup } for a sign-up
+  // still waiting for its code, or {} for nothing.
+  async ownerByPrincipal(principalId, password) {
+    const account = this.get(principalId);
+    const signup = account ? undefined : this.signupById.get(principalId);
+    return (await passwordMatches(password, (account ?? signup)?.password_hash)) ? { account, signup } : {};
+  }
+
+  mailCode(owner, kind, now) {
+    const code = this.codes.issue(owner.principal_id, kind, now);
     const { subject, purpose } = CODE_MAILS[kind];
     this.outbox.send({
-      to: account.email, kind, subject, code,
+      to: owner.email, kind, subject, code,
       text: `Your Halvane code is ${code}.\n\nEnter it ${purpose}. It works for 10 minutes.\n`
         + "If you did not ask for it, you can ignore this email.\n",
     }, now);
   }
 
-  async register(body, now) {
-    const email = normaliseEmail(requireString(body, 'email'));
-    const password = requireString(body, 'password');
-    checkNewPassword(password);
-    const hash = await hashPassword(password);
-    let account = this.find(email);
-    if (account && account.email_verified) throw new ServiceError(409, EMAIL_TAKEN);
-    if (account) {
-      this.setPassword.run(hash, account.principal_id);
-    } else {
-      this.insert.run(randomUUID(), email, hash, now);
-      account = this.find(email);
-    }
-    this.mailCode(account, CODE_KINDS.verifyEmail, now);
-    return { status: 201, json: { principalId: account.principal_id, message: codeSentMessage(email) } };
-  }
-
-  resendCode(body, now) {
-    const email = normaliseEmail(requireString(body, 'email'));
-    const account = this.find(email);
-    if (!account || account.email_verified) throw new ServiceError(404, NOT_WAITING);
-    this.mailCode(account, CODE_KINDS.verifyEmail, now);
-    return { json: { message: codeResentMessage(email) } };
-  }
-
-  verifyEmail(body, now) {
-    const email = normaliseEmail(requireString(body, 'email'));
-    const code = requireString(body, 'code');
-    const account = this.find(email);
-    if (account && account.email_verified) throw new ServiceError(409, ALREADY_VERIFIED);
-    this.codes.consume(account?.principal_id, CODE_KINDS.verifyEmail, code, now);
-    this.markVerified.run(account.principal_id);
-    return { json: { principalId: account.principal_id, emailVerified: true } };
-  }
-
+  // A correct password of a sign-up still waiting for its code is told to verify first.
   async verifyCredentials(body) {
     const email = normaliseEmail(requireString(body, 'email'));
-    const account = await this.checkPassword(email, requireString(body, 'password'));
-    if (!account) return { json: { valid: false, principalId: '' } };
-    if (!account.email_verified) throw new ServiceError(403, UNVERIFIED);
+    const password = requireString(body, 'password');
+    const account = this.find(email);
+    const signup = account ? undefined : this.liveSignup(email);
+    if (!(await passwordMatches(password, (account ?? signup)?.password_hash))) return { json: { valid: false, principalId: '' } };
+    if (!account) throw new ServiceError(403, UNVERIFIED);
     return { json: { valid: true, principalId: account.principal_id } };
   }
 
-  forgotPassword(body, now) {
+  forgotPassword({ body, now, client }) {
     const email = normaliseEmail(requireString(body, 'email'));
+    this.limits.admitCodeRequest(email, client, now);
     const account = this.find(email);
     if (account) this.mailCode(account, CODE_KINDS.resetPassword, now);
     return { json: { message: resetSentMessage(email) } };
   }
 
-  async resetPassword(body, now) {
+  // The code is judged before the new password is hashed.
+  async resetPassword({ body, now }) {
     const email = normaliseEmail(requireString(body, 'email'));
-    const code = requireString(body, 'code');
+    const typed = requireString(body, 'code');
     const newPassword = requireString(body, 'newPassword');
+    readCode(typed);
     checkNewPassword(newPassword);
-    const hash = await hashPassword(newPassword);
     const account = this.find(email);
-    this.codes.consume(account?.principal_id, CODE_KINDS.resetPassword, code, now);
-    this.setPassword.run(hash, account.principal_id);
-    // Whoever reset the password has read the mailbox, so the address counts as verified.
-    this.markVerified.run(account.principal_id);
+    this.codes.consume({ email, kind: CODE_KINDS.resetPassword, typed, now, candidates: account ? [account.principal_id] : [] });
+    this.setPassword.run(await hashPassword(newPassword), account.principal_id);
     return { json: { message: PASSWORD_CHANGED } };
   }
 
-  async requestDeletion(body, now) {
+  async requestDeletion({ body, now, client }) {
     const email = normaliseEmail(requireString(body, 'email'));
     const password = requireString(body, 'password');
     const principalId = requireString(body, 'principalId');
     const account = await this.checkPassword(email, password);
     if (!account || account.principal_id !== principalId) throw new ServiceError(401, WRONG_CREDENTIALS);
+    this.limits.admitCodeRequest(email, client, now);
     this.mailCode(account, CODE_KINDS.deleteAccount, now);
     return { json: { message: deletionCodeMessage(email) } };
   }
 
-  confirmDeletion(body, now) {
+  confirmDeletion({ body, now }) {
     const email = normaliseEmail(requireString(body, 'email'));
-    const code = requireString(body, 'code');
+    const typed = requireString(body, 'code');
     const account = this.find(email);
-    this.codes.consume(account?.principal_id, CODE_KINDS.deleteAccount, code, now);
+    this.codes.consume({ email, kind: CODE_KINDS.deleteAccount, typed, now, candidates: account ? [account.principal_id] : [] });
     this.removeAll(account);
     return { json: { success: true, message: ACCOUNT_DELETED } };
   }
@@ -167,14 +144,11 @@ export class Accounts {
   routes() {
     const post = (path, handle) => ({ method: 'POST', pattern: new RegExp(`^/v1/accounts/${path}$`), auth: 'none', handle });
     return [
-      post('register', (c) => this.register(c.body, c.now)),
-      post('resend-code', (c) => this.resendCode(c.body, c.now)),
-      post('verify-email', (c) => this.verifyEmail(c.body, c.now)),
       post('verify-credentials', (c) => this.verifyCredentials(c.body)),
-      post('forgot-password', (c) => this.forgotPassword(c.body, c.now)),
-      post('reset-password', (c) => this.resetPassword(c.body, c.now)),
-      post('deletion/request', (c) => this.requestDeletion(c.body, c.now)),
-      post('deletion/confirm', (c) => this.confirmDeletion(c.body, c.now)),
+      post('forgot-password', (c) => this.forgotPassword(c)),
+      post('reset-password', (c) => this.resetPassword(c)),
+      post('deletion/request', (c) => this.requestDeletion(c)),
+      post('deletion/confirm', (c) => this.confirmDeletion(c)),
     ];
   }
 }

@@ -1,5 +1,6 @@
 // Six-digit e-mailed codes: one live code per account and purpose, valid for ten minutes,
-// dead after five wrong tries. Only a keyed hash of each code is stored.
+// dead after five wrong tries. Only a keyed hash of each code is stored. Wrong tries are also
+// counted per e-mail address and purpose across new codes (limits.mjs).
 import { randomInt, timingSafeEqual } from 'node:crypto';
 import { ServiceError } from './http.mjs';
 import { keyedHash } from './secrets.mjs';
@@ -12,15 +13,34 @@ export const CODE_KINDS = Object.freeze({
   deleteAccount: 'delete-account',
 });
 
-export const NO_CODE = 'There is no code waiting for this email; request a new code.';
 export const WRONG_CODE = 'That code is not correct.';
 export const EXPIRED_CODE = 'That code has expired; request a new code.';
 export const LOCKED_CODE = 'That code was entered wrongly too many times; request a new code.';
-const MALFORMED_CODE = 'Enter the six-digit code from your email.';
+export const MALFORMED_CODE = 'Enter the six-digit code from your email.';
+
+// Decimal digits of any script (full-width, Arabic-Indic, ...) as ASCII digits. Unicode keeps
+// every run of decimal digits contiguous and in order from zero, so a digit's value is its
+// distance from the start of its run, modulo ten.
+export function asciiDigits(text) {
+  return text.normalize('NFKC').replace(/\p{Nd}/gu, (digit) => {
+    const point = digit.codePointAt(0);
+    let start = point;
+    while (/\p{Nd}/u.test(String.fromCodePoint(start - 1))) start -= 1;
+    return String((point - start) % 10);
+  });
+}
+
+// The six ASCII digits of a typed code, blanks around it ignored; throws for anything else.
+export function readCode(typed) {
+  const code = typeof typed === 'string' ? asciiDigits(typed.trim()).trim() : '';
+  if (!/^[0-9]{6}$/.test(code)) throw new ServiceError(400, MALFORMED_CODE);
+  return code;
+}
 
 export class OneTimeCodes {
-  constructor({ db, masterKey }) {
+  constructor({ db, masterKey, limits }) {
     this.masterKey = masterKey;
+    this.limits = limits;
     this.upsert = db.prepare(`INSERT INTO codes (principal_id, kind, code_hash, expires_at, wrong_tries)
       VALUES (?, ?, ?, ?, 0)
       ON CONFLICT (principal_id, kind) DO UPDATE SET code_hash = excluded.code_hash,
@@ -28,38 +48,42 @@ export class OneTimeCodes {
     this.find = db.prepare('SELECT code_hash, expires_at, wrong_tries FROM codes WHERE principal_id = ? AND kind = ?');
     this.countWrong = db.prepare('UPDATE codes SET wrong_tries = wrong_tries + 1 WHERE principal_id = ? AND kind = ?');
     this.remove = db.prepare('DELETE FROM codes WHERE principal_id = ? AND kind = ?');
+    this.removeAll = db.prepare('DELETE FROM codes WHERE principal_id = ?');
   }
 
   hash(principalId, kind, code) {
-    return keyedHash(this.masterKey, `code:${kind}:${principalId}:${code}`);
+    return Buffer.from(keyedHash(this.masterKey, `code:${kind}:${principalId}:${code}`), 'hex');
   }
 
   // Replaces any earlier code of the same purpose; returns the new code.
   issue(principalId, kind, now) {
     const code = String(randomInt(0, 1_000_000)).padStart(6, '0');
-    this.upsert.run(principalId, kind, this.hash(principalId, kind, code), now + CODE_LIFETIME_MS);
+    this.upsert.run(principalId, kind, this.hash(principalId, kind, code).toString('hex'), now + CODE_LIFETIME_MS);
     return code;
   }
 
-  // Throws a ServiceError unless `code` is the live code; a matching code is used up.
-  // `principalId` may be undefined (no such account): that reads as no code waiting.
-  consume(principalId, kind, code, now) {
-    const typed = typeof code === 'string' ? code.trim() : '';
-    if (!/^[0-9]{6}$/.test(typed)) throw new ServiceError(400, MALFORMED_CODE);
-    const row = principalId === undefined ? undefined : this.find.get(principalId, kind);
-    if (!row) throw new ServiceError(400, NO_CODE);
-    if (row.wrong_tries >= MAX_WRONG_TRIES) throw new ServiceError(400, LOCKED_CODE);
-    if (now >= row.expires_at) throw new ServiceError(400, EXPIRED_CODE);
-    const expected = Buffer.from(row.code_hash, 'hex');
-    const given = Buffer.from(this.hash(principalId, kind, typed), 'hex');
-    if (!timingSafeEqual(expected, given)) {
-      this.countWrong.run(principalId, kind);
-      throw new ServiceError(400, WRONG_CODE);
+  // Uses up the live code of one of `candidates` (principals whose codes may be meant; none for
+  // an unknown address) and returns that principal, or throws. Every address and purpose is
+  // judged alike: the limit on wrong tries first, then the code. Only someone who typed the
+  // right code learns that it expired or was locked.
+  consume({ email, kind, typed, now, candidates }) {
+    const code = readCode(typed);
+    this.limits.admitCodeTry(email, kind, now);
+    for (const principalId of candidates) {
+      const row = this.find.get(principalId, kind);
+      if (!row || !timingSafeEqual(Buffer.from(row.code_hash, 'hex'), this.hash(principalId, kind, code))) continue;
+      if (row.wrong_tries >= MAX_WRONG_TRIES) throw new ServiceError(400, LOCKED_CODE);
+      if (now >= row.expires_at) throw new ServiceError(400, EXPIRED_CODE);
+      this.remove.run(principalId, kind);
+      this.limits.rightCode(email, kind);
+      return principalId;
     }
-    this.remove.run(principalId, kind);
+    for (const principalId of candidates) this.countWrong.run(principalId, kind);
+    this.limits.wrongCode(email, kind, now);
+    throw new ServiceError(400, WRONG_CODE);
   }
 
   discardAll(principalId) {
-    for (const kind of Object.values(CODE_KINDS)) this.remove.run(principalId, kind);
+    this.removeAll.run(principalId);
   }
 }

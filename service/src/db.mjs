@@ -9,6 +9,21 @@ CREATE TABLE IF NOT EXISTS accounts (
   email_verified INTEGER NOT NULL DEFAULT 0,
   created_at     INTEGER NOT NULL
 );
+CREATE TABLE IF NOT EXISTS signups (
+  principal_id  TEXT PRIMARY KEY,
+  email         TEXT NOT NULL,
+  password_hash TEXT NOT NULL,
+  created_at    INTEGER NOT NULL,
+  last_at       INTEGER NOT NULL,
+  cancelled     INTEGER NOT NULL DEFAULT 0
+);
+CREATE INDEX IF NOT EXISTS signups_email ON signups (email);
+CREATE TABLE IF NOT EXISTS limit_events (
+  scope   TEXT NOT NULL,
+  subject TEXT NOT NULL,
+  at      INTEGER NOT NULL
+);
+CREATE INDEX IF NOT EXISTS limit_events_subject ON limit_events (scope, subject, at);
 CREATE TABLE IF NOT EXISTS codes (
   principal_id TEXT NOT NULL,
   kind         TEXT NOT NULL,
@@ -83,5 +98,11 @@ export function openDatabase(file) {
     if (!db.pragma(`table_info(${table})`).some((c) => c.name === column)) db.exec(`ALTER TABLE ${table} ADD COLUMN ${column} ${definition}`);
   }
   db.exec('CREATE UNIQUE INDEX IF NOT EXISTS jobs_lock ON jobs (secret_id, lock_hash)');
+  // Earlier versions kept unverified sign-ups as accounts; they wait in `signups` now.
+  db.transaction(() => {
+    db.exec(`INSERT OR IGNORE INTO signups (principal_id, email, password_hash, created_at, last_at)
+      SELECT principal_id, email, password_hash, created_at, created_at FROM accounts WHERE email_verified = 0`);
+    db.exec('DELETE FROM accounts WHERE email_verified = 0');
+  })();
   return db;
 }

@@ -54,13 +54,14 @@ export class Devices {
     return { publicKey, principalId: row.principal_id };
   }
 
+  // Only a verified account gets a key: a sign-up still waiting for its code has none to bind
+  // to, and an unknown principal costs the same password check as a known one.
   async registerFirst(ctx) {
     const principalId = requireString(ctx.body, 'principalId');
     const password = requireString(ctx.body, 'password');
-    const known = this.accounts.get(principalId);
-    const account = known ? await this.accounts.checkPassword(known.email, password) : undefined;
+    const { account, signup } = await this.accounts.ownerByPrincipal(principalId, password);
+    if (signup) throw new ServiceError(403, UNVERIFIED);
     if (!account) throw new ServiceError(401, WRONG_ACCOUNT);
-    if (!account.email_verified) throw new ServiceError(403, UNVERIFIED);
     if (this.byKey.get(ctx.newKey)) throw new ServiceError(409, KEY_TAKEN);
     if (this.countFor.get(principalId).n > 0) throw new ServiceError(409, ACCOUNT_HAS_KEY);
     this.insert.run(ctx.newKey, principalId, 'active', ctx.now, null, null);
@@ -80,7 +81,6 @@ export class Devices {
     const email = normaliseEmail(requireString(ctx.body, 'email'));
     const account = await this.accounts.checkPassword(email, requireString(ctx.body, 'password'));
     if (!account) throw new ServiceError(401, WRONG_CREDENTIALS);
-    if (!account.email_verified) throw new ServiceError(403, UNVERIFIED);
     if (this.byKey.get(ctx.newKey)) throw new ServiceError(409, KEY_TAKEN);
     const token = randomBytes(32).toString('base64url');
     const permitId = `permit-${randomBytes(8).toString('hex')}`;

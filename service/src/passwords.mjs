@@ -39,3 +39,11 @@ export async function spendPasswordCheck(password) {
   await derive(password, Buffer.alloc(16), N, R, P);
   return false;
 }
+
+// Whether `password` matches `stored` (undefined: nobody's), always at the cost of one check; a
+// password longer than any that can be set is checked only in its allowed length, and fails.
+export async function passwordMatches(password, stored) {
+  const usable = stored !== undefined && password.length <= MAX_PASSWORD_LENGTH;
+  if (!usable) return spendPasswordCheck(password.slice(0, MAX_PASSWORD_LENGTH));
+  return verifyPassword(password, stored);
+}

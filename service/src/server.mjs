@@ -3,6 +3,7 @@ import { chmodSync, mkdirSync } from 'node:fs';
 import { createServer } from 'node:https';
 import { Accounts } from './accounts.mjs';
 import { OneTimeCodes } from './codes.mjs';
+import { Limits } from './limits.mjs';
 import { openDatabase } from './db.mjs';
 import { Devices } from './devices.mjs';
 import { makeDispatcher, parseJsonObject } from './http.mjs';
@@ -11,6 +12,7 @@ import { Outbox } from './outbox.mjs';
 import { DEFAULT_PORT, serviceLayout, tightenFolder, trustedAuthorityFile } from './paths.mjs';
 import { loadOrCreateMasterKey } from './secrets.mjs';
 import { NonceMemory, verifySignedRequest } from './signing.mjs';
+import { Signups } from './signups.mjs';
 import { ensureCertificates, writeTrustedAuthority } from './tls.mjs';
 import { Usage } from './usage.mjs';
 
@@ -22,6 +24,9 @@ function healthRoute() {
     handle: (c) => ({ json: { service: 'halvane', version: SERVICE_VERSION, time: new Date(c.now).toISOString() } }),
   };
 }
+
+// The caller's address, an IPv4 one without its IPv6 wrapping.
+const clientAddress = (req) => String(req.socket.remoteAddress ?? '').replace(/^::ffff:/, '');
 
 function listen(server, port, host) {
   return new Promise((resolve, reject) => {
@@ -48,8 +53,10 @@ export async function startService(options) {
   const db = openDatabase(layout.database);
   const masterKey = loadOrCreateMasterKey(layout.masterKey);
   const outbox = new Outbox({ db, folder: layout.outbox, log });
-  const codes = new OneTimeCodes({ db, masterKey });
-  const accounts = new Accounts({ db, codes, outbox });
+  const limits = new Limits(db);
+  const codes = new OneTimeCodes({ db, masterKey, limits });
+  const accounts = new Accounts({ db, codes, outbox, limits });
+  const signups = new Signups({ db, accounts, codes, outbox, limits });
   let boundPort = port;
   const devices = new Devices({ db, accounts, outbox, masterKey, publicUrl: () => `https://localhost:${boundPort}` });
   const usage = new Usage({ db });
@@ -57,11 +64,11 @@ export async function startService(options) {
   const nonces = new NonceMemory(db);
   // Everything made above (and whatever an earlier version left looser) is owner-only.
   tightenFolder(dataDir);
-  const routes = [healthRoute(), ...accounts.routes(), ...devices.routes(), ...korvos.routes()];
+  const routes = [healthRoute(), ...signups.routes(), ...accounts.routes(), ...devices.routes(), ...korvos.routes()];
 
   const prepare = async (req, route, rawBody, url) => {
     const now = clock();
-    const ctx = { req, url, rawBody, now };
+    const ctx = { req, url, rawBody, now, client: clientAddress(req) };
     if (route.auth === 'new-key') ctx.newKey = verifySignedRequest({ req, rawBody, now, nonces });
     if (route.auth === 'device') {
       const authorise = (publicKey) => devices.authorise(publicKey, req.headers['x-korvo-principal']);

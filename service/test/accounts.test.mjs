@@ -1,32 +1,73 @@
 import assert from 'node:assert/strict';
 import { after, before, describe, test } from 'node:test';
-import { EMAIL_TAKEN, INVALID_EMAIL, NOT_WAITING, SHORT_PASSWORD, UNVERIFIED, WRONG_CREDENTIALS } from '../src/accounts.mjs';
-import { CODE_KINDS, CODE_LIFETIME_MS, EXPIRED_CODE, LOCKED_CODE, MAX_WRONG_TRIES, NO_CODE, OneTimeCodes, WRONG_CODE } from '../src/codes.mjs';
+import { INVALID_EMAIL, SHORT_PASSWORD, UNVERIFIED, WRONG_CREDENTIALS } from '../src/accounts.mjs';
+import { CODE_KINDS, CODE_LIFETIME_MS, EXPIRED_CODE, LOCKED_CODE, MALFORMED_CODE, OneTimeCodes, WRONG_CODE } from '../src/codes.mjs';
 import { openDatabase } from '../src/db.mjs';
 import { NO_SUCH_KORVO } from '../src/korvos.mjs';
-import { PASSWORD, atOffset, call, createAccount, createKorvo, latestCode, mailTo, startTestService } from './support/harness.mjs';
+import { CODE_REQUESTS_PER_ADDRESS, CODE_REQUESTS_PER_CLIENT, Limits, tooManyCodeRequests, tooManyFromClient, wrongCodesToday, wrongCodesWait } from '../src/limits.mjs';
+import { EMAIL_TAKEN, SIGNUP_QUIET_MS } from '../src/signups.mjs';
+import { PASSWORD, atOffset, call, createAccount, createKorvo, latestCode, mailTo, newDevice, startTestService } from './support/harness.mjs';
 
-// A different six-digit code than `code`.
+const MINUTE = 60e3;
+const HOUR = 60 * MINUTE;
+// A different six-digit code than `code`, and `code` in another script's digits.
 const other = (code) => String((Number(code) + 1) % 1_000_000).padStart(6, '0');
+const inDigits = (zero, code) => [...code].map((d) => String.fromCodePoint(zero + Number(d))).join('');
 
-test('code rules with an injected clock: ten minutes exactly, single use, malformed input costs no try', () => {
-  const codes = new OneTimeCodes({ db: openDatabase(':memory:'), masterKey: Buffer.alloc(32, 7) });
-  const kind = CODE_KINDS.verifyEmail;
-  const outcome = (code, at) => { try { codes.consume('p', kind, code, at); return 'accepted'; } catch (err) { return err.message; } };
-  const code = codes.issue('p', kind, 0);
-  assert.equal(outcome(code, CODE_LIFETIME_MS), EXPIRED_CODE);
-  for (const typed of ['', '12345', '1234567', '12a456', '１２３４５６', '12 345', -1, null]) assert.notEqual(outcome(typed, 1), 'accepted', String(typed));
-  assert.equal(outcome(` ${code}\n`, CODE_LIFETIME_MS - 1), 'accepted', 'blanks around a code are fine, and no try was spent');
-  assert.equal(outcome(code, 2), NO_CODE, 'a used code is gone');
+function codeBench() {
+  const db = openDatabase(':memory:');
+  const codes = new OneTimeCodes({ db, masterKey: Buffer.alloc(32, 7), limits: new Limits(db) });
+  const at = { now: 0 };
+  const enter = (kind, typed, email = 'a@example.com') => {
+    try { codes.consume({ email, kind, typed, now: at.now, candidates: ['p'] }); return 'accepted'; } catch (err) { return err.message; }
+  };
+  return { codes, at, enter };
+}
+
+test('code rules: ten minutes exactly, single use, decimal digits of any script, malformed input costs no try', () => {
+  const { codes, at, enter } = codeBench();
+  const kind = CODE_KINDS.deleteAccount;
+  let code = codes.issue('p', kind, 0);
+  at.now = CODE_LIFETIME_MS;
+  assert.equal(enter(kind, code), EXPIRED_CODE);
+  at.now = 1;
+  for (const typed of ['', '12345', '1234567', '12a456', '12 345', '½23456', '１２３４５', -1, null]) assert.equal(enter(kind, typed), MALFORMED_CODE, String(typed));
+  at.now = CODE_LIFETIME_MS - 1;
+  assert.equal(enter(kind, ` ${inDigits(0xff10, code)}\n`), 'accepted', 'full-width digits with blanks around them');
+  assert.equal(enter(kind, code), WRONG_CODE, 'a used code is gone');
+  code = codes.issue('p', kind, at.now);
+  assert.equal(enter(kind, inDigits(0x0660, code)), 'accepted', 'Arabic-Indic digits');
+});
+
+test('wrong codes count per address and purpose across new codes: five free tries, a doubling wait, twenty a day', () => {
+  const { codes, at, enter } = codeBench();
+  const kind = CODE_KINDS.resetPassword;
+  let code = codes.issue('p', kind, 0);
+  for (let i = 0; i < 5; i += 1) assert.equal(enter(kind, other(code)), WRONG_CODE);
+  assert.equal(enter(kind, code), wrongCodesWait(MINUTE), 'even the right code waits');
+  assert.deepEqual([enter(kind, other(code), 'b@example.com'), enter(CODE_KINDS.verifyEmail, other(code))], [WRONG_CODE, WRONG_CODE], 'others are not held up');
+  at.now += MINUTE;
+  assert.equal(enter(kind, code), LOCKED_CODE, 'the code itself died after five wrong tries');
+  for (const minutes of [0, 2, 4, 8, 16, 32, 60, 60, 60, 60, 60, 60, 60, 60, 60]) {
+    at.now += minutes * MINUTE;
+    code = codes.issue('p', kind, at.now);
+    assert.equal(enter(kind, other(code)), WRONG_CODE, `after ${minutes} minutes`);
+  }
+  assert.equal(enter(kind, code), wrongCodesToday(24 * HOUR - at.now), 'twenty wrong tries in a day');
+  at.now = 24 * HOUR + 1;
+  code = codes.issue('p', kind, at.now);
+  assert.deepEqual([enter(kind, code), enter(kind, other(code))], ['accepted', WRONG_CODE], 'the right code clears the count');
 });
 
 describe('accounts through the service', () => {
   let service;
   before(async () => { service = await startTestService(); });
   after(async () => { await service.stop(); });
-  const post = (path, body) => call(service, 'POST', `/v1/accounts/${path}`, body);
-  const refusal = async (path, body) => { const r = await post(path, body); return [r.status, r.json.error]; };
+  const post = (path, body, options) => call(service, 'POST', `/v1/accounts/${path}`, body, options);
+  const refusal = async (path, body, options) => { const r = await post(path, body, options); return [r.status, r.json.error]; };
   const valid = async (email, password) => (await post('verify-credentials', { email, password })).json.valid;
+  const bind = async (device, principalId, password) => (await call(service, 'POST', '/v1/devices/register', { principalId, password }, { device })).status;
+  const session = async (device) => (await call(service, 'POST', '/v1/sessions', {}, { device })).status;
 
   test('an address is trimmed and lower-cased; passwords need eight characters; malformed addresses are refused', async () => {
     const made = await post('register', { email: '  New.User@Example.COM\n', password: '12345678' });
@@ -45,23 +86,76 @@ describe('accounts through the service', () => {
     }
   });
 
-  test('registering again before verifying replaces password and code; a verified address is taken', async () => {
+  test('signing up again with the same password is a retry with a new code; a verified address is taken', async () => {
     const email = 'twice@example.com';
-    await post('register', { email, password: 'first password' });
+    const first = (await post('register', { email, password: PASSWORD })).json;
     const oldCode = latestCode(service, email);
-    await post('register', { email, password: 'second password' });
+    const again = (await post('register', { email, password: PASSWORD })).json;
     const newCode = latestCode(service, email);
+    assert.equal(again.principalId, first.principalId);
     if (oldCode !== newCode) assert.equal((await post('verify-email', { email, code: oldCode })).json.error, WRONG_CODE);
-    await post('verify-email', { email, code: newCode });
-    assert.deepEqual([await valid(email, 'first password'), await valid(` ${email.toUpperCase()}`, 'second password')], [false, true]);
+    assert.equal((await post('verify-email', { email, code: newCode })).status, 200);
     assert.deepEqual(await refusal('register', { email: 'Twice@example.com', password: PASSWORD }), [409, EMAIL_TAKEN]);
-    assert.deepEqual(await refusal('resend-code', { email }), [404, NOT_WAITING]);
-    assert.equal((await post('verify-email', { email, code: '000000' })).status, 409);
   });
 
-  test('wrong passwords and unknown addresses look the same; unverified accounts are told to verify', async () => {
+  test('an address signed up again by someone else before its code is entered: the other learns and changes nothing and ends with no working key', async () => {
+    const email = 'victim@example.com';
+    const attacker = { from: '127.0.0.66' };
+    const victim = (await post('register', { email, password: PASSWORD })).json;
+    const victimCode = latestCode(service, email);
+    const theirs = (await post('register', { email, password: 'attacker password' }, attacker)).json;
+    assert.deepEqual([theirs.message, theirs.principalId === victim.principalId], [victim.message, false]);
+    const attackerKey = newDevice();
+    for (const principalId of [victim.principalId, theirs.principalId]) assert.notEqual(await bind(attackerKey, principalId, 'attacker password'), 201);
+    // Neither sign-up can be confirmed now, whichever code is typed; the address is told why.
+    assert.equal((await post('verify-email', { email, code: victimCode })).json.error, WRONG_CODE);
+    assert.deepEqual([mailTo(service, email).kind, await valid(email, 'attacker password')], ['signup-stopped', false]);
+
+    await atOffset(service, SIGNUP_QUIET_MS + MINUTE, async () => {
+      const owner = await createAccount(service, email); // after a quiet day, the owner signs up and binds a key
+      for (const principalId of [theirs.principalId, owner.principalId]) assert.equal(await bind(attackerKey, principalId, 'attacker password'), 401);
+      await post('forgot-password', { email });
+      await post('reset-password', { email, code: latestCode(service, email), newPassword: 'a brand new password' });
+      await call(service, 'POST', '/v1/devices/rotate', { email, password: 'a brand new password' }, { device: newDevice() });
+      await call(service, 'GET', mailTo(service, email).link.slice(service.url.length));
+      assert.deepEqual([await session(attackerKey), await session(owner.device)], [401, 200], 'the owner\'s key survives the reset');
+    });
+  });
+
+  test('callers who are not signed in get the same answers for unknown, waiting and verified addresses', async () => {
+    await createAccount(service, 'known@example.com');
+    await post('register', { email: 'waiting@example.com', password: PASSWORD });
+    const answers = async (email) => {
+      const code = other(latestCode(service, email) ?? '999999');
+      const rows = [];
+      for (const [path, body] of [['verify-email', { code }], ['reset-password', { code, newPassword: 'a new password' }],
+        ['resend-code', {}], ['forgot-password', {}], ['deletion/confirm', { code }]]) {
+        const res = await post(path, { email, ...body });
+        rows.push([path, res.status, JSON.stringify(res.json).replaceAll(email, 'ADDRESS')]);
+      }
+      return rows;
+    };
+    const unknown = await answers('nobody@example.com');
+    assert.deepEqual(await answers('waiting@example.com'), unknown);
+    assert.deepEqual(await answers('known@example.com'), unknown);
+  });
+
+  test('asking for codes is limited per address and per client address, in one sentence that says how long', async () => {
+    for (const [path, email, from, count, sentence] of [
+      ['register', 'flood1@example.com', '127.0.0.7', CODE_REQUESTS_PER_ADDRESS, tooManyCodeRequests(HOUR)],
+      ['resend-code', 'flood2@example.com', '127.0.0.7', CODE_REQUESTS_PER_ADDRESS, tooManyCodeRequests(HOUR)],
+      ['forgot-password', 'flood3@example.com', '127.0.0.7', CODE_REQUESTS_PER_ADDRESS, tooManyCodeRequests(HOUR)],
+      ['forgot-password', (i) => `many${i}@example.com`, '127.0.0.8', CODE_REQUESTS_PER_CLIENT, tooManyFromClient(HOUR)]]) {
+      const ask = (i) => post(path, { email: typeof email === 'function' ? email(i) : email, password: PASSWORD }, { from });
+      for (let i = 0; i < count; i += 1) assert.ok((await ask(i)).status < 300, `${path} ${i}`);
+      assert.deepEqual(await refusal(path, { email: typeof email === 'function' ? email(count) : email, password: PASSWORD }, { from }), [429, sentence], path);
+    }
+    assert.equal((await post('forgot-password', { email: 'many30@example.com' }, { from: '127.0.0.9' })).status, 200, 'another client is not held up');
+  });
+
+  test('wrong passwords and unknown addresses look the same; a waiting sign-up is told to verify', async () => {
     await createAccount(service, 'creds@example.com');
-    for (const [email, password] of [['creds@example.com', `${PASSWORD}!`], ['nobody@example.com', PASSWORD]]) {
+    for (const [email, password] of [['creds@example.com', `${PASSWORD}!`], ['nobody@example.com', PASSWORD], ['creds@example.com', 'x'.repeat(2000)]]) {
       const res = await post('verify-credentials', { email, password });
       assert.deepEqual([res.status, res.json], [200, { valid: false, principalId: '' }]);
     }
@@ -72,16 +166,14 @@ describe('accounts through the service', () => {
   test('a reset code sets the new password once, only for its own account and kind', async () => {
     const email = 'reset@example.com';
     await createAccount(service, email);
-    const unknown = await post('forgot-password', { email: 'ghost@example.com' });
-    assert.equal(unknown.json.message.replace('ghost', 'reset'), (await post('forgot-password', { email })).json.message);
-    assert.equal(mailTo(service, 'ghost@example.com'), undefined);
+    await post('forgot-password', { email });
     const code = latestCode(service, email);
     assert.equal((await post('reset-password', { email, code, newPassword: 'short' })).json.error, SHORT_PASSWORD);
     assert.equal((await post('reset-password', { email, code, newPassword: 'brand new secret' })).status, 200);
     assert.deepEqual([await valid(email, PASSWORD), await valid(email, 'brand new secret')], [false, true]);
     await post('register', { email: 'kinds@example.com', password: PASSWORD });
     for (const [who, typed] of [[email, code], ['ghost@example.com', code], ['kinds@example.com', latestCode(service, 'kinds@example.com')]]) {
-      assert.deepEqual(await refusal('reset-password', { email: who, code: typed, newPassword: 'third secret!' }), [400, NO_CODE], who);
+      assert.deepEqual(await refusal('reset-password', { email: who, code: typed, newPassword: 'third secret!' }), [400, WRONG_CODE], who);
     }
   });
 
@@ -94,31 +186,23 @@ describe('accounts through the service', () => {
     assert.equal((await post('verify-email', { email, code: latestCode(service, email) })).status, 200);
   });
 
-  test('deletion needs password, principal and code; five wrong codes lock it out; it removes keys and Korvos for good', async () => {
+  test('deletion needs password, principal and code; it removes keys, Korvos and mails for good', async () => {
     const account = await createAccount(service, 'leaving@example.com');
     const korvo = await createKorvo(service, account);
     const staying = await createAccount(service, 'staying@example.com');
     const ask = { email: account.email, password: PASSWORD, principalId: account.principalId };
     assert.deepEqual(await refusal('deletion/request', { ...ask, password: 'not the password' }), [401, WRONG_CREDENTIALS]);
     assert.equal((await post('deletion/request', { ...ask, principalId: staying.principalId })).status, 401);
-    const confirm = (code) => post('deletion/confirm', { email: account.email, code });
-
     assert.equal((await post('deletion/request', ask)).status, 200);
-    const locked = latestCode(service, account.email);
-    for (let i = 0; i < MAX_WRONG_TRIES; i += 1) assert.equal((await confirm(other(locked))).json.error, WRONG_CODE);
-    const late = await confirm(locked);
-    assert.deepEqual([late.status, late.json.error], [400, LOCKED_CODE]);
-    assert.equal(await valid(account.email, PASSWORD), true, 'not deleted');
-
-    await post('deletion/request', ask);
     const mail = mailTo(service, account.email);
     assert.equal(mail.kind, 'delete-account');
-    for (let i = 0; i < MAX_WRONG_TRIES - 1; i += 1) await confirm(other(mail.code));
-    const done = await confirm(mail.code);
-    assert.deepEqual([done.status, done.json.success], [200, true], 'four wrong tries leave the code alive');
+    assert.equal((await post('deletion/confirm', { email: account.email, code: other(mail.code) })).json.error, WRONG_CODE);
+    assert.equal(await valid(account.email, PASSWORD), true, 'not deleted');
+    const done = await post('deletion/confirm', { email: account.email, code: mail.code });
+    assert.deepEqual([done.status, done.json.success], [200, true]);
 
     assert.deepEqual([await valid(account.email, PASSWORD), mailTo(service, account.email)], [false, undefined], 'its mails are gone too');
-    assert.equal((await call(service, 'POST', '/v1/sessions', {}, { device: account.device })).status, 401);
+    assert.equal(await session(account.device), 401);
     const key = await call(service, 'GET', `/v1/korvos/${korvo}/public-key`, undefined, { device: staying.device });
     assert.deepEqual([key.status, key.json.error], [404, NO_SUCH_KORVO]);
     const again = await createAccount(service, account.email);

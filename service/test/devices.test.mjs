@@ -107,6 +107,18 @@ test('a first key binds once, needs the password, a verified e-mail and proof of
   assert.deepEqual(outcome(await bind({ device: newDevice() })).slice(0, 2), [409, ACCOUNT_HAS_KEY]);
   const other = await createAccount(service, 'first-other@example.com');
   assert.equal((await bind({ device }, { principalId: other.principalId, password: PASSWORD })).status, 409, 'a key belongs to one account');
+
+  // An unknown principal is refused as slowly as a known one with a wrong password.
+  const spent = { [principalId]: [], 'no-such-principal': [] };
+  for (let i = 0; i < 5; i += 1) {
+    for (const [who, times] of Object.entries(spent)) {
+      const started = performance.now();
+      assert.equal((await bind({ device: newDevice() }, { principalId: who, password: 'not the password' })).status, 401);
+      times.push(performance.now() - started);
+    }
+  }
+  const [known, unknown] = Object.values(spent).map((times) => times.sort((a, b) => a - b)[2]);
+  assert.ok(unknown > known / 2, `unknown ${unknown.toFixed(1)} ms, known ${known.toFixed(1)} ms`);
 });
 
 test('a rotated key waits for the e-mailed link, which expires after 24 hours; the old key keeps working', async () => {

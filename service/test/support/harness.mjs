@@ -34,7 +34,7 @@ export function newDevice() {
 }
 
 // options: { device (signs), now (signing time, default the service clock), nonce, headers,
-//            rawBody (sent as is instead of JSON) }
+//            rawBody (sent as is instead of JSON), from (a loopback address to call from) }
 export function call(service, method, path, body, options = {}) {
   const raw = Buffer.from(options.rawBody ?? (body === undefined ? '' : JSON.stringify(body)));
   const headers = raw.length > 0 ? { 'Content-Type': 'application/json' } : {};
@@ -45,7 +45,7 @@ export function call(service, method, path, body, options = {}) {
   }
   Object.assign(headers, options.headers);
   return new Promise((resolve, reject) => {
-    httpsRequest({ host: 'localhost', port: service.port, method, path, headers, ca: service.caPem }, (res) => {
+    httpsRequest({ host: '127.0.0.1', servername: 'localhost', port: service.port, method, path, headers, ca: service.caPem, localAddress: options.from }, (res) => {
       const chunks = [];
       res.on('data', (c) => chunks.push(c));
       res.on('end', () => {
