@@ -1,5 +1,6 @@
 #include "cli/CliCommands.h"
 
+#include "cli/Console.h"
 #include "cli/Interruption.h"
 #include "core/local/OutputNames.h"
 #include "cli/ProgressBar.h"
@@ -132,6 +133,8 @@ QString lock(const CliOptions& options, const KeySource& key)
     const QByteArray keyData = key();
     const PreparedInput prepared = FilePreparationService::prepare(paths);
     BundleCleanup cleanup(prepared.cleanupURL);
+    if (prepared.skippedItems > 0)
+        Console::note(prepared.skippedNote());
     Interruption::throwIfRequested();
     if (!output) {
         output = QDir::current().absoluteFilePath(OutputNames::protectedName(prepared.displayName, localMode));
@@ -172,7 +175,9 @@ QString bundle(const CliOptions& options)
     const QString temporary = temporarySiblingPath(output);
     if (temporary.isEmpty())
         throw FilePreparationError::zipFailed();
-    FilePreparationService::writeBundle(selectionPaths(options.paths), temporary);
+    const int skipped = FilePreparationService::writeBundle(selectionPaths(options.paths), temporary);
+    if (skipped > 0)
+        Console::note(PreparedInput{{}, {}, {}, skipped}.skippedNote());
     if (Interruption::requested()) {
         ::unlink(NativePath::toNative(temporary).constData());
         Interruption::throwIfRequested();

@@ -3,6 +3,7 @@
 
 #include "cli/CliCommands.h"
 #include "cli/CliOptions.h"
+#include "cli/Console.h"
 #include "cli/Interruption.h"
 #include "core/KeychainStore.h"
 #include "core/local/NativePath.h"
@@ -17,12 +18,6 @@ namespace {
 constexpr int exitSuccess = 0;
 constexpr int exitFailure = 1;
 constexpr int exitUsage = 2;
-
-void printLine(FILE* stream, const QString& text)
-{
-    std::fputs(NativePath::toNative(text).constData(), stream);   // file names with their own bytes
-    std::fputc('\n', stream);
-}
 
 QByteArray keychainKey()
 {
@@ -49,7 +44,7 @@ int run(const CliOptions& options)
         saved = CliCommands::bundle(options);
         break;
     }
-    printLine(stdout, QStringLiteral("Saved to ") + saved);
+    Console::printLine(stdout, QStringLiteral("Saved to ") + saved);
     return exitSuccess;
 }
 
@@ -64,7 +59,7 @@ int main(int argc, char** argv)
 
     const auto parsed = parseArguments(arguments);
     if (const auto* usage = std::get_if<UsageError>(&parsed)) {
-        printLine(stderr, usage->message);
+        Console::printLine(stderr, usage->message);
         std::fputs(usageText().toLocal8Bit().constData(), stderr);
         return exitUsage;
     }
@@ -72,10 +67,10 @@ int main(int argc, char** argv)
     try {
         return run(std::get<CliOptions>(parsed));
     } catch (const KorvoError& error) {
-        printLine(stderr, QStringLiteral("korvo-cli: ") + error.message());
+        Console::error(error.message());
     } catch (const std::exception& error) {
         // The ZIP writer's errors carry their sentence in what().
-        printLine(stderr, QStringLiteral("korvo-cli: ") + QString::fromUtf8(error.what()));
+        Console::error(QString::fromUtf8(error.what()));
     }
     return exitFailure;
 }

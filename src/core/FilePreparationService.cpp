@@ -30,9 +30,18 @@ QString lastPathComponent(const QString& url)
     return trimmed.mid(trimmed.lastIndexOf(QLatin1Char('/')) + 1);
 }
 
+enum class ItemKind { folder, entry, special };
+
+ItemKind kindOf(mode_t mode)
+{
+    if (S_ISDIR(mode))
+        return ItemKind::folder;
+    return S_ISREG(mode) || S_ISLNK(mode) ? ItemKind::entry : ItemKind::special;
+}
+
 struct FolderItem {
     std::string name;
-    bool isDirectory;
+    ItemKind kind;
 };
 
 // The visible items of one folder in the file system's order. Hidden items (names starting
@@ -46,7 +55,9 @@ std::vector<FolderItem> visibleItems(const std::string& folderPath)
     while (const dirent* item = ::readdir(folder)) {
         if (item->d_name[0] == '.')
             continue;
-        bool isDirectory = item->d_type == DT_DIR;
+        ItemKind kind = item->d_type == DT_DIR ? ItemKind::folder
+            : item->d_type == DT_REG || item->d_type == DT_LNK ? ItemKind::entry
+                                                               : ItemKind::special;
         if (item->d_type == DT_UNKNOWN) {
             const std::string path = folderPath + '/' + item->d_name;
             struct stat info {};
@@ -55,46 +66,68 @@ std::vector<FolderItem> visibleItems(const std::string& folderPath)
                 ::closedir(folder);
                 throw zip::ArchiveError(zip::ArchiveError::Kind::unreadableFile, path, error);
             }
-            isDirectory = S_ISDIR(info.st_mode);
+            kind = kindOf(info.st_mode);
         }
-        items.push_back({item->d_name, isDirectory});
+        items.push_back({item->d_name, kind});
     }
     ::closedir(folder);
     return items;
 }
 
-// Adds every file below `folderPath` (links not followed) as `entryPrefix` + its relative path.
-// Folders themselves leave no entry.
-void addFolderContents(zip::Archive& archive, const std::string& folderPath, const std::string& entryPrefix)
-{
-    for (const FolderItem& item : visibleItems(folderPath)) {
-        const std::string path = folderPath + '/' + item.name;
-        const std::string entryPath = entryPrefix + item.name;
-        if (item.isDirectory)
-            addFolderContents(archive, path, entryPath + '/');
-        else
-            archive.addEntry(entryPath, path);
-    }
-}
+// Fills one archive from the selection. Regular files and links (not followed) become entries,
+// folders are walked, and anything else (sockets, pipes, devices) is skipped and counted.
+class Bundler {
+public:
+    explicit Bundler(zip::Archive& archive) : m_archive(archive) {}
 
-void addItem(zip::Archive& archive, const QString& url)
-{
-    UnrepresentableNameError::throwIfChanged(url);
-    // Named after the last component of the cleaned path, so "a/b/.." is "a"; the root folder
-    // has no name and its contents go to the top level.
-    const QString cleaned = QDir::cleanPath(url);
-    const std::string rootName = NativePath::toNative(cleaned.section(QLatin1Char('/'), -1)).toStdString();
-    const std::string path = NativePath::toNative(cleaned).toStdString();
-    struct stat info {};
-    if (::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) {
-        addFolderContents(archive, path, rootName.empty() ? rootName : rootName + '/');
-        return;
+    void addItem(const QString& url)
+    {
+        UnrepresentableNameError::throwIfChanged(url);
+        // Named after the last component of the cleaned path, so "a/b/.." is "a"; the root
+        // folder has no name and its contents go to the top level.
+        const QString cleaned = QDir::cleanPath(url);
+        const std::string rootName = NativePath::toNative(cleaned.section(QLatin1Char('/'), -1)).toStdString();
+        const std::string path = NativePath::toNative(cleaned).toStdString();
+        struct stat info {};
+        if (::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode))
+            addFolderContents(path, rootName.empty() ? rootName : rootName + '/');
+        else if (::lstat(path.c_str(), &info) == 0 && kindOf(info.st_mode) == ItemKind::special)
+            ++m_skipped;
+        else
+            m_archive.addEntry(rootName, path);   // a missing file is reported by the writer
     }
-    // Not a folder, or not there at all: the writer reports a missing file itself.
-    archive.addEntry(rootName, path);
-}
+
+    int skipped() const { return m_skipped; }
+
+private:
+    // Adds everything below `folderPath` as `entryPrefix` + its relative path. Folders
+    // themselves leave no entry.
+    void addFolderContents(const std::string& folderPath, const std::string& entryPrefix)
+    {
+        for (const FolderItem& item : visibleItems(folderPath)) {
+            const std::string path = folderPath + '/' + item.name;
+            switch (item.kind) {
+            case ItemKind::folder: addFolderContents(path, entryPrefix + item.name + '/'); break;
+            case ItemKind::entry: m_archive.addEntry(entryPrefix + item.name, path); break;
+            case ItemKind::special: ++m_skipped; break;
+            }
+        }
+    }
+
+    zip::Archive& m_archive;
+    int m_skipped = 0;
+};
 
 } // namespace
+
+QString PreparedInput::skippedNote() const
+{
+    if (skippedItems <= 0)
+        return {};
+    return skippedItems == 1 ? QStringLiteral("1 item was left out: it is not a file, folder or link.")
+                             : QStringLiteral("%1 items were left out: they are not files, folders or links.")
+                                   .arg(skippedItems);
+}
 
 FilePreparationError::FilePreparationError(Kind kind)
     : KorvoError(QString::fromUtf8(kind == Kind::noFiles ? noFilesText : zipFailedText)), m_kind(kind)
@@ -103,7 +136,7 @@ FilePreparationError::FilePreparationError(Kind kind)
 
 namespace FilePreparationService {
 
-void writeBundle(const QStringList& urls, const QString& archivePath)
+int writeBundle(const QStringList& urls, const QString& archivePath)
 {
     if (urls.isEmpty())
         throw FilePreparationError::noFiles();
@@ -114,9 +147,11 @@ void writeBundle(const QStringList& urls, const QString& archivePath)
         throw FilePreparationError::zipFailed();
     }
     try {
+        Bundler bundler(*archive);
         for (const QString& url : urls)
-            addItem(*archive, url);
+            bundler.addItem(url);
         archive->close();
+        return bundler.skipped();
     } catch (...) {
         archive->abandon();
         ::unlink(NativePath::toNative(archivePath).constData());  // close() may have failed after giving up the file
@@ -134,8 +169,8 @@ PreparedInput prepare(const QStringList& urls, const QString& temporaryDirectory
     }
     const QString name = bundlePrefix + QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper() + bundleExtension;
     const QString archivePath = QDir(temporaryDirectory).filePath(name);
-    writeBundle(urls, archivePath);
-    return PreparedInput{archivePath, archivePath, name};
+    const int skipped = writeBundle(urls, archivePath);
+    return PreparedInput{archivePath, archivePath, name, skipped};
 }
 
 } // namespace FilePreparationService

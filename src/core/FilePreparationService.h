@@ -12,6 +12,10 @@ struct PreparedInput {
     QString url;                        // the file the operation reads
     std::optional<QString> cleanupURL;  // a temporary file to remove when the operation ends
     QString displayName;                // last path component of url
+    int skippedItems = 0;               // sockets, pipes and devices left out of the bundle
+
+    // A sentence about the items left out, for the status; empty when there were none.
+    QString skippedNote() const;
 };
 
 class FilePreparationError : public KorvoError {
@@ -40,7 +44,8 @@ namespace FilePreparationService {
 PreparedInput prepare(const QStringList& urls, const QString& temporaryDirectory = QDir::tempPath());
 
 // Packs the selection into a new archive at `archivePath`, which must not exist yet, whatever
-// the selection holds. Same errors and clean-up as prepare().
-void writeBundle(const QStringList& urls, const QString& archivePath);
+// the selection holds, and returns how many items were left out (neither files, folders nor
+// links). Same errors and clean-up as prepare().
+int writeBundle(const QStringList& urls, const QString& archivePath);
 
 } // namespace FilePreparationService

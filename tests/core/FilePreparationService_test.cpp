@@ -16,7 +16,11 @@
 #include <QUrl>
 
 #include <cstdio>
+#include <cstring>
 #include <functional>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 namespace {
@@ -230,4 +234,29 @@ TEST_F(FilePreparation, EntryNamesNeverClimbOutOfTheArchive)
     write("notes.txt", "notes");
     EXPECT_EQ(namesOf(bundle({src("Project/src/../"), src("Project/src/./../../notes.txt")})),
               (QStringList{"Project/src/main.c", "notes.txt"}));
+}
+
+// Sockets, pipes and devices are neither files nor folders: they are left out and counted,
+// inside folders and among the selected items alike.
+TEST_F(FilePreparation, SpecialFilesAreSkippedAndCounted)
+{
+    write("box/kept.txt", "kept");
+    ASSERT_EQ(::mkfifo(QFile::encodeName(src("box/pipe")).constData(), 0600), 0);
+    ASSERT_EQ(::mkfifo(QFile::encodeName(src("selected-pipe")).constData(), 0600), 0);
+    const int sock = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::strncpy(address.sun_path, QFile::encodeName(src("box/s.sock")).constData(), sizeof address.sun_path - 1);
+    ASSERT_EQ(::bind(sock, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ASSERT_EQ(::symlink("/dev/null", QFile::encodeName(src("box/device-link")).constData()), 0);
+
+    const PreparedInput prepared =
+        FilePreparationService::prepare({src("box/"), src("selected-pipe"), "/dev/null"}, temporary.path());
+    ::close(sock);
+    QStringList names = namesOf(listArchive(prepared.url));
+    names.sort();
+    EXPECT_EQ(names, (QStringList{"box/device-link", "box/kept.txt"}));   // a link is stored, not followed
+    EXPECT_EQ(prepared.skippedItems, 4);
+    EXPECT_EQ(prepared.skippedNote(), "4 items were left out: they are not files, folders or links.");
+    EXPECT_EQ(FilePreparationService::prepare({src("box/kept.txt")}, temporary.path()).skippedNote(), "");
 }

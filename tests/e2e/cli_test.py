@@ -6,6 +6,7 @@
 import os
 import re
 import shutil
+import socket
 import subprocess
 import sys
 import tempfile
@@ -259,6 +260,17 @@ class BundleTest(CliTest):
         self.assertIn("data/hello.txt", names)
         self.assertIn("korvo-cli", names)
         self.assertFalse([n for n in names if n.startswith("/") or ".." in n.split("/")], names)
+
+    def test_sockets_and_pipes_are_left_out_and_counted(self):
+        self.write("box/kept.txt", b"kept")
+        os.mkfifo(os.path.join(self.work, "box", "pipe"))
+        with socket.socket(socket.AF_UNIX) as listening:
+            listening.bind(os.path.join(self.work, "box", "s.sock"))
+            result = self.run_cli("bundle", "-o", "out.zip", "box")
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.assertEqual(result.stderr, "korvo-cli: 2 items were left out: they are not files, folders or links.\n")
+        with zipfile.ZipFile(os.path.join(self.work, "out.zip")) as archive:
+            self.assertEqual(archive.namelist(), ["box/kept.txt"])
 
     def test_failed_bundle_keeps_the_earlier_archive(self):
         self.write("out.zip", b"earlier")
