@@ -8,28 +8,37 @@ import { BridgeFailure } from './lib/failure.mjs';
 import { BRIDGE_VERSION, DEFAULT_BLACKBOX_URL } from './lib/version.mjs';
 
 export const UNEXPECTED_FAILURE = 'The bridge failed unexpectedly.';
+export const MAX_REQUEST_BYTES = 1024 * 1024;
+export const REQUEST_TOO_LARGE = 'The bridge request is larger than 1 MiB.';
 
 function reply(envelope, status) {
   process.stdout.write(`${JSON.stringify(envelope)}\n`, () => process.exit(status));
 }
 
 // Read straight from descriptor 0: setting up process.stdin as a stream costs more start-up
-// time than the whole request. A non-blocking input falls back to the stream.
+// time than the whole request. A non-blocking input falls back to the stream. Past the size
+// limit the rest is read and dropped, so the sender's write completes and it gets the envelope.
 async function readStandardInput() {
   const parts = [];
+  let size = 0;
+  const keep = (part) => {
+    size += part.length;
+    if (size <= MAX_REQUEST_BYTES) parts.push(part);
+  };
+  const part = Buffer.allocUnsafe(64 * 1024);
   for (;;) {
-    const part = Buffer.allocUnsafe(64 * 1024);
     let count;
     try {
       count = readSync(0, part, 0, part.length, null);
     } catch (error) {
       if (error.code !== 'EAGAIN') throw error;
-      for await (const rest of process.stdin) parts.push(rest);
+      for await (const rest of process.stdin) keep(rest);
       break;
     }
     if (count === 0) break;
-    parts.push(part.subarray(0, count));
+    keep(Buffer.from(part.subarray(0, count)));
   }
+  if (size > MAX_REQUEST_BYTES) throw new BridgeFailure(REQUEST_TOO_LARGE);
   return Buffer.concat(parts).toString('utf8');
 }
 

@@ -15,11 +15,12 @@ import {
 export const KORVO_MISMATCH = 'That Korvo could not be verified.';
 const COMPLETED = 'completed';
 
+// `work(input, mode)`: `mode` is what the output's permission bits will be.
 async function withInput(path, outputPath, work) {
   const input = await openInput(path);
   try {
-    await ensureDistinct(input.info, path, outputPath);
-    return await work(input);
+    const mode = await ensureDistinct(input.info, path, outputPath);
+    return await work(input, mode);
   } finally {
     await input.handle.close().catch(() => {});
   }
@@ -38,7 +39,7 @@ async function fetchPublicKey(request) {
 
 export async function encryptFile(request, { chunkSize = DEFAULT_CHUNK_SIZE } = {}) {
   const { secretId, filePath, outputPath } = request;
-  return withInput(filePath, outputPath, async (input) => {
+  return withInput(filePath, outputPath, async (input, mode) => {
     let job;
     // The sealing workers of a large file start while the service is being asked.
     const pool = await prepareChunks('seal', input.size, chunkSize);
@@ -57,7 +58,7 @@ export async function encryptFile(request, { chunkSize = DEFAULT_CHUNK_SIZE } = 
           body: { kind: 'encrypt', secretId, bytes: input.size, capsule: capsule.toString('base64'), context: context.toString('base64') },
         });
         await sealChunks(input.handle, output, { key: fileKey, header, chunkSize, pool });
-      });
+      }, mode);
     } finally {
       await pool?.close();
     }
@@ -91,7 +92,7 @@ export async function readLockedHeader(input) {
 
 export async function decryptFile(request) {
   const { filePath, outputPath } = request;
-  return withInput(filePath, outputPath, async (input) => {
+  return withInput(filePath, outputPath, async (input, mode) => {
     const locked = await readLockedHeader(input);
     let answer;
     const pool = await prepareChunks('open', input.size - locked.header.length, locked.chunkSize);
@@ -112,7 +113,7 @@ export async function decryptFile(request) {
         });
         const key = decodeFileKey(answer.fileKey);
         await openChunks(input.handle, output, { key, header: locked.header, chunkSize: locked.chunkSize, pool });
-      });
+      }, mode);
     } finally {
       await pool?.close();
     }

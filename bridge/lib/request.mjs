@@ -6,7 +6,11 @@ import { DEFAULT_BLACKBOX_URL } from './version.mjs';
 
 export const NOT_JSON = 'The bridge request is not a JSON object.';
 export const NO_COMMAND = 'The bridge request names no command.';
-export const UNKNOWN_COMMAND = (name) => `The bridge does not know the command "${name}".`;
+// A command name is echoed only when it looks like one, so the answer stays short and plain.
+export const UNKNOWN_COMMAND = (name) => (/^[A-Za-z][A-Za-z0-9]{0,39}$/.test(name)
+  ? `The bridge does not know the command "${name}".` : 'The bridge does not know that command.');
+export const BAD_PRINCIPAL = 'The request field principalId must be printable text of at most 256 characters.';
+export const BAD_CODE = 'Enter the six-digit code from your email.';
 export const MISSING_FIELD = (field, command) => `The ${command} request is missing ${field}.`;
 export const WRONG_TYPE = (field, kind) => `The request field ${field} must be ${kind}.`;
 // The same limit and sentence as the service's: numbers JSON carries exactly.
@@ -62,6 +66,8 @@ export function validateRequest(raw) {
     if (raw[field] != null && !Number.isSafeInteger(raw[field])) throw new BridgeFailure(WRONG_TYPE(field, 'a whole number'));
   }
   if (raw.secretId != null && !(Number.isSafeInteger(raw.secretId) && raw.secretId >= 1)) throw new BridgeFailure(BAD_SECRET_ID);
+  // principalId travels in a request header.
+  if (raw.principalId != null && !/^[\x21-\x7e]{1,256}$/.test(raw.principalId)) throw new BridgeFailure(BAD_PRINCIPAL);
   const needed = COMMAND_FIELDS[raw.command];
   if (!Object.hasOwn(COMMAND_FIELDS, raw.command)) throw new BridgeFailure(UNKNOWN_COMMAND(raw.command));
 
@@ -73,7 +79,22 @@ export function validateRequest(raw) {
       throw new BridgeFailure(MISSING_FIELD(field, raw.command));
     }
   }
+  if (needed.includes('otp')) request.otp = readCode(raw.otp);
   return request;
+}
+
+// The six ASCII digits of a typed code: blanks around it dropped, and decimal digits of any
+// script (full-width, Arabic-Indic, ...) read by value. Unicode keeps each run of decimal digits
+// contiguous and in order from zero, so a digit's value is its distance from the run's start.
+export function readCode(typed) {
+  const code = typed.trim().normalize('NFKC').replace(/\p{Nd}/gu, (digit) => {
+    const point = digit.codePointAt(0);
+    let start = point;
+    while (/\p{Nd}/u.test(String.fromCodePoint(start - 1))) start -= 1;
+    return String((point - start) % 10);
+  }).trim();
+  if (!/^[0-9]{6}$/.test(code)) throw new BridgeFailure(BAD_CODE);
+  return code;
 }
 
 export function parseServiceUrl(text) {

@@ -4,7 +4,7 @@ import { after, before, describe, test } from 'node:test';
 import assert from 'node:assert/strict';
 import { randomBytes } from 'node:crypto';
 import { readFileSync } from 'node:fs';
-import { readFile, readdir, truncate, writeFile } from 'node:fs/promises';
+import { readFile, readdir, stat, truncate, writeFile } from 'node:fs/promises';
 import { request as httpsRequest } from 'node:https';
 import { join } from 'node:path';
 import { parseDeviceKey } from '../lib/device-key.mjs';
@@ -15,6 +15,7 @@ import { serviceAvailable, signUp, startService, visitLink } from './support/ser
 const keyOf = (a) => ({ principalId: a.principalId, ed25519PrivateKeyHex: a.ed25519PrivateKeyHex });
 const GiB = 2 ** 30;
 const DAMAGED = 'This file was changed or is incomplete, so it cannot be opened.';
+const mode = async (path) => (await stat(path)).mode & 0o777;
 
 describe('the bridge against the service', { skip: !serviceAvailable && 'service not installed' }, () => {
   let service;
@@ -103,8 +104,9 @@ describe('the bridge against the service', { skip: !serviceAvailable && 'service
     const ask = { command: 'requestAccountDeletion', email: account.email, principalId: account.principalId };
     assert.equal((await run({ ...ask, password: 'wrong password' })).ok, false);
     assert.equal((await run({ ...ask, password: account.password })).ok, true);
-    const otp = service.latestMail(account.email, 'delete-account').code;
-    assert.equal((await run({ command: 'confirmAccountDeletion', email: account.email, otp })).result.success, true);
+    // The application sends a code typed in any script's digits, here full-width, trimmed.
+    const otp = [...service.latestMail(account.email, 'delete-account').code].map((d) => String.fromCodePoint(0xff10 + Number(d))).join('');
+    assert.equal((await run({ command: 'confirmAccountDeletion', email: account.email, otp: ` ${otp}\n` })).result?.success, true);
     assert.match((await run({ command: 'listSecrets', ...keyOf(account) })).error, /ed25519PrivateKeyHex/);
   });
 
@@ -123,9 +125,11 @@ describe('the bridge against the service', { skip: !serviceAvailable && 'service
     const refused = await file('decryptFile', alice, alice.secretId, sealed, join(dir, 'by-alice.pdf'));
     assert.equal(refused.status, 1);
     assert.match(refused.envelope.error, /owner/i);
+    await writeFile(join(dir, 'by-bob.pdf'), 'to be replaced', { mode: 0o600 });
     const opened = await file('decryptFile', bob, bob.secretId, sealed, join(dir, 'by-bob.pdf'));
     assert.equal(opened.status, 0, opened.envelope?.error);
     assert.ok((await readFile(join(dir, 'by-bob.pdf'))).equals(plain));
+    assert.deepEqual([await mode(sealed), await mode(join(dir, 'by-bob.pdf'))], [0o644 & ~process.umask(), 0o600], 'a replaced file keeps its mode');
     assert.equal((await usage(bob)).decryption.used, plain.length);
     assert.deepEqual((await readdir(dir)).sort(), ['by-bob.pdf', 'report.pdf', 'report.pdf.korvo'], 'no temporary files remain');
     for (const name of await readdir(service.data, { recursive: true })) {
@@ -135,9 +139,10 @@ describe('the bridge against the service', { skip: !serviceAvailable && 'service
 
     // The Korvo a file was locked for decides, not the one selected; an empty file; a missing Korvo.
     const second = (await run({ command: 'createSecret', ...keyOf(bob) })).result.secretId;
-    await writeFile(join(dir, 'a.txt'), '');
+    await writeFile(join(dir, 'a.txt'), '', { mode: 0o600 });
     await writeFile(join(dir, 'a.out'), 'replaced only on success');
     assert.equal((await file('encryptFile', alice, second, join(dir, 'a.txt'), join(dir, 'a.txt.korvo'))).status, 0);
+    assert.equal(await mode(join(dir, 'a.txt.korvo')), 0o600, 'a private input gives a private output');
     assert.equal((await file('decryptFile', bob, bob.secretId, join(dir, 'a.txt.korvo'), join(dir, 'a.out'))).status, 0);
     assert.equal((await readFile(join(dir, 'a.out'))).length, 0);
     assert.equal((await file('encryptFile', alice, 987654, join(dir, 'a.txt'), join(dir, 'none.korvo'))).status, 1);

@@ -4,7 +4,9 @@ import { test } from 'node:test';
 import assert from 'node:assert/strict';
 import { createServer } from 'node:net';
 import { createPrivateKey, createPublicKey } from 'node:crypto';
-import { writeFile } from 'node:fs/promises';
+import { execFileSync } from 'node:child_process';
+import { readdir, writeFile } from 'node:fs/promises';
+import { setTimeout as sleep } from 'node:timers/promises';
 import { join } from 'node:path';
 import { runBridge, temporaryFolder } from './support/bridge.mjs';
 
@@ -31,26 +33,35 @@ test('requests that cannot be carried out are refused with a sentence and exit s
   const dir = temporaryFolder(t);
   const input = join(dir, 'notes.txt');
   await writeFile(input, 'hello');
+  const fifo = join(dir, 'pipe');
+  execFileSync('mkfifo', [fifo]);
   const keyed = { blackboxUrl: NOWHERE, principalId: 'p', ed25519PrivateKeyHex: KEY, secretId: 3 };
+  const unknownCommand = /^The bridge does not know that command\.$/;
   const cases = [
     ['command=listSecrets', /not a JSON object/],
     ['[]', /not a JSON object/],
+    [JSON.stringify({ command: 'resendOtp', email: 'a@b.c', padding: 'x'.repeat(2 ** 21) }), /^The bridge request is larger than 1 MiB\.$/],
     [{ blackboxUrl: NOWHERE }, /names no command/],
     [{ blackboxUrl: NOWHERE, command: 'formatDisk' }, /does not know the command "formatDisk"/],
+    [{ blackboxUrl: NOWHERE, command: 'x'.repeat(100_000) }, unknownCommand],
+    [{ blackboxUrl: NOWHERE, command: 'format\r\nDisk' }, unknownCommand],
+    [{ ...keyed, command: 'listSecrets', principalId: 'p\r\nX-Other: 1' }, /^The request field principalId must be printable text of at most 256 characters\.$/],
+    ...['12a456', '12345', '１２３４５６７'].map((otp) => [{ blackboxUrl: NOWHERE, command: 'verifyEmail', email: 'a@b.c', otp }, /^Enter the six-digit code from your email\.$/]),
     [{ blackboxUrl: NOWHERE, command: 'register', email: 'a@b.c' }, /register request is missing password/],
     ...['7', 7.5, 0, 2 ** 53].map((secretId) => [{ ...keyed, command: 'getSecretPublicKey', secretId }, /^A Korvo number is a whole number from 1 to 9007199254740991\.$/]),
     [{ blackboxUrl: 'http://127.0.0.1:1', command: 'resendOtp', email: 'a@b.c' }, /must be an https address/],
     ...['encryptFile', 'decryptFile'].flatMap((command) => [
       [{ ...keyed, command, filePath: join(dir, 'absent'), outputPath: join(dir, 'out') }, /^The selected file could not be read\.$/],
-      [{ ...keyed, command, filePath: dir, outputPath: join(dir, 'out') }, /^The selected item is not a file\.$/],
+      ...[dir, fifo].map((filePath) => [{ ...keyed, command, filePath, outputPath: join(dir, 'out') }, /^The selected item is not a file\.$/]),
       [{ ...keyed, command, filePath: input, outputPath: join(dir, '.', 'notes.txt') }, /^Choose a different place for the result than the file itself\.$/],
     ]),
     [{ ...keyed, command: 'encryptFile', filePath: input, outputPath: join(dir, 'absent', 'out') }, /^The result could not be written to the chosen place\.$/],
   ];
   for (const [request, expected] of cases) {
-    const { status, envelope } = await runBridge(request);
-    assert.deepEqual([status, envelope.ok], [1, false], JSON.stringify(request));
-    assert.match(envelope.error, expected, JSON.stringify(request));
+    const { status, envelope, stdout } = await runBridge(request);
+    const what = JSON.stringify(request).slice(0, 100);
+    assert.deepEqual([status, envelope.ok, stdout.length < 300], [1, false, true], what);
+    assert.match(envelope.error, expected, what);
   }
   const { envelope } = await runBridge({ command: 'resendOtp', email: 'a@b.c', blackboxUrl: NOWHERE }, { env: { KORVO_TRUSTED_CA: join(dir, 'absent.pem') } });
   assert.match(envelope.error, /trusted certificate file .*absent\.pem could not be read/, 'a file named on purpose must exist');
@@ -76,5 +87,24 @@ test('an unreachable service is reported as node reports it, also for a key writ
     { command: 'listSecrets', principalId: 'p', ed25519PrivateKeyHex: `0x${KEY.toUpperCase()}` }]) {
     const { status, envelope } = await runBridge({ ...request, blackboxUrl: `https://127.0.0.1:${port}` });
     assert.deepEqual([status, envelope], [1, { ok: false, error: 'fetch failed' }]);
+  }
+});
+
+test('a bridge stopped by a signal removes its unfinished output and says so', async (t) => {
+  const dir = temporaryFolder(t);
+  await writeFile(join(dir, 'in'), 'plain text');
+  // A service that takes the connection and never answers keeps the bridge busy with its output begun.
+  const silent = createServer(() => {});
+  await new Promise((resolve) => silent.listen(0, '127.0.0.1', resolve));
+  t.after(() => silent.close());
+  const request = { command: 'encryptFile', blackboxUrl: `https://127.0.0.1:${silent.address().port}`, principalId: 'p',
+    ed25519PrivateKeyHex: KEY, secretId: 3, filePath: join(dir, 'in'), outputPath: join(dir, 'out') };
+  for (const [signal, number] of [['SIGTERM', 15], ['SIGINT', 2], ['SIGHUP', 1]]) {
+    const stopWhenBegun = async (child) => {
+      for (let i = 0; i < 500 && !(await readdir(dir)).some((name) => name.endsWith('.partial')); i += 1) await sleep(10);
+      child.kill(signal);
+    };
+    const { status, envelope } = await runBridge(request, { started: stopWhenBegun });
+    assert.deepEqual([status, envelope, await readdir(dir)], [128 + number, { ok: false, error: 'The bridge was stopped before it finished.' }, ['in']], signal);
   }
 });

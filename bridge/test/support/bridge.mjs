@@ -9,10 +9,11 @@ import { fileURLToPath } from 'node:url';
 export const BRIDGE_SCRIPT = fileURLToPath(new URL('../../korvo-bridge.mjs', import.meta.url));
 
 // `request` is an object (sent as JSON), a string (sent as is) or null (nothing sent and the
-// input left open, as for the health check).
-export function runBridge(request, { args = [], env = {} } = {}) {
+// input left open, as for the health check). `started(child)` may act on the running child.
+export function runBridge(request, { args = [], env = {}, started } = {}) {
   return new Promise((resolve, reject) => {
     const child = spawn(process.execPath, [BRIDGE_SCRIPT, ...args], { env: { ...process.env, ...env }, stdio: ['pipe', 'pipe', 'ignore'] });
+    started?.(child);
     let stdout = '';
     child.stdout.on('data', (d) => { stdout += d; });
     child.on('error', reject);
