@@ -6,6 +6,7 @@
 #include "cli/ProgressBar.h"
 #include "core/FilePreparationService.h"
 #include "core/LocalFileProtectionService.h"
+#include "core/local/Cancellation.h"
 #include "core/local/FileIo.h"
 #include "core/local/NativePath.h"
 
@@ -91,27 +92,19 @@ void refuseExisting(const QString& output, bool force)
         throw CliError(QString::fromUtf8(alreadyExistsText).arg(QDir::toNativeSeparators(output)));
 }
 
-// Draws the bar, and stops the work (its exception cancels the operation) on Ctrl-C.
 LocalFileProtectionService::Progress progressOn(ProgressBar& bar)
 {
-    return [&bar](qint64 done, qint64 total) {
-        Interruption::throwIfRequested();
-        bar.update(done, total);
-    };
+    return [&bar](qint64 done, qint64 total) { bar.update(done, total); };
 }
 
 // Removes the temporary bundle however the command ends.
 class BundleCleanup {
 public:
-    explicit BundleCleanup(std::optional<QString> path) : m_path(std::move(path)) {}
-    ~BundleCleanup()
-    {
-        if (m_path)
-            ::unlink(NativePath::toNative(*m_path).constData());
-    }
+    explicit BundleCleanup(const PreparedInput& prepared) : m_prepared(prepared) {}
+    ~BundleCleanup() { FilePreparationService::removeBundle(m_prepared); }
 
 private:
-    std::optional<QString> m_path;
+    const PreparedInput& m_prepared;
 };
 
 } // namespace
@@ -131,17 +124,16 @@ QString lock(const CliOptions& options, const KeySource& key)
         refuseExisting(*output, options.force);
 
     const QByteArray keyData = key();
-    const PreparedInput prepared = FilePreparationService::prepare(paths);
-    BundleCleanup cleanup(prepared.cleanupURL);
+    const PreparedInput prepared = FilePreparationService::prepare(paths, QDir::tempPath(), &Interruption::cancellation());
+    BundleCleanup cleanup(prepared);
     if (prepared.skippedItems > 0)
         Console::note(prepared.skippedNote());
-    Interruption::throwIfRequested();
     if (!output) {
         output = QDir::current().absoluteFilePath(OutputNames::protectedName(prepared.displayName, localMode));
         refuseExisting(*output, options.force);
     }
     ProgressBar bar("Locking");
-    LocalFileProtectionService::protect(prepared.url, *output, keyData, progressOn(bar));
+    LocalFileProtectionService::protect(prepared.url, *output, keyData, progressOn(bar), &Interruption::cancellation());
     return *output;
 }
 
@@ -162,7 +154,7 @@ QString open(const CliOptions& options, const KeySource& key)
 
     const QByteArray keyData = key();
     ProgressBar bar("Opening");
-    LocalFileProtectionService::open(input, output, keyData, progressOn(bar));
+    LocalFileProtectionService::open(input, output, keyData, progressOn(bar), &Interruption::cancellation());
     return output;
 }
 
@@ -175,19 +167,17 @@ QString bundle(const CliOptions& options)
     const QString temporary = temporarySiblingPath(output);
     if (temporary.isEmpty())
         throw FilePreparationError::zipFailed();
-    const int skipped = FilePreparationService::writeBundle(selectionPaths(options.paths), temporary);
+    const PreparedInput written{temporary, temporary, fileName(temporary)};
+    BundleCleanup cleanup(written);   // nothing is left there once it has been renamed
+    const int skipped =
+        FilePreparationService::writeBundle(selectionPaths(options.paths), temporary, &Interruption::cancellation());
     if (skipped > 0)
         Console::note(PreparedInput{{}, {}, {}, skipped}.skippedNote());
-    if (Interruption::requested()) {
-        ::unlink(NativePath::toNative(temporary).constData());
-        Interruption::throwIfRequested();
-    }
-    const FileHandle written(::open(NativePath::toNative(temporary).constData(), O_RDONLY | O_CLOEXEC));
-    if (!written.isOpen() || ::fdatasync(written.fd()) != 0
-        || !renameDurably(NativePath::toNative(temporary), NativePath::toNative(output))) {
-        ::unlink(NativePath::toNative(temporary).constData());
+    Interruption::cancellation().throwIfRequested();
+    const QByteArray native = NativePath::toNative(temporary);
+    const FileHandle file(::open(native.constData(), O_RDONLY | O_CLOEXEC));
+    if (!file.isOpen() || ::fdatasync(file.fd()) != 0 || !renameDurably(native, NativePath::toNative(output)))
         throw FilePreparationError::zipFailed();
-    }
     return output;
 }
 

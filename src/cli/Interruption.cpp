@@ -1,39 +1,71 @@
 #include "cli/Interruption.h"
 
-#include "cli/CliCommands.h"
+#include "core/local/Cancellation.h"
 
+#include <atomic>
 #include <csignal>
+#include <cstring>
+#include <ctime>
+#include <thread>
+#include <unistd.h>
 
 namespace Interruption {
 namespace {
 
-const char* const cancelledText = "Cancelled; nothing was saved.";
+constexpr long graceNanoseconds = 150'000'000;
+const char* const cancelledLine = "korvo-cli: cancelled; nothing was saved\n";
 
-volatile std::sig_atomic_t stopRequested = 0;
+Cancellation stop;
+std::atomic<int> received{0};
+std::atomic<bool> reported{false};
 
-extern "C" void onSignal(int signalNumber)
+sigset_t watchedSignals()
 {
-    stopRequested = 1;
-    std::signal(signalNumber, SIG_DFL);
+    sigset_t set;
+    sigemptyset(&set);
+    for (const int signalNumber : {SIGINT, SIGTERM, SIGHUP})
+        sigaddset(&set, signalNumber);
+    return set;
+}
+
+void watch(sigset_t set)
+{
+    int signalNumber = 0;
+    while (sigwait(&set, &signalNumber) != 0) {
+    }
+    received.store(signalNumber);
+    stop.request();
+    const timespec grace{0, graceNanoseconds};
+    sigtimedwait(&set, nullptr, &grace);   // a second signal, or the grace period over
+    ScratchFiles::removeAll();
+    if (!reported.exchange(true) && ::write(STDERR_FILENO, cancelledLine, std::strlen(cancelledLine)) < 0) {
+        // Nothing more can be done about a closed standard error.
+    }
+    ::_exit(128 + signalNumber);
 }
 
 } // namespace
 
 void install()
 {
-    std::signal(SIGINT, onSignal);
-    std::signal(SIGTERM, onSignal);
+    const sigset_t set = watchedSignals();
+    pthread_sigmask(SIG_BLOCK, &set, nullptr);
+    std::thread(watch, set).detach();
 }
 
-bool requested()
+const Cancellation& cancellation()
 {
-    return stopRequested != 0;
+    return stop;
 }
 
-void throwIfRequested()
+int exitStatus()
 {
-    if (requested())
-        throw CliError(QString::fromUtf8(cancelledText));
+    return 128 + received.load();
+}
+
+void reporting()
+{
+    reported.store(true);
 }
 
 } // namespace Interruption

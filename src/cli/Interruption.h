@@ -1,12 +1,20 @@
 #pragma once
 
-// Ctrl-C and termination requests: the first one asks the running command to stop at its next
-// progress step (so temporary files are removed); a second one ends the process at once.
+class Cancellation;
+
+// Ctrl-C, hang-up and termination requests. install() blocks these signals in every thread and
+// watches for them on a thread of its own. The first asks the running command to stop through
+// cancellation(); the command then removes its files and ends with exitStatus(). Should it not
+// have ended within 150 ms (it is waiting on the keychain or on the device), or should a second
+// signal come first, the watcher removes every scratch file itself and ends the process.
 namespace Interruption {
 
+// Call first thing, before any thread exists.
 void install();
-bool requested();
-// Throws CliError with the cancellation sentence when a stop was requested.
-void throwIfRequested();
+const Cancellation& cancellation();
+// 128 + the number of the signal received.
+int exitStatus();
+// Tells the watcher the command is reporting its own end, so it need not speak for it.
+void reporting();
 
 } // namespace Interruption

@@ -6,6 +6,7 @@
 #include "cli/Console.h"
 #include "cli/Interruption.h"
 #include "core/KeychainStore.h"
+#include "core/local/Cancellation.h"
 #include "core/local/NativePath.h"
 
 #include <QStringList>
@@ -44,6 +45,7 @@ int run(const CliOptions& options)
         saved = CliCommands::bundle(options);
         break;
     }
+    Interruption::reporting();
     Console::printLine(stdout, QStringLiteral("Saved to ") + saved);
     return exitSuccess;
 }
@@ -64,13 +66,20 @@ int main(int argc, char** argv)
         return exitUsage;
     }
     Interruption::install();
+    QString failure;
     try {
         return run(std::get<CliOptions>(parsed));
     } catch (const KorvoError& error) {
-        Console::error(error.message());
+        failure = error.message();
     } catch (const std::exception& error) {
         // The ZIP writer's errors carry their sentence in what().
-        Console::error(QString::fromUtf8(error.what()));
+        failure = QString::fromUtf8(error.what());
     }
+    Interruption::reporting();
+    if (Interruption::cancellation().requested()) {
+        Console::error(QStringLiteral("cancelled; nothing was saved"));
+        return Interruption::exitStatus();
+    }
+    Console::error(failure);
     return exitFailure;
 }

@@ -1,5 +1,6 @@
 #include "core/FilePreparationService.h"
 
+#include "core/local/Cancellation.h"
 #include "core/local/NativePath.h"
 #include "zip/Archive.h"
 
@@ -78,10 +79,11 @@ std::vector<FolderItem> visibleItems(const std::string& folderPath)
 // folders are walked, and anything else (sockets, pipes, devices) is skipped and counted.
 class Bundler {
 public:
-    explicit Bundler(zip::Archive& archive) : m_archive(archive) {}
+    Bundler(zip::Archive& archive, const Cancellation* cancel) : m_archive(archive), m_cancel(cancel) {}
 
     void addItem(const QString& url)
     {
+        throwIfCancelled();
         UnrepresentableNameError::throwIfChanged(url);
         // Named after the last component of the cleaned path, so "a/b/.." is "a"; the root
         // folder has no name and its contents go to the top level.
@@ -105,6 +107,7 @@ private:
     void addFolderContents(const std::string& folderPath, const std::string& entryPrefix)
     {
         for (const FolderItem& item : visibleItems(folderPath)) {
+            throwIfCancelled();
             const std::string path = folderPath + '/' + item.name;
             switch (item.kind) {
             case ItemKind::folder: addFolderContents(path, entryPrefix + item.name + '/'); break;
@@ -114,7 +117,14 @@ private:
         }
     }
 
+    void throwIfCancelled() const
+    {
+        if (m_cancel)
+            m_cancel->throwIfRequested();
+    }
+
     zip::Archive& m_archive;
+    const Cancellation* m_cancel;
     int m_skipped = 0;
 };
 
@@ -136,30 +146,37 @@ FilePreparationError::FilePreparationError(Kind kind)
 
 namespace FilePreparationService {
 
-int writeBundle(const QStringList& urls, const QString& archivePath)
+int writeBundle(const QStringList& urls, const QString& archivePath, const Cancellation* cancel)
 {
     if (urls.isEmpty())
         throw FilePreparationError::noFiles();
+    const QByteArray nativePath = NativePath::toNative(archivePath);
     std::optional<zip::Archive> archive;
     try {
-        archive.emplace(NativePath::toNative(archivePath).toStdString());
+        archive.emplace(nativePath.toStdString());
     } catch (const zip::ArchiveError&) {
         throw FilePreparationError::zipFailed();
     }
+    ScratchFiles::track(nativePath);
     try {
-        Bundler bundler(*archive);
+        if (cancel)
+            archive->setCancellation(cancel->flag());
+        Bundler bundler(*archive, cancel);
         for (const QString& url : urls)
             bundler.addItem(url);
         archive->close();
         return bundler.skipped();
     } catch (...) {
         archive->abandon();
-        ::unlink(NativePath::toNative(archivePath).constData());  // close() may have failed after giving up the file
+        ::unlink(nativePath.constData());  // close() may have failed after giving up the file
+        ScratchFiles::release(nativePath);
+        if (cancel && cancel->requested())
+            throw OperationCancelled();
         throw;
     }
 }
 
-PreparedInput prepare(const QStringList& urls, const QString& temporaryDirectory)
+PreparedInput prepare(const QStringList& urls, const QString& temporaryDirectory, const Cancellation* cancel)
 {
     if (urls.isEmpty())
         throw FilePreparationError::noFiles();
@@ -169,8 +186,17 @@ PreparedInput prepare(const QStringList& urls, const QString& temporaryDirectory
     }
     const QString name = bundlePrefix + QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper() + bundleExtension;
     const QString archivePath = QDir(temporaryDirectory).filePath(name);
-    const int skipped = writeBundle(urls, archivePath);
+    const int skipped = writeBundle(urls, archivePath, cancel);
     return PreparedInput{archivePath, archivePath, name, skipped};
+}
+
+void removeBundle(const PreparedInput& prepared)
+{
+    if (!prepared.cleanupURL)
+        return;
+    const QByteArray nativePath = NativePath::toNative(*prepared.cleanupURL);
+    ::unlink(nativePath.constData());
+    ScratchFiles::release(nativePath);
 }
 
 } // namespace FilePreparationService

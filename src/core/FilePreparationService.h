@@ -7,6 +7,8 @@
 #include <QStringList>
 #include <optional>
 
+class Cancellation;
+
 // The one file an operation works on, made from what the user chose.
 struct PreparedInput {
     QString url;                        // the file the operation reads
@@ -38,14 +40,20 @@ private:
 namespace FilePreparationService {
 
 // One plain file is used as it is. Anything else is packed, stored and uncompressed, into a new
-// archive "korvo-<UUID>.zip" in `temporaryDirectory`, which the caller removes afterwards.
-// Throws FilePreparationError, or the ZIP writer's error (zip::ArchiveError) unchanged; a
-// partly written archive is removed before the error leaves.
-PreparedInput prepare(const QStringList& urls, const QString& temporaryDirectory = QDir::tempPath());
+// archive "korvo-<UUID>.zip" in `temporaryDirectory`, which the caller removes afterwards with
+// removeBundle(). Throws FilePreparationError, the ZIP writer's error (zip::ArchiveError)
+// unchanged, or OperationCancelled once `cancel` is requested; a partly written archive is
+// removed before the error leaves.
+PreparedInput prepare(const QStringList& urls, const QString& temporaryDirectory = QDir::tempPath(),
+                      const Cancellation* cancel = nullptr);
 
 // Packs the selection into a new archive at `archivePath`, which must not exist yet, whatever
 // the selection holds, and returns how many items were left out (neither files, folders nor
-// links). Same errors and clean-up as prepare().
-int writeBundle(const QStringList& urls, const QString& archivePath);
+// links). Same errors and clean-up as prepare(); the archive stays listed as a scratch file
+// (see Cancellation.h) until the caller removes it or renames it and releases it.
+int writeBundle(const QStringList& urls, const QString& archivePath, const Cancellation* cancel = nullptr);
+
+// Removes the temporary bundle of a prepared input, if it has one.
+void removeBundle(const PreparedInput& prepared);
 
 } // namespace FilePreparationService

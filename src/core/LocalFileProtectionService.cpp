@@ -1,6 +1,7 @@
 #include "core/LocalFileProtectionService.h"
 #include "core/PlatformWording.h"
 
+#include "core/local/Cancellation.h"
 #include "core/local/FileIo.h"
 #include "core/local/GcmCipher.h"
 #include "core/local/LocalFormat.h"
@@ -72,6 +73,12 @@ private:
     std::atomic<qint64> m_done{0};
 };
 
+void throwIfCancelled(const Cancellation* cancel)
+{
+    if (cancel)
+        cancel->throwIfRequested();
+}
+
 std::unique_ptr<GcmCipher> makeCipher(GcmCipher::Direction direction, const QByteArray& keyData, Error::Kind failure)
 {
     if (keyData.size() != static_cast<qsizetype>(GcmCipher::keySize))
@@ -139,12 +146,12 @@ private:
 };
 
 void sealChunks(WorkerGroup& group, int worker, SealingPlan& plan, int input, const ReplacingOutputFile& output,
-                const QByteArray& keyData,
-                ProgressReport& report)
+                const QByteArray& keyData, ProgressReport& report, const Cancellation* cancel)
 {
     const auto cipher = makeCipher(GcmCipher::Direction::seal, keyData, Error::Kind::writeFailed);
     AlignedBuffer buffer(bufferSize);
     while (!group.stopped()) {
+        throwIfCancelled(cancel);
         const auto index = plan.claim();
         if (!index)
             return;
@@ -232,14 +239,14 @@ private:
 };
 
 void openRecords(WorkerGroup& group, int worker, OpeningPlan& plan, int input, const ReplacingOutputFile& output,
-                 const QByteArray& keyData,
-                 ProgressReport& report)
+                 const QByteArray& keyData, ProgressReport& report, const Cancellation* cancel)
 {
     const auto cipher = makeCipher(GcmCipher::Direction::open, keyData, Error::Kind::invalidFile);
     AlignedBuffer buffer(bufferSize);
     // The plain text starts on a cache-line boundary, as it does in the output.
     std::uint8_t* box = buffer.data() + AlignedBuffer::alignment - nonceSize;
     while (!group.stopped()) {
+        throwIfCancelled(cancel);
         const auto job = plan.claim();
         if (!job)
             return;
@@ -263,7 +270,7 @@ void openRecords(WorkerGroup& group, int worker, OpeningPlan& plan, int input, c
 } // namespace
 
 void protect(const QString& inputPath, const QString& outputPath, const QByteArray& keyData,
-             const Progress& progress)
+             const Progress& progress, const Cancellation* cancel)
 {
     FileHandle input = openForReading(inputPath);
     if (!input.isOpen()) {
@@ -280,19 +287,20 @@ void protect(const QString& inputPath, const QString& outputPath, const QByteArr
     ProgressReport report(progress, sizeOf(input));
     SealingPlan plan;
     runWorkers(Error::Kind::writeFailed, [&](WorkerGroup& group, int worker) {
-        sealChunks(group, worker, plan, input.fd(), output, keyData, report);
+        sealChunks(group, worker, plan, input.fd(), output, keyData, report, cancel);
     });
     // Records sealed past the last one (an input that grew while it was read) are cut off.
     const auto end = plan.outputEnd();
     if (!end || ::ftruncate(output.fd(), static_cast<off_t>(*end)) != 0)
         throw Error::writeFailed();
     report.finish();
+    throwIfCancelled(cancel);
     if (!output.commit())
         throw Error::writeFailed();
 }
 
 void open(const QString& inputPath, const QString& outputPath, const QByteArray& keyData,
-          const Progress& progress)
+          const Progress& progress, const Cancellation* cancel)
 {
     FileHandle input = openForReading(inputPath);
     if (!input.isOpen()) {
@@ -313,9 +321,10 @@ void open(const QString& inputPath, const QString& outputPath, const QByteArray&
     ProgressReport report(progress, sizeOf(input));
     OpeningPlan plan(input.fd());
     runWorkers(Error::Kind::invalidFile, [&](WorkerGroup& group, int worker) {
-        openRecords(group, worker, plan, input.fd(), output, keyData, report);
+        openRecords(group, worker, plan, input.fd(), output, keyData, report, cancel);
     });
     report.finish();
+    throwIfCancelled(cancel);
     if (!output.commit())
         throw Error::writeFailed();
 }

@@ -6,6 +6,8 @@
 #include <QString>
 #include <functional>
 
+class Cancellation;
+
 class LocalFileProtectionError : public KorvoError {
 public:
     enum class Kind { invalidFile, unreadableFile, writeFailed };
@@ -34,16 +36,20 @@ namespace LocalFileProtectionService {
 // leaves protect() or open() unchanged.
 using Progress = std::function<void(qint64 done, qint64 total)>;
 
+// Both calls stop within about a megabyte of work once `cancel` (may be null) is requested,
+// throwing OperationCancelled; nothing is saved then. A path whose name was changed by a lossy
+// decoding before it got here gives UnrepresentableNameError (see NativePath.h).
+
 // Throws LocalFileProtectionError: unreadableFile when the input cannot be opened or is not a
 // regular file, writeFailed for everything after that.
 void protect(const QString& inputPath, const QString& outputPath, const QByteArray& keyData,
-             const Progress& progress = {});
+             const Progress& progress = {}, const Cancellation* cancel = nullptr);
 
 // Throws LocalFileProtectionError: unreadableFile when the input cannot be opened, is not a
 // regular file or its header cannot be read,
 // invalidFile when it is not a file sealed under this key or has been changed in any way,
 // writeFailed when the output cannot be created or written.
 void open(const QString& inputPath, const QString& outputPath, const QByteArray& keyData,
-          const Progress& progress = {});
+          const Progress& progress = {}, const Cancellation* cancel = nullptr);
 
 } // namespace LocalFileProtectionService

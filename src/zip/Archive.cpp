@@ -75,9 +75,15 @@ void Archive::requireOpen() const {
     if (!m_out) throw ArchiveError(ArchiveError::Kind::unwritableArchive, m_path);
 }
 
+void Archive::throwIfCancelled() const {
+    if (m_cancelled != nullptr && m_cancelled->load(std::memory_order_relaxed))
+        throw ArchiveError(ArchiveError::Kind::cancelledOperation, m_path);
+}
+
 void Archive::addEntry(const std::string& path, const std::string& filePath, CompressionMethod compressionMethod,
                        std::size_t bufferSize) {
     requireOpen();
+    throwIfCancelled();
     SourceFile source(filePath);
     const Entry::EntryType type = source.type();
     addEntry(path, type, source.size(), source.modificationTime(), source.permissions(),
@@ -139,6 +145,7 @@ void Archive::writeContent(EntryRecord& record, std::size_t bufferSize, const Pr
         unsigned char* header = m_out->reserve(headerSize + static_cast<std::size_t>(size));
         unsigned char* data = header + headerSize;
         for (std::size_t done = 0; done < size;) {
+            throwIfCancelled();
             const std::size_t piece = static_cast<std::size_t>(std::min<std::uint64_t>(bufferSize, size - done));
             provider(done, data + done, piece);
             done += piece;
@@ -155,6 +162,7 @@ void Archive::writeContent(EntryRecord& record, std::size_t bufferSize, const Pr
     m_out->commit(headerSize);
     std::uint32_t crc = 0;
     for (std::uint64_t done = 0; done < size;) {
+        throwIfCancelled();
         if (m_out->freeSpace() < kMinimumPiece) m_out->flush();
         const std::size_t piece = static_cast<std::size_t>(
             std::min<std::uint64_t>({bufferSize, size - done, m_out->freeSpace()}));

@@ -3,6 +3,7 @@
 #include "zip/ArchiveError.h"
 #include "zip/Records.h"
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -54,6 +55,10 @@ public:
                   std::int64_t modificationTime, std::optional<std::uint16_t> permissions,
                   CompressionMethod compressionMethod, std::size_t bufferSize, const Provider& provider);
 
+    // From now on, a true `*cancelled` stops the entry being written within one piece of its
+    // content (cancelledOperation), undoing it like any failed entry. Null: never stops.
+    void setCancellation(const std::atomic<bool>* cancelled) { m_cancelled = cancelled; }
+
     // Writes the central directory and the end records and closes the file.
     void close();
 
@@ -66,12 +71,14 @@ public:
 private:
     void writeContent(EntryRecord& record, std::size_t bufferSize, const Provider& provider);
     void requireOpen() const;
+    void throwIfCancelled() const;
 
     std::string m_path;
     Limits m_limits;
     std::unique_ptr<OutputFile> m_out;
     std::vector<unsigned char> m_centralDirectory;
     std::uint64_t m_entryCount = 0;
+    const std::atomic<bool>* m_cancelled = nullptr;
 };
 
 }  // namespace zip

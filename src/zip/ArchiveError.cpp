@@ -9,6 +9,7 @@ constexpr const char* kInvalidEntryPath = "A name in the archive is longer than 
 constexpr const char* kUnsafeEntryPath = "A name in the archive may not start with “/” or contain “..”.";
 constexpr const char* kInvalidCompressionMethod = "The archive cannot use this compression method.";
 constexpr const char* kInvalidBufferSize = "The buffer size for the archive must be greater than zero.";
+constexpr const char* kCancelledOperation = "Writing the archive was cancelled.";
 constexpr const char* kFileNotFoundFormat = "The file “%s” does not exist.";
 constexpr const char* kFileReadPermissionFormat = "You don't have permission to read the file “%s”.";
 constexpr const char* kUnreadableFileFormat = "The file “%s” could not be read.";
@@ -34,6 +35,7 @@ std::string sentence(ArchiveError::Kind kind, const std::string& path) {
     case ArchiveError::Kind::unsafeEntryPath: return kUnsafeEntryPath;
     case ArchiveError::Kind::invalidCompressionMethod: return kInvalidCompressionMethod;
     case ArchiveError::Kind::invalidBufferSize: return kInvalidBufferSize;
+    case ArchiveError::Kind::cancelledOperation: return kCancelledOperation;
     case ArchiveError::Kind::fileNotFound: return withName(kFileNotFoundFormat, path);
     case ArchiveError::Kind::fileReadPermission: return withName(kFileReadPermissionFormat, path);
     case ArchiveError::Kind::unreadableFile: return withName(kUnreadableFileFormat, path);

@@ -14,6 +14,7 @@ public:
         unsafeEntryPath,           // the entry name is absolute or climbs with ".."
         invalidCompressionMethod,  // a method this writer does not produce
         invalidBufferSize,         // a zero piece size
+        cancelledOperation,        // the caller asked the writer to stop
         fileNotFound,              // the source file does not exist
         fileReadPermission,        // the source file may not be read
         unreadableFile,            // reading the source file failed or it ended early

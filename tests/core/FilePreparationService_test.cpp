@@ -3,6 +3,7 @@
 
 #include "core/FilePreparationService.h"
 #include "core/LocalFileProtectionService.h"
+#include "core/local/Cancellation.h"
 #include "core/local/NativePath.h"
 #include "zip/ArchiveError.h"
 
@@ -165,6 +166,11 @@ TEST_F(FilePreparation, FailuresAreReportedPlainlyAndLeaveNoPartialArchive)
         EXPECT_EQ(error.kind(), zip::ArchiveError::Kind::fileNotFound);
         EXPECT_STREQ(error.what(), "The file “missing.txt” does not exist.");
     }
+    EXPECT_TRUE(leftovers().isEmpty()) << leftovers().join(' ').toStdString();
+    Cancellation cancel;
+    cancel.request();
+    EXPECT_THROW(FilePreparationService::prepare({src("present.txt"), src("present.txt")}, temporary.path(), &cancel),
+                 OperationCancelled);
     EXPECT_TRUE(leftovers().isEmpty()) << leftovers().join(' ').toStdString();
 
     try {

@@ -3,6 +3,7 @@
 // (the earlier file at the output path survives, no partial or temporary file is left).
 
 #include "core/LocalFileProtectionService.h"
+#include "core/local/Cancellation.h"
 
 #include <QDir>
 #include <QFile>
@@ -16,6 +17,7 @@
 #include <csignal>
 #include <functional>
 #include <set>
+#include <thread>
 #include <sys/resource.h>
 #include <sys/stat.h>
 
@@ -390,6 +392,17 @@ TEST_F(LocalFileProtectionTest, FullDeviceOrCancellingKeepsEverything)
     auto cancelAtOnce = [](qint64, qint64) { throw Cancelled{}; };
     EXPECT_THROW(protect(path("plain"), path("out"), testKey(), cancelAtOnce), Cancelled);
     EXPECT_THROW(open(path("sealed"), path("out"), testKey(), cancelAtOnce), Cancelled);
+    // The application's cancel: requested from another thread while the workers run.
+    for (const bool sealing : {true, false}) {
+        Cancellation cancel;
+        const auto cancelOnProgress = [&](qint64 done, qint64) {
+            if (done > 0)
+                std::thread([&] { cancel.request(); }).join();
+        };
+        EXPECT_THROW(sealing ? protect(path("plain"), path("out"), testKey(), cancelOnProgress, &cancel)
+                             : open(path("sealed"), path("out"), testKey(), cancelOnProgress, &cancel),
+                     OperationCancelled);
+    }
 
     EXPECT_EQ(readFile(path("out")), earlier);
     EXPECT_TRUE(readFile(path("sealed")) == sealed);

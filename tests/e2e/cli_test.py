@@ -3,13 +3,16 @@
 
     cli_test.py PATH/TO/korvo-cli
 """
+import fnmatch
 import os
 import re
 import shutil
+import signal
 import socket
 import subprocess
 import sys
 import tempfile
+import time
 import unittest
 import zipfile
 
@@ -222,6 +225,45 @@ class KeychainTest(CliTest):
                 self.assertEqual(len(renamed), 1, calls)
                 self.assertTrue({"fsync", "fdatasync"} & set(calls[:renamed[0]]), calls)
                 self.assertIn("fsync", calls[renamed[0] + 1:], calls)
+
+
+@unittest.skipUnless(HAS_KEYCHAIN, "needs the Secret Service (run under scripts/headless-session.sh)")
+class InterruptTest(CliTest):
+    def interrupt_when(self, args, folder, pattern, signals):
+        """Runs the tool, interrupts it once a file matching pattern appears in folder; returns the
+        exit status and the seconds from the first signal to the end."""
+        process = subprocess.Popen([CLI, *args], cwd=self.work, env=dict(os.environ, TMPDIR=self.tmp),
+                                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        deadline = time.monotonic() + 60
+        while not fnmatch.filter(os.listdir(folder), pattern):
+            if process.poll() is not None or time.monotonic() > deadline:
+                process.kill()
+                self.fail("the step was over before it could be interrupted")
+            time.sleep(0.001)
+        start = time.monotonic()
+        for i in range(signals):
+            time.sleep(0.02 if i else 0)   # a second signal, not one merged with the first
+            process.send_signal(signal.SIGINT)
+        process.wait(timeout=60)
+        return process.returncode, time.monotonic() - start
+
+    def test_ctrl_c_stops_every_step_at_once_and_leaves_nothing(self):
+        self.write("big.bin", b"\x5a" * (256 << 20))
+        os.makedirs(os.path.join(self.work, "box"))
+        os.link(os.path.join(self.work, "big.bin"), os.path.join(self.work, "box", "big.bin"))
+        self.ok("lock", "-o", "big.korvolocal", "big.bin")
+        before = sorted(os.listdir(self.work))
+        for step, args, folder, pattern, signals in (
+                ("bundling", ["lock", "box"], self.tmp, "korvo-*.zip", 1),
+                ("bundling, Ctrl-C twice", ["lock", "box"], self.tmp, "korvo-*.zip", 2),
+                ("sealing", ["lock", "-f", "big.bin", "-o", "out"], self.work, ".korvo-*.partial", 1),
+                ("opening", ["open", "-f", "big.korvolocal", "-o", "out"], self.work, ".korvo-*.partial", 1)):
+            with self.subTest(step):
+                status, seconds = self.interrupt_when(args, folder, pattern, signals)
+                self.assertEqual(status, 130)
+                self.assertLess(seconds, 0.2)
+                self.assertEqual(os.listdir(self.tmp), [])
+                self.assertEqual(sorted(os.listdir(self.work)), before)
 
 
 class BundleTest(CliTest):

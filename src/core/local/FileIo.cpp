@@ -1,5 +1,6 @@
 #include "core/local/FileIo.h"
 
+#include "core/local/Cancellation.h"
 #include "core/local/GcmCipher.h"
 #include "core/local/NativePath.h"
 
@@ -134,7 +135,9 @@ ReplacingOutputFile::ReplacingOutputFile(const QString& finalPath)
         if (!m_file.isOpen() && errno != EEXIST)
             break;
     }
-    if (!m_file.isOpen())
+    if (m_file.isOpen())
+        ScratchFiles::track(m_temporaryPath);
+    else
         m_temporaryPath.clear();
 }
 
@@ -158,6 +161,7 @@ bool ReplacingOutputFile::commit()
         discard();
         return false;
     }
+    ScratchFiles::release(m_temporaryPath);
     m_temporaryPath.clear();
     return true;
 }
@@ -165,7 +169,9 @@ bool ReplacingOutputFile::commit()
 void ReplacingOutputFile::discard()
 {
     m_file.reset();
-    if (!m_temporaryPath.isEmpty())
+    if (!m_temporaryPath.isEmpty()) {
         ::unlink(m_temporaryPath.constData());
+        ScratchFiles::release(m_temporaryPath);
+    }
     m_temporaryPath.clear();
 }

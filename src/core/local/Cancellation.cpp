@@ -1,0 +1,51 @@
+#include "core/local/Cancellation.h"
+
+#include <QByteArrayList>
+
+#include <mutex>
+#include <unistd.h>
+
+namespace {
+
+const char* const cancelledText = "The operation was cancelled; nothing was saved.";
+
+std::mutex scratchMutex;
+QByteArrayList& scratchFiles()
+{
+    static QByteArrayList files;
+    return files;
+}
+
+} // namespace
+
+void Cancellation::throwIfRequested() const
+{
+    if (requested())
+        throw OperationCancelled();
+}
+
+OperationCancelled::OperationCancelled() : KorvoError(QString::fromUtf8(cancelledText)) {}
+
+namespace ScratchFiles {
+
+void track(const QByteArray& nativePath)
+{
+    const std::lock_guard lock(scratchMutex);
+    scratchFiles().append(nativePath);
+}
+
+void release(const QByteArray& nativePath)
+{
+    const std::lock_guard lock(scratchMutex);
+    scratchFiles().removeOne(nativePath);
+}
+
+void removeAll()
+{
+    const std::lock_guard lock(scratchMutex);
+    for (const QByteArray& path : scratchFiles())
+        ::unlink(path.constData());
+    scratchFiles().clear();
+}
+
+} // namespace ScratchFiles
