@@ -177,15 +177,6 @@ describe('accounts through the service', () => {
     }
   });
 
-  test('an account code expires after ten minutes on the service clock', async () => {
-    const email = 'late@example.com';
-    await post('register', { email, password: PASSWORD });
-    const code = latestCode(service, email);
-    assert.deepEqual(await atOffset(service, CODE_LIFETIME_MS + 1000, () => refusal('verify-email', { email, code })), [400, EXPIRED_CODE]);
-    await post('resend-code', { email });
-    assert.equal((await post('verify-email', { email, code: latestCode(service, email) })).status, 200);
-  });
-
   test('deletion needs password, principal and code; it removes keys, Korvos and mails for good', async () => {
     const account = await createAccount(service, 'leaving@example.com');
     const korvo = await createKorvo(service, account);

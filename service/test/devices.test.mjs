@@ -1,7 +1,7 @@
 import assert from 'node:assert/strict';
 import { after, before, test } from 'node:test';
 import { UNVERIFIED, WRONG_CREDENTIALS } from '../src/accounts.mjs';
-import { ACCOUNT_HAS_KEY, CONFIRM_LINK_LIFETIME_MS, KEY_TAKEN, PENDING_KEY, UNKNOWN_KEY, sessionAddress } from '../src/devices.mjs';
+import { ACCOUNT_HAS_KEY, CONFIRM_LINK_LIFETIME_MS, KEY_TAKEN, PENDING_KEY, UNKNOWN_KEY } from '../src/devices.mjs';
 import { BAD_SIGNATURE, NOT_SIGNED, REPLAYED_REQUEST, STALE_REQUEST, signatureHeaders } from '../src/signing.mjs';
 import { PASSWORD, atOffset, call, createAccount, latestCode, mailTo, newDevice, startTestService } from './support/harness.mjs';
 
@@ -12,16 +12,6 @@ after(async () => { await service.stop(); });
 const flipFirst = (hex) => (hex[0] === 'f' ? 'e' : 'f') + hex.slice(1);
 const session = (device, options = {}) => call(service, 'POST', '/v1/sessions', {}, { device, ...options });
 const outcome = (res) => [res.status, res.json.error, res.json.reason];
-
-test('a session carries an address derived from the device key and a 24-hour expiry', async () => {
-  const account = await createAccount(service, 'session@example.com');
-  const before = Date.now();
-  const res = await session(account.device);
-  assert.equal(res.json.principalId, account.principalId);
-  assert.equal(res.json.sessionAddress, sessionAddress(account.device.publicKeyHex));
-  const expires = Date.parse(res.json.expiresAt);
-  assert.ok(expires >= before + 24 * 3600e3 && expires <= Date.now() + 24 * 3600e3);
-});
 
 test('a replayed request is refused even when its first use succeeded, and meters nothing twice', async () => {
   const account = await createAccount(service, 'replay@example.com');
