@@ -49,15 +49,6 @@ test('the sender side reproduces the vector; the opening side gives its key only
   }
 });
 
-test('months run from the first instant of a UTC month to the first of the next', () => {
-  for (const [instant, key, end] of [
-    ['2025-03-01T00:00:00.000Z', '2025-03', '2025-04-01'], ['2025-02-28T23:59:59.999Z', '2025-02', '2025-03-01'],
-    ['2024-02-29T12:00:00.000Z', '2024-02', '2024-03-01'], ['2025-12-31T23:59:59.999Z', '2025-12', '2026-01-01']]) {
-    const period = periodOf(Date.parse(instant));
-    assert.deepEqual([period.key, period.start.toISOString(), period.end.toISOString()], [key, `${key}-01T00:00:00.000Z`, `${end}T00:00:00.000Z`], instant);
-  }
-});
-
 describe('Korvos and usage through the service', () => {
   let service;
   let alice;
