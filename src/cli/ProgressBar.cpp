@@ -1,5 +1,7 @@
 #include "cli/ProgressBar.h"
 
+#include "cli/Console.h"
+
 #include <algorithm>
 #include <cstdio>
 #include <unistd.h>
@@ -25,7 +27,9 @@ void formatBytes(char* out, std::size_t size, double bytes)
 } // namespace
 
 ProgressBar::ProgressBar(const char* label)
-    : m_label(label), m_enabled(::isatty(STDERR_FILENO) == 1), m_start(Clock::now())
+    : m_label(label)
+    , m_enabled(::isatty(STDERR_FILENO) == 1 && Console::level() != Console::Level::quiet)
+    , m_start(Clock::now())
 {
 }
 

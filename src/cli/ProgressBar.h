@@ -5,7 +5,8 @@
 #include <chrono>
 
 // A one-line progress bar on standard error: percent, bytes and rate. Drawn only when standard
-// error is a terminal and the work has taken longer than a moment; erased when done.
+// error is a terminal, -q was not given and the work has taken longer than a moment; erased
+// when done.
 class ProgressBar {
 public:
     explicit ProgressBar(const char* label);

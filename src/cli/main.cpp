@@ -11,6 +11,7 @@
 
 #include <QStringList>
 
+#include <chrono>
 #include <cstdio>
 #include <exception>
 
@@ -25,28 +26,32 @@ QByteArray keychainKey()
     return KeychainStore(makeSecretServiceKeychainBackend()).loadOrCreateLocalProtectionKey();
 }
 
-int run(const CliOptions& options)
+int run(const CliOptions& options, CliCommands::Context& context)
 {
-    QString saved;
+    const auto start = std::chrono::steady_clock::now();
+    std::optional<QString> saved;
     switch (options.command) {
     case CliOptions::Command::help:
-        std::fputs(usageText().toLocal8Bit().constData(), stdout);
+        Console::printLine(stdout, usageText().chopped(1));
         return exitSuccess;
     case CliOptions::Command::version:
         std::printf("korvo-cli %s\n", KORVO_VERSION);
         return exitSuccess;
     case CliOptions::Command::lock:
-        saved = CliCommands::lock(options, keychainKey);
+        saved = CliCommands::lock(options, keychainKey, context);
         break;
     case CliOptions::Command::open:
-        saved = CliCommands::open(options, keychainKey);
+        saved = CliCommands::open(options, keychainKey, context);
         break;
     case CliOptions::Command::bundle:
-        saved = CliCommands::bundle(options);
+        saved = CliCommands::bundle(options, context);
         break;
     }
     Interruption::reporting();
-    Console::printLine(stdout, QStringLiteral("Saved to ") + saved);
+    const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
+    Console::detail(QStringLiteral("done in %1 s").arg(took.count(), 0, 'f', 2));
+    if (saved && Console::level() != Console::Level::quiet)
+        Console::printLine(stdout, QStringLiteral("Saved to ") + *saved);
     return exitSuccess;
 }
 
@@ -61,19 +66,19 @@ int main(int argc, char** argv)
 
     const auto parsed = parseArguments(arguments);
     if (const auto* usage = std::get_if<UsageError>(&parsed)) {
-        Console::printLine(stderr, usage->message);
-        std::fputs(usageText().toLocal8Bit().constData(), stderr);
+        Console::error(usage->message);
+        Console::printLine(stderr, QStringLiteral("Try 'korvo-cli --help' for more information."));
         return exitUsage;
     }
+    const CliOptions& options = std::get<CliOptions>(parsed);
+    Console::setLevel(options.level);
     Interruption::install();
+    CliCommands::Context context;
     QString failure;
     try {
-        return run(std::get<CliOptions>(parsed));
-    } catch (const KorvoError& error) {
-        failure = error.message();
+        return run(options, context);
     } catch (const std::exception& error) {
-        // The ZIP writer's errors carry their sentence in what().
-        failure = QString::fromUtf8(error.what());
+        failure = CliCommands::describeFailure(error, context);
     }
     Interruption::reporting();
     if (Interruption::cancellation().requested()) {

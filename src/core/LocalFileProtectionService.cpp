@@ -9,6 +9,7 @@
 #include "core/local/WorkerGroup.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <atomic>
 #include <mutex>
 #include <new>
@@ -37,7 +38,10 @@ QString messageFor(LocalFileProtectionError::Kind kind)
 
 } // namespace
 
-LocalFileProtectionError::LocalFileProtectionError(Kind kind) : KorvoError(messageFor(kind)), m_kind(kind) {}
+LocalFileProtectionError::LocalFileProtectionError(Kind kind, int errorNumber)
+    : KorvoError(messageFor(kind)), m_kind(kind), m_errorNumber(errorNumber)
+{
+}
 
 namespace LocalFileProtectionService {
 namespace {
@@ -170,24 +174,33 @@ void sealChunks(WorkerGroup& group, int worker, SealingPlan& plan, int input, co
             std::uint8_t next = 0;
             const auto more = readFullyAt(input, &next, 1, (*index + 1) * chunkSize);
             if (!more)
-                throw Error::writeFailed();
+                throw Error::writeFailed(errno);
             isFinal = *more == 0;
         }
 
         const std::size_t sealedLength = *length + boxOverhead;
-        const AuthenticatedData aad = authenticatedData(*index, isFinal);
-        if (!randomBytes(record + nonceOffset, nonceSize)
-            || !cipher->seal(record + nonceOffset, aad.data(), aad.size(), text, *length, text + *length))
+        if (!sealRecord(*cipher, record, *length, *index, isFinal))
             throw Error::writeFailed();
-        record[0] = isFinal ? flagFinal : flagMore;
-        encodeUInt32(static_cast<std::uint32_t>(sealedLength), record + 1);
         if (!writeAllAt(output.fd(), record, recordPrefixSize + sealedLength, outputOffset))
-            throw Error::writeFailed();
+            throw Error::writeFailed(errno);
         output.startWriteBack(outputOffset, recordPrefixSize + sealedLength);
         if (isFinal)
             plan.markFinal(*index, outputOffset + recordPrefixSize + sealedLength);
         report.add(static_cast<qint64>(*length), worker);
     }
+}
+
+// The sealed length a record prefix announces, once `bytesRead` of it were read; a prefix cut
+// short (the file ended before a record marked last), a bad flag or a length out of range make
+// the file invalid.
+std::uint32_t checkedSealedLength(const std::uint8_t* prefix, std::optional<std::size_t> bytesRead)
+{
+    if (!bytesRead || *bytesRead < recordPrefixSize || prefix[0] > flagFinal)
+        throw Error::invalidFile();
+    const std::uint32_t sealedLength = decodeUInt32(prefix + 1);
+    if (sealedLength < boxOverhead || sealedLength > maxSealedLength)
+        throw Error::invalidFile();
+    return sealedLength;
 }
 
 // Walks the record prefixes in order and hands out one record at a time; the framing is
@@ -210,12 +223,7 @@ public:
         if (m_finished)
             return std::nullopt;
         std::uint8_t prefix[recordPrefixSize];
-        const auto length = readFullyAt(m_input, prefix, sizeof prefix, m_scan);
-        if (!length || *length < sizeof prefix || prefix[0] > flagFinal)
-            throw Error::invalidFile();
-        const std::uint32_t sealedLength = decodeUInt32(prefix + 1);
-        if (sealedLength < boxOverhead || sealedLength > maxSealedLength)
-            throw Error::invalidFile();
+        const std::uint32_t sealedLength = checkedSealedLength(prefix, readFullyAt(m_input, prefix, sizeof prefix, m_scan));
         const Job job{m_index++, prefix[0] == flagFinal, sealedLength, m_scan + recordPrefixSize, m_output};
         m_scan += recordPrefixSize + sealedLength;
         m_output += sealedLength - boxOverhead;
@@ -255,12 +263,11 @@ void openRecords(WorkerGroup& group, int worker, OpeningPlan& plan, int input, c
             throw Error::invalidFile();
         const std::size_t plainLength = job->sealedLength - boxOverhead;
         std::uint8_t* text = box + nonceSize;
-        const AuthenticatedData aad = authenticatedData(job->index, job->isFinal);
-        if (!cipher->open(box, aad.data(), aad.size(), text, plainLength, text + plainLength))
+        if (!openBox(*cipher, box, job->sealedLength, job->index, job->isFinal))
             throw Error::invalidFile();
         // A failing output (a full disk) is reported as such, not as a damaged input.
         if (!writeAllAt(output.fd(), text, plainLength, job->outputOffset))
-            throw Error::writeFailed();
+            throw Error::writeFailed(errno);
         output.startWriteBack(job->outputOffset, plainLength);
         report.add(static_cast<qint64>(recordPrefixSize + job->sealedLength + (job->index == 0 ? headerSize : 0)),
                    worker);
@@ -279,10 +286,10 @@ void protect(const QString& inputPath, const QString& outputPath, const QByteArr
     }
     ReplacingOutputFile output(outputPath);
     if (!output.isOpen())
-        throw Error::writeFailed();
+        throw Error::writeFailed(errno);
     makeCipher(GcmCipher::Direction::seal, keyData, Error::Kind::writeFailed); // fails early on a bad key
     if (!writeAllAt(output.fd(), header.data(), header.size(), 0))
-        throw Error::writeFailed();
+        throw Error::writeFailed(errno);
 
     ProgressReport report(progress, sizeOf(input));
     SealingPlan plan;
@@ -296,7 +303,7 @@ void protect(const QString& inputPath, const QString& outputPath, const QByteArr
     report.finish();
     throwIfCancelled(cancel);
     if (!output.commit())
-        throw Error::writeFailed();
+        throw Error::writeFailed(errno);
 }
 
 void open(const QString& inputPath, const QString& outputPath, const QByteArray& keyData,
@@ -315,7 +322,7 @@ void open(const QString& inputPath, const QString& outputPath, const QByteArray&
         throw Error::invalidFile();
     ReplacingOutputFile output(outputPath);
     if (!output.isOpen())
-        throw Error::writeFailed();
+        throw Error::writeFailed(errno);
     makeCipher(GcmCipher::Direction::open, keyData, Error::Kind::invalidFile);
 
     ProgressReport report(progress, sizeOf(input));
@@ -326,7 +333,71 @@ void open(const QString& inputPath, const QString& outputPath, const QByteArray&
     report.finish();
     throwIfCancelled(cancel);
     if (!output.commit())
-        throw Error::writeFailed();
+        throw Error::writeFailed(errno);
+}
+
+} // namespace LocalFileProtectionService
+
+namespace LocalFileProtectionService {
+
+void protectStream(int inputFd, int outputFd, const QByteArray& keyData, const Cancellation* cancel)
+{
+    const auto cipher = makeCipher(GcmCipher::Direction::seal, keyData, Error::Kind::writeFailed);
+    if (!writeAll(outputFd, header.data(), header.size()))
+        throw Error::writeFailed(errno);
+    // Two records in turn: the chunk after the current one tells whether the current one is last.
+    const AlignedBuffer buffers[2] = {AlignedBuffer(bufferSize), AlignedBuffer(bufferSize)};
+    const auto readChunk = [inputFd](std::uint8_t* record) {
+        const auto length = readFully(inputFd, record + textOffset, chunkSize);
+        if (!length)
+            throw Error::unreadableFile();
+        return *length;
+    };
+    std::size_t length = readChunk(buffers[0].data());
+    for (std::uint64_t index = 0;; ++index) {
+        throwIfCancelled(cancel);
+        std::uint8_t* record = buffers[index % 2].data();
+        // A short chunk ends the input; a full one is the last only when nothing follows it.
+        const std::size_t next = length < chunkSize ? 0 : readChunk(buffers[(index + 1) % 2].data());
+        const bool isFinal = next == 0;
+        if (!sealRecord(*cipher, record, length, index, isFinal))
+            throw Error::writeFailed();
+        if (!writeAll(outputFd, record, recordPrefixSize + length + boxOverhead))
+            throw Error::writeFailed(errno);
+        if (isFinal)
+            return;
+        length = next;
+    }
+}
+
+void openStream(int inputFd, int outputFd, const QByteArray& keyData, const Cancellation* cancel)
+{
+    const auto cipher = makeCipher(GcmCipher::Direction::open, keyData, Error::Kind::invalidFile);
+    Header found{};
+    const auto headerRead = readFully(inputFd, found.data(), found.size());
+    if (!headerRead)
+        throw Error::unreadableFile();
+    if (*headerRead != found.size() || found != header)
+        throw Error::invalidFile();
+    const AlignedBuffer buffer(bufferSize);
+    std::uint8_t* box = buffer.data();
+    for (std::uint64_t index = 0;; ++index) {
+        throwIfCancelled(cancel);
+        std::uint8_t prefix[recordPrefixSize];
+        const std::uint32_t sealedLength = checkedSealedLength(prefix, readFully(inputFd, prefix, sizeof prefix));
+        const auto boxRead = readFully(inputFd, box, sealedLength);
+        const bool isFinal = prefix[0] == flagFinal;
+        if (!boxRead || *boxRead < sealedLength || !openBox(*cipher, box, sealedLength, index, isFinal))
+            throw Error::invalidFile();
+        if (!writeAll(outputFd, box + nonceSize, sealedLength - boxOverhead))
+            throw Error::writeFailed(errno);
+        if (isFinal)
+            break;
+    }
+    std::uint8_t extra = 0;
+    const auto trailing = readFully(inputFd, &extra, 1);
+    if (!trailing || *trailing != 0)
+        throw Error::invalidFile();
 }
 
 } // namespace LocalFileProtectionService

@@ -12,16 +12,22 @@ class LocalFileProtectionError : public KorvoError {
 public:
     enum class Kind { invalidFile, unreadableFile, writeFailed };
 
-    explicit LocalFileProtectionError(Kind kind);
+    explicit LocalFileProtectionError(Kind kind, int errorNumber = 0);
 
     static LocalFileProtectionError invalidFile() { return LocalFileProtectionError(Kind::invalidFile); }
     static LocalFileProtectionError unreadableFile() { return LocalFileProtectionError(Kind::unreadableFile); }
-    static LocalFileProtectionError writeFailed() { return LocalFileProtectionError(Kind::writeFailed); }
+    static LocalFileProtectionError writeFailed(int errorNumber = 0)
+    {
+        return LocalFileProtectionError(Kind::writeFailed, errorNumber);
+    }
 
     Kind kind() const { return m_kind; }
+    // The system's reason (an errno value) behind a failed write, when known; else 0.
+    int errorNumber() const { return m_errorNumber; }
 
 private:
     Kind m_kind;
+    int m_errorNumber;
 };
 
 // Seals files into the local protected format under the 32-byte local key, and opens them.
@@ -51,5 +57,12 @@ void protect(const QString& inputPath, const QString& outputPath, const QByteArr
 // writeFailed when the output cannot be created or written.
 void open(const QString& inputPath, const QString& outputPath, const QByteArray& keyData,
           const Progress& progress = {}, const Cancellation* cancel = nullptr);
+
+// The same format through descriptors that need not be files (pipes, a terminal): records are
+// read and written in order, one at a time, and nothing is written anywhere else. Opening a
+// stream writes the plain text of each record as soon as it authenticates, so after a failure
+// whatever was already written must be thrown away. Same errors as protect() and open().
+void protectStream(int inputFd, int outputFd, const QByteArray& keyData, const Cancellation* cancel = nullptr);
+void openStream(int inputFd, int outputFd, const QByteArray& keyData, const Cancellation* cancel = nullptr);
 
 } // namespace LocalFileProtectionService

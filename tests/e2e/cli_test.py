@@ -18,8 +18,6 @@ import zipfile
 
 CLI = None
 HERE = os.path.dirname(os.path.abspath(__file__))
-INVALID = "This file was not protected on this computer, or it has been changed."
-UNREADABLE = "The selected file could not be read."
 HAS_KEYCHAIN = bool(os.environ.get("DBUS_SESSION_BUS_ADDRESS"))
 KEY_ITEM = ["service", "com.korvo.security.macos", "account", "local.protection.key"]
 
@@ -38,7 +36,7 @@ class CliTest(unittest.TestCase):
     def run_cli(self, *args, cwd=None):
         env = dict(os.environ, TMPDIR=self.tmp)
         return subprocess.run([CLI, *args], cwd=cwd or self.work, env=env, capture_output=True, timeout=120,
-                              encoding="utf-8", errors="surrogateescape")   # names keep their bytes
+                              stdin=subprocess.DEVNULL, encoding="utf-8", errors="surrogateescape")   # names keep their bytes
 
     def ok(self, *args, cwd=None):
         result = self.run_cli(*args, cwd=cwd)
@@ -53,6 +51,15 @@ class CliTest(unittest.TestCase):
         self.assertEqual(result.stderr, "korvo-cli: " + sentence + "\n")
         self.assertEqual(result.stdout, "")
 
+    def stream(self, args, data, status=0, stdout=None, stderr=b""):
+        """Runs the tool on bytes from standard input; returns what it wrote to standard output."""
+        result = subprocess.run([CLI, *args], cwd=self.work, env=dict(os.environ, TMPDIR=self.tmp), input=data,
+                                capture_output=True, timeout=120)
+        self.assertEqual((result.returncode, result.stderr), (status, stderr))
+        if stdout is not None:
+            self.assertEqual(result.stdout, stdout)
+        return result.stdout
+
     def write(self, relative, data):
         path = os.path.join(self.work, relative)
         os.makedirs(os.path.dirname(path), exist_ok=True)
@@ -66,108 +73,171 @@ class CliTest(unittest.TestCase):
 
 
 class UsageTest(CliTest):
-    def test_help_and_version_succeed_on_stdout(self):
-        for args in (["--help"], ["-h"], ["lock", "--help"]):
+    def test_help_lists_every_option_and_version_prints_one_line(self):
+        for args in (["--help"], ["-h"], ["help"], ["lock", "--help"], ["open", "-vh"]):
             result = self.run_cli(*args)
-            self.assertEqual(result.returncode, 0)
-            self.assertIn("Usage:", result.stdout)
+            self.assertEqual((result.returncode, result.stderr), (0, ""), args)
+            for text in ("Usage:", "--output=PATH", "--force", "--quiet", "--verbose", "--help", "--version",
+                         "Examples:", "korvo-cli lock report.pdf"):
+                self.assertIn(text, result.stdout)
         result = self.run_cli("--version")
         self.assertEqual(result.returncode, 0)
         self.assertRegex(result.stdout, r"^korvo-cli \d+\.\d+\.\d+\n$")
 
-    def test_usage_errors_exit_2_with_usage_and_touch_nothing(self):
+    def test_usage_errors_exit_2_with_a_pointer_to_help_and_touch_nothing(self):
         self.write("a.txt", b"a")
-        for args in ([], ["seal", "a.txt"], ["lock"], ["lock", "-x", "a.txt"], ["lock", "a.txt", "-o"],
-                     ["lock", "-o", "x", "-o", "y", "a.txt"], ["open"], ["open", "a.txt", "a.txt"],
-                     ["bundle", "a.txt"]):
+        for args, message in (
+                ([], "no command was given"), (["seal", "a.txt"], 'unknown command "seal"'),
+                (["lock"], "lock: nothing to lock was given"), (["lock", "-x", "a.txt"], "unknown option -x"),
+                (["lock", "-fx", "a.txt"], "unknown option -x"), (["lock", "--frobnicate"], "unknown option --frobnicate"),
+                (["lock", "--force=yes", "a.txt"], "option --force takes no value"),
+                (["lock", "a.txt", "-o"], "-o/--output needs a path"), (["lock", "a.txt", "--output="], "-o/--output needs a path"),
+                (["lock", "-o", "x", "--output=y", "a.txt"], "give only one output"),
+                (["open"], "open: nothing to open was given"), (["open", "a.txt", "a.txt"], "open: give exactly one file"),
+                (["bundle", "a.txt"], "bundle: give the archive to write with -o"),
+                (["bundle", "-o", "-", "a.txt"], 'bundle: works on files and folders only, not on "-"'),
+                (["lock", "-", "a.txt"], 'lock: standard input ("-") cannot be combined with other items')):
             result = self.run_cli(*args)
             self.assertEqual(result.returncode, 2, args)
-            self.assertIn("Usage:", result.stderr)
+            self.assertEqual(result.stderr, "korvo-cli: %s\nTry 'korvo-cli --help' for more information.\n" % message)
             self.assertEqual(result.stdout, "")
         self.assertEqual(sorted(os.listdir(self.work)), ["a.txt"])
 
 
-class OpenNameTest(CliTest):
-    """Default names of opened files (local mode); no keychain needed, the names fail before."""
+class DocumentationTest(CliTest):
+    def test_man_page_and_completion_know_every_option_of_the_help(self):
+        options = set(re.findall(r"--[a-z]+", self.run_cli("--help").stdout))
+        with open(os.path.join(HERE, "..", "..", "src", "cli", "korvo-cli.1.in")) as f:
+            manual = f.read()
+        self.assertEqual(options - set(re.findall(r"--[a-z]+", manual.replace("\\-", "-"))), set())
+        if shutil.which("groff"):
+            rendered = subprocess.run(["groff", "-man", "-ww", "-z", os.path.join(HERE, "../../src/cli/korvo-cli.1.in")],
+                                      capture_output=True, text=True)
+            self.assertEqual((rendered.returncode, rendered.stderr), (0, ""))
+        completion = os.path.join(HERE, "..", "..", "src", "cli", "korvo-cli.bash")
+        self.write("a.korvolocal", b"")
+        self.write("b.txt", b"")
 
-    def test_existing_default_output_is_refused_before_any_work(self):
-        # Each input's default output already exists, so the refusal shows which name was chosen.
-        # (the rules themselves are tested with the naming helper; this checks the tool uses them)
-        cases = {"a.txt.korvolocal": "a.txt", "b.txt.korvo": "b.txt", "photo.zip": "photo",
-                 "F.KORVOLOCAL": "F.KORVOLOCAL"}
-        for source, expected in cases.items():
-            with self.subTest(source):
-                self.write(source, b"not really sealed")
-                if source != expected:
-                    self.write(expected, b"earlier")
-                self.failure('"%s" already exists.' % os.path.join(self.work, expected), "open", source)
-                if source != expected:
-                    self.assertEqual(self.read(expected), b"earlier")
+        def complete(*words):
+            script = ('source "$0"; compopt() { :; }; COMP_WORDS=("$@"); COMP_CWORD=$(($# - 1)); _korvo_cli; '
+                      'printf "%s\\n" "${COMPREPLY[@]}"')
+            return set(subprocess.run(["bash", "-c", script, completion, "korvo-cli", *words], cwd=self.work,
+                                      capture_output=True, text=True, check=True).stdout.split())
+        self.assertEqual(complete(""), {"lock", "open", "bundle", "--help", "--version"})
+        self.assertEqual({o.rstrip("=") for o in complete("lock", "--")}, options - {"--version"})
+        self.assertEqual(complete("open", ""), {"a.korvolocal"})
+        self.assertEqual(complete("lock", "--output", "=", "b"), {"b.txt"})
 
-    def test_name_with_nothing_left_needs_an_output(self):
-        self.write(".korvolocal", b"x")
-        result = self.run_cli("open", ".korvolocal")
-        self.assertEqual(result.returncode, 1)
-        self.assertIn("-o", result.stderr)
+
+class OutputNameTest(CliTest):
+    """Where outputs go, seen through refusals that happen before any work (no keychain needed)."""
+
+    def test_the_chosen_output_is_named_in_the_refusal_or_the_missing_name_explained(self):
+        for name in ("a.txt.korvolocal", "b.txt.korvo", "photo.zip", "F.KORVOLOCAL", "notes.txt", ".korvolocal",
+                     "a.txt", "a.txt", "b.txt", "photo", "dir/a.txt", "dir/a.txt.korvolocal"):
+            self.write(name, b"earlier")
+        before = sorted(os.listdir(self.work))
+        exists, unnamed = ": already exists; use -f to replace it", ": cannot tell the output name; use -o FILE"
+        for args, message in (
+                (["open", "a.txt.korvolocal"], "a.txt" + exists),
+                (["open", "b.txt.korvo"], "b.txt" + exists),
+                (["open", "photo.zip"], "photo" + exists),
+                (["open", "F.KORVOLOCAL"], "F.KORVOLOCAL" + unnamed),   # the rules are case-sensitive
+                (["open", "notes.txt"], "notes.txt" + unnamed),
+                (["open", ".korvolocal"], ".korvolocal" + unnamed),
+                (["open", "-o", "dir", "a.txt.korvolocal"], "dir/a.txt" + exists),
+                (["open", "notes.txt", "-o", "dir/"], "notes.txt" + unnamed),
+                (["lock", "a.txt", "--output=dir"], "dir/a.txt.korvolocal" + exists),
+                (["lock", "-qo", "dir", "a.txt"], "dir/a.txt.korvolocal" + exists),   # errors even when quiet
+                (["lock", "-", "-o", "dir"], "standard input" + unnamed),
+                (["bundle", "-o", "a.txt", "dir"], "a.txt" + exists),
+                (["lock", "missing.txt", "-o", "x"], "missing.txt: No such file")):
+            with self.subTest(args):
+                self.failure(message, *args)
+        self.assertEqual(sorted(os.listdir(self.work)), before)
 
 
 @unittest.skipUnless(HAS_KEYCHAIN, "needs the Secret Service (run under scripts/headless-session.sh)")
 class KeychainTest(CliTest):
-    def test_single_file_round_trip_with_default_names(self):
+    def test_files_and_folders_round_trip_with_default_names_and_options(self):
         data = os.urandom(3 * 1024 * 1024 + 5)
         self.write("notes.txt", data)
-        sealed = self.ok("lock", "notes.txt")
-        self.assertEqual(sealed, os.path.join(self.work, "notes.txt.korvolocal"))
+        self.write("docs/a.txt", b"alpha")
+        self.write("docs/sub/b.bin", os.urandom(70000))
+        self.write("docs/.hidden", b"left out")
+        os.makedirs(os.path.join(self.work, "out"))
+        self.assertEqual(self.ok("lock", "notes.txt"), os.path.join(self.work, "notes.txt.korvolocal"))
         first = self.read("notes.txt.korvolocal")
         self.assertEqual(first[:11], b"KORVOLOCAL\x01")
-
-        self.failure('"%s" already exists.' % sealed, "lock", "notes.txt")
-        self.assertEqual(self.read("notes.txt.korvolocal"), first)
         self.ok("lock", "-f", "notes.txt")
         self.assertNotEqual(self.read("notes.txt.korvolocal"), first)
 
+        # Quiet: nothing on either stream. A folder as -o: the default name inside it.
+        result = self.run_cli("lock", "-qfo", "out", "docs")   # a folder without its slash is bundled
+        self.assertEqual((result.returncode, result.stdout, result.stderr), (0, "", ""))
+        [sealed] = os.listdir(os.path.join(self.work, "out"))
+        self.assertRegex(sealed, r"^korvo-[0-9A-F]{8}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{12}\.zip\.korvolocal$")
+        self.assertEqual(os.listdir(self.tmp), [])   # the temporary bundle is gone
+
+        # Verbose: each step on standard error, the result on standard output.
+        result = self.run_cli("open", "--verbose", "--output=out", "out/" + sealed)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        opened = os.path.join(self.work, "out", sealed[:-len(".korvolocal")])
+        self.assertEqual(result.stdout, "Saved to %s\n" % opened)
+        self.assertRegex(result.stderr, r"^korvo-cli: fetching the local protection key from the keychain\n"
+                                        r"korvo-cli: opening out/korvo-\S+ into out/korvo-\S+\.zip\n"
+                                        r"korvo-cli: done in \d+\.\d\d s\n$")
+        with zipfile.ZipFile(opened) as archive:
+            self.assertEqual(sorted(archive.namelist()), ["docs/a.txt", "docs/sub/b.bin"])
+            self.assertEqual(archive.read("docs/sub/b.bin"), self.read("docs/sub/b.bin"))
         os.remove(os.path.join(self.work, "notes.txt"))
         self.assertEqual(self.ok("open", "notes.txt.korvolocal"), os.path.join(self.work, "notes.txt"))
         self.assertEqual(self.read("notes.txt"), data)
 
-    def test_folder_without_slash_is_bundled_and_round_trips(self):
-        self.write("docs/a.txt", b"alpha")
-        self.write("docs/sub/b.bin", os.urandom(70000))
-        self.write("docs/.hidden", b"left out")
-        sealed = self.ok("lock", "docs")
-        name = os.path.basename(sealed)
-        self.assertRegex(name, r"^korvo-[0-9A-F]{8}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{12}\.zip\.korvolocal$")
-        self.assertEqual(os.listdir(self.tmp), [])   # the temporary bundle is gone
-
-        opened = self.ok("open", name)
-        self.assertEqual(opened, os.path.join(self.work, name[:-len(".korvolocal")]))
-        with zipfile.ZipFile(opened) as archive:
-            self.assertEqual(sorted(archive.namelist()), ["docs/a.txt", "docs/sub/b.bin"])
-            self.assertEqual(archive.read("docs/a.txt"), b"alpha")
-            self.assertEqual(archive.read("docs/sub/b.bin"), self.read("docs/sub/b.bin"))
-
-    def test_several_files_and_an_explicit_output(self):
-        self.write("a.txt", b"a")
-        self.write("b.txt", b"b")
-        out = os.path.join(self.root, "elsewhere.korvolocal")
-        self.assertEqual(self.ok("lock", "-o", out, "a.txt", "b.txt"), out)
-        self.assertEqual(self.ok("open", out, "-o", "both.zip"), os.path.join(self.work, "both.zip"))
-        with zipfile.ZipFile(os.path.join(self.work, "both.zip")) as archive:
-            self.assertEqual(sorted(archive.namelist()), ["a.txt", "b.txt"])
+    def test_standard_input_and_output_stream_without_temporary_files(self):
+        data = os.urandom(2 * 1024 * 1024 + 77)
+        self.write("plain", data)
+        sealed = self.stream(["lock", "-"], data)
+        self.assertEqual(sealed[:11], b"KORVOLOCAL\x01")
+        self.assertEqual(len(sealed), len(data) + 11 + 3 * 33)
+        self.assertEqual(self.stream(["open", "-"], sealed), data)
+        self.assertEqual(self.stream(["open", "--output=-", "-"], sealed), data)
+        self.assertEqual(self.stream(["open", "-"], self.stream(["lock", "plain", "-o", "-"], b"")), data)
+        self.stream(["open", "-", "-o", "from-stdin"], sealed, stdout=b"Saved to %s\n" % os.fsencode(self.work + "/from-stdin"))
+        self.assertEqual(self.read("from-stdin"), data)
+        self.write("sealed", sealed)
+        self.assertEqual(self.stream(["open", "sealed", "-o", "-"], b""), data)
+        for args, bad in ((["open", "-"], sealed[:-1]), (["open", "-"], sealed + b"x"), (["open", "-o", "bad", "-"], sealed[:-1])):
+            self.stream(args, bad, status=1,
+                        stderr=b"korvo-cli: standard input: not protected with this computer's key, or changed since\n")
+        self.assertEqual(sorted(os.listdir(self.work)), ["from-stdin", "plain", "sealed"])
         self.assertEqual(os.listdir(self.tmp), [])
+        # Protected data never goes to a terminal.
+        primary, secondary = os.openpty()
+        result = subprocess.run([CLI, "lock", "plain", "-o", "-"], cwd=self.work, stdout=secondary, stderr=subprocess.PIPE)
+        os.close(primary)
+        os.close(secondary)
+        self.assertEqual((result.returncode, result.stderr), (1, b"korvo-cli: protected data is not written to a terminal; "
+                                                                 b"redirect standard output or use -o FILE\n"))
 
-    def test_failures_exit_1_with_the_sentence_and_keep_the_earlier_file(self):
+    def test_failures_name_the_file_and_the_reason_and_keep_the_earlier_file(self):
         self.write("plain", os.urandom(2 * 1024 * 1024))
         self.ok("lock", "plain", "-o", "sealed")
         tampered = bytearray(self.read("sealed"))
         tampered[-1] ^= 1
         self.write("tampered", bytes(tampered))
         self.write("out", b"earlier")
-        self.failure(INVALID, "open", "-f", "tampered", "-o", "out")
-        self.failure("missing: No such file", "open", "-f", "missing", "-o", "out")
-        self.failure("missing: No such file", "lock", "-f", "missing", "-o", "out")
+        os.makedirs(os.path.join(self.work, "folder"))
+        for args, message in (
+                (["open", "-f", "tampered", "-o", "out"], "tampered: not protected with this computer's key, or changed since"),
+                (["open", "-f", "folder", "-o", "out"], "folder: cannot be read (not a regular file, or no permission)"),
+                (["open", "-f", "missing", "-o", "out"], "missing: No such file"),
+                (["lock", "-f", "missing", "-o", "out"], "missing: No such file"),
+                (["lock", "plain", "-o", "no/such/out"], "no/such/out: cannot be saved: No such file")):
+            with self.subTest(args):
+                self.failure(message, *args)
         self.assertEqual(self.read("out"), b"earlier")
-        self.assertEqual(sorted(os.listdir(self.work)), ["out", "plain", "sealed", "tampered"])
+        self.assertEqual(sorted(os.listdir(self.work)), ["folder", "out", "plain", "sealed", "tampered"])
 
     def test_names_that_are_not_utf8_keep_their_bytes(self):
         name = os.fsdecode(b"caf\xe9 \xff.txt")    # Latin-1 and a stray byte
@@ -274,14 +344,13 @@ class BundleTest(CliTest):
         self.assertEqual(out, os.path.join(self.work, "out.zip"))
         with zipfile.ZipFile(out) as archive:
             self.assertEqual(sorted(archive.namelist()), ["c.txt", "docs/a.txt"])
-        before = self.read("out.zip")
-        self.failure('"%s" already exists.' % out, "bundle", "-o", "out.zip", "c.txt")
-        self.assertEqual(self.read("out.zip"), before)
-
-        self.ok("bundle", "-f", "-o", "out.zip", "c.txt")   # a single file is still archived
+        self.ok("bundle", "-fo", "out.zip", "c.txt")   # a single file is still archived
         with zipfile.ZipFile(out) as archive:
             self.assertEqual(archive.namelist(), ["c.txt"])
-        self.assertEqual(sorted(os.listdir(self.work)), ["c.txt", "docs", "out.zip"])
+        self.write("into/x", b"")
+        self.ok("bundle", "-o", "into", "c.txt")   # a folder gets a new archive of its own
+        self.assertEqual(len(os.listdir(os.path.join(self.work, "into"))), 2)
+        self.assertEqual(sorted(os.listdir(self.work)), ["c.txt", "docs", "into", "out.zip"])
 
     @unittest.skipUnless(os.geteuid() == 0 and shutil.which("unshare") and shutil.which("ldd"), "needs root and unshare")
     def test_the_root_folder_gives_relative_names(self):

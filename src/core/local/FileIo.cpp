@@ -60,11 +60,24 @@ qint64 sizeOf(const FileHandle& file)
     return static_cast<qint64>(info.st_size);
 }
 
-std::optional<std::size_t> readFullyAt(int fd, std::uint8_t* buffer, std::size_t count, std::uint64_t offset)
+namespace {
+
+// pread() and pwrite() for a positioned offset, read() and write() for none.
+ssize_t readSome(int fd, std::uint8_t* buffer, std::size_t count, std::optional<std::uint64_t> offset)
+{
+    return offset ? ::pread(fd, buffer, count, static_cast<off_t>(*offset)) : ::read(fd, buffer, count);
+}
+
+ssize_t writeSome(int fd, const std::uint8_t* buffer, std::size_t count, std::optional<std::uint64_t> offset)
+{
+    return offset ? ::pwrite(fd, buffer, count, static_cast<off_t>(*offset)) : ::write(fd, buffer, count);
+}
+
+std::optional<std::size_t> readUpTo(int fd, std::uint8_t* buffer, std::size_t count, std::optional<std::uint64_t> offset)
 {
     std::size_t done = 0;
     while (done < count) {
-        const ssize_t n = ::pread(fd, buffer + done, count - done, static_cast<off_t>(offset + done));
+        const ssize_t n = readSome(fd, buffer + done, count - done, offset ? std::optional(*offset + done) : std::nullopt);
         if (n < 0) {
             if (errno == EINTR)
                 continue;
@@ -77,21 +90,45 @@ std::optional<std::size_t> readFullyAt(int fd, std::uint8_t* buffer, std::size_t
     return done;
 }
 
-bool writeAllAt(int fd, const std::uint8_t* buffer, std::size_t count, std::uint64_t offset)
+bool writeEverything(int fd, const std::uint8_t* buffer, std::size_t count, std::optional<std::uint64_t> offset)
 {
     std::size_t done = 0;
     while (done < count) {
-        const ssize_t n = ::pwrite(fd, buffer + done, count - done, static_cast<off_t>(offset + done));
+        const ssize_t n = writeSome(fd, buffer + done, count - done, offset ? std::optional(*offset + done) : std::nullopt);
         if (n < 0) {
             if (errno == EINTR)
                 continue;
             return false;
         }
-        if (n == 0)
+        if (n == 0) {
+            errno = ENOSPC;
             return false;
+        }
         done += static_cast<std::size_t>(n);
     }
     return true;
+}
+
+} // namespace
+
+std::optional<std::size_t> readFullyAt(int fd, std::uint8_t* buffer, std::size_t count, std::uint64_t offset)
+{
+    return readUpTo(fd, buffer, count, offset);
+}
+
+std::optional<std::size_t> readFully(int fd, std::uint8_t* buffer, std::size_t count)
+{
+    return readUpTo(fd, buffer, count, std::nullopt);
+}
+
+bool writeAllAt(int fd, const std::uint8_t* buffer, std::size_t count, std::uint64_t offset)
+{
+    return writeEverything(fd, buffer, count, offset);
+}
+
+bool writeAll(int fd, const std::uint8_t* buffer, std::size_t count)
+{
+    return writeEverything(fd, buffer, count, std::nullopt);
 }
 
 bool renameDurably(const QByteArray& from, const QByteArray& to)
@@ -158,7 +195,9 @@ bool ReplacingOutputFile::commit()
     if (!m_file.isOpen())
         return false;
     if (::fdatasync(m_file.fd()) != 0 || !m_file.close() || !renameDurably(m_temporaryPath, m_finalPath)) {
+        const int error = errno;
         discard();
+        errno = error;
         return false;
     }
     ScratchFiles::release(m_temporaryPath);

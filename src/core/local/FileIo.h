@@ -42,12 +42,17 @@ qint64 sizeOf(const FileHandle& file);
 // a read error.
 std::optional<std::size_t> readFullyAt(int fd, std::uint8_t* buffer, std::size_t count, std::uint64_t offset);
 
-// Writes every byte at offset, resuming after partial writes. False on a write error.
+// Writes every byte at offset, resuming after partial writes. False on a write error, with errno
+// telling why.
 bool writeAllAt(int fd, const std::uint8_t* buffer, std::size_t count, std::uint64_t offset);
 
 // Renames `from` over `to` (native paths) and flushes the folder that holds `to`. False when
 // the rename fails.
 bool renameDurably(const QByteArray& from, const QByteArray& to);
+
+// The same for descriptors read and written in order (pipes, terminals).
+std::optional<std::size_t> readFully(int fd, std::uint8_t* buffer, std::size_t count);
+bool writeAll(int fd, const std::uint8_t* buffer, std::size_t count);
 
 // A fresh hidden name in the folder of finalPath, for writing a file that is renamed into place.
 // Empty when no random name could be made.
@@ -71,7 +76,7 @@ public:
     void startWriteBack(std::uint64_t offset, std::uint64_t length) const;
     // Flushes the file to the device, renames it over the final path and flushes the folder, so
     // that after a power cut the final path holds either the old file or the whole new one.
-    // False on failure (the file is removed).
+    // False on failure (the file is removed; errno tells why).
     bool commit();
 
 private:

@@ -1,5 +1,7 @@
 #include "core/local/GcmCipher.h"
 
+#include "core/local/LocalFormat.h"
+
 #include <openssl/evp.h>
 #include <openssl/rand.h>
 
@@ -71,4 +73,28 @@ bool GcmCipher::open(const std::uint8_t* nonce, const std::uint8_t* aad, std::si
 bool randomBytes(std::uint8_t* out, std::size_t size)
 {
     return size <= INT_MAX && RAND_bytes(out, static_cast<int>(size)) == 1;
+}
+
+bool sealRecord(GcmCipher& cipher, std::uint8_t* record, std::size_t textLength, std::uint64_t index, bool isFinal)
+{
+    using namespace LocalFormat;
+    std::uint8_t* text = record + textOffset;
+    const AuthenticatedData aad = authenticatedData(index, isFinal);
+    if (!randomBytes(record + nonceOffset, nonceSize)
+        || !cipher.seal(record + nonceOffset, aad.data(), aad.size(), text, textLength, text + textLength))
+        return false;
+    record[0] = isFinal ? flagFinal : flagMore;
+    encodeUInt32(static_cast<std::uint32_t>(textLength + boxOverhead), record + 1);
+    return true;
+}
+
+bool openBox(GcmCipher& cipher, std::uint8_t* box, std::size_t sealedLength, std::uint64_t index, bool isFinal)
+{
+    using namespace LocalFormat;
+    if (sealedLength < boxOverhead)
+        return false;
+    const std::size_t plainLength = sealedLength - boxOverhead;
+    std::uint8_t* text = box + nonceSize;
+    const AuthenticatedData aad = authenticatedData(index, isFinal);
+    return cipher.open(box, aad.data(), aad.size(), text, plainLength, text + plainLength);
 }

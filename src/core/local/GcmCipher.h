@@ -31,3 +31,12 @@ private:
 
 // Fills out with bytes from the cryptographic random source; false when it fails.
 bool randomBytes(std::uint8_t* out, std::size_t size);
+
+// One record of the local format, laid out as in the file (LocalFormat.h): the plain text
+// waits at record + textOffset and is sealed in place; prefix, nonce and tag are filled in.
+// False when the cipher or the random source fails.
+bool sealRecord(GcmCipher& cipher, std::uint8_t* record, std::size_t textLength, std::uint64_t index, bool isFinal);
+
+// Opens a sealed box (nonce, ciphertext, tag) of record `index` in place; the plain text is then
+// at box + nonceSize. False when the box does not authenticate.
+bool openBox(GcmCipher& cipher, std::uint8_t* box, std::size_t sealedLength, std::uint64_t index, bool isFinal);

@@ -1,0 +1,80 @@
+// How korvo-cli words failures: the file concerned and the reason, as Unix tools do. The
+// application keeps the engine's own sentences; only this tool rewords them.
+
+#include "cli/CliCommands.h"
+
+#include "core/FilePreparationService.h"
+#include "core/KeychainStore.h"
+#include "core/LocalFileProtectionService.h"
+#include "core/local/NativePath.h"
+#include "zip/ArchiveError.h"
+
+#include <cerrno>
+#include <cstring>
+
+namespace CliCommands {
+namespace {
+
+QString reason(int errorNumber)
+{
+    return errorNumber == ENOENT ? QStringLiteral("No such file") : QString::fromLocal8Bit(std::strerror(errorNumber));
+}
+
+QString withReason(const QString& text, int errorNumber)
+{
+    return errorNumber == 0 ? text : text + QStringLiteral(": ") + reason(errorNumber);
+}
+
+QString describe(const LocalFileProtectionError& error, const Context& context)
+{
+    switch (error.kind()) {
+    case LocalFileProtectionError::Kind::invalidFile:
+        return context.input + QStringLiteral(": not protected with this computer's key, or changed since");
+    case LocalFileProtectionError::Kind::unreadableFile:
+        return context.input + QStringLiteral(": cannot be read (not a regular file, or no permission)");
+    case LocalFileProtectionError::Kind::writeFailed:
+        break;
+    }
+    return withReason(context.output + QStringLiteral(": cannot be saved"), error.errorNumber());
+}
+
+QString describe(const zip::ArchiveError& error)
+{
+    using Kind = zip::ArchiveError::Kind;
+    const QString file = shownPath(NativePath::fromNative(QByteArray::fromStdString(error.path())));
+    switch (error.kind()) {
+    case Kind::fileNotFound: return file + QStringLiteral(": No such file");
+    case Kind::fileReadPermission: return file + QStringLiteral(": Permission denied");
+    case Kind::unreadableFile: return withReason(file + QStringLiteral(": cannot be read"), error.errorNumber());
+    case Kind::unwritableFile:
+    case Kind::unwritableArchive: return withReason(file + QStringLiteral(": cannot be written"), error.errorNumber());
+    default: return QString::fromUtf8(error.what());
+    }
+}
+
+QString describe(const KeychainStoreError& error)
+{
+    QString hint;
+    if (error.status() == KeychainStatus::notAvailable)
+        hint = QStringLiteral(" (no Secret Service is reachable in this session)");
+    else if (error.status() == KeychainStatus::authFailed)
+        hint = QStringLiteral(" (the keyring is locked)");
+    return QStringLiteral("keychain: ") + error.message() + hint;
+}
+
+} // namespace
+
+QString describeFailure(const std::exception& error, const Context& context)
+{
+    if (const auto* local = dynamic_cast<const LocalFileProtectionError*>(&error))
+        return describe(*local, context);
+    if (const auto* archive = dynamic_cast<const zip::ArchiveError*>(&error))
+        return describe(*archive);
+    if (const auto* keychain = dynamic_cast<const KeychainStoreError*>(&error))
+        return describe(*keychain);
+    if (const auto* korvo = dynamic_cast<const KorvoError*>(&error))
+        return korvo->message();
+    return QString::fromUtf8(error.what());
+}
+
+} // namespace CliCommands
