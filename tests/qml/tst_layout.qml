@@ -65,8 +65,8 @@ TestCase {
         compare(child(view, "railUpper").item.objectName, "localSummary")
         compare(child(view, "recipientSlot").height, 0)
         compare(child(view, "statusPill").text, "Local protection")
-        compare(child(view, "headerSubtitle").text, "Strong offline protection on this Mac")
-        compare(child(view, "accountTitle").text, "On this Mac")
+        compare(child(view, "headerSubtitle").text, KorvoStore.platformText("Strong offline protection on this Mac"))
+        compare(child(view, "accountTitle").text, KorvoStore.platformText("On this Mac"))
     }
 
     function test_accountModePanels() {

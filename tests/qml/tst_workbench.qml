@@ -70,7 +70,7 @@ TestCase {
         compare(child(view, "runButton").text, "Open & Save")
         compare(child(view, "runButton").systemImage, "lock.open")
         compare(child(view, "dropTitle").text, "Drop a protected file here")
-        compare(child(view, "dropSubtitle").text, "Open files protected in local mode on this Mac.")
+        compare(child(view, "dropSubtitle").text, KorvoStore.platformText("Open files protected in local mode on this Mac."))
         KorvoStore.leaveLocalMode()
         compare(child(view, "dropSubtitle").text, "Use the matching Korvo to open protected files.")
     }

@@ -10,56 +10,117 @@ Item {
     implicitHeight: 760
 
     readonly property int route: KorvoStore.route
+    // A sheet of the current screen is up: the alert waits until it closes.
+    readonly property bool sheetShown: screens.currentItem !== null && screens.currentItem.sheetShown === true
 
     function screenFor(route) {
         switch (route) {
         case KorvoStore.Main: return mainScreen
+        case KorvoStore.CreateAccount: return createAccountScreen
+        case KorvoStore.VerifyOtp: return verifyOtpScreen
+        case KorvoStore.ForgotPassword: return forgotPasswordScreen
+        case KorvoStore.ResetPassword: return resetPasswordScreen
         default: return loginScreen
         }
     }
 
-    BackgroundGradient { anchors.fill: parent }
-    MacVisualEffectView { anchors.fill: parent; material: "window"; opacity: 0.58 }
-
     Component { id: mainScreen; MainView {} }
     Component { id: loginScreen; LoginView {} }
-
-    StackView {
-        id: screens
-        objectName: "screens"
-        anchors.fill: parent
-        initialItem: root.screenFor(root.route)
-        readonly property int springDuration: 320
-
-        replaceEnter: Transition {
-            ParallelAnimation {
-                NumberAnimation { property: "opacity"; from: 0; to: 1; duration: screens.springDuration; easing.type: Easing.OutCubic }
-                NumberAnimation { property: "scale"; from: 0.985; to: 1; duration: screens.springDuration; easing.type: Easing.OutCubic }
-            }
+    Component { id: createAccountScreen; CreateAccountView {} }
+    Component {
+        id: verifyOtpScreen
+        VerifyOtpView {
+            email: KorvoStore.routeEmail
+            password: KorvoStore.routePassword
+            principalId: KorvoStore.routePrincipalId
         }
-        replaceExit: Transition {
-            ParallelAnimation {
-                NumberAnimation { property: "opacity"; from: 1; to: 0; duration: screens.springDuration; easing.type: Easing.OutCubic }
-                NumberAnimation { property: "scale"; from: 1; to: 0.985; duration: screens.springDuration; easing.type: Easing.OutCubic }
+    }
+    Component { id: forgotPasswordScreen; ForgotPasswordView {} }
+    Component { id: resetPasswordScreen; ResetPasswordView { email: KorvoStore.routeEmail } }
+
+    // Everything the overlays blur.
+    Item {
+        id: contentLayer
+        anchors.fill: parent
+
+        BackgroundGradient { anchors.fill: parent }
+        MacVisualEffectView { anchors.fill: parent; material: "window"; opacity: 0.58 }
+
+        StackView {
+            id: screens
+            objectName: "screens"
+            anchors.fill: parent
+            readonly property int springDuration: 320
+
+            replaceEnter: Transition {
+                ParallelAnimation {
+                    NumberAnimation { property: "opacity"; from: 0; to: 1; duration: screens.springDuration; easing.type: Easing.OutCubic }
+                    NumberAnimation { property: "scale"; from: 0.985; to: 1; duration: screens.springDuration; easing.type: Easing.OutCubic }
+                }
+            }
+            replaceExit: Transition {
+                ParallelAnimation {
+                    NumberAnimation { property: "opacity"; from: 1; to: 0; duration: screens.springDuration; easing.type: Easing.OutCubic }
+                    NumberAnimation { property: "scale"; from: 1; to: 0.985; duration: screens.springDuration; easing.type: Easing.OutCubic }
+                }
             }
         }
     }
 
-    // Screens are rebuilt on every route change, so their fields start empty.
-    onRouteChanged: screens.replace(null, screenFor(route))
+    // Screens are rebuilt on every route change, so their fields start empty. The first screen
+    // comes in without a transition once the view is complete (the route's first value arrives
+    // while it is still being built, and must not stack a second screen).
+    property bool complete: false
+    function showRoute() {
+        if (!complete)
+            return
+        screens.replace(null, screenFor(route), {}, screens.depth === 0 ? StackView.Immediate : StackView.Transition)
+        focusBeforeBusy = null
+        if (!KorvoStore.isBusy)
+            forceActiveFocus()
+    }
+    onRouteChanged: showRoute()
+    Component.onCompleted: {
+        complete = true
+        showRoute()
+    }
+    // The window holds the keyboard from the start, so the first Tab reaches the first control;
+    // after a route change Tab starts again from the top of the new screen.
+    focus: true
 
     BusyOverlay {
+        id: busy
         objectName: "busyOverlay"
         anchors.fill: parent
+        backdrop: contentLayer
         message: KorvoStore.statusMessage
         opacity: KorvoStore.isBusy ? 1 : 0
         visible: opacity > 0
         Behavior on opacity { NumberAnimation { duration: 160; easing.type: Easing.InOutQuad } }
     }
 
+    // While busy the overlay holds the keyboard (Return cannot start the action twice); the
+    // control that had focus gets it back afterwards when it still exists.
+    property Item focusBeforeBusy: null
+    Connections {
+        target: KorvoStore
+        function onIsBusyChanged() {
+            if (KorvoStore.isBusy) {
+                root.focusBeforeBusy = root.Window.activeFocusItem
+                busy.forceActiveFocus()
+            } else if (busy.activeFocus) {
+                if (root.focusBeforeBusy && root.focusBeforeBusy.visible)
+                    root.focusBeforeBusy.forceActiveFocus()
+                else
+                    root.forceActiveFocus()
+            }
+        }
+    }
+
     ErrorAlert {
         objectName: "errorAlert"
         message: KorvoStore.errorMessage
+        held: root.sheetShown
         onDismissed: KorvoStore.errorMessage = ""
     }
 }

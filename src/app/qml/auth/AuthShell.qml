@@ -3,16 +3,24 @@ import QtQuick.Controls.Basic
 import Korvo
 
 // The frame of the sign-in screens: brand mark, title, subtitle and a 420-point panel, centred
-// in a scroll view that is at least as tall as the window.
+// in a scroll view that is at least as tall as the window. Return presses `defaultButton`.
 Flickable {
     id: root
     property string title
     property string subtitle
+    property Item defaultButton
     default property alias content: panelContent.data
     contentWidth: width
     contentHeight: Math.max(height, column.implicitHeight + 56)
     boundsBehavior: Flickable.StopAtBounds
     clip: true
+
+    function pressDefaultButton() {
+        if (defaultButton && defaultButton.enabled && defaultButton.visible && !KorvoStore.isBusy)
+            defaultButton.clicked()
+    }
+    Keys.onReturnPressed: pressDefaultButton()
+    Keys.onEnterPressed: pressDefaultButton()
 
     Column {
         id: column
@@ -25,13 +33,17 @@ Flickable {
             anchors.horizontalCenter: parent.horizontalCenter
             spacing: 5
             KorvoText {
+                objectName: "authTitle"
                 width: parent.width
                 horizontalAlignment: Text.AlignHCenter
                 text: root.title
                 size: 32
                 weight: Font.DemiBold
+                Accessible.role: Accessible.Heading
+                Accessible.name: text
             }
             KorvoText {
+                objectName: "authSubtitle"
                 width: parent.width
                 horizontalAlignment: Text.AlignHCenter
                 text: root.subtitle

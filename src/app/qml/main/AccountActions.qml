@@ -28,13 +28,15 @@ Column {
             anchors.margins: 4
             PlainActionButton {
                 width: parent.width
+                objectName: "signOut"
                 text: "Sign out"
                 systemImage: "rectangle.portrait.and.arrow.right"
                 onClicked: KorvoStore.signOut(false)
             }
             PlainActionButton {
                 width: parent.width
-                text: "Remove this Mac"
+                objectName: "removeThisComputer"
+                text: KorvoStore.platformText("Remove this Mac")
                 systemImage: "desktopcomputer.trianglebadge.exclamationmark"
                 destructive: true
                 onClicked: KorvoStore.signOut(true)
@@ -42,6 +44,7 @@ Column {
             Rectangle { width: parent.width; height: 1; color: KorvoTheme.white(0.08) }
             PlainActionButton {
                 width: parent.width
+                objectName: "sidebarDeleteAccount"
                 text: "Delete account..."
                 systemImage: "trash"
                 destructive: true

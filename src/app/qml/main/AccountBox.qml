@@ -37,16 +37,18 @@ Rectangle {
                 id: title
                 objectName: "accountTitle"
                 width: parent.width
-                text: root.local ? "On this Mac"
+                text: root.local ? KorvoStore.platformText("On this Mac")
                                  : (KorvoStore.hasIdentity ? KorvoStore.identity.email : "Account")
                 size: 13
                 weight: Font.DemiBold
-                // One line, shrinking to 74 % before it is truncated.
+                // One line, shrinking towards 74 % before it is truncated, but never below the
+                // caption under it.
                 fontSizeMode: Text.HorizontalFit
-                minimumPixelSize: Math.ceil(13 * 0.74)
+                minimumPixelSize: Math.max(Math.ceil(13 * 0.74), caption.size)
                 elide: Text.ElideRight
             }
             KorvoText {
+                id: caption
                 width: parent.width
                 text: root.local ? "No account required" : "Connected"
                 size: 11

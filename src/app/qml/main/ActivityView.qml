@@ -47,14 +47,16 @@ Item {
         anchors.right: parent.right
         anchors.bottom: parent.bottom
         anchors.leftMargin: 18
-        anchors.rightMargin: 18
+        anchors.rightMargin: 8
+        anchors.bottomMargin: 12
         clip: true
         visible: root.items.length > 0
         model: root.items
         boundsBehavior: Flickable.StopAtBounds
-        ScrollBar.vertical: ScrollBar { policy: ScrollBar.AsNeeded }
+        ScrollBar.vertical: KorvoScrollBar { objectName: "activityScrollBar" }
+        // Room on the right for the scroll bar.
         delegate: ActivityRow {
-            width: ListView.view.width
+            width: ListView.view.width - 10
             item: modelData
             showDivider: index < root.items.length - 1
         }

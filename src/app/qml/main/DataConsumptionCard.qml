@@ -77,19 +77,25 @@ Column {
                 color: KorvoTheme.textMuted
             }
 
-            Row {
+            // Side by side where both fit with their figures on one row; one above the other in
+            // the sidebar's width.
+            Grid {
+                id: gauges
                 objectName: "gauges"
+                readonly property real gaugeWidth: (width - (columns - 1) * columnSpacing) / columns
                 visible: root.hasRecord
                 width: parent.width
-                spacing: 10
+                columns: width >= 2 * 190 + columnSpacing ? 2 : 1
+                columnSpacing: 10
+                rowSpacing: 10
                 UsageGauge {
-                    width: (parent.width - parent.spacing) / 2
+                    width: gauges.gaugeWidth
                     title: "Protect"
                     systemImage: "lock.fill"
                     stats: root.hasRecord ? root.record.encryption : ({})
                 }
                 UsageGauge {
-                    width: (parent.width - parent.spacing) / 2
+                    width: gauges.gaugeWidth
                     title: "Open"
                     systemImage: "lock.open.fill"
                     stats: root.hasRecord ? root.record.decryption : ({})

@@ -9,7 +9,7 @@ Item {
     readonly property bool isTargeted: drop.containsDrag
     readonly property bool isHovering: hover.hovered
     readonly property string subtitle: encrypt ? "Folders and multiple files are bundled automatically."
-                                       : (local ? "Open files protected in local mode on this Mac."
+                                       : (local ? KorvoStore.platformText("Open files protected in local mode on this Mac.")
                                                 : "Use the matching Korvo to open protected files.")
     implicitHeight: Math.max(190, column.implicitHeight + 40)
 

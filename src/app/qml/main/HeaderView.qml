@@ -23,7 +23,7 @@ Item {
         KorvoText {
             objectName: "headerSubtitle"
             width: parent.width
-            text: root.local ? "Strong offline protection on this Mac"
+            text: root.local ? KorvoStore.platformText("Strong offline protection on this Mac")
                              : (KorvoStore.hasIdentity ? KorvoStore.identity.email : "Signed in")
             size: 13
             weight: Font.Medium

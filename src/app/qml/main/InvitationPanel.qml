@@ -28,7 +28,7 @@ KorvoPanel {
         }
         KorvoText {
             width: parent.width
-            text: "Share securely and recover access across Macs."
+            text: KorvoStore.platformText("Share securely and recover access across Macs.")
             size: KorvoTheme.captionSize + 1
             color: KorvoTheme.textMuted
             wrapMode: Text.Wrap

@@ -10,7 +10,7 @@ Item {
         spacing: 14
         SymbolLabel {
             icon: "desktopcomputer"
-            text: "On this Mac"
+            text: KorvoStore.platformText("On this Mac")
             size: 15
             iconSize: 17
             weight: Font.DemiBold

@@ -70,18 +70,20 @@ Item {
         anchors.bottom: footer.top
         anchors.bottomMargin: 14
         anchors.leftMargin: 18
-        anchors.rightMargin: 18
+        anchors.rightMargin: 8
         clip: true
         spacing: 7
         visible: root.secrets.length > 0
         model: root.secrets
         boundsBehavior: Flickable.StopAtBounds
-        ScrollBar.vertical: ScrollBar { policy: ScrollBar.AsNeeded }
+        ScrollBar.vertical: KorvoScrollBar {}
         delegate: SecretRow {
-            width: ListView.view.width
+            width: ListView.view.width - 10
             secret: modelData
             selectedSecretId: KorvoStore.selectedSecretId
             onActivated: (secretId) => KorvoStore.setSelectedSecret(secretId)
+            // A row reached with Tab scrolls into view.
+            onActiveFocusChanged: if (activeFocus) ListView.view.positionViewAtIndex(index, ListView.Contain)
         }
     }
 

@@ -3,26 +3,23 @@ import Korvo
 import "../style/Format.js" as Format
 
 // The working surface: sidebar, central column (header and workbench) and utility rail.
+// Tab visits the workbench first, then the rail, then the sidebar (declaration order; the
+// columns are placed by x). Ctrl+O opens the chooser.
 Item {
     id: root
     readonly property bool compact: Format.isCompact(width)
     readonly property real sidebarWidth: compact ? 206 : 228
     readonly property real railWidth: compact ? 252 : 284
     readonly property real centralInset: compact ? 18 : 24
+    // The account-deletion sheet is up.
+    readonly property bool sheetShown: sidebar.isShowingAccountDeletion
 
-    SidebarView {
-        id: sidebar
-        objectName: "sidebar"
-        compact: root.compact
-        x: 0
-        width: root.sidebarWidth
-        height: root.height
+    Shortcut {
+        sequences: [StandardKey.Open]
+        enabled: !KorvoStore.isBusy && !root.sheetShown
+        onActivated: KorvoStore.chooseFiles()
     }
-    Separator {
-        id: leftLine
-        x: sidebar.width
-        height: root.height
-    }
+
     Item {
         id: central
         objectName: "central"
@@ -45,17 +42,30 @@ Item {
             }
         }
     }
-    Separator {
-        id: rightLine
-        x: rail.x - 1
-        height: root.height
-    }
     UtilityRailView {
         id: rail
         objectName: "rail"
         compact: root.compact
         x: root.width - width
         width: root.railWidth
+        height: root.height
+    }
+    SidebarView {
+        id: sidebar
+        objectName: "sidebar"
+        compact: root.compact
+        x: 0
+        width: root.sidebarWidth
+        height: root.height
+    }
+    Separator {
+        id: leftLine
+        x: sidebar.width
+        height: root.height
+    }
+    Separator {
+        id: rightLine
+        x: rail.x - 1
         height: root.height
     }
 }

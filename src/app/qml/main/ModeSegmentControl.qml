@@ -43,6 +43,7 @@ Rectangle {
                 width: 92
                 height: 32
                 pressedScale: 0.96
+                focusRadius: 8
                 text: root.titles[index]
                 onClicked: KorvoStore.mode = root.modes[index]
                 onHoveredChanged: root.hoveredMode = hovered ? root.modes[index]

@@ -22,6 +22,7 @@ Rectangle {
         default: return field.activeFocus ? KorvoTheme.withAlpha(KorvoTheme.accent, 0.88) : KorvoTheme.strongBorder
         }
     }
+    FocusRing { shown: field.activeFocus; outset: 0; radius: root.radius }
 
     // Binding to field: replace the field's text only when it differs, so the caret stays.
     onTextChanged: if (field.text !== text) field.text = text
@@ -38,6 +39,9 @@ Rectangle {
         selectionColor: KorvoTheme.withAlpha(KorvoTheme.accent, 0.4)
         selectByMouse: true
         clip: true
+        activeFocusOnTab: true
+        Accessible.role: Accessible.EditableText
+        Accessible.name: "Korvo number"
         font.family: KorvoTheme.fontFamily
         font.pixelSize: 15
         font.weight: Font.DemiBold

@@ -15,6 +15,8 @@ Item {
         }
     }
     implicitWidth: 18
+    Accessible.role: Accessible.StaticText
+    Accessible.name: helpText
     implicitHeight: 18
 
     HoverHandler { id: hover }

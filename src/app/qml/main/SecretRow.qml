@@ -1,7 +1,7 @@
 import QtQuick
 import Korvo
 
-// One Korvo in the list; tapping it makes it the key for new files.
+// One Korvo in the list; tapping it (or Space while it has focus) makes it the key for new files.
 Rectangle {
     id: root
     property var secret: ({})
@@ -20,6 +20,15 @@ Rectangle {
     border.width: 1
     border.color: isSelected ? KorvoTheme.withAlpha(KorvoTheme.accent, 0.35) : KorvoTheme.border
     Behavior on color { ColorAnimation { duration: 150 } }
+
+    activeFocusOnTab: true
+    Keys.onSpacePressed: root.activated(root.secretId)
+    Accessible.role: Accessible.RadioButton
+    Accessible.name: "Korvo #" + secretId
+    Accessible.checkable: true
+    Accessible.checked: isSelected
+    Accessible.onPressAction: root.activated(root.secretId)
+    FocusRing { shown: root.activeFocus; radius: root.radius + outset }
 
     Icon {
         id: lead

@@ -42,4 +42,9 @@ Item {
             onDeleteAccountRequested: root.isShowingAccountDeletion = true
         }
     }
+
+    DeleteAccountView {
+        isPresented: root.isShowingAccountDeletion
+        onDismissed: root.isShowingAccountDeletion = false
+    }
 }

@@ -35,6 +35,7 @@ Rectangle {
                 width: 98
                 height: 30
                 pressedScale: 0.96
+                focusRadius: 7
                 text: root.titles[index]
                 onClicked: KorvoStore.encryptionTarget = root.targets[index]
                 contentItem: Item {

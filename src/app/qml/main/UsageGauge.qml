@@ -20,14 +20,13 @@ Column {
     Accessible.name: title
     Accessible.description: Format.gaugeAccessibleValue(stats.used, stats.remaining)
 
-    // Title and amounts share a row when they fit side by side; otherwise the amounts go below.
+    // Title and amounts share one row.
     Item {
-        readonly property bool stacked: head.implicitWidth + amounts.implicitWidth + 6 > width
         width: parent.width
-        height: stacked ? head.implicitHeight + amounts.implicitHeight + 2
-                        : Math.max(head.implicitHeight, amounts.implicitHeight)
+        height: Math.max(head.implicitHeight, amounts.implicitHeight)
         SymbolLabel {
             id: head
+            anchors.verticalCenter: parent.verticalCenter
             icon: root.systemImage
             text: root.title
             size: 11
@@ -39,9 +38,9 @@ Column {
             id: amounts
             objectName: "gaugeAmounts"
             anchors.right: parent.right
-            anchors.bottom: parent.bottom
+            anchors.verticalCenter: parent.verticalCenter
             text: Format.usageAmountsText(root.stats.used, root.stats.limit)
-            size: 9
+            size: 10
             weight: Font.DemiBold
             color: KorvoTheme.textMuted
         }

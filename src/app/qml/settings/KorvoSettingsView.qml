@@ -45,7 +45,7 @@ Item {
                         anchors.verticalCenter: parent.verticalCenter
                         spacing: 3
                         KorvoText { text: "Korvo"; size: KorvoTheme.title2Size; weight: Font.DemiBold }
-                        KorvoText { text: "Private file protection for your Mac"; color: KorvoTheme.secondaryText }
+                        KorvoText { text: KorvoStore.platformText("Private file protection for your Mac"); color: KorvoTheme.secondaryText }
                     }
                 }
             }
@@ -53,7 +53,7 @@ Item {
             SettingsSection {
                 width: parent.width
                 title: "Privacy"
-                SymbolLabel { text: "Your private access is stored securely on this Mac."; icon: "key.fill"; weight: Font.Normal; iconColor: KorvoTheme.accent }
+                SymbolLabel { text: KorvoStore.platformText("Your private access is stored securely on this Mac."); icon: "key.fill"; weight: Font.Normal; iconColor: KorvoTheme.accent }
                 SettingsDivider {}
                 SymbolLabel { text: "You choose where protected files are saved."; icon: "folder.fill"; weight: Font.Normal; iconColor: KorvoTheme.accent }
             }
@@ -63,7 +63,7 @@ Item {
                 visible: root.local
                 width: parent.width
                 title: "Access"
-                SymbolLabel { text: "Offline protection is active on this Mac"; icon: "desktopcomputer"; weight: Font.Normal; iconColor: KorvoTheme.accent }
+                SymbolLabel { text: KorvoStore.platformText("Offline protection is active on this Mac"); icon: "desktopcomputer"; weight: Font.Normal; iconColor: KorvoTheme.accent }
                 SettingsDivider {}
                 SettingsButton {
                     objectName: "connectToHalvane"
@@ -110,5 +110,10 @@ Item {
                 }
             }
         }
+    }
+
+    DeleteAccountView {
+        isPresented: root.isShowingAccountDeletion
+        onDismissed: root.isShowingAccountDeletion = false
     }
 }

@@ -10,6 +10,8 @@ KorvoPressButton {
     property real fillOpacity: 0.055
     property string helpText: ""
     pressedScale: 0.96
+    focusRadius: diameter / 2
+    Accessible.name: helpText
     implicitWidth: diameter
     implicitHeight: diameter
     ToolTip.visible: hovered && helpText.length > 0

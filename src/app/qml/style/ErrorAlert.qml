@@ -3,11 +3,14 @@ import QtQuick.Controls.Basic
 import QtQuick.Templates as T
 import Korvo
 
-// A modal alert titled "Korvo" that shows `message` whenever it is not empty. Dismissing it in
-// any way reports `dismissed`.
+// A modal alert titled "Korvo" that shows `message` whenever it is not empty and the alert is
+// not held back (a sheet is up: the alert follows once it closes). Dismissing it in any way
+// (OK, Return, Space, Escape) reports `dismissed`.
 Popup {
     id: alert
     property string message
+    property bool held: false
+    readonly property bool wanted: message.length > 0 && !held
     signal dismissed()
     readonly property string title: "Korvo"
 
@@ -18,11 +21,14 @@ Popup {
     closePolicy: Popup.CloseOnEscape
     width: 300
     padding: 20
-    onMessageChanged: if (message.length > 0) open(); else close()
-    Component.onCompleted: if (message.length > 0) open()
-    onClosed: if (message.length > 0) dismissed()
+    onWantedChanged: if (wanted) open(); else close()
+    Component.onCompleted: if (wanted) open()
+    onClosed: if (wanted) dismissed()
 
-    T.Overlay.modal: Rectangle { color: KorvoTheme.black(0.3) }
+    T.Overlay.modal: Item {
+        BackdropBlur { anchors.fill: parent }
+        Rectangle { anchors.fill: parent; color: KorvoTheme.black(0.3) }
+    }
 
     background: Item {
         SoftShadow { target: plate; shadowOpacity: 0.4; radiusPoints: 20; offsetY: 6 }
@@ -38,6 +44,9 @@ Popup {
 
     contentItem: Column {
         spacing: 10
+        Accessible.role: Accessible.AlertMessage
+        Accessible.name: alert.title
+        Accessible.description: alert.message
         BrandMarkImage { size: 52; anchors.horizontalCenter: parent.horizontalCenter }
         KorvoText {
             width: parent.width
@@ -64,8 +73,10 @@ Popup {
             implicitHeight: 28
             text: "OK"
             focus: true
+            focusRadius: 7
             onClicked: alert.close()
             Keys.onReturnPressed: alert.close()
+            Keys.onEnterPressed: alert.close()
             contentItem: KorvoText {
                 text: okButton.text
                 size: 13

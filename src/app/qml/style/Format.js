@@ -208,11 +208,17 @@ var otherNumericRanges = [[0xB2, 0xB3], [0xB9, 0xB9], [0xBC, 0xBE], [0x9F4, 0x9F
                           [0x3192, 0x3195], [0x3220, 0x3229], [0x3248, 0x324F], [0x3251, 0x325F],
                           [0x3280, 0x3289], [0x32B1, 0x32BF], [0x1F100, 0x1F10C]];
 
-function isNumericCodePoint(cp) {
+function isDecimalDigitCodePoint(cp) {
     for (var i = 0; i < decimalDigitRuns.length; ++i) {
         if (cp >= decimalDigitRuns[i] && cp < decimalDigitRuns[i] + 10)
             return true;
     }
+    return false;
+}
+
+function isNumericCodePoint(cp) {
+    if (isDecimalDigitCodePoint(cp))
+        return true;
     for (var j = 0; j < otherNumericRanges.length; ++j) {
         if (cp >= otherNumericRanges[j][0] && cp <= otherNumericRanges[j][1])
             return true;

@@ -9,6 +9,7 @@ QtObject {
         "arrow.right": "\ue5c8",
         "calendar": "\ue935",
         "chart.bar.fill": "\ue26b",
+        "checkmark": "\ue5ca",
         "checkmark.circle": "\ue92d",
         "checkmark.circle.fill": "\ue86c",
         "checkmark.seal": "\uef76",

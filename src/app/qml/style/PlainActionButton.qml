@@ -6,9 +6,11 @@ import Korvo
 KorvoPressButton {
     id: control
     property string systemImage
+    // The destructive role: drawn in the destructive red unless a tint is given.
     property bool destructive: false
-    property color tint: KorvoTheme.textPrimary
+    property color tint: destructive ? KorvoTheme.destructive : KorvoTheme.textPrimary
     pressedScale: 0.98
+    focusRadius: 7
     implicitHeight: 30
 
     contentItem: Item {

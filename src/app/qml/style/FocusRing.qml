@@ -1,0 +1,37 @@
+import QtQuick
+import Qt5Compat.GraphicalEffects
+import Korvo
+
+// Shows which control has keyboard focus: an accent outline with a soft accent glow, drawn
+// `outset` points outside the parent control (0 lays it on the control's own edge).
+Item {
+    id: ring
+    property bool shown: false
+    property real radius: 8
+    property real outset: 3
+    anchors.fill: parent
+    anchors.margins: -outset
+    z: 10
+    opacity: shown ? 1 : 0
+    visible: opacity > 0
+    Behavior on opacity { NumberAnimation { duration: 120; easing.type: Easing.OutCubic } }
+
+    Glow {
+        anchors.fill: line
+        source: line
+        radius: 7
+        samples: 15
+        spread: 0.3
+        transparentBorder: true
+        color: KorvoTheme.withAlpha(KorvoTheme.accent, 0.2)
+    }
+    Rectangle {
+        id: line
+        objectName: "focusRing"
+        anchors.fill: parent
+        radius: ring.radius
+        color: "transparent"
+        border.width: 1.5
+        border.color: KorvoTheme.withAlpha(KorvoTheme.accent, 0.88)
+    }
+}
