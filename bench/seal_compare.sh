@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Side-by-side figures for korvo-cli lock and open against cp and age, and the peak memory of
-# locking a large file. Runs itself inside the headless session so the keychain key is there.
+# locking a large file. lock and open flush their output to the device before it replaces the
+# earlier file; cp does not, so "cp_sync" (cp, then the copy flushed) is shown beside it.
+# Runs itself inside the headless session so the keychain key is there.
 #   bench/seal_compare.sh [KORVO_CLI] [ROUNDS] [SIZE_MIB] [LARGE_MIB]
 #   defaults: build/src/cli/korvo-cli, 5 rounds, 1024 MiB, 4096 MiB; data in /tmp, removed after.
 set -euo pipefail
@@ -40,6 +42,8 @@ median() { tr ' ' '\n' | grep . | sort -n | awk '{ v[NR] = $1 } END { print v[in
 for ((round = 1; round <= rounds; round++)); do
   measure cp cp plain copy
   rm -f copy
+  measure cp_sync sh -c 'cp plain copy && sync copy'   # a copy that has reached the device, as lock and open's outputs have
+  rm -f copy
   measure lock "$cli" lock -o sealed plain
   measure open "$cli" open -o opened sealed
   cmp -s plain opened || { echo "opened file differs from the input" >&2; exit 1; }
@@ -50,7 +54,7 @@ for ((round = 1; round <= rounds; round++)); do
 done
 
 declare -A w c
-for step in cp lock open age_seal age_open; do
+for step in cp cp_sync lock open age_seal age_open; do
   w[$step]=$(median <<<"${wall[$step]}")
   c[$step]=$(median <<<"${cpu[$step]}")
 done
@@ -58,13 +62,14 @@ done
 echo "korvo-cli vs cp and age, ${size_mib} MiB, median of ${rounds} rounds (warm page cache)"
 echo "  load average $(cut -d' ' -f1-3 /proc/loadavg) on $(nproc) cores (other work skews wall times)"
 printf '  %-8s %7s %7s\n' "" "wall s" "cpu s"
-for step in cp age_seal age_open lock open; do
+for step in cp cp_sync age_seal age_open lock open; do
   printf '  %-8s %7s %7s\n' "$step" "${w[$step]}" "${c[$step]}"
 done
-awk -v l="${w[lock]}" -v o="${w[open]}" -v cp="${w[cp]}" -v as="${w[age_seal]}" -v ao="${w[age_open]}" \
+awk -v l="${w[lock]}" -v o="${w[open]}" -v cp="${w[cp]}" -v cs="${w[cp_sync]}" -v as="${w[age_seal]}" -v ao="${w[age_open]}" \
     -v lc="${c[lock]}" -v oc="${c[open]}" -v cpc="${c[cp]}" -v asc="${c[age_seal]}" -v aoc="${c[age_open]}" '
   BEGIN {
     printf "  wall: lock %.2fx cp, open %.2fx cp; age is %.2fx slower sealing, %.2fx slower opening\n", l / cp, o / cp, as / l, ao / o
+    printf "  wall: lock %.2fx cp_sync, open %.2fx cp_sync (both flush their output to the device)\n", l / cs, o / cs
     printf "  cpu:  lock %.2fx cp, open %.2fx cp; age uses %.2fx more sealing, %.2fx more opening\n", lc / cpc, oc / cpc, asc / lc, aoc / oc
   }'
 

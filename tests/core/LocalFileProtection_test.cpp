@@ -436,22 +436,4 @@ TEST_F(LocalFileProtectionTest, OutputThatCannotBeCreatedOrAWrongKeySize)
     EXPECT_EQ(entriesOf(folder()), (QStringList{"existing-folder", "out", "plain", "sealed"}));
 }
 
-TEST_F(LocalFileProtectionTest, ReadOnlyOutputFolderKeepsTheEarlierFile)
-{
-    QDir(folder()).mkdir("locked");
-    writeFile(path("locked/out"), earlier);
-    writeFile(path("plain"), pattern(100));
-    QFile::setPermissions(path("locked"), QFileDevice::ReadOwner | QFileDevice::ExeOwner);
-    const bool enforced = !QFile(path("locked/probe")).open(QIODevice::WriteOnly);
-    if (enforced) {
-        expectError(Kind::writeFailed, writeFailedSentence, [&] { protect(path("plain"), path("locked/out"), testKey()); });
-        EXPECT_EQ(readFile(path("locked/out")), earlier);
-    }
-    QFile::remove(path("locked/probe"));
-    QFile::setPermissions(path("locked"), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
-    EXPECT_EQ(entriesOf(path("locked")), QStringList{"out"});
-    if (!enforced)
-        GTEST_SKIP() << "folder permissions are not enforced for this user (root)";
-}
-
 } // namespace
