@@ -14,7 +14,7 @@ TestCase {
         "exclamationmark.circle.fill", "exclamationmark.triangle.fill", "folder", "folder.fill", "gearshape",
         "hourglass", "key", "key.fill", "lock", "lock.fill", "lock.open", "lock.open.fill",
         "number", "person.crop.circle.fill", "plus", "rectangle.portrait.and.arrow.right",
-        "shield", "shield.lefthalf.filled", "tray.and.arrow.down.fill", "trash", "trash.circle.fill"
+        "shield", "shield.lefthalf.filled", "tray.and.arrow.down.fill", "trash", "trash.fill", "checkmark"
     ]
 
     function test_everyNameHasAGlyph() {
@@ -28,14 +28,25 @@ TestCase {
     function test_filledAndOutlinedDiffer() {
         var pairs = [["checkmark.circle", "checkmark.circle.fill"], ["folder", "folder.fill"],
                      ["key", "key.fill"], ["lock", "lock.fill"],
-                     ["exclamationmark.circle", "exclamationmark.circle.fill"], ["trash", "trash.circle.fill"]]
+                     ["exclamationmark.circle", "exclamationmark.circle.fill"], ["trash", "trash.fill"]]
         for (var i = 0; i < pairs.length; ++i)
             verify(Icons.glyph(pairs[i][0]) !== Icons.glyph(pairs[i][1]), pairs[i][0])
     }
 
-    function test_iconFontLoads() {
+    TextMetrics { id: digits; font.family: KorvoTheme.digitsFamily; font.pixelSize: 15 }
+
+    // The bundled fonts load, and the number font's digits all have one width.
+    function test_fontsLoad() {
         tryCompare(KorvoTheme.iconFont, "status", FontLoader.Ready)
         tryCompare(KorvoTheme.interSemiBold, "status", FontLoader.Ready)
+        tryCompare(KorvoTheme.digitsFont, "status", FontLoader.Ready)
         compare(KorvoTheme.fontFamily, "Inter")
+        compare(KorvoTheme.digitsFamily, "Korvo Digits")
+        var widths = []
+        for (var d = 0; d < 10; ++d) {
+            digits.text = String(d).repeat(8)
+            widths.push(Math.round(digits.advanceWidth))
+        }
+        compare(Math.min.apply(null, widths), Math.max.apply(null, widths), widths.join())
     }
 }

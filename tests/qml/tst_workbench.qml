@@ -15,6 +15,7 @@ TestCase {
     Component { id: mainView; MainView { width: 1240; height: 760 } }
     Component { id: numberField; RecipientSecretIDInput { width: 108; height: 30 } }
     Component { id: filesView; SelectedFilesView { maxWidth: 500 } }
+    Component { id: mark; RecipientStatusMark {} }
 
     function child(root, name) {
         var found = findChild(root, name)
@@ -119,6 +120,24 @@ TestCase {
         keyClick("x")
         compare(input.text, "")
         compare(edited[edited.length - 1], "")
+    }
+
+    function test_statusMarks_data() {
+        return [
+            { tag: "idle", state: KorvoStore.Idle, help: "Enter a Korvo number", icon: "number" },
+            { tag: "checking", state: KorvoStore.Checking, help: "Checking Korvo", icon: "" },
+            { tag: "ready", state: KorvoStore.Ready, help: "Korvo ready", icon: "checkmark.circle.fill" },
+            { tag: "unavailable", state: KorvoStore.Unavailable, help: "Korvo unavailable", icon: "exclamationmark.circle.fill" }
+        ]
+    }
+    function test_statusMarks(data) {
+        var m = createTemporaryObject(mark, testCase, { lookupState: data.state })
+        compare(m.helpText, data.help)
+        compare(m.Accessible.name, data.help)
+        var icon = findChild(m, "statusIcon")
+        compare(icon.visible, data.icon.length > 0)
+        if (data.icon.length > 0)
+            compare(icon.name, data.icon)
     }
 
     function test_numberFieldFollowsBinding() {

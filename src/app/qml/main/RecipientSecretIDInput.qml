@@ -42,7 +42,8 @@ Rectangle {
         activeFocusOnTab: true
         Accessible.role: Accessible.EditableText
         Accessible.name: "Korvo number"
-        font.family: KorvoTheme.fontFamily
+        // Digits of equal width, so a number keeps its shape as it is typed.
+        font.family: KorvoTheme.digitsFamily
         font.pixelSize: 15
         font.weight: Font.DemiBold
         text: root.text
@@ -63,6 +64,7 @@ Rectangle {
             text: "25"
             size: 15
             weight: Font.DemiBold
+            font.family: KorvoTheme.digitsFamily
             color: KorvoTheme.white(0.35)
         }
     }

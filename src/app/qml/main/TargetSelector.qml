@@ -1,24 +1,29 @@
 import QtQuick
 import Korvo
 
-// "Me" or "Someone else", each 98 points wide, with a dot on the chosen one.
+// "Me" or "Someone else", with a dot on the chosen one. Options are 98 points wide, or as wide
+// as the longer title with its dot needs, so neither title is squeezed.
 Rectangle {
     id: root
     readonly property var targets: [KorvoStore.Own, KorvoStore.Recipient]
     readonly property var titles: ["Me", "Someone else"]
     readonly property int selectedIndex: targets.indexOf(KorvoStore.encryptionTarget)
-    width: 2 * 98 + 6
+    readonly property real optionWidth: Math.max(98, Math.ceil(Math.max(measure0.advanceWidth, measure1.advanceWidth)) + 7 + 5 + 2 * 10)
+    width: 2 * optionWidth + 6
     height: 30 + 6
     radius: 9
     color: KorvoTheme.white(0.055)
     border.width: 1
     border.color: KorvoTheme.border
 
+    TextMetrics { id: measure0; font.family: KorvoTheme.fontFamily; font.pixelSize: 13; font.weight: Font.DemiBold; text: root.titles[0] }
+    TextMetrics { id: measure1; font: measure0.font; text: root.titles[1] }
+
     Rectangle {
         objectName: "targetHighlight"
-        x: 3 + root.selectedIndex * 98
+        x: 3 + root.selectedIndex * root.optionWidth
         y: 3
-        width: 98
+        width: root.optionWidth
         height: 30
         radius: 7
         color: KorvoTheme.white(0.92)
@@ -32,7 +37,7 @@ Rectangle {
                 id: option
                 objectName: "target" + index
                 readonly property bool selected: index === root.selectedIndex
-                width: 98
+                width: root.optionWidth
                 height: 30
                 pressedScale: 0.96
                 focusRadius: 7
@@ -41,7 +46,7 @@ Rectangle {
                 contentItem: Item {
                     Row {
                         anchors.centerIn: parent
-                        spacing: 4
+                        spacing: 5
                         Rectangle {
                             visible: option.selected
                             width: 7; height: 7; radius: 3.5
@@ -49,14 +54,9 @@ Rectangle {
                             color: KorvoTheme.accent
                         }
                         KorvoText {
-                            // A long title shrinks a little rather than running over the option's edge.
-                            width: Math.min(implicitWidth, option.width - 6 - (option.selected ? 11 : 0))
                             text: option.text
                             size: 13
                             weight: Font.DemiBold
-                            font.letterSpacing: -0.3
-                            fontSizeMode: Text.HorizontalFit
-                            minimumPixelSize: 12
                             color: option.selected ? KorvoTheme.accentText : KorvoTheme.textMuted
                         }
                     }

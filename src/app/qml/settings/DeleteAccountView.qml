@@ -105,13 +105,20 @@ Popup {
             Row {
                 width: parent.width
                 spacing: 14
-                Icon {
+                // The trash in a filled red circle.
+                Rectangle {
                     id: mark
                     anchors.verticalCenter: parent.verticalCenter
-                    name: "trash.circle.fill"
-                    size: 40
-                    font.weight: Font.DemiBold
+                    width: 40
+                    height: 40
+                    radius: 20
                     color: KorvoTheme.red
+                    Icon {
+                        anchors.centerIn: parent
+                        name: "trash.fill"
+                        size: 23
+                        color: "white"
+                    }
                 }
                 Column {
                     width: parent.width - mark.width - parent.spacing

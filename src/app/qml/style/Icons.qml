@@ -42,7 +42,7 @@ QtObject {
         "shield.lefthalf.filled": "\ue32a",
         "tray.and.arrow.down.fill": "\ue168",
         "trash": "\ue92e",
-        "trash.circle.fill": "\ue92b"
+        "trash.fill": "\ue872"
     })
 
     function has(name) { return glyphs[name] !== undefined }

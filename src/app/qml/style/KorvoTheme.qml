@@ -69,7 +69,10 @@ QtObject {
     property FontLoader interSemiBold: FontLoader { source: "fonts/Inter-SemiBold.otf" }
     property FontLoader interBold: FontLoader { source: "fonts/Inter-Bold.otf" }
     property FontLoader iconFont: FontLoader { source: "fonts/MaterialIcons-Regular.ttf" }
+    // The digits in equal widths, for numbers typed or compared in columns.
+    property FontLoader digitsFont: FontLoader { source: "fonts/KorvoDigits-SemiBold.otf" }
 
     readonly property string fontFamily: interRegular.status === FontLoader.Ready ? interRegular.font.family : "sans-serif"
     readonly property string iconFamily: iconFont.font.family
+    readonly property string digitsFamily: digitsFont.status === FontLoader.Ready ? digitsFont.font.family : fontFamily
 }
