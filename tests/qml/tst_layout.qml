@@ -69,6 +69,29 @@ TestCase {
         compare(child(view, "accountTitle").text, KorvoStore.platformText("On this Mac"))
     }
 
+    // Keyboard only, in account mode: Tab visits the workbench, then the rail, then the sidebar,
+    // every stop has an accessible name, and the walk comes back round to the start.
+    function test_tabWalk() {
+        KorvoStore.leaveLocalMode()
+        KorvoStore.encryptionTarget = KorvoStore.Recipient
+        var view = createTemporaryObject(mainView, testCase, { width: 1240 })
+        view.forceActiveFocus()
+        var stops = []
+        for (var i = 0; i < 20; ++i) {
+            keyClick(Qt.Key_Tab)
+            var item = testCase.Window.activeFocusItem
+            if (stops.length > 0 && item.objectName === stops[0])
+                break
+            verify(item.Accessible.name.length > 0, "no accessible name: " + item)
+            stops.push(item.objectName)
+        }
+        compare(stops, ["modeLock", "modeOpen", "target0", "target1", "recipientInput", "chooseButton",
+                        "refreshKorvos", "newKorvo", "settingsButton", "refreshDataUse", "signOut",
+                        "removeThisComputer", "sidebarDeleteAccount"])
+        KorvoStore.encryptionTarget = KorvoStore.Own
+        KorvoStore.enterLocalMode()
+    }
+
     function test_accountModePanels() {
         KorvoStore.leaveLocalMode()
         var view = createTemporaryObject(mainView, testCase, { width: 1240 })
