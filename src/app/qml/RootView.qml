@@ -100,27 +100,36 @@ Item {
     }
 
     // While busy the overlay holds the keyboard (Return cannot start the action twice); the
-    // control that had focus gets it back afterwards when it still exists.
+    // control that had focus gets it back afterwards, or once the error alert is dismissed,
+    // when it still exists.
     property Item focusBeforeBusy: null
+    function restoreFocus() {
+        if (focusBeforeBusy && focusBeforeBusy.visible)
+            focusBeforeBusy.forceActiveFocus()
+        else
+            forceActiveFocus()
+    }
     Connections {
         target: KorvoStore
         function onIsBusyChanged() {
             if (KorvoStore.isBusy) {
                 root.focusBeforeBusy = root.Window.activeFocusItem
                 busy.forceActiveFocus()
-            } else if (busy.activeFocus) {
-                if (root.focusBeforeBusy && root.focusBeforeBusy.visible)
-                    root.focusBeforeBusy.forceActiveFocus()
-                else
-                    root.forceActiveFocus()
+            } else if (!alert.opened && busy.activeFocus) {
+                root.restoreFocus()
             }
         }
     }
 
     ErrorAlert {
+        id: alert
         objectName: "errorAlert"
         message: KorvoStore.errorMessage
         held: root.sheetShown
         onDismissed: KorvoStore.errorMessage = ""
+    }
+    Connections {
+        target: alert
+        function onClosed() { if (!root.sheetShown) root.restoreFocus() }
     }
 }
