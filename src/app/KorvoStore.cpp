@@ -1,6 +1,8 @@
 #include "KorvoStore.h"
 
+#include "BackgroundTask.h"
 #include "WidgetFileDialogs.h"
+#include "core/bridge/KorvoPublicKeyCache.h"
 #include "core/PlatformWording.h"
 
 #include <QDir>
@@ -9,6 +11,7 @@
 #include <QProcessEnvironment>
 #include <QQmlEngine>
 #include <QTemporaryDir>
+#include <QThreadPool>
 
 namespace {
 QPointer<KorvoStore> applicationStore;
@@ -16,8 +19,10 @@ QPointer<KorvoStore> applicationStore;
 
 StoreDependencies StoreDependencies::standard()
 {
+    // The application's one public-key cache, shared and never deleted.
+    std::shared_ptr<KorvoPublicKeyCache> cache(&KorvoPublicKeyCache::shared(), [](KorvoPublicKeyCache*) {});
     StoreDependencies deps{AppPaths::standard(), makeSecretServiceKeychainBackend(),
-                           makeWidgetFileDialogs(), {}, QDir::tempPath(), std::make_shared<BridgeRunner>()};
+                           makeWidgetFileDialogs(), {}, QDir::tempPath(), std::make_shared<BridgeRunner>(), cache};
     const QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     for (const QString& name : env.keys())
         deps.environment.insert(name, env.value(name));
@@ -29,7 +34,14 @@ KorvoStore::KorvoStore(StoreDependencies dependencies, QObject* parent)
     , m_deps(std::move(dependencies))
     , m_keychain(m_deps.keychainBackend)
     , m_history(m_deps.paths)
+    , m_keychainQueue(std::make_unique<QThreadPool>())
 {
+    if (!m_deps.publicKeyCache)
+        m_deps.publicKeyCache = std::make_shared<KorvoPublicKeyCache>(m_deps.paths);
+    // One keychain call at a time, in the order they were asked for: a later save never
+    // lands before an earlier one.
+    m_keychainQueue->setMaxThreadCount(1);
+    m_keychainQueue->setExpiryTimeout(-1);
     // Every input of the computed workbench values announces them.
     for (auto signal : {&KorvoStore::accessModeChanged, &KorvoStore::modeChanged,
                         &KorvoStore::encryptionTargetChanged, &KorvoStore::recipientSecretIdTextChanged,
@@ -37,6 +49,9 @@ KorvoStore::KorvoStore(StoreDependencies dependencies, QObject* parent)
         connect(this, signal, this, &KorvoStore::activeSecretChanged);
     connect(this, &KorvoStore::encryptionTargetChanged, this, &KorvoStore::recipientLookupRequestChanged);
     connect(this, &KorvoStore::recipientSecretIdTextChanged, this, &KorvoStore::recipientLookupRequestChanged);
+    // The recipient look-up follows the entry: each change cancels the running look-up and
+    // starts a fresh one (which waits for typing to pause).
+    connect(this, &KorvoStore::recipientLookupRequestChanged, this, [this] { prepareRecipientKorvoTask(); });
 }
 
 KorvoStore::~KorvoStore() = default;
@@ -59,6 +74,43 @@ KorvoStore* KorvoStore::create(QQmlEngine* engine, QJSEngine*)
     }
     QJSEngine::setObjectOwnership(applicationStore, QJSEngine::CppOwnership);
     return applicationStore;
+}
+
+// ---- keychain access of the identity ----
+
+QCoro::Task<AccountIdentity> KorvoStore::loadIdentity()
+{
+    const KeychainStore keychain = m_keychain;
+    QCoro::Task<AccountIdentity> loading = runInBackground([keychain] { return keychain.load(); }, m_keychainQueue.get());
+    co_return co_await loading;
+}
+
+QCoro::Task<> KorvoStore::saveIdentity(AccountIdentity identity)
+{
+    const KeychainStore keychain = m_keychain;
+    QCoro::Task<> saving = runInBackground([keychain, identity] { keychain.save(identity); }, m_keychainQueue.get());
+    co_await saving;
+}
+
+QCoro::Task<bool> KorvoStore::deleteSavedIdentity()
+{
+    const KeychainStore keychain = m_keychain;
+    QCoro::Task<bool> deleting = runInBackground(
+        [keychain] {
+            try {
+                return keychain.deleteIdentity();
+            } catch (const std::exception&) {
+                return false;
+            }
+        },
+        m_keychainQueue.get());
+    co_return co_await deleting;
+}
+
+QCoro::Task<> KorvoStore::keychainIdle()
+{
+    QCoro::Task<> waiting = runInBackground([] {}, m_keychainQueue.get());
+    co_await waiting;
 }
 
 // ---- environment ----

@@ -20,7 +20,8 @@
 //   isDataConsumptionLoading, dataConsumptionError ("" = none)
 //   activeSecretIsValid, activeSecretLabel, recipientLookupRequest (computed); version, build
 // Asynchronous operations return a task; `KorvoStore.x().then(result => ...)` gets the result
-// (booleans for requestAccountDeletion and confirmAccountDeletion). Windows: the singleton
+// (booleans for requestAccountDeletion and confirmAccountDeletion). The recipient look-up runs
+// by itself whenever recipientLookupRequest changes (debounced); views may also start it. Windows: the singleton
 // AppDelegate has showMainWindow() ("Open Korvo", Ctrl+0) and showSettings() (Ctrl+,).
 
 #include "FileDialogs.h"
@@ -46,6 +47,8 @@
 
 class QQmlEngine;
 class QJSEngine;
+class QThreadPool;
+class KorvoPublicKeyCache;
 
 // What a store needs from the outside world. Tests pass an in-memory keychain, a temporary data
 // folder, scripted dialogs and their own environment.
@@ -59,6 +62,9 @@ struct StoreDependencies {
     QString temporaryDirectory;
     // The bridge script runner (account mode and the health check).
     std::shared_ptr<BridgeRunner> bridge;
+    // Recipients' public keys, shared by every store of the application. Absent: a cache of
+    // this store's own in its data folder.
+    std::shared_ptr<KorvoPublicKeyCache> publicKeyCache = {};
 
     // The real user's data folder, Secret Service keychain, QFileDialog and process environment.
     static StoreDependencies standard();
@@ -200,9 +206,20 @@ public:
     QCoro::Task<> bootstrapTask();
     QCoro::Task<bool> runFileOperationTask();
     QCoro::Task<bool> loginTask(QString email, QString password);
+    QCoro::Task<bool> registerAccountTask(QString email, QString password);
+    QCoro::Task<bool> verifyOtpAndFinishTask(QString email, QString password, QString principalId, QString otp);
+    QCoro::Task<bool> resendOtpTask(QString email);
+    QCoro::Task<bool> forgotPasswordTask(QString email);
+    QCoro::Task<bool> resetPasswordTask(QString email, QString otp, QString newPassword);
     QCoro::Task<bool> requestAccountDeletionTask(QString password);
     QCoro::Task<bool> confirmAccountDeletionTask(QString otp);
+    QCoro::Task<bool> refreshSecretsTask();
+    QCoro::Task<bool> createSecretTask();
     QCoro::Task<> prepareRecipientKorvoTask();
+    QCoro::Task<> refreshDataConsumptionTask();
+    QCoro::Task<> signOutTask(bool deleteIdentity);
+    // Ends when every keychain write started so far has ended (tests).
+    QCoro::Task<> keychainIdle();
 
     // The runner: busy flag and line, error cleared, any failure turned into errorMessage.
     using Operation = std::function<QCoro::Task<>()>;
@@ -264,7 +281,44 @@ private:
     void installDemonstrationState();
     void installInterfaceCheckStates();
     void resetSignedInState();
-    bool removeLocalAccountData();
+    QCoro::Task<bool> removeLocalAccountData();
+
+    // Keychain access of the identity, off the window's thread and in the order asked.
+    QCoro::Task<AccountIdentity> loadIdentity();
+    QCoro::Task<> saveIdentity(AccountIdentity identity);
+    QCoro::Task<bool> deleteSavedIdentity();
+
+    // Bridge commands: the request gets the service address; authenticated ones also the
+    // signed-in principal and device key.
+    template <typename T>
+    QCoro::Task<T> runBridge(BridgeRequest request)
+    {
+        const std::shared_ptr<BridgeRunner> bridge = m_deps.bridge;
+        request.blackboxUrl = bridge->blackboxUrl();
+        QCoro::Task<T> running = bridge->run<T>(std::move(request));
+        co_return co_await running;
+    }
+    template <typename T>
+    QCoro::Task<T> authenticatedRequest(QString command)
+    {
+        QCoro::Task<T> running = runBridge<T>(authenticatedBridgeRequest(command));
+        co_return co_await running;
+    }
+    BridgeRequest authenticatedBridgeRequest(const QString& command) const;
+
+    // Account operations.
+    QCoro::Task<> loginSteps(QString email, QString password);
+    QCoro::Task<> restoreDeviceKey(AccountIdentity identity, QString password);
+    QCoro::Task<> clearDeviceKeyConfirmation();
+    QCoro::Task<> registerSteps(QString email, QString password);
+    QCoro::Task<> verifyOtpSteps(QString email, QString password, QString principalId, QString otp);
+    void finishSignIn(const QString& activityTitle, const QString& activityDetail);
+    QCoro::Task<> refreshSecretsAndEnsureDefault(bool createIfEmpty);
+    QCoro::Task<> createSecretSteps();
+    QCoro::Task<> saveSelectedSecret(qint64 secretId);
+    QCoro::Task<QString> recipientPublicKey(qint64 secretId);
+    QCoro::Task<> requestAccountDeletionSteps(QString password);
+    QCoro::Task<> confirmAccountDeletionSteps(QString otp);
 
     // File workflow.
     QCoro::Task<> runFileOperationSteps();
@@ -281,14 +335,21 @@ private:
 
     // Bootstrap's bridge health check; failures leave bridgeCheck empty.
     QCoro::Task<> runBridgeCheck();
-    // Usage figures refreshed in the background after an account file operation.
+    // Usage figures refreshed in the background; the task does not keep the store alive.
     void scheduleDataConsumptionRefresh();
-    // Account operations not available yet in this build.
-    QCoro::Task<bool> unavailableAccountOperation(QString busyMessage);
 
     StoreDependencies m_deps;
+    // Runs of perform() under way: the store stays busy until the last one ends.
+    int m_activeRuns = 0;
+    // Bumped by every change of the recipient entry and every look-up start: a look-up whose
+    // number is no longer current stops at its next step.
+    quint64 m_recipientLookupGeneration = 0;
+    // Bumped whenever the signed-in state is cleared: late usage answers of an earlier sign-in
+    // are dropped.
+    quint64 m_signedInEpoch = 0;
     KeychainStore m_keychain;
     ActivityHistory m_history;
+    std::unique_ptr<QThreadPool> m_keychainQueue;
 
     AppRoute m_route = AppRoute::Login;
     QString m_routeEmail, m_routePassword, m_routePrincipalId;

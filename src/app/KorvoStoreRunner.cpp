@@ -19,6 +19,9 @@ QString KorvoStore::userFacingSentence(const QString& description)
 
 QCoro::Task<bool> KorvoStore::perform(QString busyMessage, Operation operation)
 {
+    // Runs may overlap (an operation started while another waits for the bridge): the store
+    // stays busy until the last one has ended, not the first.
+    ++m_activeRuns;
     setBusy(true);
     setErrorMessage({});
     setStatusMessage(busyMessage);
@@ -26,7 +29,7 @@ QCoro::Task<bool> KorvoStore::perform(QString busyMessage, Operation operation)
     try {
         QCoro::Task<> running = operation();
         co_await running;
-        setBusy(false);
+        setBusy(--m_activeRuns > 0);
         co_return true;
     } catch (const KorvoError& error) {
         description = error.message();
@@ -36,6 +39,6 @@ QCoro::Task<bool> KorvoStore::perform(QString busyMessage, Operation operation)
         description = QStringLiteral("The operation could not be completed.");
     }
     setErrorMessage(userFacingSentence(description));
-    setBusy(false);
+    setBusy(--m_activeRuns > 0);
     co_return false;
 }

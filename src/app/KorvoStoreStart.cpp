@@ -2,10 +2,12 @@
 #include "KorvoStore.h"
 #include "core/PlatformWording.h"
 #include "LaunchEnvironment.h"
+#include "StoreRecords.h"
 
 #include <QDateTime>
 #include <QFile>
 #include <QFileInfo>
+#include <QPointer>
 
 namespace {
 const QString uiInputTestModeStatus = QStringLiteral("UI input test mode.");
@@ -16,7 +18,6 @@ const QString welcomeBackPrefix = QStringLiteral("Welcome back, ");
 const QString signedOutStatus = QStringLiteral("Signed out.");
 const QString macRemovedStatus = platformText(QStringLiteral("This Mac was removed from your account."));
 const QString macRemovalFailed = platformText(QStringLiteral("This Mac could not remove its saved sign-in data."));
-const QString creatingAccountBusy = QStringLiteral("Creating account...");
 
 QString welcomeBack(const AccountIdentity& identity)
 {
@@ -33,17 +34,9 @@ constexpr qint64 secretId = 25;
 const QString pictureName = QStringLiteral("Holiday Photo.heic");
 const QString savedPath = QStringLiteral("/home/alex/Documents/Holiday Photo.heic.korvo");
 
-QVariantMap usage(double limit, double used, int count, double limitGB, double usedGB)
+UsageStats usage(double limit, double used, int count, double limitGB, double usedGB)
 {
-    return {{QStringLiteral("limit"), limit},
-            {QStringLiteral("used"), used},
-            {QStringLiteral("remaining"), limit - used},
-            {QStringLiteral("count"), count},
-            {QStringLiteral("requestLimit"), 500},
-            {QStringLiteral("rateLimit"), 1.0},
-            {QStringLiteral("limitGB"), limitGB},
-            {QStringLiteral("usedGB"), usedGB},
-            {QStringLiteral("remainingGB"), limitGB - usedGB}};
+    return UsageStats{limit, used, limit - used, count, 500, 1.0, limitGB, usedGB, limitGB - usedGB};
 }
 } // namespace demo
 } // namespace
@@ -61,7 +54,8 @@ QCoro::Task<> KorvoStore::bootstrapTask()
         && environmentHas(LaunchEnvironment::registrationProbePassword)) {
         setIdentity(std::nullopt);
         setRoute(AppRoute::CreateAccount);
-        QCoro::Task<bool> running = unavailableAccountOperation(creatingAccountBusy);
+        QCoro::Task<bool> running = registerAccountTask(environmentValue(LaunchEnvironment::registrationProbeEmail),
+                                                        environmentValue(LaunchEnvironment::registrationProbePassword));
         co_await running;
         co_return;
     }
@@ -72,21 +66,29 @@ QCoro::Task<> KorvoStore::bootstrapTask()
         co_return;
     }
 
+    // The launch runs on its own: a store closed meanwhile is left alone.
+    QPointer<KorvoStore> self(this);
     AccountIdentity identity;
     try {
-        identity = m_keychain.load();
+        QCoro::Task<AccountIdentity> loading = loadIdentity();
+        identity = co_await loading;
     } catch (const std::exception&) {
+        if (!self)
+            co_return;
         enterLocalMode();
         installInterfaceCheckStates();
         co_return;
     }
+    if (!self)
+        co_return;
     setIdentity(identity);
     setSelectedSecretId(identity.selectedSecretId);
     setRoute(AppRoute::Login);
     setStatusMessage(welcomeBack(identity));
     QCoro::Task<> checking = runBridgeCheck();
     co_await checking;
-    installInterfaceCheckStates();
+    if (self)
+        installInterfaceCheckStates();
 }
 
 bool KorvoStore::installStartRoute(const QString& startRoute)
@@ -133,25 +135,21 @@ void KorvoStore::installDemonstrationState()
 {
     setAccessMode(AppAccessMode::Account);
     setIdentity(AccountIdentity{demo::email, demo::principalId, QString(), demo::secretId, std::nullopt});
-    setSession({{QStringLiteral("principalId"), demo::principalId},
-                {QStringLiteral("sessionAddress"), demo::sessionAddress},
-                {QStringLiteral("expiresAt"), demo::expiresAt}});
+    setSession(StoreRecords::session({demo::principalId, demo::sessionAddress, demo::expiresAt}));
     setSelectedSecretId(demo::secretId);
-    setSecrets({QVariantMap{{QStringLiteral("secretId"), demo::secretId},
-                            {QStringLiteral("ownerPrincipalId"), demo::principalId},
-                            {QStringLiteral("clusterId"), 1},
-                            {QStringLiteral("isSyncing"), 0}}});
+    KorvoSecret secret;
+    secret.secretId = demo::secretId;
+    secret.ownerPrincipalId = demo::principalId;
+    secret.clusterId = 1;
+    secret.isSyncing = 0;
+    setSecrets(StoreRecords::secrets({secret}));
 
     const QDateTime periodStart = QDateTime(QDate::currentDate().addDays(1 - QDate::currentDate().day()),
                                             QTime(0, 0), Qt::UTC);
-    setDataConsumption({{QStringLiteral("userId"), demo::principalId},
-                        {QStringLiteral("userType"), QStringLiteral("web2")},
-                        {QStringLiteral("planId"), QStringLiteral("free")},
-                        {QStringLiteral("cycleType"), QStringLiteral("monthly")},
-                        {QStringLiteral("periodStart"), periodStart},
-                        {QStringLiteral("periodEnd"), periodStart.addMonths(1)},
-                        {QStringLiteral("encryption"), demo::usage(3221225472.0, 1048576.0, 2, 3.0, 0.001)},
-                        {QStringLiteral("decryption"), demo::usage(2147483648.0, 524288.0, 1, 2.0, 0.0005)}});
+    setDataConsumption(StoreRecords::dataConsumption(
+        {demo::principalId, QStringLiteral("web2"), QStringLiteral("free"), QStringLiteral("monthly"),
+         {periodStart}, {periodStart.addMonths(1)}, demo::usage(3221225472.0, 1048576.0, 2, 3.0, 0.001),
+         demo::usage(2147483648.0, 524288.0, 1, 2.0, 0.0005)}));
 
     if (m_activities.isEmpty()) {
         const QString locked = demo::pictureName + QStringLiteral(".korvo");
@@ -192,6 +190,7 @@ void KorvoStore::leaveLocalMode()
 
 void KorvoStore::resetSignedInState()
 {
+    ++m_signedInEpoch;
     setSession({});
     setSecrets({});
     setSelectedSecretId(std::nullopt);
@@ -206,13 +205,19 @@ void KorvoStore::resetSignedInState()
 
 void KorvoStore::signOut(bool deleteIdentity)
 {
+    signOutTask(deleteIdentity);
+}
+
+QCoro::Task<> KorvoStore::signOutTask(bool deleteIdentity)
+{
     resetSignedInState();
     setAccessMode(AppAccessMode::Account);
     setRoute(AppRoute::Login);
     setStatusMessage(signedOutStatus);
     if (!deleteIdentity)
-        return;
-    if (removeLocalAccountData()) {
+        co_return;
+    QCoro::Task<bool> removing = removeLocalAccountData();
+    if (co_await removing) {
         setIdentity(std::nullopt);
         setStatusMessage(macRemovedStatus);
     } else {
@@ -220,22 +225,36 @@ void KorvoStore::signOut(bool deleteIdentity)
     }
 }
 
-bool KorvoStore::removeLocalAccountData()
+QCoro::Task<bool> KorvoStore::removeLocalAccountData()
 {
-    bool identityRemoved = false;
-    try {
-        identityRemoved = m_keychain.deleteIdentity();
-    } catch (const std::exception&) {
-        identityRemoved = false;
-    }
+    QCoro::Task<bool> deleting = deleteSavedIdentity();
+    const bool identityRemoved = co_await deleting;
     setActivities({});
     QString path;
     try {
         path = activityHistoryURL(AppAccessMode::Account);
     } catch (const std::exception&) {
-        return false;
+        co_return false;
     }
     if (QFile::exists(path) && !QFile::remove(path))
-        return false;
-    return identityRemoved;
+        co_return false;
+    co_return identityRemoved;
+}
+
+QCoro::Task<> KorvoStore::runBridgeCheck()
+{
+    const std::shared_ptr<BridgeRunner> bridge = m_deps.bridge;
+    QPointer<KorvoStore> self(this);
+    try {
+        QCoro::Task<BridgeCheckResult> running = bridge->check();
+        const BridgeCheckResult check = co_await running;
+        if (!self)
+            co_return;
+        setBridgeCheck({{QStringLiteral("sdkVersion"), check.sdkVersion},
+                        {QStringLiteral("blackboxUrl"), check.blackboxUrl},
+                        {QStringLiteral("node"), check.node}});
+    } catch (const std::exception&) {
+        if (self)
+            setBridgeCheck({});
+    }
 }

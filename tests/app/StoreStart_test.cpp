@@ -212,7 +212,7 @@ TEST_F(StoreTest, SignOutKeepsOrRemovesTheIdentity)
 {
     saveIdentity("ana@example.com", 25);
     await(store().bootstrapTask());
-    store().signOut(false);
+    await(store().signOutTask(false));
     EXPECT_TRUE(store().hasIdentity());
     EXPECT_EQ(store().statusMessage(), "Signed out.");
     EXPECT_FALSE(store().selectedSecretId().has_value());
@@ -220,14 +220,14 @@ TEST_F(StoreTest, SignOutKeepsOrRemovesTheIdentity)
 
     // A refused deletion keeps the identity and says so.
     m_keychain->failWrites = -25293;
-    store().signOut(true);
+    await(store().signOutTask(true));
     EXPECT_TRUE(store().hasIdentity());
     EXPECT_EQ(store().errorMessage(), "This computer could not remove its saved sign-in data.");
 
     m_keychain->failWrites = 0;
     writeHistory(store().activityHistoryURL(Access::Account), {ActivityItem::make("Signed in", "ana@example.com")});
     writeHistory(store().activityHistoryURL(Access::Local), {ActivityItem::make("Locked on this Mac", "a -> b")});
-    store().signOut(true);
+    await(store().signOutTask(true));
     EXPECT_FALSE(store().hasIdentity());
     EXPECT_EQ(store().statusMessage(), "This computer was removed from your account.");
     EXPECT_TRUE(store().activities().isEmpty());

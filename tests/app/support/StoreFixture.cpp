@@ -3,6 +3,7 @@
 #include <QDir>
 #include <QFile>
 #include <QProcessEnvironment>
+#include <QTest>
 
 std::optional<QStringList> ScriptedFileDialogs::chooseFiles(const OpenRequest& request)
 {
@@ -100,4 +101,42 @@ QString StoreTest::writeFile(const QString& name, const QByteArray& contents)
 QStringList StoreTest::temporaryFiles() const
 {
     return QDir(m_temporary.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden);
+}
+
+void StoreTest::answer(const nlohmann::json& table)
+{
+    const QString tablePath = m_work.filePath(QStringLiteral("bridge-table.json"));
+    QFile file(tablePath);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    file.write(QByteArray::fromStdString(table.dump()));
+    m_bridgeEnvironment.insert(QStringLiteral("KORVO_BRIDGE_SCRIPT"),
+                               QStringLiteral(KORVO_SOURCE_DIR "/tests/core/fixtures/bridge/fixture-bridge.mjs"));
+    m_bridgeEnvironment.insert(QStringLiteral("FIXTURE_LOG"), m_work.filePath(QStringLiteral("bridge-requests.log")));
+    m_bridgeEnvironment.insert(QStringLiteral("FIXTURE_TABLE"), tablePath);
+}
+
+std::vector<nlohmann::json> StoreTest::requests() const
+{
+    std::vector<nlohmann::json> entries;
+    for (const QByteArray& line : readFile(m_work.filePath(QStringLiteral("bridge-requests.log"))).split('\n')) {
+        if (line.isEmpty())
+            continue;
+        const nlohmann::json entry = nlohmann::json::parse(line.toStdString());
+        if (entry["request"].is_string())
+            entries.push_back(nlohmann::json::parse(entry["request"].get<std::string>()));
+    }
+    return entries;
+}
+
+std::vector<std::string> StoreTest::commands() const
+{
+    std::vector<std::string> names;
+    for (const nlohmann::json& request : requests())
+        names.push_back(request["command"].get<std::string>());
+    return names;
+}
+
+void StoreTest::spin(int milliseconds)
+{
+    QTest::qWait(milliseconds);
 }

@@ -4,6 +4,7 @@
 
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 #include <deque>
 
@@ -44,6 +45,15 @@ protected:
     KorvoStore& store() { return *m_store; }
 
     void saveIdentity(const QString& email, std::optional<qint64> selectedSecretId = std::nullopt);
+
+    // The fixture bridge answering each command from `table` ({"command": envelope or list});
+    // takes effect with the next makeStore().
+    void answer(const nlohmann::json& table);
+    // The requests the fixture bridge received, in order.
+    std::vector<nlohmann::json> requests() const;
+    std::vector<std::string> commands() const;
+    // Runs the event loop for a while (debounces, background refreshes).
+    static void spin(int milliseconds);
     // Writes a file of the given size into the work folder and returns its path.
     QString writeFile(const QString& name, const QByteArray& contents);
     // The whole contents of a file, or nothing when it cannot be read.

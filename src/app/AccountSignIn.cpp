@@ -1,0 +1,67 @@
+#include "AccountSignIn.h"
+
+#include <QList>
+#include <QTextBoundaryFinder>
+
+namespace AccountSignIn {
+
+QString normalizedEmail(const QString& email)
+{
+    return email.trimmed().toLower();
+}
+
+qsizetype characterCount(const QString& text)
+{
+    QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, text);
+    qsizetype count = 0;
+    while (finder.toNextBoundary() > 0)
+        ++count;
+    return count;
+}
+
+bool canSubmit(const QString& email, const QString& password)
+{
+    return normalizedEmail(email).contains(QLatin1Char('@')) && characterCount(password) >= 8;
+}
+
+AccountIdentity identity(const QString& email, const QString& principalId,
+                         const std::optional<AccountIdentity>& savedIdentity)
+{
+    const QString normalized = normalizedEmail(email);
+    if (savedIdentity && normalizedEmail(savedIdentity->email) == normalized
+        && savedIdentity->principalId == principalId) {
+        AccountIdentity reused = *savedIdentity;
+        reused.email = normalized;
+        return reused;
+    }
+    return AccountIdentity{normalized, principalId, QString(), std::nullopt, std::nullopt};
+}
+
+bool hasValidDeviceKey(const QString& key)
+{
+    const QStringView digits = key.startsWith(QLatin1String("0x")) ? QStringView(key).mid(2) : QStringView(key);
+    if (digits.size() != 64)
+        return false;
+    for (const QChar c : digits) {
+        const bool hex = (c >= QLatin1Char('0') && c <= QLatin1Char('9')) || (c >= QLatin1Char('a') && c <= QLatin1Char('f'))
+                         || (c >= QLatin1Char('A') && c <= QLatin1Char('F'));
+        if (!hex)
+            return false;
+    }
+    return true;
+}
+
+std::optional<QString> sixDigitCode(const QString& text)
+{
+    const QString trimmed = text.trimmed();
+    const QList<uint> characters = trimmed.toUcs4();
+    if (characters.size() != 6 || characterCount(trimmed) != 6)
+        return std::nullopt;
+    for (const uint c : characters) {
+        if (!QChar::isNumber(char32_t(c)))
+            return std::nullopt;
+    }
+    return trimmed;
+}
+
+} // namespace AccountSignIn

@@ -1,0 +1,405 @@
+// Account operations of the store against a fixture bridge that answers from a table per test
+// and logs every request: the order and fields of the commands, and what they leave behind.
+#include "support/StoreFixture.h"
+
+#include <QFile>
+
+using json = nlohmann::json;
+using Route = KorvoStore::AppRoute;
+using Target = KorvoStore::EncryptionTarget;
+using State = KorvoStore::RecipientKorvoState;
+using Strings = std::vector<std::string>;
+
+namespace {
+const std::string savedKey(64, 'a');
+const std::string newKey = "0x" + std::string(64, 'b');
+
+json ok(json result) { return {{"ok", true}, {"result", std::move(result)}}; }
+json fail(const std::string& error) { return {{"ok", false}, {"error", error}}; }
+json secret(int id, std::optional<int> syncing = std::nullopt)
+{
+    json s{{"secretId", id}, {"ownerPrincipalId", "p1"}, {"clusterId", 1}};
+    if (syncing)
+        s["isSyncing"] = *syncing;
+    return s;
+}
+json listing(std::vector<json> secrets) { return ok({{"success", true}, {"secrets", secrets}}); }
+json usage()
+{
+    const json stats{{"limit", 10}, {"used", 1}, {"remaining", 9}, {"count", 1}, {"requestLimit", 5},
+                     {"rateLimit", 1}, {"limitGB", 1}, {"usedGB", 0.1}, {"remainingGB", 0.9}};
+    return ok({{"userId", "p1"}, {"userType", "web2"}, {"planId", "free"}, {"cycleType", "monthly"},
+               {"periodStart", 1767225600}, {"periodEnd", 1769904000}, {"encryption", stats}, {"decryption", stats}});
+}
+
+// A signed-in account's usual answers; tests override single commands.
+json accountTable()
+{
+    return {{"verifyCredentials", ok({{"valid", true}, {"principalId", "p1"}})},
+            {"createSession", ok({{"principalId", "p1"}, {"sessionAddress", "0x01"}, {"expiresAt", "2030-01-01T00:00:00Z"}})},
+            {"listSecrets", listing({secret(25)})},
+            {"createSecret", ok({{"success", true}, {"secretId", 31}, {"clusterId", 1}, {"status", "active"}})},
+            {"generateKey", ok({{"privateKeyHex", newKey}, {"publicKeyHex", "pub"}})},
+            {"rotateKey", ok({{"success", true}})},
+            {"register", ok({{"principalId", "p1"}})},
+            {"verifyEmail", ok({{"principalId", "p1"}, {"emailVerified", true}})},
+            {"registerKey", ok({{"principalId", "p1"}, {"nodeRegistrationStatus", "complete"}})},
+            {"dataConsumption", usage()},
+            {"getSecretPublicKey", ok({{"chainId", 1}, {"secretId", 42}, {"publicKey", "pk42"}})},
+            {"forgotPassword", ok(json::object())},
+            {"resendOtp", ok(json::object())},
+            {"resetPassword", ok({{"message", "Password changed."}})},
+            {"requestAccountDeletion", ok(json::object())},
+            {"confirmAccountDeletion", ok({{"success", true}})}};
+}
+} // namespace
+
+class AccountTest : public StoreTest {
+protected:
+    // A store whose bridge answers from the account table with `changes` applied, after a
+    // launch with the given saved identity (none: local mode).
+    KorvoStore& start(const json& changes = json::object(), std::optional<AccountIdentity> saved = std::nullopt)
+    {
+        json table = accountTable();
+        if (changes.is_object())
+            table.update(changes);
+        answer(table);
+        if (saved)
+            KeychainStore(m_keychain).save(*saved);
+        makeStore();
+        await(store().bootstrapTask());
+        if (!saved)
+            store().leaveLocalMode();
+        return store();
+    }
+    // Signs in with the saved identity of `p1` and lets the background work settle.
+    KorvoStore& signedIn(const json& changes = json::object())
+    {
+        start(changes, AccountIdentity{"ana@example.com", "p1", QString::fromStdString(savedKey), std::nullopt, std::nullopt});
+        EXPECT_TRUE(await(store().loginTask("ana@example.com", "password1"))) << store().errorMessage().toStdString();
+        settle();
+        return store();
+    }
+    // Waits for keychain writes and the background usage refresh to end.
+    void settle()
+    {
+        await(store().keychainIdle());
+        spin(10);
+        for (int i = 0; i < 250 && store().isDataConsumptionLoading(); ++i)
+            spin(20);
+    }
+    long count(const std::string& command) const
+    {
+        const Strings names = commands();
+        return std::count(names.begin(), names.end(), command);
+    }
+    AccountIdentity savedIdentity() const { return KeychainStore(m_keychain).load(); }
+    QByteArray savedIdentityJson() const
+    {
+        return m_keychain->inner->copyMatching({KeychainStore::service, KeychainStore::identityAccount}).data;
+    }
+};
+
+TEST_F(AccountTest, SignInReusesRestoresOrExplainsTheDeviceKey)
+{
+    const AccountIdentity reusable{" Ana@Example.com", "p1", QString::fromStdString(savedKey), 7, true};
+    const AccountIdentity otherPrincipal{"ana@example.com", "p9", QString::fromStdString(savedKey), std::nullopt, std::nullopt};
+    const struct {
+        const char* name;
+        json changes;
+        std::optional<AccountIdentity> saved;
+        const char* email;
+        const char* password;
+        Strings commands;
+        const char* error;
+    } cases[] = {
+        {"reused, pending flag cleared", {}, reusable, "  ANA@example.com\n", "password1",
+         {"verifyCredentials", "createSession", "listSecrets", "dataConsumption"}, ""},
+        {"no identity: restore", {}, std::nullopt, "ana@example.com", "password1",
+         {"verifyCredentials", "generateKey", "rotateKey"}, "We sent you a security email. Confirm it, then sign in again."},
+        {"other principal: restore", {}, otherPrincipal, "ana@example.com", "password1",
+         {"verifyCredentials", "generateKey", "rotateKey"}, "We sent you a security email. Confirm it, then sign in again."},
+        {"restore refused", {{"rotateKey", ok({{"success", false}})}}, std::nullopt, "ana@example.com", "password1",
+         {"verifyCredentials", "generateKey", "rotateKey"}, "This computer could not restore private access. Please try again."},
+        {"session refused while pending", {{"createSession", fail("Device key not confirmed.")}}, reusable,
+         "ana@example.com", "password1", {"verifyCredentials", "createSession"},
+         "Confirm the security email we sent you, then sign in again."},
+        {"session refused otherwise", {{"createSession", fail("Session limit reached.")}},
+         AccountIdentity{"ana@example.com", "p1", QString::fromStdString(savedKey), std::nullopt, std::nullopt},
+         "ana@example.com", "password1", {"verifyCredentials", "createSession"}, "Session limit reached."},
+        {"wrong password", {{"verifyCredentials", ok({{"valid", false}, {"principalId", ""}})}}, std::nullopt,
+         "ana@example.com", "password1", {"verifyCredentials"}, "That email or password is not correct."},
+        {"seven characters", {}, std::nullopt, "ana@example.com", "passwor", {}, "Enter a valid email and password."},
+        {"no @", {}, std::nullopt, "ana.example.com", "password1", {}, "Enter a valid email and password."},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        QFile::remove(workPath("bridge-requests.log"));
+        m_keychain->inner = makeInMemoryKeychainBackend();
+        start(c.changes, c.saved);
+        const bool succeeded = await(store().loginTask(c.email, c.password));
+        settle();
+        EXPECT_EQ(succeeded, QString(c.error).isEmpty());
+        EXPECT_EQ(store().errorMessage(), c.error);
+        EXPECT_EQ(commands(), c.commands);
+        EXPECT_EQ(store().route(), succeeded ? Route::Main : Route::Login);
+    }
+}
+
+TEST_F(AccountTest, SignInDetails)
+{
+    // The first sign-in on this computer stores the new key as pending and sends the e-mail as
+    // normalised and the password as typed.
+    start();
+    EXPECT_FALSE(await(store().loginTask(" Ana@Example.COM ", " pass word ")));
+    await(store().keychainIdle());
+    const auto sent = requests();
+    EXPECT_EQ(sent[0], json({{"command", "verifyCredentials"}, {"blackboxUrl", "https://localhost:3010"},
+                             {"email", "ana@example.com"}, {"password", " pass word "}}));
+    EXPECT_EQ(sent[2], json({{"command", "rotateKey"}, {"blackboxUrl", "https://localhost:3010"},
+                             {"email", "ana@example.com"}, {"password", " pass word "}, {"ed25519PrivateKeyHex", newKey}}));
+    EXPECT_EQ(savedIdentity(), (AccountIdentity{"ana@example.com", "p1", QString::fromStdString(newKey), std::nullopt, true}));
+    EXPECT_EQ(store().statusMessage(), "Restoring private access on this computer...");
+
+    // Signing in again with the pending key: the session decides, the flag is written as absent.
+    EXPECT_TRUE(await(store().loginTask("ana@example.com", " pass word ")));
+    settle();
+    EXPECT_FALSE(savedIdentityJson().contains("deviceKeyConfirmationPending"));
+    EXPECT_EQ(requests()[4], json({{"command", "createSession"}, {"blackboxUrl", "https://localhost:3010"},
+                                   {"principalId", "p1"}, {"ed25519PrivateKeyHex", newKey}}));
+    EXPECT_EQ(store().activities().front().title, "Signed in");
+    EXPECT_EQ(store().activities().front().detail, "ana@example.com");
+    EXPECT_EQ(store().session().value("sessionAddress").toString(), "0x01");
+    EXPECT_EQ(store().dataConsumption().value("planId").toString(), "free");
+    EXPECT_EQ(savedIdentity().selectedSecretId, 25);
+}
+
+TEST_F(AccountTest, RegistrationWithTheEmailedCode)
+{
+    for (const char* status : {"complete", "partial", "failed"}) {
+        SCOPED_TRACE(status);
+        QFile::remove(workPath("bridge-requests.log"));
+        m_keychain->inner = makeInMemoryKeychainBackend();
+        start({{"registerKey", ok({{"principalId", "p1"}, {"nodeRegistrationStatus", status}})},
+               {"listSecrets", json::array({listing({}), listing({secret(31)})})}});
+        ASSERT_TRUE(await(store().registerAccountTask("New@Example.com", "password1"))) << store().errorMessage().toStdString();
+        EXPECT_EQ(store().route(), Route::VerifyOtp);
+        EXPECT_EQ(store().routePrincipalId(), "p1");
+        EXPECT_EQ(store().statusMessage(), "Code sent to New@Example.com.");
+        const bool finished = await(store().verifyOtpAndFinishTask("New@Example.com", "password1", "p1", "123456"));
+        settle();
+        if (QString(status) == "failed") {
+            EXPECT_FALSE(finished);
+            EXPECT_EQ(store().errorMessage(), "We could not finish setting up this computer. Try again.");
+            EXPECT_THROW(savedIdentity(), KeychainStoreError);
+            EXPECT_EQ(store().route(), Route::VerifyOtp);
+            continue;
+        }
+        EXPECT_TRUE(finished);
+        EXPECT_EQ(commands(), (Strings{"register", "verifyEmail", "generateKey", "registerKey", "createSession",
+                                       "listSecrets", "createSecret", "listSecrets", "dataConsumption"}));
+        EXPECT_EQ(requests()[3], json({{"command", "registerKey"}, {"blackboxUrl", "https://localhost:3010"},
+                                       {"password", "password1"}, {"principalId", "p1"}, {"ed25519PrivateKeyHex", newKey}}));
+        EXPECT_EQ(savedIdentity(), (AccountIdentity{"New@Example.com", "p1", QString::fromStdString(newKey), 31, std::nullopt}));
+        EXPECT_EQ(store().route(), Route::Main);
+        EXPECT_EQ(store().activities().front().detail, "Protection is ready on this computer");
+    }
+    ASSERT_TRUE(await(store().resendOtpTask("New@Example.com")));
+    EXPECT_EQ(store().statusMessage(), "Code sent again.");
+}
+
+TEST_F(AccountTest, KorvoSelection)
+{
+    const struct {
+        const char* name;
+        std::vector<json> listed;
+        std::optional<qint64> selected;
+        std::optional<qint64> expected;
+        bool writes;
+    } cases[] = {
+        {"first not syncing", {secret(25, 1), secret(31), secret(40, 0)}, std::nullopt, 31, true},
+        {"all syncing: first", {secret(7, 1), secret(9, 2)}, std::nullopt, 7, true},
+        {"listed selection kept", {secret(25), secret(31)}, 31, 31, false},
+        {"unlisted selection replaced", {secret(25)}, 99, 25, true},
+        {"empty list keeps the selection", {}, 99, 99, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        start({{"listSecrets", listing(c.listed)}},
+              AccountIdentity{"ana@example.com", "p1", QString::fromStdString(savedKey), c.selected, std::nullopt});
+        m_keychain->failWrites = c.writes ? 0 : -25293;   // a write where none belongs fails the refresh
+        EXPECT_TRUE(await(store().refreshSecretsTask())) << store().errorMessage().toStdString();
+        await(store().keychainIdle());
+        m_keychain->failWrites = 0;
+        EXPECT_EQ(store().selectedSecretId(), c.expected);
+        EXPECT_EQ(store().secrets().size(), qsizetype(c.listed.size()));
+        EXPECT_EQ(savedIdentity().selectedSecretId, c.writes ? c.expected : c.selected);
+    }
+
+    // A refused write keeps the row selected and says why; start states never write.
+    m_keychain->failWrites = -25293;
+    store().setSelectedSecret(40);
+    await(store().keychainIdle());
+    spin(20);
+    EXPECT_EQ(store().selectedSecretId(), 40);
+    EXPECT_FALSE(store().errorMessage().isEmpty());
+    m_keychain->failWrites = 0;
+    makeStore({{"KORVO_START_ROUTE", "main"}});
+    await(store().bootstrapTask());
+    store().setSelectedSecret(12);
+    await(store().keychainIdle());
+    EXPECT_EQ(savedIdentity().selectedSecretId, 99);
+
+    // Creating selects the new Korvo and records it.
+    start({{"listSecrets", listing({secret(25), secret(31)})}},
+          AccountIdentity{"ana@example.com", "p1", QString::fromStdString(savedKey), 25, std::nullopt});
+    ASSERT_TRUE(await(store().createSecretTask()));
+    await(store().keychainIdle());
+    EXPECT_EQ(store().selectedSecretId(), 31);
+    EXPECT_EQ(savedIdentity().selectedSecretId, 31);
+    EXPECT_EQ(store().activities().front().detail, "Korvo #31");
+}
+
+TEST_F(AccountTest, RecipientLookUpIsDebouncedAndNeverOverwrittenByALateAnswer)
+{
+    signedIn({{"getSecretPublicKey", ok({{"chainId", 1}, {"secretId", 421}, {"publicKey", "pk421"}})}});
+    store().setEncryptionTarget(Target::Recipient);
+    for (const char* text : {"4", "42", "421"}) {
+        store().setRecipientSecretIdText(text);
+        spin(40);
+    }
+    EXPECT_EQ(store().recipientKorvoState(), State::Checking);
+    spin(900);
+    std::vector<json> lookups;
+    for (const json& request : requests())
+        if (request["command"] == "getSecretPublicKey")
+            lookups.push_back(request);
+    ASSERT_EQ(lookups.size(), 1u);
+    EXPECT_EQ(lookups[0]["secretId"], 421);
+    EXPECT_EQ(store().recipientKorvoState(), State::Ready);
+    EXPECT_EQ(store().recipientKorvoNumber(), 421);
+    EXPECT_TRUE(store().activeSecretIsValid());
+
+    // An answer about another number is unavailable and not cached; switching to the own Korvo
+    // mid-look-up ends idle, whatever arrives later.
+    KorvoStore& other = signedIn({{"getSecretPublicKey", ok({{"chainId", 1}, {"secretId", 43}, {"publicKey", "pk43"}, {"delayMs", 300}})}});
+    other.setEncryptionTarget(Target::Recipient);
+    other.setRecipientSecretIdText("42");
+    spin(900);
+    EXPECT_EQ(other.recipientKorvoState(), State::Unavailable);
+    EXPECT_FALSE(readFile(m_data.filePath("Korvo/public-keys.json")).contains("pk43"));
+    other.setRecipientSecretIdText("43");
+    spin(400);
+    other.setEncryptionTarget(Target::Own);
+    EXPECT_EQ(other.recipientKorvoState(), State::Idle);
+    spin(500);
+    EXPECT_EQ(other.recipientKorvoState(), State::Idle);
+}
+
+TEST_F(AccountTest, UsageRefreshNeverOverlapsAndKeepsOldFiguresOnFailure)
+{
+    signedIn({{"dataConsumption", json::array({usage(), {{"ok", false}, {"error", "down"}, {"delayMs", 300}}, usage()})}});
+    ASSERT_TRUE(store().hasDataConsumption());
+    store().refreshDataConsumption();
+    store().refreshDataConsumption();
+    EXPECT_TRUE(store().isDataConsumptionLoading());
+    await(store().refreshDataConsumptionTask());   // dropped: one is running
+    spin(700);
+    EXPECT_EQ(count("dataConsumption"), 2);
+    EXPECT_TRUE(store().hasDataConsumption());
+    EXPECT_EQ(store().dataConsumptionError(), "Usage is temporarily unavailable.");
+    store().refreshDataConsumption();
+    EXPECT_EQ(store().dataConsumptionError(), "");   // cleared as the fetch starts
+    spin(500);
+
+    // Figures that arrive after signing out are dropped; local mode fetches nothing.
+    signedIn({{"dataConsumption", {{"ok", true}, {"result", usage()["result"]}, {"delayMs", 300}}}});
+    store().refreshDataConsumption();   // pending when signing out
+    await(store().signOutTask(false));
+    spin(600);
+    EXPECT_FALSE(store().hasDataConsumption());
+    store().enterLocalMode();
+    const auto before = commands().size();
+    await(store().refreshDataConsumptionTask());
+    EXPECT_EQ(commands().size(), before);
+}
+
+TEST_F(AccountTest, PasswordRecovery)
+{
+    start({{"resetPassword", json::array({fail("That code has expired."), ok({{"message", "Password changed."}})})}});
+    ASSERT_TRUE(await(store().forgotPasswordTask("Ana@example.com")));
+    EXPECT_EQ(store().statusMessage(), "Reset code sent.");
+    EXPECT_EQ(store().route(), Route::ResetPassword);
+    EXPECT_EQ(store().routeEmail(), "Ana@example.com");
+    EXPECT_FALSE(await(store().resetPasswordTask("Ana@example.com", "123456", "new password")));
+    EXPECT_EQ(store().errorMessage(), "That code has expired.");
+    EXPECT_EQ(store().route(), Route::ResetPassword);
+    ASSERT_TRUE(await(store().resetPasswordTask("Ana@example.com", "123456", "new password")));
+    EXPECT_EQ(store().statusMessage(), "Password changed.");
+    EXPECT_EQ(store().route(), Route::Login);
+    EXPECT_EQ(requests().back(), json({{"command", "resetPassword"}, {"blackboxUrl", "https://localhost:3010"},
+                                       {"email", "Ana@example.com"}, {"otp", "123456"}, {"newPassword", "new password"}}));
+}
+
+TEST_F(AccountTest, AccountDeletionInTwoSteps)
+{
+    signedIn({{"verifyCredentials", json::array({ok({{"valid", true}, {"principalId", "p1"}}),
+                                                 ok({{"valid", true}, {"principalId", "p2"}}),
+                                                 ok({{"valid", true}, {"principalId", "p1"}})})}});
+    const auto before = commands().size();
+    EXPECT_FALSE(await(store().requestAccountDeletionTask("passwor")));
+    EXPECT_EQ(store().errorMessage(), "Enter your account password.");
+    EXPECT_FALSE(await(store().requestAccountDeletionTask("password1")));   // verified for p2
+    EXPECT_EQ(store().errorMessage(), "That password is not correct.");
+    EXPECT_EQ(commands().size(), before + 1);
+    EXPECT_TRUE(await(store().requestAccountDeletionTask("password1")));
+    EXPECT_EQ(store().statusMessage(), "Confirmation code sent to ana@example.com.");
+    EXPECT_EQ(requests().back(), json({{"command", "requestAccountDeletion"}, {"blackboxUrl", "https://localhost:3010"},
+                                       {"email", "ana@example.com"}, {"password", "password1"}, {"principalId", "p1"}}));
+
+    for (const char* code : {"12345", "1234567", "12a456", "", "12 456"}) {
+        EXPECT_FALSE(await(store().confirmAccountDeletionTask(QString::fromUtf8(code)))) << code;
+        EXPECT_EQ(store().errorMessage(), "Enter the six-digit code from your email.");
+    }
+    EXPECT_EQ(commands().back(), "requestAccountDeletion");
+
+    // Full-width digits are numbers; the code goes out trimmed. A keychain that refuses the
+    // clean-up still ends signed out, with both lines.
+    m_keychain->failWrites = -25293;
+    EXPECT_TRUE(await(store().confirmAccountDeletionTask(QString::fromUtf8(" \xef\xbc\x91\xef\xbc\x92\xef\xbc\x93" "456\n"))));
+    EXPECT_EQ(requests().back()["otp"], "\xef\xbc\x91\xef\xbc\x92\xef\xbc\x93" "456");
+    EXPECT_FALSE(store().hasIdentity());
+    EXPECT_EQ(store().route(), Route::Login);
+    EXPECT_EQ(store().statusMessage(), "Your account has been deleted.");
+    EXPECT_EQ(store().errorMessage(), "Your account was deleted, but this computer could not remove all saved sign-in data.");
+
+    m_keychain->failWrites = 0;
+    signedIn();
+    ASSERT_TRUE(QFile::exists(store().activityHistoryURL(KorvoStore::AppAccessMode::Account)));
+    EXPECT_TRUE(await(store().confirmAccountDeletionTask("654321")));
+    EXPECT_EQ(store().errorMessage(), "");
+    EXPECT_THROW(savedIdentity(), KeychainStoreError);
+    EXPECT_FALSE(QFile::exists(store().activityHistoryURL(KorvoStore::AppAccessMode::Account)));
+}
+
+TEST_F(AccountTest, LockingForAnotherPersonSendsTheirNumberAndNamesItInTheHistory)
+{
+    signedIn({{"encryptFile", ok({{"jobId", "j1"}, {"status", "done"}})}});
+    store().setEncryptionTarget(Target::Recipient);
+    store().setRecipientSecretIdText("42");
+    store().setSelectedURLs({writeFile("notes.txt", "hello")});
+    m_dialogs->saveAnswers.push_back(workPath("notes.txt.korvo"));
+    ASSERT_TRUE(await(store().runFileOperationTask())) << store().errorMessage().toStdString();
+    const json sent = [&] {
+        for (const json& request : requests())
+            if (request["command"] == "encryptFile")
+                return request;
+        return json();
+    }();
+    EXPECT_EQ(sent, json({{"command", "encryptFile"}, {"blackboxUrl", "https://localhost:3010"}, {"principalId", "p1"},
+                          {"ed25519PrivateKeyHex", savedKey}, {"secretId", 42},
+                          {"filePath", workPath("notes.txt").toStdString()},
+                          {"outputPath", workPath("notes.txt.korvo").toStdString()}}));
+    EXPECT_EQ(store().activities().front().detail, "notes.txt -> notes.txt.korvo for Korvo #42");
+    EXPECT_EQ(store().statusMessage(), "Saved to " + workPath("notes.txt.korvo"));
+}
