@@ -1,0 +1,153 @@
+// Two people, each with their own store, keychain and data folder, against the real bridge
+// script and the reference service on a free port: sign-up with the e-mailed code, a file
+// locked for the other's Korvo and opened by them, a password reset and account deletion.
+// Prints a transcript of the steps (keys elided).
+#include "support/StoreFixture.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTest>
+
+using Route = KorvoStore::AppRoute;
+
+namespace {
+const QString source = QStringLiteral(KORVO_SOURCE_DIR);
+
+// The reference service in a folder of its own, stopped when the test ends.
+class ReferenceService {
+public:
+    ReferenceService()
+    {
+        m_process.setProcessEnvironment(environment());
+        m_process.start(QStringLiteral("node"), {source + "/service/halvane.mjs", "--port", "0", "--data", dataFolder()});
+        QElapsedTimer waited;
+        waited.start();
+        static const QRegularExpression listening(QStringLiteral("listening on (https://\\S+)"));
+        QByteArray seen;
+        while (m_url.isEmpty() && waited.elapsed() < 60000 && m_process.state() != QProcess::NotRunning) {
+            m_process.waitForReadyRead(200);
+            seen += m_process.readAllStandardOutput();
+            const auto match = listening.match(QString::fromUtf8(seen));
+            if (match.hasMatch())
+                m_url = match.captured(1);
+        }
+    }
+    ~ReferenceService()
+    {
+        m_process.terminate();
+        m_process.waitForFinished(5000);
+    }
+    QString url() const { return m_url; }
+    QString dataFolder() const { return m_folder.filePath(QStringLiteral("data")); }
+    QProcessEnvironment environment() const
+    {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("KORVO_TRUSTED_CA"), m_folder.filePath(QStringLiteral("trusted-ca.pem")));
+        env.insert(QStringLiteral("KORVO_BRIDGE_SCRIPT"), source + "/bridge/korvo-bridge.mjs");
+        return env;
+    }
+    // The code of the newest e-mail to `to`.
+    QString latestCode(const QString& to) const
+    {
+        QProcess mail;
+        mail.start(QStringLiteral("node"), {source + "/service/halvane.mjs", "latest-mail", "--data", dataFolder(), "--to", to, "--code"});
+        mail.waitForFinished(30000);
+        return QString::fromUtf8(mail.readAllStandardOutput()).trimmed();
+    }
+
+private:
+    QTemporaryDir m_folder;
+    QProcess m_process;
+    QString m_url;
+};
+
+// One person's computer: a store with its own keychain, data folder and dialogs.
+struct Person {
+    QTemporaryDir folder;
+    std::shared_ptr<ScriptedFileDialogs> dialogs = std::make_shared<ScriptedFileDialogs>();
+    std::unique_ptr<KorvoStore> store;
+
+    Person(const ReferenceService& service)
+    {
+        BridgeSurroundings surroundings;
+        surroundings.environment = service.environment();
+        surroundings.workingDirectory = folder.path();
+        store = std::make_unique<KorvoStore>(StoreDependencies{AppPaths(folder.filePath("data")), makeInMemoryKeychainBackend(),
+                                                               dialogs, {}, folder.path(),
+                                                               std::make_shared<BridgeRunner>(surroundings, service.url())});
+        await(store->bootstrapTask());
+        store->leaveLocalMode();
+    }
+    QString path(const QString& name) const { return folder.filePath(name); }
+};
+
+void step(const KorvoStore& store, const char* what, bool succeeded)
+{
+    qInfo().noquote() << QStringLiteral("%1 -> %2; status \"%3\"%4")
+                             .arg(QString::fromUtf8(what), succeeded ? "ok" : "failed", store.statusMessage(),
+                                  store.errorMessage().isEmpty() ? QString() : "; error \"" + store.errorMessage() + "\"");
+    ASSERT_TRUE(succeeded) << what;
+}
+
+void signUp(const ReferenceService& service, KorvoStore& store, const QString& email)
+{
+    step(store, "register", await(store.registerAccountTask(email, "first password")));
+    const QString code = service.latestCode(email);
+    step(store, "verifyOtpAndFinish with the e-mailed code",
+         await(store.verifyOtpAndFinishTask(email, "first password", store.routePrincipalId(), code)));
+    EXPECT_EQ(store.route(), Route::Main);
+    ASSERT_TRUE(store.selectedSecretId().has_value());
+}
+} // namespace
+
+TEST(StoreEndToEnd, SignUpShareResetAndDelete)
+{
+    ReferenceService service;
+    ASSERT_FALSE(service.url().isEmpty()) << "the reference service did not start";
+    Person ana(service), ben(service);
+    signUp(service, *ana.store, "ana@example.com");
+    signUp(service, *ben.store, "ben@example.com");
+    const qint64 benKorvo = *ben.store->selectedSecretId();
+
+    // Ana locks a file for Ben's Korvo number once it checks out.
+    KorvoStore& a = *ana.store;
+    a.setEncryptionTarget(KorvoStore::EncryptionTarget::Recipient);
+    a.setRecipientSecretIdText(QString::number(benKorvo));
+    for (int i = 0; i < 300 && a.recipientKorvoState() != KorvoStore::RecipientKorvoState::Ready; ++i)
+        QTest::qWait(50);
+    step(a, "recipient look-up: Korvo ready", a.activeSecretIsValid());
+    QByteArray plain(300 * 1024, '\0');
+    for (int i = 0; i < plain.size(); ++i)
+        plain[i] = char((i * 131) ^ (i >> 7));
+    QFile input(ana.path("report.pdf"));
+    ASSERT_TRUE(input.open(QIODevice::WriteOnly) && input.write(plain) == plain.size());
+    input.close();
+    a.setSelectedURLs({ana.path("report.pdf")});
+    ana.dialogs->saveAnswers.push_back(ben.path("report.pdf.korvo"));
+    step(a, "encryptFile for Ben's Korvo", await(a.runFileOperationTask()));
+
+    KorvoStore& b = *ben.store;
+    b.setMode(KorvoStore::WorkMode::Decrypt);
+    b.setSelectedURLs({ben.path("report.pdf.korvo")});
+    ben.dialogs->saveAnswers.push_back(ben.path("report.pdf"));
+    step(b, "decryptFile as Ben", await(b.runFileOperationTask()));
+    EXPECT_EQ([&] { QFile f(ben.path("report.pdf")); return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray(); }(), plain);
+
+    // A password reset keeps this computer's device key: the next sign-in needs no restore.
+    await(a.signOutTask(false));
+    step(a, "forgotPassword", await(a.forgotPasswordTask("ana@example.com")));
+    step(a, "resetPassword with the e-mailed code",
+         await(a.resetPasswordTask("ana@example.com", service.latestCode("ana@example.com"), "second password")));
+    step(a, "login with the new password", await(a.loginTask("ana@example.com", "second password")));
+    EXPECT_EQ(a.route(), Route::Main);
+
+    step(a, "requestAccountDeletion", await(a.requestAccountDeletionTask("second password")));
+    step(a, "confirmAccountDeletion with the e-mailed code",
+         await(a.confirmAccountDeletionTask(service.latestCode("ana@example.com"))));
+    EXPECT_FALSE(a.hasIdentity());
+    EXPECT_EQ(a.route(), Route::Login);
+    EXPECT_FALSE(await(a.loginTask("ana@example.com", "second password")));
+    qInfo().noquote() << "login after deletion -> failed; error \"" + a.errorMessage() + "\"";
+}
