@@ -6,6 +6,7 @@
 #include <csignal>
 #include <cstring>
 #include <ctime>
+#include <system_error>
 #include <thread>
 #include <unistd.h>
 
@@ -50,7 +51,11 @@ void install()
 {
     const sigset_t set = watchedSignals();
     pthread_sigmask(SIG_BLOCK, &set, nullptr);
-    std::thread(watch, set).detach();
+    try {
+        std::thread(watch, set).detach();
+    } catch (const std::system_error&) {
+        pthread_sigmask(SIG_UNBLOCK, &set, nullptr);   // no watcher: the signals keep their default effect
+    }
 }
 
 const Cancellation& cancellation()
