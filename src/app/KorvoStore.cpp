@@ -35,13 +35,16 @@ KorvoStore::KorvoStore(StoreDependencies dependencies, QObject* parent)
     , m_keychain(m_deps.keychainBackend)
     , m_history(m_deps.paths)
     , m_keychainQueue(std::make_unique<QThreadPool>())
+    , m_historyQueue(std::make_unique<QThreadPool>())
 {
     if (!m_deps.publicKeyCache)
         m_deps.publicKeyCache = std::make_shared<KorvoPublicKeyCache>(m_deps.paths);
     // One keychain call at a time, in the order they were asked for: a later save never
     // lands before an earlier one.
-    m_keychainQueue->setMaxThreadCount(1);
-    m_keychainQueue->setExpiryTimeout(-1);
+    for (QThreadPool* queue : {m_keychainQueue.get(), m_historyQueue.get()}) {
+        queue->setMaxThreadCount(1);
+        queue->setExpiryTimeout(-1);
+    }
     // Every input of the computed workbench values announces them.
     for (auto signal : {&KorvoStore::accessModeChanged, &KorvoStore::modeChanged,
                         &KorvoStore::encryptionTargetChanged, &KorvoStore::recipientSecretIdTextChanged,

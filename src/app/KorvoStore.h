@@ -218,8 +218,9 @@ public:
     QCoro::Task<> prepareRecipientKorvoTask();
     QCoro::Task<> refreshDataConsumptionTask();
     QCoro::Task<> signOutTask(bool deleteIdentity);
-    // Ends when every keychain write started so far has ended (tests).
+    // End when every keychain or history write started so far has ended (tests).
     QCoro::Task<> keychainIdle();
+    QCoro::Task<> historyIdle();
 
     // The runner: busy flag and line, error cleared, any failure turned into errorMessage.
     using Operation = std::function<QCoro::Task<>()>;
@@ -331,6 +332,8 @@ private:
     // Activity history.
     void loadActivities(AppAccessMode mode);
     void saveActivities();
+    QCoro::Task<> writeHistory(AppAccessMode mode, QList<ActivityItem> items);
+    QCoro::Task<bool> removeHistoryFile(AppAccessMode mode);
     void rememberActivity(const ActivityItem& item);
 
     // Bootstrap's bridge health check; failures leave bridgeCheck empty.
@@ -350,6 +353,13 @@ private:
     KeychainStore m_keychain;
     ActivityHistory m_history;
     std::unique_ptr<QThreadPool> m_keychainQueue;
+    std::unique_ptr<QThreadPool> m_historyQueue;
+    // Lists handed to the history queue and not yet written, by access mode.
+    struct UnsavedHistory {
+        QList<ActivityItem> items;
+        int writes = 0;
+    };
+    QHash<AppAccessMode, UnsavedHistory> m_unsavedHistory;
 
     AppRoute m_route = AppRoute::Login;
     QString m_routeEmail, m_routePassword, m_routePrincipalId;

@@ -1,5 +1,11 @@
-// The recent-activity list of the current access mode and its file.
+// The recent-activity list of the current access mode and its file. The file is written on a
+// queue of its own, one write at a time in the order asked, so a slow disk never holds up the
+// window; a list still waiting to be written is what a load in the meantime sees.
+#include "BackgroundTask.h"
 #include "KorvoStore.h"
+
+#include <QPointer>
+#include <QThreadPool>
 
 ActivityHistory::Mode KorvoStore::historyMode(AppAccessMode mode)
 {
@@ -13,16 +19,61 @@ QString KorvoStore::activityHistoryURL(AppAccessMode mode) const
 
 void KorvoStore::loadActivities(AppAccessMode mode)
 {
-    setActivities(m_history.load(historyMode(mode)));
+    const auto pending = m_unsavedHistory.constFind(mode);
+    setActivities(pending != m_unsavedHistory.cend() ? pending->items : m_history.load(historyMode(mode)));
 }
 
 void KorvoStore::saveActivities()
 {
+    const AppAccessMode mode = m_accessMode;
+    UnsavedHistory& unsaved = m_unsavedHistory[mode];
+    unsaved.items = m_activities;
+    ++unsaved.writes;
+    writeHistory(mode, m_activities);
+}
+
+QCoro::Task<> KorvoStore::writeHistory(AppAccessMode mode, QList<ActivityItem> items)
+{
+    const ActivityHistory history = m_history;
+    QPointer<KorvoStore> self(this);
+    QString failure;
     try {
-        m_history.save(historyMode(m_accessMode), m_activities);
+        QCoro::Task<> writing = runInBackground([history, mode, items] { history.save(historyMode(mode), items); },
+                                                m_historyQueue.get());
+        co_await writing;
     } catch (const KorvoError& error) {
-        setErrorMessage(error.message());
+        failure = error.message();
     }
+    if (!self)
+        co_return;
+    const auto unsaved = m_unsavedHistory.find(mode);
+    if (unsaved != m_unsavedHistory.end() && --unsaved->writes == 0)
+        m_unsavedHistory.erase(unsaved);
+    if (!failure.isEmpty())
+        setErrorMessage(failure);
+}
+
+QCoro::Task<bool> KorvoStore::removeHistoryFile(AppAccessMode mode)
+{
+    m_unsavedHistory.remove(mode);
+    const ActivityHistory history = m_history;
+    // Behind every write already queued, so none of them brings the file back.
+    QCoro::Task<bool> removing = runInBackground(
+        [history, mode] {
+            try {
+                return history.remove(historyMode(mode));
+            } catch (const std::exception&) {
+                return false;
+            }
+        },
+        m_historyQueue.get());
+    co_return co_await removing;
+}
+
+QCoro::Task<> KorvoStore::historyIdle()
+{
+    QCoro::Task<> waiting = runInBackground([] {}, m_historyQueue.get());
+    co_await waiting;
 }
 
 void KorvoStore::rememberActivity(const ActivityItem& item)

@@ -230,15 +230,9 @@ QCoro::Task<bool> KorvoStore::removeLocalAccountData()
     QCoro::Task<bool> deleting = deleteSavedIdentity();
     const bool identityRemoved = co_await deleting;
     setActivities({});
-    QString path;
-    try {
-        path = activityHistoryURL(AppAccessMode::Account);
-    } catch (const std::exception&) {
-        co_return false;
-    }
-    if (QFile::exists(path) && !QFile::remove(path))
-        co_return false;
-    co_return identityRemoved;
+    QCoro::Task<bool> removing = removeHistoryFile(AppAccessMode::Account);
+    const bool historyRemoved = co_await removing;
+    co_return historyRemoved && identityRemoved;
 }
 
 QCoro::Task<> KorvoStore::runBridgeCheck()

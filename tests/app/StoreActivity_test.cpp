@@ -32,6 +32,7 @@ void lockOnce(KorvoStore& store, const std::shared_ptr<ScriptedFileDialogs>& dia
     store.setSelectedURLs({input});
     dialogs->saveAnswers.push_back(output);
     EXPECT_TRUE(QCoro::waitFor(store.runFileOperationTask())) << store.errorMessage().toStdString();
+    QCoro::waitFor(store.historyIdle());
 }
 } // namespace
 
@@ -89,6 +90,7 @@ TEST_F(StoreTest, AnUnwritableDataFolderReportsButKeepsTheEntry)
     // A folder where the history file should be makes every write fail, whoever runs the test.
     QDir().mkpath(history);
     lockOnce(store(), m_dialogs, writeFile("a.txt", "a"), workPath("a.txt.korvolocal"));
+    spin(10);
     EXPECT_EQ(store().errorMessage(), "Recent activity could not be saved.");
     ASSERT_EQ(store().activities().size(), 1);
     EXPECT_TRUE(QFile::exists(workPath("a.txt.korvolocal")));

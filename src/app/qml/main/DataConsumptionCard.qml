@@ -92,13 +92,13 @@ Column {
                     width: gauges.gaugeWidth
                     title: "Protect"
                     systemImage: "lock.fill"
-                    stats: root.hasRecord ? root.record.encryption : ({})
+                    stats: root.record.encryption || ({})
                 }
                 UsageGauge {
                     width: gauges.gaugeWidth
                     title: "Open"
                     systemImage: "lock.open.fill"
-                    stats: root.hasRecord ? root.record.decryption : ({})
+                    stats: root.record.decryption || ({})
                 }
             }
             Item {
