@@ -87,8 +87,6 @@ TestCase {
             return [0, 1, 2, 3].map(function (i) { return Qt.colorEqual(child(view, "strengthBar" + i).color, KorvoTheme.accent) })
                     .join() === "true,false,false,false"
         })
-        compare(child(view, "footnote").text,
-                KorvoStore.platformText("Your files are protected by private access created on this Mac."))
     }
 
     // Tab walks the sign-in screen in reading order (the disabled "Sign in" is skipped), shows the
