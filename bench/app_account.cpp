@@ -19,7 +19,7 @@ namespace {
 class NoDialogs : public FileDialogs {
 public:
     std::optional<QStringList> chooseFiles(const OpenRequest&) override { return std::nullopt; }
-    std::optional<QString> chooseSaveLocation(const QString&, const QString&) override { return std::nullopt; }
+    std::optional<QString> chooseSaveLocation(const QString&, const QString&, const QString&) override { return std::nullopt; }
 };
 
 double median(std::vector<double> values)

@@ -2,6 +2,7 @@
 // the GUI thread keeps ticking. Prints both times, their ratio and the largest heartbeat gap.
 //   bench_app_lock [SIZE_MIB]   (default 1024; run inside scripts/headless-session.sh so
 //                                korvo-cli finds a keychain)
+#include "AppBench.h"
 #include "KorvoStore.h"
 
 #include <QCoreApplication>
@@ -17,28 +18,6 @@
 #include <unistd.h>
 
 namespace {
-class FixedDialogs : public FileDialogs {
-public:
-    QString output;
-    std::optional<QStringList> chooseFiles(const OpenRequest&) override { return std::nullopt; }
-    std::optional<QString> chooseSaveLocation(const QString&, const QString&) override { return output; }
-};
-
-bool writeInput(const QString& path, qint64 mebibytes)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
-        return false;
-    QByteArray block(1 << 20, Qt::Uninitialized);
-    for (qint64 i = 0; i < mebibytes; ++i) {
-        for (int j = 0; j < block.size(); j += 64)
-            block[j] = char((i * 131 + j) & 0xff);
-        if (file.write(block) != block.size())
-            return false;
-    }
-    return true;
-}
-
 double median(std::vector<double> values)
 {
     std::sort(values.begin(), values.end());

@@ -4,6 +4,9 @@
 #include "LaunchEnvironment.h"
 
 #include <QGuiApplication>
+#include <QIcon>
+#include <QMessageBox>
+#include <QPushButton>
 #include <QJSEngine>
 #include <QKeySequence>
 #include <QPointer>
@@ -20,8 +23,14 @@ Q_LOGGING_CATEGORY(korvoLaunchLog, "com.korvo.security.macos.launch")
 namespace {
 QPointer<AppDelegate> applicationDelegate;
 
+
 const QString windowTitle = QStringLiteral("Korvo");
 const QString settingsTitle = QStringLiteral("Korvo Settings");
+const QString quitWhileBusyTitle = QStringLiteral("Quit Korvo?");
+const QString quitWhileBusyText = QStringLiteral("An operation is still running. Quitting cancels it and removes its unfinished files.");
+const QString quitAnyway = QStringLiteral("Quit");
+// The icon theme's name of the application icon, installed with the desktop entry.
+const QString applicationIconName = QStringLiteral("com.korvo.Korvo");
 const QUrl rootViewUrl(QStringLiteral("qrc:/Korvo/qml/RootView.qml"));
 const QUrl settingsViewUrl(QStringLiteral("qrc:/Korvo/qml/settings/KorvoSettingsView.qml"));
 constexpr QSize minimumWindowSize(980, 640);
@@ -29,6 +38,15 @@ constexpr QSize contentSize(1240, 760);
 constexpr QSize settingsSize(520, 460);
 const QKeySequence openKorvoShortcut(QStringLiteral("Ctrl+0"));
 const QKeySequence settingsShortcut(QStringLiteral("Ctrl+,"));
+
+// The installed theme's icon, else the copies built into the program (run from the build tree).
+QIcon applicationIcon()
+{
+    QIcon builtIn;
+    for (int size : {32, 64, 256})
+        builtIn.addFile(QStringLiteral(":/Korvo/icons/korvo-%1.png").arg(size));
+    return QIcon::fromTheme(applicationIconName, builtIn);
+}
 
 void centreOnScreen(QWindow* window)
 {
@@ -46,6 +64,14 @@ AppDelegate::AppDelegate(KorvoStore* store, QObject* parent)
     , m_engine(std::make_unique<QQmlEngine>())
 {
     applicationDelegate = this;
+    quitApplication = [] { QCoreApplication::quit(); };
+    confirmQuit = [] {
+        QMessageBox question(QMessageBox::Question, quitWhileBusyTitle, quitWhileBusyText, QMessageBox::Cancel);
+        QPushButton* quit = question.addButton(quitAnyway, QMessageBox::DestructiveRole);
+        question.setDefaultButton(QMessageBox::Cancel);
+        question.exec();
+        return question.clickedButton() == quit;
+    };
     // The module's qmldir is compiled in at qrc:/Korvo/qmldir: `import Korvo` looks there.
     m_engine->addImportPath(QStringLiteral("qrc:/"));
 }
@@ -97,6 +123,8 @@ void AppDelegate::buildMainWindow()
     view->setSource(rootViewUrl);
     centreOnScreen(view);
     installMenuShortcuts(view);
+    view->setIcon(applicationIcon());
+    view->installEventFilter(this);
     m_mainWindow = view;
 }
 
@@ -109,8 +137,7 @@ void AppDelegate::showMainWindow()
     m_mainWindow->raise();
     m_mainWindow->requestActivate();
     if (firstShowing) {
-        // The root view's appearance task.
-        m_store->bootstrapTask();
+        startStore();
     }
     publishLaunchProbe(m_mainWindow);
 }
@@ -147,4 +174,45 @@ void AppDelegate::publishLaunchProbe(QQuickWindow* window)
         file.write(target && target->isVisible() ? "visible\n" : "hidden\n");
         file.commit();
     });
+}
+
+// The root view's appearance task: the launch decision, any files handed over meanwhile, then
+// the keyring check, so local mode's line never says "ready" over a keyring that cannot answer.
+QCoro::Task<> AppDelegate::startStore()
+{
+    QPointer<AppDelegate> self = this;
+    QCoro::Task<> bootstrapping = m_store->bootstrapTask();
+    co_await bootstrapping;
+    if (!self)
+        co_return;
+    const QStringList files = m_pendingFiles.value_or(QStringList());
+    m_pendingFiles.reset();
+    m_store->selectLaunchFiles(files);
+    QCoro::Task<> checking = m_store->checkKeyringTask();
+    co_await checking;
+}
+
+void AppDelegate::openFiles(const QStringList& paths)
+{
+    if (m_pendingFiles)
+        m_pendingFiles->append(paths);
+    else
+        m_store->selectLaunchFiles(paths);
+    // Before launch has finished, the window comes with applicationDidFinishLaunching().
+    if (m_mainWindow)
+        showMainWindow();
+}
+
+bool AppDelegate::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched != m_mainWindow || event->type() != QEvent::Close || !m_quitOnClose)
+        return QObject::eventFilter(watched, event);
+    if (m_store->isBusy() && !(confirmQuit && confirmQuit())) {
+        event->ignore();
+        return true;
+    }
+    m_store->cancelOperation();
+    if (quitApplication)
+        quitApplication();
+    return false;
 }

@@ -5,7 +5,13 @@
 #include <QPointer>
 #include <QQuickWindow>
 #include <QtQml/qqmlregistration.h>
+#include <qcoro/qcorotask.h>
 
+#include <optional>
+
+#include <QStringList>
+
+#include <functional>
 #include <memory>
 
 class KorvoStore;
@@ -37,6 +43,15 @@ public:
     Q_INVOKABLE void showMainWindow();
     // Shows the settings window (built on first use).
     Q_INVOKABLE void showSettings();
+    // Files handed over at launch or by a later launch: the main window comes forward with them
+    // selected (once the launch decision has run).
+    void openFiles(const QStringList& paths);
+
+    // Closing the main window quits the application (Linux) instead of hiding it (macOS). When
+    // an operation runs, `confirmQuit` is asked first; a yes cancels the operation and quits.
+    void setQuitOnClose(bool quit) { m_quitOnClose = quit; }
+    std::function<bool()> confirmQuit;
+    std::function<void()> quitApplication;
 
     QQuickWindow* mainWindow() const { return m_mainWindow; }
     QQuickWindow* settingsWindow() const { return m_settingsWindow; }
@@ -45,10 +60,15 @@ private:
     void buildMainWindow();
     void installMenuShortcuts(QQuickWindow* window);
     void publishLaunchProbe(QQuickWindow* window);
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    QCoro::Task<> startStore();
 
     KorvoStore* m_store;
     std::unique_ptr<QQmlEngine> m_engine;
     QPointer<QQuickWindow> m_mainWindow;
     QPointer<QQuickWindow> m_settingsWindow;
     bool m_bootstrapped = false;
+    bool m_quitOnClose = false;
+    // Launch files waiting for the launch decision to end; none once it has.
+    std::optional<QStringList> m_pendingFiles = QStringList();
 };

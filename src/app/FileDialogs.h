@@ -19,6 +19,8 @@ public:
 
     // The chosen items in the panel's order; none when the user cancelled.
     virtual std::optional<QStringList> chooseFiles(const OpenRequest& request) = 0;
-    // The chosen save path; none when the user cancelled.
-    virtual std::optional<QString> chooseSaveLocation(const QString& title, const QString& suggestedName) = 0;
+    // The chosen save path; none when the user cancelled. The panel starts in `startFolder`
+    // (the input's folder) when it is given.
+    virtual std::optional<QString> chooseSaveLocation(const QString& title, const QString& suggestedName,
+                                                      const QString& startFolder = {}) = 0;
 };

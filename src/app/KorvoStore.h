@@ -25,6 +25,7 @@
 // AppDelegate has showMainWindow() ("Open Korvo", Ctrl+0) and showSettings() (Ctrl+,).
 
 #include "FileDialogs.h"
+#include "OperationProgress.h"
 #include "StoreError.h"
 #include "core/ActivityHistory.h"
 #include "core/AppPaths.h"
@@ -382,4 +383,31 @@ private:
     QVariantMap m_dataConsumption;
     bool m_isDataConsumptionLoading = false;
     QString m_dataConsumptionError;
+
+    // ---- progress and cancel of the file workflow (KorvoStoreFiles.cpp) ----
+    // progress: { visible, fraction (0..1), text ("1.0 GB of 2.0 GB, about 12 s left"),
+    //   cancellable }; the bar shows once a bundling, locking or opening stage has run 0.5 s.
+    // cancelOperation() stops the running file operation (Cancel, Escape): every temporary and
+    // partial file goes, an earlier file at the output path stays, the status reads "Cancelled.".
+    // keyringProblem: "" while the keyring answers, else the sentence saying what is wrong with
+    // it and what to do; checked when the window opens (checkKeyringTask) and, in local mode,
+    // before the save panel of every operation.
+public:
+    Q_PROPERTY(OperationProgress* progress READ progress CONSTANT)
+    Q_PROPERTY(QString keyringProblem READ keyringProblem NOTIFY keyringProblemChanged)
+    OperationProgress* progress() { return &m_progress; }
+    Q_INVOKABLE void cancelOperation() { m_progress.cancel(); }
+    QString keyringProblem() const { return m_keyringProblem; }
+    QCoro::Task<> checkKeyringTask();
+    Q_SIGNAL void keyringProblemChanged();
+    // Files handed over at launch (`korvo FILE...`, a file manager): they become the selection,
+    // in open mode when every one is a protected file, else in lock mode.
+    void selectLaunchFiles(const QStringList& paths);
+
+private:
+    // The local key, fetched off the window's thread; keyringProblem follows the answer.
+    QCoro::Task<> ensureLocalKey();
+    void setKeyringProblem(const QString& problem);
+    OperationProgress m_progress;
+    QString m_keyringProblem;
 };

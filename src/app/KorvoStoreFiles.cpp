@@ -5,10 +5,15 @@
 #include "BackgroundTask.h"
 #include "core/FilePreparationService.h"
 #include "core/LocalFileProtectionService.h"
+#include "core/local/Cancellation.h"
+#include "core/local/NativePath.h"
 #include "core/local/OutputNames.h"
 
-#include <QFile>
-#include <QFileInfo>
+#include <QDir>
+#include <QUuid>
+
+#include <filesystem>
+#include <sys/stat.h>
 
 namespace {
 const QString lockingBusy = QStringLiteral("Locking file...");
@@ -35,13 +40,65 @@ QString lastPathComponent(const QString& path)
     return trimmed.section(QLatin1Char('/'), -1);
 }
 
-// Removes the temporary bundle on every way out of the workflow.
-struct CleanupGuard {
-    std::optional<QString> path;
-    ~CleanupGuard()
+// A folder's path gets its trailing "/" (asked of the disk with the name's own bytes).
+QString withFolderMark(const QString& path)
+{
+    struct stat status {};
+    if (!path.endsWith(QLatin1Char('/')) && ::stat(NativePath::toNative(path).constData(), &status) == 0
+        && S_ISDIR(status.st_mode))
+        return path + QLatin1Char('/');
+    return path;
+}
+
+// Bytes of the regular files in a selection (links not followed): the size a bundle of it
+// reaches, short of the archive's own headers.
+qint64 selectionSize(const QStringList& urls, const Cancellation& cancel)
+{
+    namespace fs = std::filesystem;
+    qint64 total = 0;
+    std::error_code error;
+    for (const QString& url : urls) {
+        const fs::path root(NativePath::toNative(url).toStdString());
+        const fs::file_status status = fs::symlink_status(root, error);
+        if (fs::is_regular_file(status))
+            total += qint64(fs::file_size(root, error));
+        if (!fs::is_directory(status))
+            continue;
+        for (fs::recursive_directory_iterator it(root, fs::directory_options::skip_permission_denied, error), end;
+             !error && it != end && !cancel.requested(); it.increment(error)) {
+            if (it->is_regular_file(error) && !it->is_symlink(error))
+                total += qint64(it->file_size(error));
+        }
+    }
+    return total;
+}
+
+// A folder of one job's own for its bundle, so the bundle's growth can be watched by name-free
+// listing; removed with whatever is in it on every way out.
+struct BundleFolder {
+    QString path;
+    std::optional<PreparedInput> prepared;
+
+    explicit BundleFolder(const QString& temporaryDirectory)
+        : path(QDir(temporaryDirectory)
+                   .filePath(QStringLiteral("korvo-job-") + QUuid::createUuid().toString(QUuid::WithoutBraces)))
     {
-        if (path)
-            QFile::remove(*path);
+        QDir().mkpath(path);
+    }
+    ~BundleFolder()
+    {
+        if (prepared)
+            FilePreparationService::removeBundle(*prepared);
+        QDir(path).removeRecursively();
+    }
+    // The size of the bundle being written.
+    qint64 bundleSize() const
+    {
+        struct stat status {};
+        const QStringList names = QDir(path).entryList(QDir::Files | QDir::Hidden);
+        if (names.isEmpty() || ::stat(NativePath::toNative(QDir(path).filePath(names.first())).constData(), &status) != 0)
+            return 0;
+        return qint64(status.st_size);
     }
 };
 } // namespace
@@ -61,14 +118,25 @@ void KorvoStore::loadFileURLs(const QList<QUrl>& urls)
 {
     QStringList paths;
     for (const QUrl& url : urls) {
-        if (!url.isLocalFile())
-            continue;
-        QString path = url.toLocalFile();
-        if (QFileInfo(path).isDir() && !path.endsWith(QLatin1Char('/')))
-            path += QLatin1Char('/');
-        paths.append(path);
+        if (url.isLocalFile())
+            paths.append(withFolderMark(NativePath::fromUrl(url)));   // the name's bytes kept
     }
     setSelectedURLs(paths);
+}
+
+void KorvoStore::selectLaunchFiles(const QStringList& paths)
+{
+    if (paths.isEmpty())
+        return;
+    QStringList marked;
+    bool allProtected = true;
+    for (const QString& path : paths) {
+        marked.append(withFolderMark(path));
+        allProtected = allProtected && !marked.last().endsWith(QLatin1Char('/'))
+            && (path.endsWith(QLatin1String(".korvolocal")) || path.endsWith(QLatin1String(".korvo")));
+    }
+    setMode(allProtected ? WorkMode::Decrypt : WorkMode::Encrypt);
+    setSelectedURLs(marked);
 }
 
 QString KorvoStore::defaultOutputName(const QString& path, WorkMode mode) const
@@ -82,7 +150,10 @@ QString KorvoStore::defaultOutputName(const QString& path, WorkMode mode) const
 QString KorvoStore::askForOutputURL(const QString& input, WorkMode mode)
 {
     const QString title = mode == WorkMode::Encrypt ? saveLockedTitle : saveOpenedTitle;
-    const auto chosen = m_deps.dialogs->chooseSaveLocation(title, defaultOutputName(input, mode));
+    // The panel starts beside what the user chose (a bundle lives in a temporary folder).
+    const QString first = m_selectedURLs.value(0, input);
+    const QString startFolder = first.left(first.lastIndexOf(QLatin1Char('/'), first.endsWith(QLatin1Char('/')) ? -2 : -1));
+    const auto chosen = m_deps.dialogs->chooseSaveLocation(title, defaultOutputName(input, mode), startFolder);
     if (!chosen || chosen->isEmpty())
         throw StoreError::message(saveCancelled);
     return *chosen;
@@ -114,12 +185,25 @@ QCoro::Task<> KorvoStore::runLocalFileOperation(QString inputURL, QString output
     // answer (it may take up to its deadline) must not freeze the window.
     const KeychainStore keychain = m_keychain;
     const bool encrypting = mode == WorkMode::Encrypt;
-    QCoro::Task<> sealing = runInBackground([keychain, inputURL, output, encrypting] {
+    std::shared_ptr<Cancellation> cancel = m_progress.cancellation();
+    if (!cancel)
+        cancel = std::make_shared<Cancellation>();
+    const auto counter = std::make_shared<ProgressCounter>();
+    m_progress.setStage([counter](qint64& done, qint64& total) {
+        done = counter->done.load(std::memory_order_relaxed);
+        total = counter->total.load(std::memory_order_relaxed);
+    });
+    QCoro::Task<> sealing = runInBackground([keychain, inputURL, output, encrypting, cancel, counter] {
         const QByteArray key = keychain.loadOrCreateLocalProtectionKey();
+        cancel->throwIfRequested();
+        const LocalFileProtectionService::Progress progress = [counter](qint64 done, qint64 total) {
+            counter->total.store(total, std::memory_order_relaxed);
+            counter->done.store(done, std::memory_order_relaxed);
+        };
         if (encrypting)
-            LocalFileProtectionService::protect(inputURL, output, key);
+            LocalFileProtectionService::protect(inputURL, output, key, progress, &*cancel);
         else
-            LocalFileProtectionService::open(inputURL, output, key);
+            LocalFileProtectionService::open(inputURL, output, key, progress, &*cancel);
     });
     co_await sealing;
 }
@@ -142,30 +226,55 @@ QCoro::Task<> KorvoStore::runFileOperationSteps()
     // while bundling runs.
     const QStringList urls = m_selectedURLs;
     const WorkMode mode = m_mode;
-    const QString temporaryDirectory = m_deps.temporaryDirectory;
-    QCoro::Task<PreparedInput> preparing = runInBackground([urls, temporaryDirectory] {
-        return FilePreparationService::prepare(urls, temporaryDirectory);
+    const std::shared_ptr<Cancellation> cancel = m_progress.begin();
+    const OperationProgressScope progressScope{m_progress};
+    BundleFolder bundle(m_deps.temporaryDirectory);
+
+    const auto counter = std::make_shared<ProgressCounter>();
+    const BundleFolder* watched = &bundle;
+    m_progress.setStage([counter, watched](qint64& done, qint64& total) {
+        total = counter->total.load(std::memory_order_relaxed);
+        done = watched->bundleSize();
     });
-    const PreparedInput prepared = co_await preparing;
-    CleanupGuard cleanup{prepared.cleanupURL};
+    const QString bundlePath = bundle.path;
+    QCoro::Task<PreparedInput> preparing = runInBackground([urls, bundlePath, cancel, counter] {
+        counter->total.store(selectionSize(urls, *cancel), std::memory_order_relaxed);
+        return FilePreparationService::prepare(urls, bundlePath, &*cancel);
+    });
+    bundle.prepared = co_await preparing;
+    const PreparedInput prepared = *bundle.prepared;
 
+    m_progress.setStage({});
+    if (m_accessMode == AppAccessMode::Local) {
+        // A keyring that cannot give the key is said before the user picks a place to save.
+        QCoro::Task<> keying = ensureLocalKey();
+        co_await keying;
+    }
     const QString output = askForOutputURL(prepared.url, mode);
+    cancel->throwIfRequested();
 
+    const QString note = prepared.skippedNote();
+    const QString savedTo = savedToPrefix + NativePath::displayText(output) + (note.isEmpty() ? QString() : QLatin1Char(' ') + note);
     if (m_accessMode == AppAccessMode::Local) {
         QCoro::Task<> sealing = runLocalFileOperation(prepared.url, output, mode);
         co_await sealing;
         rememberActivity(ActivityItem::make(mode == WorkMode::Encrypt ? lockedOnThisMac : openedOnThisMac,
-                                            prepared.displayName + arrow + lastPathComponent(output)));
+                                            NativePath::displayText(prepared.displayName) + arrow
+                                                + NativePath::displayText(lastPathComponent(output))));
         setSelectedURLs({});
-        setStatusMessage(savedToPrefix + output);
+        setStatusMessage(savedTo);
         co_return;
     }
 
     if (!m_identity)
         throw StoreError::message(signInFirst);
     const qint64 secretId = operationSecretId();
+    // The bridge's run cannot be stopped half way yet: no Cancel while it works.
+    m_progress.end();
     QCoro::Task<> running = runAccountFileOperation(prepared, output, mode, secretId);
     co_await running;
+    if (!note.isEmpty())
+        setStatusMessage(savedTo);
 }
 
 QCoro::Task<> KorvoStore::runAccountFileOperation(PreparedInput prepared, QString output, WorkMode mode, qint64 secretId)

@@ -1,9 +1,11 @@
 // The operation runner: every long user action passes through perform().
 #include "KorvoStore.h"
 #include "core/PlatformWording.h"
+#include "core/local/Cancellation.h"
 
 namespace {
 const QString serviceUnavailable = QStringLiteral("Korvo is temporarily unavailable. Check your connection and try again.");
+const QString cancelled = QStringLiteral("Cancelled.");
 const QString restorePrivateAccess = platformText(QStringLiteral("This Mac needs to restore private access. Sign in again to continue."));
 }
 
@@ -31,6 +33,11 @@ QCoro::Task<bool> KorvoStore::perform(QString busyMessage, Operation operation)
         co_await running;
         setBusy(--m_activeRuns > 0);
         co_return true;
+    } catch (const OperationCancelled&) {
+        // The user stopped it: no alert, the line says so.
+        setStatusMessage(cancelled);
+        setBusy(--m_activeRuns > 0);
+        co_return false;
     } catch (const KorvoError& error) {
         description = error.message();
     } catch (const std::exception& error) {

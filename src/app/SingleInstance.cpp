@@ -1,5 +1,7 @@
 #include "SingleInstance.h"
 
+#include "core/local/NativePath.h"
+
 #include <QDir>
 #include <QLocalServer>
 #include <QLocalSocket>
@@ -8,9 +10,11 @@
 #include <unistd.h>
 
 namespace {
+// The request: this line, then each file's path as its bytes followed by a NUL byte.
 const QByteArray reopenRequest = QByteArrayLiteral("reopen\n");
 constexpr int connectTimeoutMs = 500;
-}
+constexpr qint64 requestLimit = 4 << 20;
+} // namespace
 
 SingleInstance::SingleInstance(QString socketPath, QObject* parent)
     : QObject(parent), m_socketPath(std::move(socketPath))
@@ -25,17 +29,23 @@ QString SingleInstance::defaultSocketPath()
     return QDir(folder).filePath(QStringLiteral("korvo-%1.socket").arg(::getuid()));
 }
 
-bool SingleInstance::askRunningInstanceToReopen() const
+bool SingleInstance::askRunningInstanceToReopen(const QStringList& files) const
 {
     QLocalSocket socket;
     socket.connectToServer(m_socketPath);
     if (!socket.waitForConnected(connectTimeoutMs))
         return false;
-    socket.write(reopenRequest);
-    return socket.waitForBytesWritten(connectTimeoutMs);
+    QByteArray request = reopenRequest;
+    for (const QString& file : files)
+        request += NativePath::toNative(file) + '\0';
+    socket.write(request);
+    if (!socket.waitForBytesWritten(connectTimeoutMs))
+        return false;
+    socket.disconnectFromServer();
+    return true;
 }
 
-bool SingleInstance::listen(std::function<void()> reopen)
+bool SingleInstance::listen(std::function<void(const QStringList& files)> reopen)
 {
     m_server = new QLocalServer(this);
     m_server->setSocketOptions(QLocalServer::UserAccessOption);
@@ -45,12 +55,26 @@ bool SingleInstance::listen(std::function<void()> reopen)
         return false;
     connect(m_server, &QLocalServer::newConnection, this, [this, reopen = std::move(reopen)] {
         while (QLocalSocket* socket = m_server->nextPendingConnection()) {
-            connect(socket, &QLocalSocket::readyRead, socket, [socket, reopen] {
-                if (socket->readAll().startsWith(reopenRequest.trimmed()))
-                    reopen();
-                socket->disconnectFromServer();
+            // The request is whole once the other side has hung up.
+            auto received = std::make_shared<QByteArray>();
+            connect(socket, &QLocalSocket::readyRead, socket, [socket, received] {
+                *received += socket->readAll();
+                if (received->size() > requestLimit)
+                    socket->abort();
             });
-            connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
+            connect(socket, &QLocalSocket::disconnected, socket, [socket, received, reopen] {
+                *received += socket->readAll();
+                socket->deleteLater();
+                if (!received->startsWith(reopenRequest) || received->size() > requestLimit)
+                    return;
+                QStringList files;
+                const QList<QByteArray> parts = received->mid(reopenRequest.size()).split('\0');
+                for (const QByteArray& part : parts) {
+                    if (!part.isEmpty())
+                        files.append(NativePath::fromNative(part));
+                }
+                reopen(files);
+            });
         }
     });
     return true;

@@ -54,12 +54,8 @@ QString describe(const zip::ArchiveError& error)
 
 QString describe(const KeychainStoreError& error)
 {
-    QString hint;
-    if (error.status() == KeychainStatus::notAvailable)
-        hint = QStringLiteral(" (no Secret Service is reachable in this session)");
-    else if (error.status() == KeychainStatus::authFailed)
-        hint = QStringLiteral(" (the keyring is locked)");
-    return QStringLiteral("keychain: ") + error.message() + hint;
+    // The message already says what is wrong with the keyring and what to do.
+    return QStringLiteral("keychain: ") + error.message();
 }
 
 } // namespace

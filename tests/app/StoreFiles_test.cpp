@@ -5,6 +5,8 @@
 #include "core/LocalFileProtectionService.h"
 
 #include <QDir>
+#include <QDirIterator>
+#include <QElapsedTimer>
 #include <QRegularExpression>
 #include <QFile>
 #include <QUrl>
@@ -196,4 +198,97 @@ TEST_F(StoreTest, OpenPanelFollowsTheModeAndDropsMarkFolders)
     EXPECT_EQ(store().selectedURLs(), (QStringList{file, workPath("drop") + "/", file}));
     store().loadFileURLs({QUrl("https://example.com/x")});
     EXPECT_TRUE(store().selectedURLs().isEmpty());
+}
+
+// Cancel at each stage (bundling a folder, locking a file): no alert, "Cancelled.", the earlier
+// file at the output path untouched, no bundle, partial output or job folder left anywhere, and
+// the bar only after half a second (a small job never shows it).
+TEST_F(StoreTest, CancelStopsEachStageAndLeavesNothingBehind)
+{
+    await(store().bootstrapTask());
+    QDir().mkpath(workPath("big"));
+    QFile image(workPath("big/disk.img"));
+    ASSERT_TRUE(image.open(QIODevice::WriteOnly) && image.resize(qint64(3) << 30));   // sparse
+    image.close();
+    const QString small = writeFile("small.txt", "small");
+    const QString output = writeFile("out.korvolocal", "earlier");
+    const auto workListing = [this] {
+        QStringList names;
+        for (QDirIterator it(workPath(""), QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot,
+                             QDirIterator::Subdirectories);
+             it.hasNext();)
+            names.append(QDir(workPath("")).relativeFilePath(it.next()));
+        names.sort();
+        return names;
+    };
+    const QStringList listing = workListing();
+
+    const struct {
+        const char* name;
+        QStringList selection;
+        bool cancels;
+    } cases[] = {
+        {"bundling", {workPath("big") + "/", small}, true},
+        {"locking", {workPath("big/disk.img")}, true},
+        {"small job", {small}, false},
+    };
+    for (const auto& c : cases) {
+        store().setSelectedURLs(c.selection);
+        m_dialogs->saveAnswers.assign(1, c.cancels ? output : workPath("small.korvolocal"));
+        QElapsedTimer clock;
+        qint64 shownAt = -1;
+        double shownFraction = -1;
+        const auto connection = QObject::connect(store().progress(), &OperationProgress::changed, [&] {
+            if (shownAt >= 0 || !store().progress()->visible())
+                return;
+            shownAt = clock.elapsed();
+            shownFraction = store().progress()->fraction();
+            store().cancelOperation();
+        });
+        clock.start();
+        const bool succeeded = await(store().runFileOperationTask());
+        QObject::disconnect(connection);
+
+        EXPECT_EQ(succeeded, !c.cancels) << c.name;
+        EXPECT_TRUE(store().errorMessage().isEmpty()) << c.name << store().errorMessage().toStdString();
+        EXPECT_FALSE(store().progress()->visible() || store().progress()->cancellable()) << c.name;
+        EXPECT_TRUE(temporaryFiles().isEmpty()) << c.name << temporaryFiles().join(",").toStdString();
+        EXPECT_EQ(readFile(output), "earlier") << c.name;
+        if (c.cancels) {
+            EXPECT_EQ(store().statusMessage(), "Cancelled.") << c.name;
+            EXPECT_GE(shownAt, OperationProgress::showDelayMs) << c.name;
+            EXPECT_GE(shownFraction, 0.0) << c.name;
+            EXPECT_LT(shownFraction, 1.0) << c.name;
+            EXPECT_EQ(store().selectedURLs(), c.selection) << c.name;
+            EXPECT_EQ(workListing(), listing) << c.name;
+        } else {
+            EXPECT_EQ(shownAt, -1) << c.name;
+        }
+    }
+    EXPECT_EQ(store().activities().size(), 1);   // the small job only
+}
+
+// A keyring that cannot answer is said in one sentence where the user can act: at window open
+// instead of local mode's "ready" line, and before the save panel (no panel, no bundle left).
+TEST_F(StoreTest, KeyringTroubleIsSaidAtWindowOpenAndBeforeTheSavePanel)
+{
+    m_keychain->failReads = KeychainStatus::notAvailable;
+    await(store().bootstrapTask());
+    await(store().checkKeyringTask());
+    const QString sentence = KeychainStoreError::unexpectedStatus(KeychainStatus::notAvailable).message();
+    EXPECT_EQ(store().accessMode(), KorvoStore::AppAccessMode::Local);
+    EXPECT_EQ(store().keyringProblem(), sentence);
+    EXPECT_EQ(store().statusMessage(), sentence);
+
+    writeFile("docs/one.txt", "1");
+    store().setSelectedURLs({workPath("docs/"), workPath("docs/one.txt")});
+    EXPECT_FALSE(await(store().runFileOperationTask()));
+    EXPECT_EQ(store().errorMessage(), sentence);
+    EXPECT_TRUE(m_dialogs->saveTitles.isEmpty());
+    EXPECT_TRUE(temporaryFiles().isEmpty());
+
+    m_keychain->failReads = 0;
+    m_dialogs->saveAnswers.push_back(workPath("docs.korvolocal"));
+    EXPECT_TRUE(await(store().runFileOperationTask())) << store().errorMessage().toStdString();
+    EXPECT_TRUE(store().keyringProblem().isEmpty());
 }

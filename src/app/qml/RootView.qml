@@ -94,6 +94,7 @@ Item {
         anchors.fill: parent
         backdrop: contentLayer
         message: KorvoStore.statusMessage
+        progress: KorvoStore.progress
         opacity: KorvoStore.isBusy ? 1 : 0
         visible: opacity > 0
         Behavior on opacity { NumberAnimation { duration: 160; easing.type: Easing.InOutQuad } }

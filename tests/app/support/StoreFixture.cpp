@@ -16,9 +16,11 @@ std::optional<QStringList> ScriptedFileDialogs::chooseFiles(const OpenRequest& r
     return confirmed ? std::optional<QStringList>(chosen) : std::nullopt;
 }
 
-std::optional<QString> ScriptedFileDialogs::chooseSaveLocation(const QString& title, const QString& suggestedName)
+std::optional<QString> ScriptedFileDialogs::chooseSaveLocation(const QString& title, const QString& suggestedName,
+                                                                const QString& startFolder)
 {
     saveTitles.append(title);
+    startFolders.append(startFolder);
     suggestedNames.append(suggestedName);
     if (saveAnswers.empty())
         return std::nullopt;

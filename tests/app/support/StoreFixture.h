@@ -18,7 +18,9 @@ public:
     QStringList suggestedNames;
 
     std::optional<QStringList> chooseFiles(const OpenRequest& request) override;
-    std::optional<QString> chooseSaveLocation(const QString& title, const QString& suggestedName) override;
+    QStringList startFolders;
+    std::optional<QString> chooseSaveLocation(const QString& title, const QString& suggestedName,
+                                              const QString& startFolder) override;
 };
 
 // A keychain whose writes and deletions can be made to fail with a status code.

@@ -3,12 +3,17 @@ import QtQuick.Controls.Basic
 import Korvo
 
 // Dims the whole window over its blurred content and shows the running operation's line in a
-// centred card. While it has focus it swallows keys, so nothing underneath can be used.
+// centred card. While it has focus it swallows keys, so nothing underneath can be used. A file
+// operation that runs for a while adds a bar with its figures and a Cancel button; Escape
+// cancels as well.
 FocusScope {
     id: root
     property string message
     // The content to blur underneath; it must cover the same area as the overlay.
     property Item backdrop
+    // The store's OperationProgress (visible, fraction, text, cancellable, cancel()); may be null.
+    property var progress: null
+    readonly property bool showsProgress: progress !== null && progress.visible
     Accessible.role: Accessible.ProgressBar
     Accessible.name: message
 
@@ -18,7 +23,11 @@ FocusScope {
 
     // Swallow pointer input and keys.
     MouseArea { anchors.fill: parent; hoverEnabled: true; acceptedButtons: Qt.AllButtons }
-    Keys.onPressed: (event) => event.accepted = true
+    Keys.onPressed: (event) => {
+        event.accepted = true
+        if (event.key === Qt.Key_Escape && root.progress !== null && root.progress.cancellable)
+            root.progress.cancel()
+    }
 
     SoftShadow { target: card; shadowOpacity: 0.32; radiusPoints: 12; offsetY: 4 }
     Rectangle {
@@ -46,6 +55,43 @@ FocusScope {
                 size: 13
                 weight: Font.DemiBold
                 color: KorvoTheme.textPrimary
+            }
+            Column {
+                objectName: "busyProgress"
+                anchors.horizontalCenter: parent.horizontalCenter
+                visible: root.showsProgress
+                spacing: 10
+                Rectangle {
+                    objectName: "busyProgressBar"
+                    width: 300
+                    height: 6
+                    radius: 3
+                    color: KorvoTheme.white(0.1)
+                    Accessible.role: Accessible.ProgressBar
+                    Accessible.name: root.showsProgress ? root.progress.text : ""
+                    Rectangle {
+                        width: parent.width * (root.showsProgress ? root.progress.fraction : 0)
+                        height: parent.height
+                        radius: parent.radius
+                        color: KorvoTheme.accent
+                        Behavior on width { NumberAnimation { duration: 90 } }
+                    }
+                }
+                KorvoText {
+                    objectName: "busyProgressText"
+                    anchors.horizontalCenter: parent.horizontalCenter
+                    text: root.showsProgress ? root.progress.text : ""
+                    size: 12
+                    color: KorvoTheme.textMuted
+                }
+                SecondaryButton {
+                    objectName: "busyCancel"
+                    anchors.horizontalCenter: parent.horizontalCenter
+                    text: "Cancel"
+                    enabled: root.progress !== null && root.progress.cancellable
+                    focusPolicy: Qt.NoFocus
+                    onClicked: root.progress.cancel()
+                }
             }
         }
     }

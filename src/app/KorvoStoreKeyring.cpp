@@ -1,0 +1,49 @@
+// The keyring checked where the user can act on it: when the window opens, and before the save
+// panel of a local operation.
+#include "KorvoStore.h"
+
+#include "BackgroundTask.h"
+
+#include <QThreadPool>
+
+void KorvoStore::setKeyringProblem(const QString& problem)
+{
+    if (problem == m_keyringProblem)
+        return;
+    m_keyringProblem = problem;
+    emit keyringProblemChanged();
+}
+
+QCoro::Task<> KorvoStore::checkKeyringTask()
+{
+    // Reading the local key's item unlocks nothing and creates nothing; a missing item is fine.
+    const std::shared_ptr<KeychainBackend> backend = m_deps.keychainBackend;
+    QCoro::Task<int> asking = runInBackground(
+        [backend] {
+            const KeychainReadResult result =
+                backend->copyMatching({QString::fromLatin1(KeychainStore::service),
+                                       QString::fromLatin1(KeychainStore::localProtectionAccount)});
+            return result.status;
+        },
+        m_keychainQueue.get());
+    const int status = co_await asking;
+    const bool answers = status == KeychainStatus::success || status == KeychainStatus::itemNotFound;
+    setKeyringProblem(answers ? QString() : KeychainStoreError::unexpectedStatus(status).message());
+    // Local mode's line must not claim to be ready when the keyring cannot give the key.
+    if (!answers && m_accessMode == AppAccessMode::Local && !m_isBusy)
+        setStatusMessage(m_keyringProblem);
+}
+
+QCoro::Task<> KorvoStore::ensureLocalKey()
+{
+    const KeychainStore keychain = m_keychain;
+    QCoro::Task<> fetching = runInBackground([keychain] { keychain.loadOrCreateLocalProtectionKey(); },
+                                             m_keychainQueue.get());
+    try {
+        co_await fetching;
+    } catch (const KeychainStoreError& error) {
+        setKeyringProblem(error.message());
+        throw;
+    }
+    setKeyringProblem({});
+}
