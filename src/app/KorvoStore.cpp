@@ -57,7 +57,11 @@ KorvoStore::KorvoStore(StoreDependencies dependencies, QObject* parent)
     connect(this, &KorvoStore::recipientLookupRequestChanged, this, [this] { prepareRecipientKorvoTask(); });
 }
 
-KorvoStore::~KorvoStore() = default;
+KorvoStore::~KorvoStore()
+{
+    // Bridge children outliving the store would go on writing files nobody waits for.
+    m_deps.bridge->terminateChildren();
+}
 
 void KorvoStore::setApplicationStore(KorvoStore* store)
 {

@@ -5,8 +5,10 @@
 #include "fixtures/FixtureBridge.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QTemporaryDir>
+#include <QTimer>
 
 #include <gtest/gtest.h>
 
@@ -313,6 +315,29 @@ TEST_F(BridgeRunnerTest, ChildThatNeverReadsItsInputFailsTheWrite)
         EXPECT_TRUE(small.errorAs<BridgeProcessError>() || small.errorAs<BridgeDecodingError>())
             << small.message().toStdString();
     }
+}
+
+TEST_F(BridgeRunnerTest, ASilentChildIsEndedAndChildrenEndWhenTheApplicationQuits)
+{
+    // A child that hangs without output or file traffic (a FIFO, a wedged network call).
+    bridge.set("FIXTURE_DELAY_MS", "20000");
+    BridgeSurroundings surroundings = bridge.surroundings();
+    surroundings.silenceLimit = std::chrono::milliseconds(400);
+    QElapsedTimer clock;
+    clock.start();
+    const auto silent = finish(BridgeRunner(surroundings, QStringLiteral("https://fixture.test:3010")).run<EchoResult>(listSecrets()));
+    const auto* error = silent.errorAs<BridgeProcessError>();
+    ASSERT_NE(error, nullptr) << silent.message().toStdString();
+    EXPECT_EQ(error->kind(), BridgeProcessError::Kind::stoppedResponding);
+    EXPECT_LT(clock.elapsed(), 5000);
+
+    const BridgeRunner runner = bridge.runner();
+    auto running = fixture::capture(runner.run<EchoResult>(listSecrets()));
+    QTimer::singleShot(500, [&runner] { runner.terminateChildren(); });
+    clock.restart();
+    const auto ended = QCoro::waitFor(running);
+    EXPECT_FALSE(ended.value.has_value());
+    EXPECT_LT(clock.elapsed(), 5000);
 }
 
 TEST_F(BridgeRunnerTest, MebibyteOnBothPipesDoesNotBlock)

@@ -41,3 +41,9 @@ BridgeProcessError BridgeProcessError::writeFailed(const QString& reason)
 {
     return BridgeProcessError(Kind::writeFailed, kWriteFailed.arg(reason));
 }
+
+BridgeProcessError BridgeProcessError::stoppedResponding()
+{
+    return BridgeProcessError(Kind::stoppedResponding,
+                              QStringLiteral("The bridge stopped responding and was ended. Try again."));
+}

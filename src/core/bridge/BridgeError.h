@@ -36,10 +36,12 @@ public:
 // The operating system refused to start the child or to pass it the request.
 class BridgeProcessError : public KorvoError {
 public:
-    enum class Kind { startFailed, writeFailed };
+    enum class Kind { startFailed, writeFailed, stoppedResponding };
 
     static BridgeProcessError startFailed(const QString& reason);
     static BridgeProcessError writeFailed(const QString& reason);
+    // Neither output nor any reading or writing for longer than the runner allows.
+    static BridgeProcessError stoppedResponding();
 
     Kind kind() const noexcept { return m_kind; }
 

@@ -5,12 +5,42 @@
 #include <QFileInfo>
 #include <QProcess>
 
+#include <QElapsedTimer>
 #include <QThreadPool>
 #include <QtConcurrent/QtConcurrentRun>
 
 #include <qcoro/qcorofuture.h>
 
+#include <algorithm>
+#include <csignal>
+#include <mutex>
+#include <set>
 #include <unistd.h>
+
+// The process ids of a runner's children while they run.
+class BridgeChildren {
+public:
+    void add(qint64 pid)
+    {
+        std::lock_guard lock(m_mutex);
+        m_pids.insert(pid);
+    }
+    void remove(qint64 pid)
+    {
+        std::lock_guard lock(m_mutex);
+        m_pids.erase(pid);
+    }
+    void terminateAll()
+    {
+        std::lock_guard lock(m_mutex);
+        for (const qint64 pid : m_pids)
+            ::kill(static_cast<pid_t>(pid), SIGTERM);
+    }
+
+private:
+    std::mutex m_mutex;
+    std::set<qint64> m_pids;
+};
 
 namespace {
 
@@ -42,8 +72,15 @@ BridgeSurroundings BridgeSurroundings::application()
     const QString buildResources = QStringLiteral(KORVO_BUILD_RESOURCES_DIR);
     const QString buildTree = QDir::cleanPath(buildResources + QStringLiteral("/../.."));
     QString resources = QStringLiteral(KORVO_RESOURCES_INSTALL_DIR);
-    if (QCoreApplication::instance() && isInside(QCoreApplication::applicationDirPath(), buildTree))
+    if (QCoreApplication::instance() && isInside(QCoreApplication::applicationDirPath(), buildTree)) {
         resources = buildResources;
+    } else if (QCoreApplication::instance()) {
+        // An installation under another prefix than the configured one (cmake --install
+        // --prefix, the package under /usr) keeps its resources beside its bin folder.
+        const QString beside = QDir::cleanPath(QCoreApplication::applicationDirPath() + QStringLiteral("/../share/korvo"));
+        if (QFileInfo(beside).isDir())
+            resources = beside;
+    }
     if (QFileInfo(resources).isDir())
         surroundings.resourcesDirectory = resources;
     surroundings.nodeCandidates = {QStringLiteral("/opt/homebrew/bin/node"),
@@ -52,8 +89,15 @@ BridgeSurroundings BridgeSurroundings::application()
 }
 
 BridgeRunner::BridgeRunner(BridgeSurroundings surroundings, QString blackboxUrl)
-    : m_surroundings(std::move(surroundings)), m_blackboxUrl(std::move(blackboxUrl))
+    : m_surroundings(std::move(surroundings))
+    , m_blackboxUrl(std::move(blackboxUrl))
+    , m_children(std::make_shared<BridgeChildren>())
 {
+}
+
+void BridgeRunner::terminateChildren() const
+{
+    m_children->terminateAll();
 }
 
 QString BridgeRunner::defaultBlackboxUrl()
@@ -109,6 +153,8 @@ BridgeRunner::ChildLaunch BridgeRunner::childLaunch(QStringList extraArguments) 
     launch.arguments << script << extraArguments;
     launch.environment = m_surroundings.environment.value_or(QProcessEnvironment::systemEnvironment());
     launch.workingDirectory = m_surroundings.workingDirectory.value_or(QDir::currentPath());
+    launch.silenceLimit = m_surroundings.silenceLimit;
+    launch.children = m_children;
     return launch;
 }
 
@@ -149,6 +195,47 @@ QThreadPool* childThreads()
     return pool;
 }
 
+// Bytes the process has read and written through any file so far (its /proc io counters), or
+// -1 where the system does not tell.
+qint64 fileTraffic(qint64 pid)
+{
+    QFile io(QStringLiteral("/proc/%1/io").arg(pid));
+    if (!io.open(QIODevice::ReadOnly))
+        return -1;
+    qint64 total = 0;
+    for (const QByteArray& line : io.readAll().split('\n')) {
+        if (line.startsWith("rchar:") || line.startsWith("wchar:"))
+            total += line.mid(6).trimmed().toLongLong();
+    }
+    return total;
+}
+
+// Waits for the child to end, ending it when it stays silent past the limit: no output, and
+// no reading or writing of any file (sealing a large file keeps a child reading).
+void waitWhileAlive(QProcess& process, std::chrono::milliseconds limit)
+{
+    QElapsedTimer silence;
+    silence.start();
+    QObject::connect(&process, &QProcess::readyReadStandardOutput, [&silence] { silence.restart(); });
+    QObject::connect(&process, &QProcess::readyReadStandardError, [&silence] { silence.restart(); });
+    const int poll = int(std::clamp<qint64>(limit.count() / 4, 10, 1000));
+    qint64 traffic = fileTraffic(process.processId());
+    while (!process.waitForFinished(poll)) {
+        if (process.state() == QProcess::NotRunning)
+            return;
+        const qint64 now = fileTraffic(process.processId());
+        if (now != traffic) {
+            traffic = now;
+            silence.restart();
+        }
+        if (silence.elapsed() >= limit.count()) {
+            process.kill();
+            process.waitForFinished(-1);
+            throw BridgeProcessError::stoppedResponding();
+        }
+    }
+}
+
 ChildEnd runChildBlocking(const BridgeRunner::ChildLaunch& launch)
 {
     ChildEnd end;
@@ -170,11 +257,18 @@ ChildEnd runChildBlocking(const BridgeRunner::ChildLaunch& launch)
         process.start();
         if (!process.waitForStarted(-1))
             throw BridgeProcessError::startFailed(process.errorString());
+        const qint64 pid = process.processId();
+        launch.children->add(pid);
+        struct Forget {
+            BridgeChildren& children;
+            qint64 pid;
+            ~Forget() { children.remove(pid); }
+        } forget{*launch.children, pid};
         if (launch.input) {
             process.write(*launch.input);
             process.closeWriteChannel();
         }
-        process.waitForFinished(-1);
+        waitWhileAlive(process, launch.silenceLimit);
 
         if (launch.input && process.error() == QProcess::WriteError)
             throw BridgeProcessError::writeFailed(process.errorString());

@@ -10,7 +10,11 @@
 
 #include <qcoro/qcorotask.h>
 
+#include <chrono>
+#include <memory>
 #include <optional>
+
+class BridgeChildren;
 
 // How node is started: the program, and the arguments that go before the script's path
 // ("node" when node is found through /usr/bin/env on the inherited search path).
@@ -33,6 +37,9 @@ struct BridgeSurroundings {
     std::optional<QString> resourcesDirectory;
     // Well-known places of node, tried after the resources' own copy.
     QStringList nodeCandidates;
+    // A child that writes nothing and reads or writes no file for this long is ended. Sealing a
+    // large file keeps the child reading, so long runs are not cut short.
+    std::chrono::milliseconds silenceLimit = std::chrono::minutes(2);
 
     // The application's own: the build tree's resources when running from the build folder,
     // otherwise the installed ones.
@@ -70,6 +77,10 @@ public:
         co_return BridgeOutcome::judgeCommand<T>(process);
     }
 
+    // Ends every child of this runner still running (the application is quitting): each gets
+    // SIGTERM, on which the bridge removes its unfinished output.
+    void terminateChildren() const;
+
     // The script to run (may throw BridgeError::missingBridge) and the way to start node.
     QString bridgeScriptPath() const;
     NodeLaunch nodeLaunch() const;
@@ -81,6 +92,8 @@ public:
         QProcessEnvironment environment;
         QString workingDirectory;
         std::optional<QByteArray> input;   // absent: the child keeps the application's input
+        std::chrono::milliseconds silenceLimit{};
+        std::shared_ptr<BridgeChildren> children;
     };
 
 private:
@@ -90,4 +103,5 @@ private:
 
     BridgeSurroundings m_surroundings;
     QString m_blackboxUrl;
+    std::shared_ptr<BridgeChildren> m_children;
 };
