@@ -21,6 +21,8 @@ PACKAGES=(
   dbus dbus-bin gnome-keyring libsecret-tools xvfb xauth imagemagick xdotool
   # independent readers and benchmark peers
   python3 python3-cryptography zip unzip p7zip-full age time
+  # the sanitizer build and the libFuzzer targets
+  clang libclang-rt-14-dev
 )
 
 missing=()

@@ -31,6 +31,7 @@ unsigned char* OutputFile::reserve(std::size_t length) {
 }
 
 void OutputFile::append(const unsigned char* data, std::size_t length) {
+    if (length == 0) return; // an empty entry may have no data pointer at all
     if (length <= freeSpace()) {
         std::memcpy(m_buffer.get() + m_used, data, length);
         m_used += length;
