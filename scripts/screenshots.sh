@@ -132,15 +132,6 @@ keys Tab; typed "$(code)"; keys Return; settle 8
 keys ctrl+o; sleep 1.5; typed "$work/tax return 2024.pdf"; keys Return; sleep 1; refocus
 keys Tab Tab Tab Tab Tab Tab space; sleep 1.5; keys Return; settle 8; refocus
 capture main-signed-in
-# The recipient number and its mark: Tab to "Someone else" (Lock, Open, Me, Someone else).
-keys Tab Tab Tab Tab space Tab
-capture recipient-idle
-typed "1"; sleep 0.1
-capture recipient-checking
-settle 3
-capture recipient-ready
-keys ctrl+a; typed "999999"; settle 3
-capture recipient-unavailable
 stop
 
 # The next launch remembers the account: a wrong password shows the error alert; the right
@@ -162,6 +153,20 @@ keys Escape
 stop
 
 shot settings-account 1240 KORVO_OPEN_SETTINGS=1
+
+# The recipient number and its mark, after signing in: Tab to "Someone else" (Lock, Open, Me,
+# Someone else), then the number field.
+launch 1240
+keys Tab Tab; typed "$password"; keys Return; settle 8
+keys Tab Tab Tab Tab space Tab
+capture recipient-idle
+typed "1"; sleep 0.1
+capture recipient-checking
+settle 3
+capture recipient-ready
+keys ctrl+a; typed "999999"; settle 3
+capture recipient-unavailable
+stop
 
 # Recovery: from the remembered sign-in screen, "Forgot password" is the fourth Tab stop.
 launch 1240
