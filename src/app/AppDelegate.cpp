@@ -64,6 +64,14 @@ AppDelegate::AppDelegate(KorvoStore* store, QObject* parent)
     , m_engine(std::make_unique<QQmlEngine>())
 {
     applicationDelegate = this;
+    // The launch's bridge health check, for whoever reads the log (an installation finds its bridge).
+    connect(store, &KorvoStore::bridgeCheckChanged, this, [store] {
+        const QVariantMap check = store->bridgeCheck();
+        if (!check.isEmpty())
+            qCInfo(korvoLaunchLog).noquote() << "Bridge health check passed: sdk" << check.value(QStringLiteral("sdkVersion")).toString()
+                                             << "node" << check.value(QStringLiteral("node")).toString()
+                                             << "service" << check.value(QStringLiteral("blackboxUrl")).toString();
+    });
     quitApplication = [] { QCoreApplication::quit(); };
     confirmQuit = [] {
         QMessageBox question(QMessageBox::Question, quitWhileBusyTitle, quitWhileBusyText, QMessageBox::Cancel);
@@ -176,8 +184,9 @@ void AppDelegate::publishLaunchProbe(QQuickWindow* window)
     });
 }
 
-// The root view's appearance task: the launch decision, any files handed over meanwhile, then
-// the keyring check, so local mode's line never says "ready" over a keyring that cannot answer.
+// The root view's appearance task: the launch decision, any files handed over meanwhile, the
+// keyring check (local mode's line never says "ready" over a keyring that cannot answer), and the
+// bridge's health check when the launch decision did not run one.
 QCoro::Task<> AppDelegate::startStore()
 {
     QPointer<AppDelegate> self = this;
@@ -190,6 +199,12 @@ QCoro::Task<> AppDelegate::startStore()
     m_store->selectLaunchFiles(files);
     QCoro::Task<> checking = m_store->checkKeyringTask();
     co_await checking;
+    if (!self || !m_store->bridgeCheck().isEmpty())
+        co_return;
+    QCoro::Task<> bridgeChecking = m_store->checkBridgeTask();
+    co_await bridgeChecking;
+    if (self && m_store->bridgeCheck().isEmpty())
+        qCInfo(korvoLaunchLog) << "Bridge health check failed: account mode is unavailable";
 }
 
 void AppDelegate::openFiles(const QStringList& paths)

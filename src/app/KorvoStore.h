@@ -400,6 +400,8 @@ public:
     QString keyringProblem() const { return m_keyringProblem; }
     QCoro::Task<> checkKeyringTask();
     Q_SIGNAL void keyringProblemChanged();
+    // The bridge health check (bridgeCheck) where the launch decision did not run it (local mode).
+    QCoro::Task<> checkBridgeTask();
     // Files handed over at launch (`korvo FILE...`, a file manager): they become the selection,
     // in open mode when every one is a protected file, else in lock mode.
     void selectLaunchFiles(const QStringList& paths);

@@ -1,5 +1,5 @@
-// The keyring checked where the user can act on it: when the window opens, and before the save
-// panel of a local operation.
+// Checks run when the window opens: the keyring, where the user can act on it (also before the
+// save panel of a local operation), and the bridge's health in local mode too.
 #include "KorvoStore.h"
 
 #include "BackgroundTask.h"
@@ -46,4 +46,10 @@ QCoro::Task<> KorvoStore::ensureLocalKey()
         throw;
     }
     setKeyringProblem({});
+}
+
+QCoro::Task<> KorvoStore::checkBridgeTask()
+{
+    QCoro::Task<> checking = runBridgeCheck();
+    co_await checking;
 }

@@ -17,7 +17,9 @@ FocusScope {
     Accessible.role: Accessible.ProgressBar
     Accessible.name: message
 
-    BackdropBlur { anchors.fill: parent; content: root.backdrop; visible: root.backdrop !== null }
+    // Nothing underneath changes while the overlay is up: blur it once, not on every frame the
+    // spinner and the bar draw (a software renderer would take the work's processor time).
+    BackdropBlur { anchors.fill: parent; content: root.backdrop; visible: root.backdrop !== null; cached: true }
     Rectangle { anchors.fill: parent; color: KorvoTheme.ultraThinMaterial }
     Rectangle { anchors.fill: parent; color: KorvoTheme.black(0.34) }
 
@@ -44,9 +46,12 @@ FocusScope {
             id: column
             anchors.centerIn: parent
             spacing: 12
+            // The bar, once shown, says the work goes on: the window then redraws only when a
+            // figure changes, a few times a second, instead of on every frame of a spinner.
             Spinner {
                 anchors.horizontalCenter: parent.horizontalCenter
                 diameter: 28
+                visible: !root.showsProgress
             }
             KorvoText {
                 objectName: "busyMessage"
@@ -74,7 +79,6 @@ FocusScope {
                         height: parent.height
                         radius: parent.radius
                         color: KorvoTheme.accent
-                        Behavior on width { NumberAnimation { duration: 90 } }
                     }
                 }
                 KorvoText {
