@@ -269,8 +269,9 @@ QCoro::Task<> KorvoStore::runFileOperationSteps()
     if (!m_identity)
         throw StoreError::message(signInFirst);
     const qint64 secretId = operationSecretId();
-    // The bridge's run cannot be stopped half way yet: no Cancel while it works.
-    m_progress.end();
+    // The bridge reports no figures; Cancel ends its child, which removes its unfinished output.
+    const std::shared_ptr<BridgeRunner> bridge = m_deps.bridge;
+    m_progress.setStage([](qint64& done, qint64& total) { done = total = 0; }, [bridge] { bridge->terminateChildren(); });
     QCoro::Task<> running = runAccountFileOperation(prepared, output, mode, secretId);
     co_await running;
     if (!note.isEmpty())
@@ -289,7 +290,17 @@ QCoro::Task<> KorvoStore::runAccountFileOperation(PreparedInput prepared, QStrin
     request.outputPath = output;
     const std::shared_ptr<BridgeRunner> bridge = m_deps.bridge;
     QCoro::Task<FileJobResult> running = bridge->run<FileJobResult>(request);
-    const FileJobResult result = co_await running;
+    const std::shared_ptr<Cancellation> cancel = m_progress.cancellation();
+    std::optional<FileJobResult> answer;
+    try {
+        answer = co_await running;
+    } catch (...) {
+        // A child ended by Cancel fails as a process; the user asked for it.
+        if (cancel && cancel->requested())
+            throw OperationCancelled();
+        throw;
+    }
+    const FileJobResult& result = *answer;
 
     const QString savedName = result.resultFileName.value_or(lastPathComponent(output));
     rememberActivity(ActivityItem::make(mode == WorkMode::Encrypt ? lockedTitle : openedTitle,

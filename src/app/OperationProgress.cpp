@@ -45,9 +45,10 @@ std::shared_ptr<Cancellation> OperationProgress::begin()
     return m_cancel;
 }
 
-void OperationProgress::setStage(Source source)
+void OperationProgress::setStage(Source source, std::function<void()> onCancel)
 {
     m_source = std::move(source);
+    m_onCancel = std::move(onCancel);
     m_stageClock.start();
     if (m_source && m_cancel)
         m_sampler.start();
@@ -60,6 +61,7 @@ void OperationProgress::end()
 {
     m_sampler.stop();
     m_source = {};
+    m_onCancel = {};
     m_cancel.reset();
     publish(false, 0, {});
 }
@@ -69,6 +71,8 @@ void OperationProgress::cancel()
     if (!m_cancel || m_cancel->requested())
         return;
     m_cancel->request();
+    if (m_onCancel)
+        m_onCancel();
     if (m_visible)
         publish(true, m_fraction, stopping);
     else
@@ -77,7 +81,8 @@ void OperationProgress::cancel()
 
 QString OperationProgress::describe(qint64 done, qint64 total, qint64 elapsedMs)
 {
-    total = std::max<qint64>(total, 0);
+    if (total <= 0)
+        return {};
     done = std::clamp<qint64>(done, 0, total);
     QString text = bytesText(done) + QStringLiteral(" of ") + bytesText(total);
     if (done > 0 && done < total && elapsedMs >= showDelayMs) {

@@ -50,14 +50,15 @@ public:
     // the work holds on to.
     std::shared_ptr<Cancellation> begin();
     // The job enters a stage whose figures come from `source` (none: the job waits on the user,
-    // and shows no bar).
-    void setStage(Source source);
+    // and shows no bar; a total of 0: Cancel without figures). `onCancel` runs when the user
+    // cancels during the stage, for work the cancellation flag cannot reach (a child process).
+    void setStage(Source source, std::function<void()> onCancel = {});
     // The job has ended, however it ended.
     void end();
     // Asks the running job to stop; nothing when none runs. Safe to call at any time.
     Q_INVOKABLE void cancel();
 
-    // "1.0 GB of 2.0 GB, about 12 s left" (the time when it can be estimated).
+    // "1.0 GB of 2.0 GB, about 12 s left" (the time when it can be estimated); "" without a total.
     static QString describe(qint64 done, qint64 total, qint64 elapsedMs);
 
 signals:
@@ -69,6 +70,7 @@ private:
 
     std::shared_ptr<Cancellation> m_cancel;
     Source m_source;
+    std::function<void()> m_onCancel;
     QElapsedTimer m_stageClock;
     QTimer m_sampler;
     bool m_visible = false;

@@ -292,3 +292,26 @@ TEST_F(StoreTest, KeyringTroubleIsSaidAtWindowOpenAndBeforeTheSavePanel)
     EXPECT_TRUE(await(store().runFileOperationTask())) << store().errorMessage().toStdString();
     EXPECT_TRUE(store().keyringProblem().isEmpty());
 }
+
+// Account mode: Cancel ends the bridge's child at once instead of waiting for its answer.
+TEST_F(StoreTest, CancelEndsTheBridgeChildInAccountMode)
+{
+    answer({{"encryptFile", {{"ok", true}, {"result", nlohmann::json::object()}, {"delayMs", 20000}}}});
+    saveIdentity("ana@example.com", 7);
+    makeStore();
+    await(store().bootstrapTask());
+    store().setSelectedURLs({writeFile("notes.txt", "notes")});
+    m_dialogs->saveAnswers.push_back(workPath("notes.txt.korvo"));
+    QElapsedTimer clock;
+    const auto connection = QObject::connect(store().progress(), &OperationProgress::changed, [this] {
+        if (store().progress()->visible())
+            store().cancelOperation();
+    });
+    clock.start();
+    EXPECT_FALSE(await(store().runFileOperationTask()));
+    QObject::disconnect(connection);
+    EXPECT_LT(clock.elapsed(), 10000);
+    EXPECT_EQ(store().statusMessage(), "Cancelled.");
+    EXPECT_TRUE(store().errorMessage().isEmpty()) << store().errorMessage().toStdString();
+    EXPECT_EQ(commands(), std::vector<std::string>{"encryptFile"});
+}

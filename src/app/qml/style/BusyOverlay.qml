@@ -68,6 +68,7 @@ FocusScope {
                 spacing: 10
                 Rectangle {
                     objectName: "busyProgressBar"
+                    visible: root.showsProgress && root.progress.text !== ""
                     width: 300
                     height: 6
                     radius: 3
