@@ -3,6 +3,7 @@
 
 #include "core/bridge/BridgeRunner.h"
 #include "fixtures/FixtureBridge.h"
+#include "fixtures/TestFiles.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -26,12 +27,7 @@ const QFile::Permissions kExecutable = QFile::ReadOwner | QFile::WriteOwner | QF
 void touch(const QString& path, QFile::Permissions permissions = QFile::ReadOwner | QFile::WriteOwner,
            const QByteArray& content = "#!/bin/sh\n")
 {
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile file(path);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write(content);
-    file.close();
-    file.setPermissions(permissions);
+    testfiles::writeFile(path, content, permissions);
 }
 
 BridgeRequest listSecrets(std::optional<qint64> secretId = std::nullopt)
@@ -82,9 +78,8 @@ TEST(BridgeLookup, ScriptSearchOrder)
     const auto found = [&](const BridgeSurroundings& s) {
         try {
             return QDir::cleanPath(BridgeRunner(s).bridgeScriptPath());
-        } catch (const BridgeError& e) {
+        } catch (const BridgeError& e) {   // the sentence itself is checked on a run below
             EXPECT_EQ(e.kind(), BridgeError::Kind::missingBridge);
-            EXPECT_EQ(e.message(), "Bridge script was not found at " + e.payload() + ".");
             return "missing " + e.payload();
         }
     };
@@ -248,30 +243,27 @@ TEST_F(BridgeRunnerTest, EveryWayACommandOrCheckEnds)
         SCOPED_TRACE(c.name);
         const bool isCheck = QLatin1String(c.mode) == "check";
         answer(c.out, c.err, c.exitCode, isCheck ? "answer" : c.mode);
-        fixture::Outcome<int> outcome;   // the value only says "succeeded"
+        fixture::Outcome<int> outcome;   // only the error matters here
         if (isCheck) {
-            const auto checked = check();
-            outcome = {checked.value ? std::optional<int>(1) : std::nullopt, checked.error};
+            outcome.error = check().error;
         } else {
             const auto ran = run();
-            if (c.expect == E::ok && ran.value) {
+            outcome.error = ran.error;
+            if (ran.value) {
                 EXPECT_EQ(*ran.value, (SessionResult{"p-1", "s-1", "2030-01-01T00:00:00Z"}));
             }
-            outcome = {ran.value ? std::optional<int>(1) : std::nullopt, ran.error};
         }
-        if (c.expect == E::ok) {
-            EXPECT_TRUE(outcome.value) << outcome.message().toStdString();
-        } else if (c.expect == E::decoding) {
-            EXPECT_NE(outcome.errorAs<BridgeDecodingError>(), nullptr) << outcome.message().toStdString();
-            EXPECT_FALSE(outcome.message().isEmpty());
-        } else {
-            const auto* error = outcome.errorAs<BridgeError>();
-            ASSERT_NE(error, nullptr) << outcome.message().toStdString();
-            EXPECT_EQ(error->kind(), c.expect == E::bridge          ? BridgeError::Kind::bridge
-                                     : c.expect == E::processFailed ? BridgeError::Kind::processFailed
-                                                                    : BridgeError::Kind::invalidResponse);
-            EXPECT_EQ(error->message(), c.message);
+        if (c.expect == E::ok || c.expect == E::decoding) {
+            EXPECT_EQ(outcome.errorAs<BridgeDecodingError>() != nullptr, c.expect == E::decoding) << outcome.message().toStdString();
+            EXPECT_EQ(outcome.error == nullptr, c.expect == E::ok) << outcome.message().toStdString();
+            continue;
         }
+        const auto* error = outcome.errorAs<BridgeError>();
+        ASSERT_NE(error, nullptr) << outcome.message().toStdString();
+        EXPECT_EQ(error->kind(), c.expect == E::bridge          ? BridgeError::Kind::bridge
+                                 : c.expect == E::processFailed ? BridgeError::Kind::processFailed
+                                                                : BridgeError::Kind::invalidResponse);
+        EXPECT_EQ(error->message(), c.message);
     }
 }
 

@@ -5,6 +5,7 @@
 #include "core/LocalFileProtectionService.h"
 #include "core/local/Cancellation.h"
 #include "core/local/NativePath.h"
+#include "fixtures/TestFiles.h"
 #include "zip/ArchiveError.h"
 
 #include <gtest/gtest.h>
@@ -62,13 +63,7 @@ QStringList namesOf(const QList<Listed>& entries)
 class FilePreparation : public ::testing::Test {
 protected:
     QString src(const QString& relative) const { return sources.filePath(relative); }
-    void write(const QString& relative, const QByteArray& content) const
-    {
-        QDir().mkpath(QFileInfo(src(relative)).absolutePath());
-        QFile file(src(relative));
-        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-        file.write(content);
-    }
+    void write(const QString& relative, const QByteArray& content) const { testfiles::writeFile(src(relative), content); }
     QStringList leftovers() const { return QDir(temporary.path()).entryList(QDir::Files | QDir::Hidden); }
     QList<Listed> bundle(const QStringList& selection) const
     {
@@ -151,23 +146,19 @@ TEST_F(FilePreparation, EntriesFollowTheSelectionAndSameNamesAreKept)
 
 TEST_F(FilePreparation, FailuresAreReportedPlainlyAndLeaveNoPartialArchive)
 {
-    try {
-        FilePreparationService::prepare({}, temporary.path());
-        ADD_FAILURE() << "an empty selection was prepared";
-    } catch (const FilePreparationError& error) {
-        EXPECT_EQ(error.kind(), FilePreparationError::Kind::noFiles);
-        EXPECT_EQ(error.message(), "Choose at least one file or folder.");
-    }
+    using testfiles::thrown;
+    const auto empty = thrown<FilePreparationError>([&] { FilePreparationService::prepare({}, temporary.path()); });
+    ASSERT_TRUE(empty);
+    EXPECT_EQ(empty->kind(), FilePreparationError::Kind::noFiles);
+    EXPECT_EQ(empty->message(), "Choose at least one file or folder.");
 
     write("present.txt", QByteArray(3 << 20, 'p'));  // already written when the next fails
-    try {
-        FilePreparationService::prepare({src("present.txt"), src("missing.txt")}, temporary.path());
-        ADD_FAILURE() << "a missing file was bundled";
-    } catch (const zip::ArchiveError& error) {
-        // The writer's own error comes through unchanged.
-        EXPECT_EQ(error.kind(), zip::ArchiveError::Kind::fileNotFound);
-        EXPECT_STREQ(error.what(), "The file “missing.txt” does not exist.");
-    }
+    // The writer's own error comes through unchanged.
+    const auto missing = thrown<zip::ArchiveError>(
+        [&] { FilePreparationService::prepare({src("present.txt"), src("missing.txt")}, temporary.path()); });
+    ASSERT_TRUE(missing);
+    EXPECT_EQ(missing->kind(), zip::ArchiveError::Kind::fileNotFound);
+    EXPECT_STREQ(missing->what(), "The file “missing.txt” does not exist.");
     EXPECT_TRUE(leftovers().isEmpty()) << leftovers().join(' ').toStdString();
     Cancellation cancel;
     cancel.request();
@@ -175,13 +166,12 @@ TEST_F(FilePreparation, FailuresAreReportedPlainlyAndLeaveNoPartialArchive)
                  OperationCancelled);
     EXPECT_TRUE(leftovers().isEmpty()) << leftovers().join(' ').toStdString();
 
-    try {
+    const auto unwritable = thrown<FilePreparationError>([&] {
         FilePreparationService::prepare({src("present.txt"), src("present.txt")}, temporary.filePath("no/such/folder"));
-        ADD_FAILURE() << "an archive was made in a folder that does not exist";
-    } catch (const FilePreparationError& error) {
-        EXPECT_EQ(error.kind(), FilePreparationError::Kind::zipFailed);
-        EXPECT_EQ(error.message(), "Could not prepare a zip archive.");
-    }
+    });
+    ASSERT_TRUE(unwritable);
+    EXPECT_EQ(unwritable->kind(), FilePreparationError::Kind::zipFailed);
+    EXPECT_EQ(unwritable->message(), "Could not prepare a zip archive.");
 }
 
 // Names whose bytes are not UTF-8 travel through the engine's text paths with their bytes.
@@ -209,12 +199,8 @@ TEST_F(FilePreparation, NamesThatAreNotUtf8KeepTheirBytes)
              [&] { LocalFileProtectionService::protect(changed, changed + ".korvolocal", key); },
              [&] { LocalFileProtectionService::open(changed, changed + ".out", key); },
              [&] { FilePreparationService::prepare({changed, changed}, temporary.path()); }}) {
-        try {
-            call();
-            ADD_FAILURE() << "a changed name was accepted";
-        } catch (const KorvoError& error) {
-            EXPECT_EQ(error.message(), sentence);
-        }
+        const auto error = testfiles::thrown<KorvoError>(call);
+        EXPECT_EQ(error ? error->message() : "", sentence);
     }
 }
 

@@ -2,6 +2,7 @@
 // test session, against the real Secret Service: both must behave the same way.
 #include "core/KeychainStore.h"
 #include "core/keychain/KeychainCreationLock.h"
+#include "fixtures/TestFiles.h"
 
 #include <QDir>
 #include <QTemporaryDir>
@@ -20,13 +21,7 @@ const AccountIdentity sample{"ada@example.com", "prn_1234", "9f86d081884c7d659a2
 template <typename Call>
 KeychainStoreError caught(Call&& call)
 {
-    try {
-        call();
-    } catch (const KeychainStoreError& error) {
-        return error;
-    }
-    ADD_FAILURE() << "no KeychainStoreError was thrown";
-    return KeychainStoreError::unexpectedStatus(12345);
+    return testfiles::thrown<KeychainStoreError>(call).value_or(KeychainStoreError::unexpectedStatus(12345));
 }
 
 // ---- The identity's JSON form ---------------------------------------------------------------

@@ -3,6 +3,7 @@
 
 #include "core/bridge/KorvoPublicKeyCache.h"
 #include "fixtures/FixtureBridge.h"
+#include "fixtures/TestFiles.h"
 
 #include <QFile>
 #include <QTemporaryDir>
@@ -28,12 +29,7 @@ protected:
         QFile file(filePath());
         return nlohmann::json::parse(file.open(QIODevice::ReadOnly) ? file.readAll().toStdString() : "null");
     }
-    void writeFile(const QByteArray& bytes) const
-    {
-        QFile file(filePath());
-        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-        file.write(bytes);
-    }
+    void writeFile(const QByteArray& bytes) const { testfiles::writeFile(filePath(), bytes); }
 
     // A fetch that counts its runs, waits `delayMs` and then yields `key` (or fails).
     KorvoPublicKeyCache::Fetch counting(QString key, int delayMs = 0, bool fails = false)
@@ -60,17 +56,6 @@ protected:
     QTemporaryDir folder;
     int fetches = 0;
 };
-
-TEST(PublicKeyCacheKey, SlashesAtTheEndsDoNotMatter)
-{
-    const std::vector<std::tuple<QString, qint64, QString>> cases = {
-        {"https://a:3010", 7, "https://a:3010|7"},      {"https://a:3010/", 7, "https://a:3010|7"},
-        {"/https://a:3010//", 7, "https://a:3010|7"},   {"https://b:3010", 7, "https://b:3010|7"},
-        {"https://a:3010/v1/", 0, "https://a:3010/v1|0"}, {"///", -3, "|-3"},
-    };
-    for (const auto& [url, id, expected] : cases)
-        EXPECT_EQ(KorvoPublicKeyCache::cacheKey(url, id), expected) << url.toStdString();
-}
 
 TEST_F(PublicKeyCacheTest, ConcurrentLookupsShareOneBridgeRun)
 {
