@@ -29,10 +29,7 @@ std::string hex(std::string digits) {
 
 void addBytes(zip::Archive& archive, const std::string& name, const std::string& content,
               zip::Entry::EntryType type = zip::Entry::EntryType::file, std::optional<std::uint16_t> permissions = {}) {
-    archive.addEntry(name, type, content.size(), kMarch15, permissions, zip::CompressionMethod::none, 16384,
-                     [content](std::uint64_t position, unsigned char* destination, std::size_t length) {
-                         std::memcpy(destination, content.data() + position, length);
-                     });
+    archive.addEntry(name, type, content.size(), kMarch15, permissions, zip::CompressionMethod::none, 16384, contentOf(content));
 }
 
 std::string randomBytes(std::size_t size, unsigned seed) {
@@ -117,20 +114,11 @@ TEST(ArchiveFormat, ExternalAttributesCarryTypeAndPermissions) {
     addBytes(archive, "folder", "", zip::Entry::EntryType::directory);
     archive.close();
 
-    const auto entries = pythonListing(folder / "modes.zip")["entries"];
-    const std::vector<std::tuple<std::string, int, std::string>> expected = {
-        {"plain", 0100644, "x"}, {"link", 0120755, "target/path"}, {"defaults-file", 0100644, "y"}, {"folder/", 040755, ""}};
-    ASSERT_EQ(entries.size(), expected.size());
-    for (std::size_t i = 0; i < expected.size(); ++i) {
-        SCOPED_TRACE(i);
-        EXPECT_EQ(entries[i]["name"], std::get<0>(expected[i]));
-        EXPECT_EQ(entries[i]["mode"], std::get<1>(expected[i]));
-        EXPECT_EQ(entries[i]["data"], std::get<2>(expected[i]));
-        EXPECT_EQ(entries[i]["low"], 0);
-        EXPECT_EQ(entries[i]["made"], 0x15);
-        EXPECT_EQ(entries[i]["system"], 3);
-        EXPECT_EQ(entries[i]["method"], 0);
-    }
+    nlohmann::json seen = nlohmann::json::array(), listing = pythonListing(folder / "modes.zip");
+    for (const auto& entry : listing["entries"])
+        seen.push_back({entry["name"], entry["mode"], entry["data"], entry["low"], entry["made"], entry["system"]});
+    EXPECT_EQ(seen, nlohmann::json::parse(R"([["plain", 33188, "x", 0, 21, 3], ["link", 41453, "target/path", 0, 21, 3],
+        ["defaults-file", 33188, "y", 0, 21, 3], ["folder/", 16877, "", 0, 21, 3]])"));  // 0100644, 0120755, 040755
 }
 
 TEST(ArchiveFormat, Utf8NamesAndTheNameLengthLimit) {
@@ -154,12 +142,8 @@ TEST(ArchiveFormat, Utf8NamesAndTheNameLengthLimit) {
             {"a/..", zip::ArchiveError::Kind::unsafeEntryPath},
         };
         for (const auto& [name, kind] : refused) {
-            try {
-                addBytes(archive, name, "never written");
-                ADD_FAILURE() << name << " was accepted";
-            } catch (const zip::ArchiveError& error) {
-                EXPECT_EQ(error.kind(), kind) << name;
-            }
+            const auto error = archiveError([&] { addBytes(archive, name, "never written"); });
+            EXPECT_EQ(error ? error->kind() : zip::ArchiveError::Kind{}, kind) << name;
         }
     }
     {
@@ -246,12 +230,8 @@ TEST(ArchiveFiles, MixedFilesMatchThePerEntryRewriteAndReadBack) {
 TEST(ArchiveFiles, FailuresLeaveNoTraceAndTheArchiveCarriesOn) {
     ScratchFolder folder;
     writeFile(folder / "taken.zip", "precious");
-    try {
-        zip::Archive archive(folder / "taken.zip");
-        ADD_FAILURE() << "an existing file was replaced";
-    } catch (const zip::ArchiveError& error) {
-        EXPECT_EQ(error.kind(), zip::ArchiveError::Kind::unwritableArchive);
-    }
+    const auto taken = archiveError([&] { zip::Archive archive(folder / "taken.zip"); });
+    EXPECT_TRUE(taken && taken->kind() == zip::ArchiveError::Kind::unwritableArchive);
     EXPECT_EQ(readFile(folder / "taken.zip"), "precious");
 
     writeFile(folder / "one", "first", kTime);
@@ -259,13 +239,10 @@ TEST(ArchiveFiles, FailuresLeaveNoTraceAndTheArchiveCarriesOn) {
     zip::Archive archive(folder / "out.zip");
     archive.addEntry("one", folder / "one");
     // A missing file: a clear sentence naming it, nothing written.
-    try {
-        archive.addEntry("ghost", folder / "ghost.txt");
-        ADD_FAILURE() << "a missing file was accepted";
-    } catch (const zip::ArchiveError& error) {
-        EXPECT_EQ(error.kind(), zip::ArchiveError::Kind::fileNotFound);
-        EXPECT_STREQ(error.what(), "The file “ghost.txt” does not exist.");
-    }
+    const auto ghost = archiveError([&] { archive.addEntry("ghost", folder / "ghost.txt"); });
+    ASSERT_TRUE(ghost);
+    EXPECT_EQ(ghost->kind(), zip::ArchiveError::Kind::fileNotFound);
+    EXPECT_STREQ(ghost->what(), "The file “ghost.txt” does not exist.");
     // A content source failing part-way, in a small entry and in a streamed one after a flush.
     for (const std::size_t size : {std::size_t{5000}, 2 * zip::OutputFile::kCapacity}) {
         auto failing = [size](std::uint64_t position, unsigned char* destination, std::size_t length) {

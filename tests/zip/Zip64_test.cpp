@@ -5,8 +5,6 @@
 #include "support/TestSupport.h"
 #include "zip/Archive.h"
 
-#include <cstring>
-
 using namespace testing_support;
 
 namespace {
@@ -31,10 +29,7 @@ nlohmann::json writeBothAndCompare(const ScratchFolder& folder, const std::strin
         zip::Archive archive(ours, limits);
         for (const auto& item : items)
             archive.addEntry(item.name, zip::Entry::EntryType::file, item.content.size(), item.modificationTime,
-                             item.mode & 07777, zip::CompressionMethod::none, 16384,
-                             [&item](std::uint64_t position, unsigned char* destination, std::size_t length) {
-                                 std::memcpy(destination, item.content.data() + position, length);
-                             });
+                             item.mode & 07777, zip::CompressionMethod::none, 16384, contentOf(item.content));
         archive.close();
     }
     {

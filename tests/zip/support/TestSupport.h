@@ -3,6 +3,8 @@
 // Helpers shared by the writer's tests: scratch folders, files with chosen times, and the
 // independent readers (Python's zipfile through read_zip.py, and `unzip -t`).
 
+#include "zip/ArchiveError.h"
+
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
@@ -10,7 +12,9 @@
 #include <cstdio>
 #include <filesystem>
 #include <fcntl.h>
+#include <cstring>
 #include <fstream>
+#include <optional>
 #include <sstream>
 #include <stdexcept>
 #include <string>
@@ -68,6 +72,25 @@ inline nlohmann::json pythonListing(const std::string& archivePath, bool withDat
                                      "'" + (withData ? "" : " --names-only"));
     const auto json = nlohmann::json::parse(output, nullptr, false);
     return json.is_discarded() ? nlohmann::json{{"entries", nlohmann::json::array()}} : json;
+}
+
+// A content source reading from `content` (kept alive by the caller).
+inline auto contentOf(const std::string& content) {
+    return [&content](std::uint64_t position, unsigned char* destination, std::size_t length) {
+        std::memcpy(destination, content.data() + position, length);
+    };
+}
+
+// The ArchiveError `call` throws; a test failure and nothing when it throws none.
+template <typename F>
+std::optional<zip::ArchiveError> archiveError(F&& call) {
+    try {
+        call();
+    } catch (const zip::ArchiveError& error) {
+        return error;
+    }
+    ADD_FAILURE() << "no ArchiveError was thrown";
+    return std::nullopt;
 }
 
 // `unzip -t` must accept the archive.
