@@ -17,9 +17,19 @@ FocusScope {
     Accessible.role: Accessible.ProgressBar
     Accessible.name: message
 
-    // Nothing underneath changes while the overlay is up: blur it once, not on every frame the
-    // spinner and the bar draw (a software renderer would take the work's processor time).
-    BackdropBlur { anchors.fill: parent; content: root.backdrop; visible: root.backdrop !== null; cached: true }
+    // Nothing underneath changes while the overlay is up: take the content once, blur it once,
+    // and leave it out of the window's frames while the overlay covers it all, so a frame costs
+    // the card alone (a software renderer would otherwise take the work's processor time).
+    ShaderEffectSource {
+        id: frozenBackdrop
+        anchors.fill: parent
+        sourceItem: root.backdrop
+        live: false
+        hideSource: root.visible && root.opacity === 1
+        visible: false
+    }
+    onVisibleChanged: if (visible) frozenBackdrop.scheduleUpdate()
+    BackdropBlur { anchors.fill: parent; content: frozenBackdrop; visible: root.backdrop !== null; cached: true }
     Rectangle { anchors.fill: parent; color: KorvoTheme.ultraThinMaterial }
     Rectangle { anchors.fill: parent; color: KorvoTheme.black(0.34) }
 
