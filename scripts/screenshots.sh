@@ -117,6 +117,8 @@ export KORVO_TRUSTED_CA="$work/trusted-ca.pem"
 node "$root/service/halvane.mjs" --port 3010 --data "$work/service" >"$out/service.log" 2>&1 &
 service=$!
 for _ in $(seq 1 100); do grep -q "listening on" "$out/service.log" && break; sleep 0.1; done
+# The application knows only the built-in address: without the service there, stop here.
+grep -q "listening on" "$out/service.log" || { cat "$out/service.log" >&2; exit 1; }
 email="robin.hale@example.com" password="Harbour-light7"
 code() { node "$root/service/halvane.mjs" latest-mail --code --to "$email" --data "$work/service"; }
 
@@ -158,7 +160,7 @@ shot settings-account 1240 KORVO_OPEN_SETTINGS=1
 # Someone else), then the number field.
 launch 1240
 keys Tab Tab; typed "$password"; keys Return; settle 8
-keys Tab Tab Tab Tab space Tab
+keys Tab Tab Tab Tab space; keys Tab
 capture recipient-idle
 typed "1"; sleep 0.1
 capture recipient-checking

@@ -76,11 +76,12 @@ TestCase {
         tryCompare(slot, "height", 0)
         KorvoStore.mode = KorvoStore.Encrypt
         tryVerify(function () { return slot.height > 0 })
-        // Someone else: the number field and the idle mark.
+        // Someone else: the number field (reachable with Tab at once, while it fades in) and the
+        // idle mark.
         mouseClick(child(view, "target1"))
         compare(KorvoStore.encryptionTarget, KorvoStore.Recipient)
-        var mark = findChild(view, "recipientField")
-        verify(mark !== null)
+        verify(child(view, "recipientInput").visible)
+        var mark = child(view, "recipientField")
         tryVerify(function () { return mark.parent.opacity === 1 })
         compare(KorvoStore.recipientKorvoState, KorvoStore.Idle)
         KorvoStore.encryptionTarget = KorvoStore.Own

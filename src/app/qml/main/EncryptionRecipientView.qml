@@ -63,7 +63,8 @@ Rectangle {
             anchors.verticalCenter: parent.verticalCenter
             spacing: 8
             opacity: root.forRecipient ? 1 : 0
-            visible: opacity > 0
+            // Reachable with Tab as soon as it is chosen, while it still fades in.
+            visible: root.forRecipient || opacity > 0
             Behavior on opacity { NumberAnimation { duration: 150 } }
             RecipientSecretIDInput {
                 objectName: "recipientField"
