@@ -1,12 +1,13 @@
 // Linked into every program of a sanitizer build. Leak checking needs /proc and cannot run under
 // a tracer (the command-line suite runs the tool under strace and in a bare root folder); there
 // it is switched off instead of failing the run. Everything else stays on.
-// This runs before the sanitizer runtime is ready, so it uses raw system calls and no libc.
+// This runs before the sanitizer runtime is ready: it is not instrumented itself and uses raw
+// system calls rather than functions the runtime intercepts.
 #include <fcntl.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
-const char* __asan_default_options(void)
+__attribute__((no_sanitize("address", "undefined"))) const char* __asan_default_options(void)
 {
     static char status[4096];
     const long fd = syscall(SYS_openat, AT_FDCWD, "/proc/self/status", O_RDONLY);

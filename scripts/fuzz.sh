@@ -1,12 +1,13 @@
 #!/usr/bin/env bash
 # Runs every libFuzzer target for SECONDS each (default 60) from its committed seeds, then the
-# random-request harness of the bridge's request reader. New inputs go to build-asan/fuzz/found;
-# a crash leaves its input in build-asan/fuzz/ and fails the run.
-#   scripts/fuzz.sh [SECONDS]
+# random-request harness of the bridge's request reader. The targets and the engine under them
+# are built with clang and the sanitizers into build-fuzz/ (only the targets). New inputs go to
+# build-fuzz/fuzz/found; a crash leaves its input in build-fuzz/fuzz/ and fails the run.
+#   scripts/fuzz.sh [SECONDS]      scripts/fuzz.sh --build-only
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-build=${KORVO_SANITIZE_DIR:-$root/build-asan}
-seconds=${1:-60}
+build=${KORVO_FUZZ_DIR:-$root/build-fuzz}
+targets=(local_open bridge_envelope history public_key_cache)
 if ! command -v clang++ >/dev/null 2>&1; then
   echo "clang is required for fuzzing (scripts/install-deps.sh installs it)." >&2
   exit 1
@@ -16,8 +17,10 @@ if [ ! -f "$build/build.ninja" ]; then
     -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
     -DKORVO_BUILD_APP=OFF -DKORVO_BUILD_BENCH=OFF -DKORVO_SANITIZE=ON -DKORVO_BUILD_FUZZ=ON
 fi
-cmake --build "$build" -j "$(nproc)" --target fuzz_local_open fuzz_bridge_envelope fuzz_history fuzz_public_key_cache
-for target in local_open bridge_envelope history public_key_cache; do
+cmake --build "$build" -j "$(nproc)" --target "${targets[@]/#/fuzz_}"
+[ "${1:-}" = "--build-only" ] && exit 0
+seconds=${1:-60}
+for target in "${targets[@]}"; do
   mkdir -p "$build/fuzz/found/$target"
   echo "== $target ($seconds s)"
   "$build/fuzz/fuzz_$target" -max_total_time="$seconds" -timeout=20 -rss_limit_mb=4096 -print_final_stats=1 \

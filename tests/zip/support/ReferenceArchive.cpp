@@ -67,9 +67,7 @@ void ReferenceArchive::add(const Item& item) {
     const std::uint64_t localOffset = m_directoryOffset, size = item.content.size();
     const bool zip64 = size >= m_sizeLimit;
     const std::uint64_t size32 = zip64 ? 0xFFFFFFFF : size, needed = zip64 ? 45 : 20;
-    // Plain copies: clang 14 cannot capture structured bindings in the lambdas below.
-    const auto [dosTime, dosDate] = dosTimeDate(item.modificationTime);
-    const auto time = dosTime, date = dosDate;
+    const auto [time, date] = dosTimeDate(item.modificationTime);
     const std::uint32_t crc = static_cast<std::uint32_t>(
         crc32(0, reinterpret_cast<const Bytef*>(item.content.data()), static_cast<uInt>(size)));
     auto localHeader = [&](std::uint32_t crcField) {
