@@ -24,13 +24,16 @@ Item {
             wrapMode: Text.Wrap
             elide: Text.ElideNone
         }
+        // Never "ready" while the keyring cannot hold the local key: say what is wrong instead.
         SymbolLabel {
-            icon: "checkmark.circle.fill"
-            text: "Offline and ready"
+            readonly property bool keyringDown: KorvoStore.keyringProblem !== ""
+            width: parent.width
+            icon: keyringDown ? "exclamationmark.circle.fill" : "checkmark.circle.fill"
+            text: keyringDown ? KorvoStore.keyringProblem : "Offline and ready"
             size: KorvoTheme.captionSize
             iconSize: 13
             weight: Font.DemiBold
-            color: KorvoTheme.accent
+            color: keyringDown ? KorvoTheme.destructive : KorvoTheme.accent
         }
     }
 }
