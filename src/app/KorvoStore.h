@@ -307,6 +307,8 @@ private:
         co_return co_await running;
     }
     BridgeRequest authenticatedBridgeRequest(const QString& command) const;
+    // Sends a command answered by a message and shows that message, or `fallback` without one.
+    QCoro::Task<> runMessageCommand(BridgeRequest request, QString fallback);
 
     // Account operations.
     QCoro::Task<> loginSteps(QString email, QString password);

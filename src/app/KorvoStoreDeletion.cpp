@@ -54,9 +54,8 @@ QCoro::Task<> KorvoStore::requestAccountDeletionSteps(QString password)
     request.email = identity.email;
     request.password = password;
     request.principalId = identity.principalId;
-    QCoro::Task<SimpleMessageResult> requesting = runBridge<SimpleMessageResult>(request);
-    const SimpleMessageResult result = co_await requesting;
-    setStatusMessage(result.message.value_or(codeSentPrefix + identity.email + QLatin1Char('.')));
+    QCoro::Task<> requesting = runMessageCommand(request, codeSentPrefix + identity.email + QLatin1Char('.'));
+    co_await requesting;
 }
 
 QCoro::Task<> KorvoStore::confirmAccountDeletionSteps(QString otp)

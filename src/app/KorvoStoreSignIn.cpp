@@ -49,6 +49,13 @@ BridgeRequest KorvoStore::authenticatedBridgeRequest(const QString& commandName)
     return request;
 }
 
+QCoro::Task<> KorvoStore::runMessageCommand(BridgeRequest request, QString fallback)
+{
+    QCoro::Task<SimpleMessageResult> sending = runBridge<SimpleMessageResult>(std::move(request));
+    const SimpleMessageResult result = co_await sending;
+    setStatusMessage(result.message.value_or(fallback));
+}
+
 // ---- sign-in ----
 
 QCoro::QmlTask KorvoStore::login(const QString& email, const QString& password) { return loginTask(email, password); }
@@ -175,9 +182,8 @@ QCoro::Task<bool> KorvoStore::resendOtpTask(QString email)
     QCoro::Task<bool> running = perform(sendingCodeAgainBusy, [this, email]() -> QCoro::Task<> {
         BridgeRequest request = command("resendOtp");
         request.email = email;
-        QCoro::Task<SimpleMessageResult> sending = runBridge<SimpleMessageResult>(request);
-        const SimpleMessageResult result = co_await sending;
-        setStatusMessage(result.message.value_or(codeSentAgain));
+        QCoro::Task<> sending = runMessageCommand(request, codeSentAgain);
+        co_await sending;
     });
     co_return co_await running;
 }
@@ -243,9 +249,8 @@ QCoro::Task<bool> KorvoStore::forgotPasswordTask(QString email)
     QCoro::Task<bool> running = perform(sendingResetCodeBusy, [this, email]() -> QCoro::Task<> {
         BridgeRequest request = command("forgotPassword");
         request.email = email;
-        QCoro::Task<SimpleMessageResult> sending = runBridge<SimpleMessageResult>(request);
-        const SimpleMessageResult result = co_await sending;
-        setStatusMessage(result.message.value_or(resetCodeSent));
+        QCoro::Task<> sending = runMessageCommand(request, resetCodeSent);
+        co_await sending;
         showResetPassword(email);
     });
     co_return co_await running;
@@ -263,9 +268,8 @@ QCoro::Task<bool> KorvoStore::resetPasswordTask(QString email, QString otp, QStr
         request.email = email;
         request.otp = otp;
         request.newPassword = newPassword;
-        QCoro::Task<SimpleMessageResult> resetting = runBridge<SimpleMessageResult>(request);
-        const SimpleMessageResult result = co_await resetting;
-        setStatusMessage(result.message.value_or(passwordResetDone));
+        QCoro::Task<> resetting = runMessageCommand(request, passwordResetDone);
+        co_await resetting;
         setRoute(AppRoute::Login);
     });
     co_return co_await running;
