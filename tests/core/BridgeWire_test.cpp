@@ -3,6 +3,7 @@
 
 #include "core/bridge/BridgeEnvelope.h"
 #include "core/bridge/BridgeError.h"
+#include "core/bridge/BridgeOutcome.h"
 #include "core/bridge/BridgeRequest.h"
 #include "core/bridge/BridgeResults.h"
 #include "fixtures/TestFiles.h"
@@ -97,12 +98,22 @@ TEST(BridgeEnvelopeDecoding, ShapesThatDecodeAndThatDoNot)
     }
 }
 
-TEST(BridgeEnvelopeDecoding, NullMeansAbsent)
+TEST(BridgeEnvelopeDecoding, NullAndBlankMeanAbsent)
 {
     const auto envelope = BridgeEnvelope<SimpleMessageResult>::decode(R"({"ok":true,"result":null,"error":null})");
     EXPECT_TRUE(envelope.ok);
     EXPECT_FALSE(envelope.result);
     EXPECT_FALSE(envelope.error);
+    // A failed command whose error is blank still ends with a sentence (found by fuzzing).
+    BridgeProcessResult failed;
+    failed.exitCode = 1;
+    failed.standardOutput = R"({"ok":false,"error":" "})";
+    try {
+        BridgeOutcome::judgeCommand<SimpleMessageResult>(failed);
+        ADD_FAILURE();
+    } catch (const KorvoError& e) {
+        EXPECT_EQ(e.message(), "Bridge command failed.");
+    }
     // A path is put into the sentence once, never read as a placeholder.
     EXPECT_EQ(BridgeError::missingBridge("/odd/%1/path").message(), "Bridge script was not found at /odd/%1/path.");
 }

@@ -25,6 +25,10 @@ struct BridgeEnvelope {
         envelope.ok = json.boolean("ok");
         envelope.result = json.optionalRecord<T>("result");
         envelope.error = json.optionalText("error");
+        // A blank error says nothing a person could read; it counts as no error at all, so the
+        // caller falls back to its own sentence.
+        if (envelope.error && envelope.error->trimmed().isEmpty())
+            envelope.error.reset();
         return envelope;
     }
 };
