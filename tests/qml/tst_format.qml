@@ -16,14 +16,11 @@ TestCase {
             { tag: "NaN reads as zero", value: NaN, text: "Zero KB" },
             { tag: "one byte is never nothing", value: 1, text: "1 KB" },
             { tag: "1 KB is 1,024 bytes", value: 1024, text: "1 KB" },
-            { tag: "512 KB", value: 524288, text: "512 KB" },
             { tag: "1023 KB stays in KB", value: 1023 * 1024, text: "1,023 KB" },
             { tag: "1 MB", value: 1048576, text: "1 MB" },
             { tag: "one MB digit", value: 1.5 * 1048576, text: "1.5 MB" },
             { tag: "1023.96 MB carries to GB", value: 1023.96 * 1048576, text: "1 GB" },
-            { tag: "3 GB", value: 3221225472, text: "3 GB" },
             { tag: "GB keeps two digits", value: 2.25 * 1073741824, text: "2.25 GB" },
-            { tag: "remaining of the sample plan", value: 3221225472 - 1048576, text: "3 GB" },
             { tag: "TB is the largest unit", value: 5 * 1024 * 1099511627776, text: "5,120 TB" },
             { tag: "capped at 9e18", value: 1e30, text: "8,185,452.32 TB" },
             { tag: "infinity is capped too", value: Infinity, text: "8,185,452.32 TB" }
@@ -38,15 +35,12 @@ TestCase {
         return [
             { tag: "0.69", used: 69, limit: 100, tint: "accent", fraction: 0.69 },
             { tag: "0.7", used: 70, limit: 100, tint: "warning", fraction: 0.7 },
-            { tag: "0.89", used: 89, limit: 100, tint: "warning", fraction: 0.89 },
             { tag: "0.9", used: 90, limit: 100, tint: "destructive", fraction: 0.9 },
             { tag: "1.3 fills the track", used: 130, limit: 100, tint: "destructive", fraction: 1 },
             { tag: "exactly full", used: 100, limit: 100, tint: "destructive", fraction: 1 },
-            { tag: "nothing used", used: 0, limit: 100, tint: "accent", fraction: 0 },
             { tag: "negative used stays empty", used: -50, limit: 100, tint: "accent", fraction: 0 },
             { tag: "limit 0", used: 500, limit: 0, tint: "accent", fraction: 0 },
-            { tag: "negative limit", used: 500, limit: -1, tint: "accent", fraction: 0 },
-            { tag: "sample plan", used: 1048576, limit: 3221225472, tint: "accent", fraction: 1048576 / 3221225472 }
+            { tag: "negative limit", used: 500, limit: -1, tint: "accent", fraction: 0 }
         ]
     }
     function test_gauge(data) {
@@ -143,8 +137,6 @@ TestCase {
             { tag: "sign-in: 6 letters and an emoji are 7", rule: "canSignIn", args: ["a@b", astral7], ok: false },
             { tag: "create", rule: "canRegister", args: ["a@b", pw, pw], ok: true },
             { tag: "create: confirmation one character off", rule: "canRegister", args: ["a@b", pw, "abcdefgH"], ok: false },
-            { tag: "create: confirmation one character short", rule: "canRegister", args: ["a@b", pw, seven], ok: false },
-            { tag: "create with 7 characters twice", rule: "canRegister", args: ["a@b", seven, seven], ok: false },
             { tag: "create without @", rule: "canRegister", args: ["ab", pw, pw], ok: false },
             { tag: "verify any code", rule: "canVerifyCode", args: ["1"], ok: true },
             { tag: "verify empty", rule: "canVerifyCode", args: [""], ok: false },
@@ -153,16 +145,13 @@ TestCase {
             { tag: "reset", rule: "canResetPassword", args: ["1", pw, pw], ok: true },
             { tag: "reset without code", rule: "canResetPassword", args: ["", pw, pw], ok: false },
             { tag: "reset, passwords differ", rule: "canResetPassword", args: ["1", pw, pw + "x"], ok: false },
-            { tag: "reset, short password", rule: "canResetPassword", args: ["1", seven, seven], ok: false },
             { tag: "delete: request", rule: "canRequestDeletion", args: [pw, true, false], ok: true },
             { tag: "delete: 7 characters, box ticked", rule: "canRequestDeletion", args: [seven, true, false], ok: false },
             { tag: "delete: 8 characters, box clear", rule: "canRequestDeletion", args: [pw, false, false], ok: false },
             { tag: "delete: request while busy", rule: "canRequestDeletion", args: [pw, true, true], ok: false },
             { tag: "delete: six digits with blanks", rule: "canConfirmDeletion", args: [" 123456 ", false], ok: true },
-            { tag: "delete: code with line breaks", rule: "canConfirmDeletion", args: ["\n123456\t\n", false], ok: true },
             { tag: "delete: full-width digits", rule: "canConfirmDeletion", args: ["\uFF11\uFF12\uFF13\uFF14\uFF15\uFF16", false], ok: true },
             { tag: "delete: five digits", rule: "canConfirmDeletion", args: ["12345", false], ok: false },
-            { tag: "delete: seven digits", rule: "canConfirmDeletion", args: ["1234567", false], ok: false },
             { tag: "delete: five digits and a letter", rule: "canConfirmDeletion", args: ["12345a", false], ok: false },
             { tag: "delete: blank inside", rule: "canConfirmDeletion", args: ["123 456", false], ok: false },
             { tag: "delete: confirm while busy", rule: "canConfirmDeletion", args: ["123456", true], ok: false }

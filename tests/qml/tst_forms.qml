@@ -19,7 +19,6 @@ TestCase {
     Component { id: forgotScreen; ForgotPasswordView { width: 900; height: 1000 } }
     Component { id: resetScreen; ResetPasswordView { width: 900; height: 1000; email: "a@b.c" } }
     Component { id: sheetComponent; DeleteAccountView { isPresented: true } }
-    Component { id: sidebar; SidebarView { width: 228; height: 760 } }
     Component { id: settings; KorvoSettingsView {} }
     Component { id: input; MacTextInput { width: 300 } }
     Component { id: spyComponent; SignalSpy {} }
@@ -75,14 +74,10 @@ TestCase {
         compare(child(view, data.button).enabled, data.enabled)
     }
 
-    function test_screenTexts() {
-        var view = createTemporaryObject(verifyScreen, testCase)
-        compare(child(view, "authSubtitle").text, "Enter the six-digit code sent to a@b.c.")
-        view = createTemporaryObject(resetScreen, testCase)
-        compare(child(view, "authSubtitle").text, "a@b.c")
-        view = createTemporaryObject(createScreen, testCase)
+    // The strength meter lights one bar per point of the score (the score is tabled in Format).
+    function test_strengthBars() {
+        var view = createTemporaryObject(createScreen, testCase)
         typeInto(view, "create-password", "abcdefgh")
-        compare(child(view, "strengthText").text, "Use 8+ characters with a number or symbol.")
         tryVerify(function () {
             return [0, 1, 2, 3].map(function (i) { return Qt.colorEqual(child(view, "strengthBar" + i).color, KorvoTheme.accent) })
                     .join() === "true,false,false,false"
@@ -138,10 +133,9 @@ TestCase {
         compare(view.email, "")
     }
 
+    // The way back from each screen (the sign-in screen's own links are driven end to end).
     function test_linksRoute_data() {
         return [
-            { tag: "create account", screen: loginScreen, link: "createAccountLink", route: KorvoStore.CreateAccount },
-            { tag: "forgot password", screen: loginScreen, link: "forgotPasswordLink", route: KorvoStore.ForgotPassword },
             { tag: "create: back", screen: createScreen, link: "backToSignIn", route: KorvoStore.Login },
             { tag: "verify: back", screen: verifyScreen, link: "back", route: KorvoStore.CreateAccount },
             { tag: "recover: back", screen: forgotScreen, link: "backToSignIn", route: KorvoStore.Login },
@@ -162,7 +156,6 @@ TestCase {
         var sheet = createTemporaryObject(sheetComponent, testCase)
         var dismissed = createTemporaryObject(spyComponent, testCase, { target: sheet, signalName: "dismissed" })
         tryCompare(sheet, "opened", true)
-        compare(child(sheet.contentItem, "sheetTitle").text, "Delete your account")
         var send = child(sheet.contentItem, "sendConfirmationCode")
         typeInto(sheet.contentItem, "delete-account-password", "abcdefgh")
         verify(!send.enabled)
@@ -173,8 +166,6 @@ TestCase {
         verify(send.enabled)
 
         sheet.step = "confirmationCode"
-        compare(child(sheet.contentItem, "sheetTitle").text, "Check your email")
-        compare(child(sheet.contentItem, "sheetSubtitle").text, "Enter the six-digit code sent to your email.")
         // The code field takes the focus by itself.
         tryCompare(testCase.Window, "activeFocusItem", findChild(sheet.contentItem, "delete-account-otp"))
         var confirm = child(sheet.contentItem, "confirmDeletion")
@@ -219,14 +210,8 @@ TestCase {
         compare(child(sheet.contentItem, "sheetError").text, "That password is not correct.")
     }
 
-    // Both "Delete account..." controls present the sheet.
-    function test_deleteControlsOpenTheSheet() {
-        var side = createTemporaryObject(sidebar, testCase)
-        waitForRendering(side)
-        mouseClick(child(side, "sidebarDeleteAccount"))
-        tryCompare(child(side, "deleteAccountSheet"), "opened", true)
-        keyClick(Qt.Key_Escape)
-        tryCompare(side, "isShowingAccountDeletion", false)
+    // The settings' "Delete account..." presents the sheet (the sidebar's is driven end to end).
+    function test_settingsDeleteOpensTheSheet() {
         var view = createTemporaryObject(settings, testCase)
         child(view, "deleteAccount").clicked()
         tryCompare(child(view, "deleteAccountSheet"), "opened", true)
@@ -238,7 +223,6 @@ TestCase {
         var view = createTemporaryObject(settings, testCase, { openMainWindow: function () { shown += 1 } })
         verify(child(view, "accessSection").visible)
         verify(!child(view, "accountSection").visible)
-        compare(child(child(view, "versionRow"), "value").text, KorvoStore.version + " (" + KorvoStore.build + ")")
         // "Connect to Halvane" leaves local mode for the sign-in screen.
         child(view, "connectToHalvane").clicked()
         compare(KorvoStore.accessMode, KorvoStore.Account)

@@ -22,8 +22,6 @@ TestCase {
         tryCompare(KorvoTheme.iconFont, "status", FontLoader.Ready)
         tryCompare(KorvoTheme.interSemiBold, "status", FontLoader.Ready)
         tryCompare(KorvoTheme.digitsFont, "status", FontLoader.Ready)
-        compare(KorvoTheme.fontFamily, "Inter")
-        compare(KorvoTheme.digitsFamily, "Korvo Digits")
         var widths = []
         for (var d = 0; d < 10; ++d) {
             digits.text = String(d).repeat(8)

@@ -2,7 +2,8 @@ import QtQuick
 import QtTest
 import Korvo
 
-// The main window's widths on both sides of the compact breakpoint, in both access modes.
+// The main window on both sides of the compact breakpoint, the panels of each access mode, and
+// the keyboard walk.
 TestCase {
     id: testCase
     name: "Layout"
@@ -23,50 +24,40 @@ TestCase {
         KorvoStore.enterLocalMode()
     }
 
-    function test_widths_data() {
-        return [
-            { tag: "1139 is compact", width: 1139, sidebar: 206, rail: 252, button: 176, connect: "Connect", activity: 246 },
-            { tag: "1140 is regular", width: 1140, sidebar: 228, rail: 284, button: 210, connect: "Go Halvane", activity: 270 },
-            { tag: "minimum window", width: 980, sidebar: 206, rail: 252, button: 176, connect: "Connect", activity: 246 },
-            { tag: "initial window", width: 1240, sidebar: 228, rail: 284, button: 210, connect: "Go Halvane", activity: 270 }
-        ]
+    // Resized from the initial width: sidebar, 1-point line, central column, 1-point line and
+    // rail fill the row exactly on either side of the breakpoint.
+    function test_rowFillsTheWindow_data() {
+        return [{ tag: "minimum window", width: 980 }, { tag: "1139 is compact", width: 1139 },
+                { tag: "1140 is regular", width: 1140 }, { tag: "initial window", width: 1240 }]
     }
-    function test_widths(data) {
-        var view = createTemporaryObject(mainView, testCase, { width: data.width })
-        verify(view)
-        compare(view.compact, data.width < 1140)
-        compare(child(view, "sidebar").width, data.sidebar)
-        compare(child(view, "rail").width, data.rail)
-        compare(child(view, "runButton").width, data.button)
-        compare(child(view, "connectButton").text, data.connect)
-        compare(child(view, "activityView").height, data.activity)
-        // Sidebar, 1-point line, central column, 1-point line, rail: the row fills the window.
-        var central = child(view, "central")
-        compare(central.x, data.sidebar + 1)
-        compare(central.x + central.width + 1 + data.rail, data.width)
-    }
-
-    function test_resizeAcrossBreakpoint() {
-        var view = createTemporaryObject(mainView, testCase, { width: 1140 })
-        compare(child(view, "sidebar").width, 228)
-        view.width = 1139
-        compare(child(view, "sidebar").width, 206)
-        compare(child(view, "rail").width, 252)
-        compare(child(view, "connectButton").text, "Connect")
-        view.width = 1140
-        compare(child(view, "runButton").width, 210)
-    }
-
-    function test_localModePanels() {
+    function test_rowFillsTheWindow(data) {
         var view = createTemporaryObject(mainView, testCase, { width: 1240 })
-        verify(child(view, "invitationPanel").visible)
-        verify(!child(view, "accountSection").visible)
-        verify(!child(view, "dataConsumptionCard").visible)
-        compare(child(view, "railUpper").item.objectName, "localSummary")
-        compare(child(view, "recipientSlot").height, 0)
-        compare(child(view, "statusPill").text, "Local protection")
-        compare(child(view, "headerSubtitle").text, KorvoStore.platformText("Strong offline protection on this Mac"))
-        compare(child(view, "accountTitle").text, KorvoStore.platformText("On this Mac"))
+        view.width = data.width
+        compare(view.compact, data.width < 1140)
+        var central = child(view, "central")
+        compare(central.x, child(view, "sidebar").width + 1)
+        compare(central.x + central.width + 1 + child(view, "rail").width, data.width)
+    }
+
+    function test_panels_data() {
+        return [{ tag: "local", local: true }, { tag: "account", local: false }]
+    }
+    function test_panels(data) {
+        if (!data.local)
+            KorvoStore.leaveLocalMode()
+        var view = createTemporaryObject(mainView, testCase, { width: 1240 })
+        compare(child(view, "invitationPanel").visible, data.local)
+        compare(child(view, "accountSection").visible, !data.local)
+        compare(child(view, "railUpper").item.objectName, data.local ? "localSummary" : "korvoList")
+        if (data.local) {
+            verify(!child(view, "dataConsumptionCard").visible)
+            compare(child(view, "recipientSlot").height, 0)
+        } else {
+            // Without Korvos the list is empty and "New Korvo" stays available.
+            verify(child(view, "noKorvos").visible)
+            verify(child(view, "newKorvo").enabled)
+        }
+        KorvoStore.enterLocalMode()
     }
 
     // Keyboard only, in account mode: Tab visits the workbench, then the rail, then the sidebar,
@@ -89,21 +80,6 @@ TestCase {
                         "refreshKorvos", "newKorvo", "settingsButton", "refreshDataUse", "signOut",
                         "removeThisComputer", "sidebarDeleteAccount"])
         KorvoStore.encryptionTarget = KorvoStore.Own
-        KorvoStore.enterLocalMode()
-    }
-
-    function test_accountModePanels() {
-        KorvoStore.leaveLocalMode()
-        var view = createTemporaryObject(mainView, testCase, { width: 1240 })
-        verify(!child(view, "invitationPanel").visible)
-        verify(child(view, "accountSection").visible)
-        compare(child(view, "railUpper").item.objectName, "korvoList")
-        compare(child(view, "statusPill").text, "Protection ready")
-        compare(child(view, "headerSubtitle").text, "Signed in")
-        compare(child(view, "accountTitle").text, "Account")
-        // Without Korvos the list is empty and "New Korvo" stays available.
-        verify(child(view, "noKorvos").visible)
-        verify(child(view, "newKorvo").enabled)
         KorvoStore.enterLocalMode()
     }
 }

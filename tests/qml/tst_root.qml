@@ -12,7 +12,6 @@ TestCase {
     height: 760
 
     Component { id: rootView; RootView { width: 1240; height: 760 } }
-    Component { id: brand; BrandMarkImage {} }
 
     // One screen at a time: a second, hidden screen would take the keyboard's Tab and typing.
     function test_routeSwitch() {
@@ -69,19 +68,5 @@ TestCase {
         tryCompare(alert, "opened", false)
         compare(KorvoStore.errorMessage, "")
         KorvoStore.enterLocalMode()
-    }
-
-    function test_brandMarkStrokes_data() {
-        return [
-            { tag: "20 uses the minimums", size: 20, outline: 1.5, fine: 1.25 },
-            { tag: "44 sidebar", size: 44, outline: 44 * 0.047, fine: 1.672 },
-            { tag: "74 sign-in", size: 74, outline: 74 * 0.047, fine: 74 * 0.038 }
-        ]
-    }
-    function test_brandMarkStrokes(data) {
-        var mark = createTemporaryObject(brand, testCase, { size: data.size })
-        fuzzyCompare(mark.outlineWidth, data.outline, 1e-9)
-        fuzzyCompare(mark.fineWidth, data.fine, 1e-9)
-        fuzzyCompare(mark.inset, data.size * 0.09, 1e-9)
     }
 }
