@@ -9,6 +9,8 @@
 #include "core/local/NativePath.h"
 #include "zip/ArchiveError.h"
 
+#include <QDir>
+
 #include <cerrno>
 #include <cstring>
 
@@ -38,16 +40,28 @@ QString describe(const LocalFileProtectionError& error, const Context& context)
     return withReason(context.output + QStringLiteral(": cannot be saved"), error.errorNumber());
 }
 
-QString describe(const zip::ArchiveError& error)
+// A scratch file that cannot be written is named by what the person chose: the output it was
+// to become (written beside it under a hidden name), or the temporary folder of a bundle.
+QString writtenPlace(const QString& path, const Context& context)
+{
+    const QString temporaryFolder = QDir::tempPath() + QLatin1Char('/');
+    if (path.endsWith(QLatin1String(".partial")) && !context.output.isEmpty())
+        return context.output;
+    return shownPath(path.startsWith(temporaryFolder) ? QDir::tempPath() : path);
+}
+
+QString describe(const zip::ArchiveError& error, const Context& context)
 {
     using Kind = zip::ArchiveError::Kind;
-    const QString file = shownPath(NativePath::fromNative(QByteArray::fromStdString(error.path())));
+    const QString path = NativePath::fromNative(QByteArray::fromStdString(error.path()));
+    const QString file = shownPath(path);
     switch (error.kind()) {
     case Kind::fileNotFound: return file + QStringLiteral(": No such file");
     case Kind::fileReadPermission: return file + QStringLiteral(": Permission denied");
     case Kind::unreadableFile: return withReason(file + QStringLiteral(": cannot be read"), error.errorNumber());
     case Kind::unwritableFile:
-    case Kind::unwritableArchive: return withReason(file + QStringLiteral(": cannot be written"), error.errorNumber());
+    case Kind::unwritableArchive:
+        return withReason(writtenPlace(path, context) + QStringLiteral(": cannot be written"), error.errorNumber());
     default: return QString::fromUtf8(error.what());
     }
 }
@@ -65,7 +79,7 @@ QString describeFailure(const std::exception& error, const Context& context)
     if (const auto* local = dynamic_cast<const LocalFileProtectionError*>(&error))
         return describe(*local, context);
     if (const auto* archive = dynamic_cast<const zip::ArchiveError*>(&error))
-        return describe(*archive);
+        return describe(*archive, context);
     if (const auto* keychain = dynamic_cast<const KeychainStoreError*>(&error))
         return describe(*keychain);
     if (const auto* korvo = dynamic_cast<const KorvoError*>(&error))

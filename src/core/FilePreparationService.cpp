@@ -6,6 +6,7 @@
 
 #include <QUuid>
 
+#include <cerrno>
 #include <dirent.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -50,8 +51,10 @@ struct FolderItem {
 std::vector<FolderItem> visibleItems(const std::string& folderPath)
 {
     DIR* folder = ::opendir(folderPath.c_str());
-    if (folder == nullptr)
-        throw FilePreparationError::zipFailed();
+    if (folder == nullptr) {   // named, as an unreadable file in it would be
+        using Kind = zip::ArchiveError::Kind;
+        throw zip::ArchiveError(errno == EACCES ? Kind::fileReadPermission : Kind::unreadableFile, folderPath, errno);
+    }
     std::vector<FolderItem> items;
     while (const dirent* item = ::readdir(folder)) {
         if (item->d_name[0] == '.')

@@ -4,6 +4,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QProcess>
+#include <QRegularExpression>
 
 #include <QElapsedTimer>
 #include <QThreadPool>
@@ -162,6 +163,7 @@ BridgeRunner::ChildLaunch BridgeRunner::commandLaunch(const BridgeRequest& reque
 {
     ChildLaunch launch = childLaunch(QStringList());
     launch.input = request.toJson();
+    launch.outputPath = request.outputPath;
     return launch;
 }
 
@@ -236,6 +238,21 @@ void waitWhileAlive(QProcess& process, std::chrono::milliseconds limit)
     }
 }
 
+// The bridge writes a result beside its place as ".NAME.<12 hex digits>.partial" and removes it
+// on any failure or catchable signal. A child killed outright (the silence limit above, the
+// system short of memory, kill -9) cannot: its unfinished file is removed here.
+void removeUnfinishedOutput(const QString& outputPath)
+{
+    static const QRegularExpression partial(QStringLiteral("^[0-9a-f]{12}\\.partial$"));
+    const QFileInfo output(outputPath);
+    const QString prefix = QLatin1Char('.') + output.fileName() + QLatin1Char('.');
+    const QDir folder = output.dir();
+    for (const QString& name : folder.entryList(QDir::Files | QDir::Hidden | QDir::System)) {
+        if (name.startsWith(prefix) && partial.match(QStringView(name).mid(prefix.size())).hasMatch())
+            QFile::remove(folder.filePath(name));
+    }
+}
+
 ChildEnd runChildBlocking(const BridgeRunner::ChildLaunch& launch)
 {
     ChildEnd end;
@@ -264,6 +281,15 @@ ChildEnd runChildBlocking(const BridgeRunner::ChildLaunch& launch)
             qint64 pid;
             ~Forget() { children.remove(pid); }
         } forget{*launch.children, pid};
+        struct Leftovers {
+            const QProcess& process;
+            const std::optional<QString>& outputPath;
+            ~Leftovers()
+            {
+                if (outputPath && process.state() == QProcess::NotRunning && process.exitStatus() == QProcess::CrashExit)
+                    removeUnfinishedOutput(*outputPath);
+            }
+        } leftovers{process, launch.outputPath};
         if (launch.input) {
             process.write(*launch.input);
             process.closeWriteChannel();

@@ -93,6 +93,7 @@ public:
         QString workingDirectory;
         std::optional<QByteArray> input;   // absent: the child keeps the application's input
         std::chrono::milliseconds silenceLimit{};
+        std::optional<QString> outputPath;   // a file command's result, for the leftovers of a killed child
         std::shared_ptr<BridgeChildren> children;
     };
 

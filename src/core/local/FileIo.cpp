@@ -162,13 +162,20 @@ ReplacingOutputFile::ReplacingOutputFile(const QString& finalPath)
 {
     if (m_finalPath.isEmpty())
         return;
+    // The folder is held open so that the temporary file is removed even when someone moves
+    // the folder away while it is being written.
+    const qsizetype slash = m_finalPath.lastIndexOf('/');
+    const QByteArray folder = slash < 0 ? QByteArray(".") : slash == 0 ? QByteArray("/") : m_finalPath.left(slash);
+    m_folder = FileHandle(::open(folder.constData(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+    if (!m_folder.isOpen())
+        return;
     for (int attempt = 0; attempt < 8 && !m_file.isOpen(); ++attempt) {
         m_temporaryPath = NativePath::toNative(temporarySiblingPath(finalPath));
         if (m_temporaryPath.isEmpty())
             return;
         // 0666 so the process's umask gives the platform's default permissions.
-        m_file = FileHandle(::open(m_temporaryPath.constData(),
-                                   O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
+        m_file = FileHandle(::openat(m_folder.fd(), temporaryName().constData(),
+                                     O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
         if (!m_file.isOpen() && errno != EEXIST)
             break;
     }
@@ -176,6 +183,11 @@ ReplacingOutputFile::ReplacingOutputFile(const QString& finalPath)
         ScratchFiles::track(m_temporaryPath);
     else
         m_temporaryPath.clear();
+}
+
+QByteArray ReplacingOutputFile::temporaryName() const
+{
+    return m_temporaryPath.mid(m_temporaryPath.lastIndexOf('/') + 1);
 }
 
 ReplacingOutputFile::~ReplacingOutputFile()
@@ -209,7 +221,7 @@ void ReplacingOutputFile::discard()
 {
     m_file.reset();
     if (!m_temporaryPath.isEmpty()) {
-        ::unlink(m_temporaryPath.constData());
+        ::unlinkat(m_folder.fd(), temporaryName().constData(), 0);
         ScratchFiles::release(m_temporaryPath);
     }
     m_temporaryPath.clear();

@@ -81,8 +81,10 @@ public:
 
 private:
     void discard();
+    QByteArray temporaryName() const;
 
     QByteArray m_finalPath;
     QByteArray m_temporaryPath;
+    FileHandle m_folder;   // where the temporary file was made, wherever that folder goes
     FileHandle m_file;
 };

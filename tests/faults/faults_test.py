@@ -1,0 +1,304 @@
+#!/usr/bin/env python3
+"""Fault injection: full disks, an output folder that goes away, unreadable inputs, a keyring that
+refuses or vanishes, a bridge or service ended mid-file. Each fault must end with its one-sentence
+error, leave the earlier file at the output path byte for byte, and leave no partial or temporary
+file: the scenario's output and temporary folders are listed before and after.
+
+    faults_test.py KORVO_CLI FAULTS_BRIDGE_JOB SOURCE_DIR
+
+Keyrings run on private buses of their own, so the session's keyring is never touched. The
+small disks are tmpfs mounts; where mounting is refused, those scenarios are skipped with the reason.
+"""
+import json, os, re, shlex, shutil, signal, subprocess, sys, tempfile, time
+
+CLI, JOB, SOURCE = map(os.path.abspath, sys.argv[1:4])
+BRIDGE = os.path.join(SOURCE, "bridge", "korvo-bridge.mjs")
+SERVICE = os.path.join(SOURCE, "service", "halvane.mjs")
+ROOT = tempfile.mkdtemp(prefix="korvo-faults-")
+MiB = 1 << 20
+EARLIER = b"the earlier file at the output path\n"
+DROP = ["capsh", "--drop=cap_dac_override,cap_dac_read_search,cap_fowner", "--", "-c"]
+NO_KEYRING = ("keychain: No keyring service is running in this session: start your desktop's keyring "
+              "(Secret Service), then try again.")
+LOCKED = "keychain: Your keyring is locked or refused access to Korvo: unlock it or allow access, then try again."
+BUS_CONFIG = """<busconfig><type>session</type><listen>unix:tmpdir=/tmp</listen><policy context="default">
+<allow send_destination="*" eavesdrop="true"/><allow eavesdrop="true"/><allow own="*"/></policy></busconfig>"""
+started, mounts, failures, skipped = [], [], [], []
+
+
+def path(*parts):
+    return os.path.join(ROOT, *parts)
+
+
+def write(relative, data=b"", repeat=1, mode=None):
+    target = path(relative)
+    os.makedirs(os.path.dirname(target), exist_ok=True)
+    with open(target, "wb") as f:
+        for _ in range(repeat):
+            f.write(data)
+    if mode is not None:
+        os.chmod(target, mode)
+    return relative
+
+
+def start(argv, **kwargs):
+    process = subprocess.Popen(argv, stdin=kwargs.pop("stdin", subprocess.DEVNULL), **kwargs)
+    started.append(process)
+    return process
+
+
+def private_bus(with_keyring=True):
+    """A session bus of its own (nothing is started on demand), with an unlocked keyring on it."""
+    home = tempfile.mkdtemp(prefix="keyring-", dir=ROOT)
+    with open(os.path.join(home, "bus.conf"), "w") as f:
+        f.write(BUS_CONFIG)
+    bus = start(["dbus-daemon", "--config-file=" + os.path.join(home, "bus.conf"), "--nofork", "--print-address=1"],
+                stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+    env = dict(os.environ, DBUS_SESSION_BUS_ADDRESS=bus.stdout.readline().decode().strip(), HOME=home,
+               XDG_RUNTIME_DIR=home, XDG_DATA_HOME=os.path.join(home, "data"))
+    env.pop("KORVO_TRUSTED_CA", None)
+    daemon = None
+    if with_keyring:
+        daemon = start(["gnome-keyring-daemon", "--foreground", "--unlock", "--components=secrets"], env=env,
+                       stdin=subprocess.PIPE, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        daemon.stdin.write(b"\n")
+        daemon.stdin.close()
+        for _ in range(200):   # until the Secret Service answers on the bus
+            if subprocess.run(["gdbus", "call", "--session", "--dest", "org.freedesktop.secrets", "--object-path",
+                               "/org/freedesktop/secrets/aliases/default", "--method",
+                               "org.freedesktop.DBus.Properties.Get", "org.freedesktop.Secret.Collection", "Locked"],
+                              env=env, capture_output=True).returncode == 0:
+                break
+            time.sleep(0.05)
+    return env, daemon
+
+
+def lock_default_collection(env):
+    subprocess.run(["gdbus", "call", "--session", "--dest", "org.freedesktop.secrets", "--object-path",
+                    "/org/freedesktop/secrets", "--method", "org.freedesktop.Secret.Service.Lock",
+                    "['/org/freedesktop/secrets/aliases/default']"], env=env, check=True, capture_output=True)
+
+
+def mount_tmpfs(relative, size):
+    os.makedirs(path(relative), exist_ok=True)
+    result = subprocess.run(["mount", "-t", "tmpfs", "-o", f"size={size}", "tmpfs", path(relative)],
+                            capture_output=True, text=True)
+    if result.returncode != 0:
+        return f"mounting a {size} tmpfs was refused ({' '.join(result.stderr.split()) or result.returncode})"
+    mounts.append(path(relative))
+    return None
+
+
+def listing(folders):
+    """Every file and folder below each folder, hidden ones included, with file sizes."""
+    entries = []
+    for folder in folders:
+        if not os.path.isdir(path(folder)):
+            entries.append(folder + " (missing)")
+        for base, dirs, files in os.walk(path(folder)):
+            relative = os.path.relpath(base, ROOT)
+            entries += [relative + "/"] + [f"{relative}/{f} ({os.lstat(os.path.join(base, f)).st_size})" for f in files]
+    return sorted(entries)
+
+
+def when_partial(folder, action, grown=0):
+    """A fault struck once a partial output of at least `grown` bytes is in `folder`."""
+    def fault(process):
+        deadline = time.time() + 60
+        while time.time() < deadline and process.poll() is None:
+            for name in os.listdir(path(folder)) if os.path.isdir(path(folder)) else []:
+                try:
+                    if name.endswith(".partial") and os.stat(path(folder, name)).st_size >= grown:
+                        return action(process)
+                except FileNotFoundError:
+                    pass
+            time.sleep(0.002)
+        raise AssertionError(f"no partial output appeared in {folder}")
+    return fault
+
+
+def paused(change):
+    """Stops the tool, changes the world around it, and lets it go on."""
+    def action(process):
+        os.kill(process.pid, signal.SIGSTOP)
+        change()
+        os.kill(process.pid, signal.SIGCONT)
+    return action
+
+
+def kill_child(process):
+    children = subprocess.run(["pgrep", "-P", str(process.pid)], capture_output=True, text=True).stdout.split()
+    for child in children:
+        os.kill(int(child), signal.SIGKILL)
+
+
+def scenario(name, argv, sentence, output, env, folders, fault=None, moved=None, skip=None):
+    """Runs one fault. `moved`: (folder, where the fault puts it, or None when it removes it)."""
+    if skip:
+        print(f"\n## {name}\n   SKIPPED: {skip}")
+        return skipped.append(name)
+    write(output, EARLIER)
+    before = listing(folders)
+    process = start(argv, cwd=ROOT, env=env, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+    try:
+        if fault:
+            fault(process)
+        out, err = process.communicate(timeout=90)
+    finally:
+        process.kill()
+    said = (err or out).decode(errors="replace").strip()
+    earlier, expected = path(output), before
+    if moved:
+        old, new = moved
+        expected = sorted(new + e[len(old):] for e in before if e.startswith(old + "/")) if new else [old + " (missing)"]
+        expected = sorted(expected + [e for e in before if not e.startswith(old + "/")])
+        folders = [new if f == old and new else f for f in folders]
+        earlier = path(new + output[len(old):]) if new else None
+    after = listing(folders)
+    problems = []
+    if process.returncode != 1 or said != sentence:
+        problems.append(f"status {process.returncode}, said {said!r}, expected {sentence!r}")
+    if earlier and open(earlier, "rb").read() != EARLIER:
+        problems.append(f"the earlier file {os.path.relpath(earlier, ROOT)} changed")
+    if after != expected:
+        problems.append("files were left or lost")
+    print(f"\n## {name}\n   said:   {said}\n   before: {'  '.join(before)}\n   after:  {'  '.join(after)}")
+    if problems:
+        print("   FAILED: " + "; ".join(problems))
+        failures.append(name)
+
+
+def bridge(request, env):
+    answer = subprocess.run(["node", BRIDGE], input=json.dumps(request).encode(), env=env, capture_output=True,
+                            timeout=60)
+    envelope = json.loads(answer.stdout or b"{}")
+    if not envelope.get("ok"):
+        raise AssertionError(f"{request['command']}: {envelope.get('error')} {answer.stderr.decode()}")
+    return envelope["result"]
+
+
+def account():
+    """The reference service on a free port and an account on it; returns the service and the
+    command line of one file job through the engine's runner."""
+    env = dict(os.environ, KORVO_TRUSTED_CA=path("service-ca.pem"), KORVO_BRIDGE_SCRIPT=BRIDGE)
+    service = start(["node", SERVICE, "--port", "0", "--data", path("service")], env=env, stdout=subprocess.PIPE,
+                    stderr=subprocess.DEVNULL)
+    url = None
+    while not url:
+        line = service.stdout.readline()
+        if not line:
+            raise AssertionError("the reference service did not start")
+        url = (re.search(rb"listening on (https://\S+)", line) or [None, None])[1]
+    url = url.decode()
+    subprocess.Popen(["cat"], stdin=service.stdout, stdout=subprocess.DEVNULL)   # keeps its log flowing
+    email, password = "faults@example.com", "correct horse battery"
+    ask = lambda **request: bridge(dict(blackboxUrl=url, **request), env)
+    principal = ask(command="register", email=email, password=password)["principalId"]
+    code = subprocess.run(["node", SERVICE, "latest-mail", "--data", path("service"), "--to", email, "--code"],
+                          env=env, capture_output=True, text=True, check=True).stdout.strip()
+    ask(command="verifyEmail", email=email, otp=code)
+    key = ask(command="generateKey")["privateKeyHex"]
+    ask(command="registerKey", password=password, principalId=principal, ed25519PrivateKeyHex=key)
+    ask(command="createSession", principalId=principal, ed25519PrivateKeyHex=key)
+    secret = ask(command="createSecret", principalId=principal, ed25519PrivateKeyHex=key)["secretId"]
+    return service, env, lambda command, file, output: [JOB, command, path(file), path(output), str(secret),
+                                                         principal, key, url]
+
+
+def main():
+    cli_env, _ = private_bus()
+    write("in/big.bin", os.urandom(MiB), 16)       # more than a small disk holds
+    write("in/large.bin", os.urandom(MiB), 256)    # long enough to be struck mid-run
+    for i in range(3):
+        write(f"in/folder/part{i}.bin", os.urandom(2 * MiB))
+    write("in/secret.txt", b"secret", mode=0)
+    write("in/entry/readable.txt", b"a")
+    write("in/entry/secret.txt", b"secret", mode=0)
+    write("in/nested/readable.txt", b"a")
+    write("in/nested/closed/inside.txt", b"b")
+    os.chmod(path("in/nested/closed"), 0)
+    subprocess.run([CLI, "lock", "-q", "-o", "in", "in/big.bin"], cwd=ROOT, env=cli_env, check=True)
+
+    no_space, no_file = os.strerror(28), "No such file"
+    unsaved = lambda output, reason: f"korvo-cli: {output}: cannot be saved: {reason}"
+    rename = lambda d: when_partial(f"{d}/out", paused(lambda: os.rename(path(d, "out"), path(d, "moved"))))
+    remove = lambda d: when_partial(f"{d}/out", paused(lambda: shutil.rmtree(path(d, "out"))))
+    local = [  # name, 4 MiB disk for, capabilities dropped, arguments ({d}: the scenario's folder), sentence, fault
+        ("disk full while bundling (temporary folder on a 4 MiB disk)", "tmp", False,
+         "lock -f -o {d}/out/folder.korvolocal in/folder", f"korvo-cli: {{d}}/tmp: cannot be written: {no_space}", None),
+        ("disk full while bundling (bundle -o onto a 4 MiB disk)", "out", False, "bundle -f -o {d}/out/folder.zip in/folder",
+         f"korvo-cli: {{d}}/out/folder.zip: cannot be written: {no_space}", None),
+        ("disk full while locking (4 MiB disk)", "out", False, "lock -f -o {d}/out/big.bin.korvolocal in/big.bin",
+         unsaved("{d}/out/big.bin.korvolocal", no_space), None),
+        ("disk full while opening (4 MiB disk)", "out", False, "open -f -o {d}/out/big.bin in/big.bin.korvolocal",
+         unsaved("{d}/out/big.bin", no_space), None),
+        ("output folder renamed mid-lock (256 MiB)", None, False, "lock -f -o {d}/out/large.bin.korvolocal in/large.bin",
+         unsaved("{d}/out/large.bin.korvolocal", no_file), rename),
+        ("output folder removed mid-lock (256 MiB)", None, False, "lock -f -o {d}/out/large.bin.korvolocal in/large.bin",
+         unsaved("{d}/out/large.bin.korvolocal", no_file), remove),
+        ("unreadable file", None, True, "lock -f -o {d}/out/secret.korvolocal in/secret.txt",
+         "korvo-cli: in/secret.txt: cannot be read (not a regular file, or no permission)", None),
+        ("unreadable file in a folder", None, True, "lock -f -o {d}/out/entry.korvolocal in/entry",
+         "korvo-cli: in/entry/secret.txt: Permission denied", None),
+        ("unreadable folder in a folder", None, True, "lock -f -o {d}/out/nested.korvolocal in/nested",
+         "korvo-cli: in/nested/closed: Permission denied", None),
+    ]
+    for number, (name, small, drop, args, sentence, fault) in enumerate(local, 1):
+        d = f"s{number:02}"
+        os.makedirs(path(d, "tmp"))
+        argv = [CLI] + args.replace("{d}", d).split()
+        moved = {rename: (f"{d}/out", f"{d}/moved"), remove: (f"{d}/out", None)}.get(fault)
+        scenario(name, DROP + [shlex.join(argv)] if drop else argv, sentence.replace("{d}", d), argv[argv.index("-o") + 1],
+                 dict(cli_env, TMPDIR=path(d, "tmp")), [f"{d}/tmp", f"{d}/out"], fault and fault(d), moved,
+                 small and mount_tmpfs(f"{d}/{small}", "4m"))
+
+    keyrings = [("no Secret Service on the bus", False, None, NO_KEYRING),
+                ("keyring locked", True, lock_default_collection, LOCKED),
+                ("keyring killed during a first-use lock", True, "stop", NO_KEYRING)]
+    for number, (name, with_keyring, action, sentence) in enumerate(keyrings, 20):
+        d = f"s{number:02}"
+        os.makedirs(path(d, "tmp"))
+        env, daemon = private_bus(with_keyring)
+        fault = None
+        if action == "stop":
+            os.kill(daemon.pid, signal.SIGSTOP)
+            fault = lambda process, daemon=daemon: (time.sleep(1), daemon.kill())
+        elif action:
+            action(env)
+        scenario(name, [CLI, "lock", "-f", "-o", f"{d}/out/big.bin.korvolocal", "in/big.bin"],
+                 "korvo-cli: " + sentence, f"{d}/out/big.bin.korvolocal", dict(env, TMPDIR=path(d, "tmp")),
+                 [f"{d}/tmp", f"{d}/out"], fault)
+
+    service, env, job = account()
+    subprocess.run(job("encryptFile", "in/large.bin", "in/large.bin.korvo"), env=env, check=True, capture_output=True)
+    # The service is stopped before the job starts, and killed once the job waits on it.
+    stopped = lambda process: (time.sleep(0.5), service.kill())
+    jobs = [("bridge killed mid-encryptFile (256 MiB)", "encryptFile", "in/large.bin", "large.bin.korvo",
+             "Bridge command failed.", kill_child, 8 * MiB),
+            ("bridge killed mid-decryptFile (256 MiB)", "decryptFile", "in/large.bin.korvo", "large.bin",
+             "Bridge command failed.", kill_child, 8 * MiB),
+            ("service stopped mid-request", "encryptFile", "in/big.bin", "big.bin.korvo", "fetch failed", stopped, 0)]
+    for number, (name, command, file, output, sentence, action, grown) in enumerate(jobs, 30):
+        d = f"s{number:02}"
+        os.makedirs(path(d, "tmp"))
+        if action is stopped:
+            os.kill(service.pid, signal.SIGSTOP)
+        scenario(name, job(command, file, f"{d}/out/{output}"), sentence, f"{d}/out/{output}",
+                 dict(env, TMPDIR=path(d, "tmp")), [f"{d}/tmp", f"{d}/out"], when_partial(f"{d}/out", action, grown))
+
+
+if __name__ == "__main__":
+    began = time.time()
+    try:
+        main()
+    finally:
+        for process in reversed(started):
+            if process.poll() is None:
+                process.kill()
+                process.wait()
+        for mount in mounts:
+            subprocess.run(["umount", "-l", mount])
+        shutil.rmtree(ROOT, ignore_errors=True)
+    print(f"\n{len(failures)} of the scenarios failed ({time.time() - began:.1f} s)" if failures
+          else f"\nevery scenario held, {len(skipped)} skipped ({time.time() - began:.1f} s)")
+    sys.exit(1 if failures else 0)
