@@ -153,6 +153,27 @@ private:
     const PreparedInput& m_prepared;
 };
 
+// Removes a file written beside the output through its folder's descriptor, so that it goes
+// even when someone moved the folder away meanwhile (its path then names nothing).
+class SiblingCleanup {
+public:
+    explicit SiblingCleanup(const QByteArray& path)
+        : m_name(path.mid(path.lastIndexOf('/') + 1))
+        , m_folder(::open(path.lastIndexOf('/') > 0 ? path.left(path.lastIndexOf('/')).constData() : "/",
+                          O_PATH | O_DIRECTORY | O_CLOEXEC))
+    {
+    }
+    ~SiblingCleanup()
+    {
+        if (m_folder.isOpen())
+            ::unlinkat(m_folder.fd(), m_name.constData(), 0);
+    }
+
+private:
+    QByteArray m_name;
+    FileHandle m_folder;
+};
+
 void noteSkipped(const PreparedInput& prepared)
 {
     if (prepared.skippedItems > 0)
@@ -259,6 +280,7 @@ QString bundle(const CliOptions& options, Context& context)
         throw FilePreparationError::zipFailed();
     const PreparedInput written{temporary, temporary, fileName(temporary)};
     const BundleCleanup cleanup(written);   // nothing is left there once it has been renamed
+    const SiblingCleanup moved(NativePath::toNative(temporary));
     Console::detail(QStringLiteral("bundling %1 item(s) into %2").arg(options.paths.size()).arg(context.output));
     noteSkipped(PreparedInput{{}, {}, {},
                               FilePreparationService::writeBundle(selectionPaths(options.paths), temporary,

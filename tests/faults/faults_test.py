@@ -234,6 +234,8 @@ def main():
          unsaved("{d}/out/big.bin", no_space), None),
         ("output folder renamed mid-lock (256 MiB)", None, False, "lock -f -o {d}/out/large.bin.korvolocal in/large.bin",
          unsaved("{d}/out/large.bin.korvolocal", no_file), rename),
+        ("output folder renamed mid-bundle (256 MiB)", None, False, "bundle -f -o {d}/out/large.zip in/large.bin",
+         unsaved("{d}/out/large.zip", no_file), rename),
         ("output folder removed mid-lock (256 MiB)", None, False, "lock -f -o {d}/out/large.bin.korvolocal in/large.bin",
          unsaved("{d}/out/large.bin.korvolocal", no_file), remove),
         ("unreadable file", None, True, "lock -f -o {d}/out/secret.korvolocal in/secret.txt",
