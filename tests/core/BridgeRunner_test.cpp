@@ -267,27 +267,6 @@ TEST_F(BridgeRunnerTest, EveryWayACommandOrCheckEnds)
     }
 }
 
-// The bridge in this repository, as an independent writer of the documents read here: its
-// health check and a command that needs no service.
-TEST_F(BridgeRunnerTest, ShippedBridgeAnswersReadably)
-{
-    const QString shipped = QStringLiteral(KORVO_SOURCE_DIR "/bridge/korvo-bridge.mjs");
-    if (!QFile::exists(shipped))
-        GTEST_SKIP() << "no bridge script in this tree";
-    bridge.set("KORVO_BRIDGE_SCRIPT", shipped);
-    const auto checked = check();
-    ASSERT_TRUE(checked.value) << checked.message().toStdString();
-    EXPECT_TRUE(checked.value->node.startsWith(u'v'));
-
-    BridgeRequest request;
-    request.command = QStringLiteral("generateKey");
-    request.blackboxUrl = BridgeRunner::defaultBlackboxUrl();
-    const auto generated = run<GeneratedKey>(request);
-    ASSERT_TRUE(generated.value) << generated.message().toStdString();
-    EXPECT_EQ(generated.value->privateKeyHex.size(), 64);
-    EXPECT_EQ(generated.value->publicKeyHex.size(), 64);
-}
-
 // ---- pipes ------------------------------------------------------------------------------------
 
 TEST_F(BridgeRunnerTest, ChildThatNeverReadsItsInputFailsTheWrite)

@@ -9,6 +9,7 @@
 #include "zip/ArchiveError.h"
 
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 #include <QDir>
 #include <QFile>
@@ -26,37 +27,22 @@
 
 namespace {
 
-struct Listed {
-    QString name;
-    QByteArray data;
-    int mode;
-};
-
-// Entries in archive order, as an independent reader sees them.
-QList<Listed> listArchive(const QString& path)
+// Entries in archive order, as Python's zipfile reads them (tests/zip/support/read_zip.py):
+// name, mode and (short) data of each.
+nlohmann::json listArchive(const QString& path)
 {
     QProcess python;
-    python.start("python3", {"-c",
-                             "import sys, zipfile\n"
-                             "with zipfile.ZipFile(sys.argv[1]) as z:\n"
-                             "    for i in z.infolist():\n"
-                             "        print('%s\\t%s\\t%d' % (i.filename, z.read(i).hex(), i.external_attr >> 16))\n",
-                             path});
+    python.start("python3", {QStringLiteral(KORVO_TEST_SOURCE_DIR "/zip/support/read_zip.py"), path});
     python.waitForFinished(60000);
     EXPECT_EQ(python.exitCode(), 0) << python.readAllStandardError().toStdString();
-    QList<Listed> entries;
-    for (const QByteArray& line : python.readAllStandardOutput().split('\n')) {
-        if (const QList<QByteArray> fields = line.split('\t'); fields.size() == 3)
-            entries.append({QString::fromUtf8(fields[0]), QByteArray::fromHex(fields[1]), fields[2].toInt()});
-    }
-    return entries;
+    return nlohmann::json::parse(python.readAllStandardOutput().toStdString()).at("entries");
 }
 
-QStringList namesOf(const QList<Listed>& entries)
+QStringList namesOf(const nlohmann::json& entries)
 {
     QStringList names;
-    for (const Listed& entry : entries)
-        names << entry.name;
+    for (const auto& entry : entries)
+        names << QString::fromStdString(entry["name"].get<std::string>());
     return names;
 }
 
@@ -65,7 +51,7 @@ protected:
     QString src(const QString& relative) const { return sources.filePath(relative); }
     void write(const QString& relative, const QByteArray& content) const { testfiles::writeFile(src(relative), content); }
     QStringList leftovers() const { return QDir(temporary.path()).entryList(QDir::Files | QDir::Hidden); }
-    QList<Listed> bundle(const QStringList& selection) const
+    nlohmann::json bundle(const QStringList& selection) const
     {
         return listArchive(FilePreparationService::prepare(selection, temporary.path()).url);
     }
@@ -106,17 +92,17 @@ TEST_F(FilePreparation, FolderBecomesAnArchiveOfItsVisibleFiles)
     EXPECT_EQ(prepared.cleanupURL, std::optional<QString>(prepared.url));
     EXPECT_EQ(leftovers(), QStringList{prepared.displayName});
 
-    const QList<Listed> entries = listArchive(prepared.url);
+    const nlohmann::json entries = listArchive(prepared.url);
     QStringList names = namesOf(entries);
     names.sort();
     EXPECT_EQ(names, (QStringList{"Album/cover-link", "Album/cover.jpg", "Album/disc 1/01 Intro.flac",
                                   "Album/disc 1/deeper/still/notes.txt"}));
-    for (const Listed& entry : entries) {
-        if (entry.name.endsWith("cover-link")) {
-            EXPECT_EQ(entry.mode & 0170000, 0120000);  // stored as a link, not followed
-            EXPECT_EQ(entry.data, "cover.jpg");
-        } else if (entry.name.endsWith("notes.txt")) {
-            EXPECT_EQ(entry.data, "notes");
+    for (const auto& entry : entries) {
+        if (entry["name"] == "Album/cover-link") {
+            EXPECT_EQ(entry["mode"].get<int>() & 0170000, 0120000);  // stored as a link, not followed
+            EXPECT_EQ(entry["data"], "cover.jpg");
+        } else if (entry["name"] == "Album/disc 1/deeper/still/notes.txt") {
+            EXPECT_EQ(entry["data"], "notes");
         }
     }
 }
@@ -127,11 +113,11 @@ TEST_F(FilePreparation, EntriesFollowTheSelectionAndSameNamesAreKept)
     write("b/notes.txt", "second");
     write("x/Photos/one.jpg", "1");
     write("y/Photos/two.jpg", "2");
-    const QList<Listed> entries = bundle({src("a/notes.txt"), src("b/notes.txt"), src("x/Photos/"), src("y/Photos/")});
+    const nlohmann::json entries = bundle({src("a/notes.txt"), src("b/notes.txt"), src("x/Photos/"), src("y/Photos/")});
     EXPECT_EQ(namesOf(entries), (QStringList{"notes.txt", "notes.txt", "Photos/one.jpg", "Photos/two.jpg"}));
-    ASSERT_EQ(entries.size(), 4);
-    EXPECT_EQ(entries[0].data, "first");
-    EXPECT_EQ(entries[1].data, "second");
+    ASSERT_EQ(entries.size(), 4u);
+    EXPECT_EQ(entries[0]["data"], "first");
+    EXPECT_EQ(entries[1]["data"], "second");
 
     write("readme.md", "top");
     write("Project/src/main.c", "code");
