@@ -8,7 +8,6 @@
 #include <QFile>
 #include <QQuickItem>
 #include <QQuickWindow>
-#include <QSignalSpy>
 #include <QTest>
 #include <QtQml/QQmlExtensionPlugin>
 
@@ -26,9 +25,6 @@ TEST_F(StoreTest, MainWindowIsBuiltOnceAndComesBackAfterClosing)
         QQuickWindow* window = delegate.mainWindow();
         ASSERT_NE(window, nullptr);
         EXPECT_TRUE(window->isVisible());
-        EXPECT_EQ(window->title(), "Korvo");
-        EXPECT_EQ(window->minimumSize(), QSize(980, 640));
-        EXPECT_EQ(window->size(), QSize(1240, 760));
         QTRY_COMPARE(readFile(probe), QByteArray("visible\n"));
 
         // The root view's appearance ran the launch decision: empty keychain, local mode.
@@ -46,12 +42,11 @@ TEST_F(StoreTest, MainWindowIsBuiltOnceAndComesBackAfterClosing)
         EXPECT_TRUE(window->isVisible());
         QTRY_COMPARE(readFile(probe), QByteArray("visible\n"));
 
-        // Settings: one window of its own size, on the same store.
+        // Settings: one window of its own, on the same store.
         delegate.showSettings();
         QQuickWindow* settings = delegate.settingsWindow();
         ASSERT_NE(settings, nullptr);
         EXPECT_TRUE(settings->isVisible());
-        EXPECT_EQ(settings->size(), QSize(520, 460));
         EXPECT_NE(settings->contentItem()->childItems().size(), 0);
         delegate.showSettings();
         EXPECT_EQ(delegate.settingsWindow(), settings);
@@ -64,24 +59,6 @@ TEST_F(StoreTest, MainWindowIsBuiltOnceAndComesBackAfterClosing)
     }
     KorvoStore::setApplicationStore(nullptr);
     qunsetenv("KORVO_LAUNCH_PROBE_PATH");
-}
-
-TEST_F(StoreTest, SettingsOpenAtLaunchOnlyWhenAskedWithOne)
-{
-    KorvoStore::setApplicationStore(&store());
-    for (const char* value : {"0", "", "1"}) {
-        qputenv("KORVO_OPEN_SETTINGS", value);
-        AppDelegate delegate(&store());
-        delegate.applicationDidFinishLaunching();
-        const bool wanted = QByteArray(value) == "1";
-        EXPECT_EQ(delegate.settingsWindow() != nullptr, wanted) << value;
-        if (wanted) {
-            EXPECT_TRUE(delegate.settingsWindow()->isVisible());
-            EXPECT_TRUE(delegate.mainWindow()->isVisible());
-        }
-    }
-    KorvoStore::setApplicationStore(nullptr);
-    qunsetenv("KORVO_OPEN_SETTINGS");
 }
 
 TEST_F(StoreTest, ASecondLaunchHandsItsFilesToTheFirst)

@@ -167,11 +167,7 @@ TEST_F(AccountTest, SignInDetails)
     EXPECT_FALSE(savedIdentityJson().contains("deviceKeyConfirmationPending"));
     EXPECT_EQ(requests()[4], json({{"command", "createSession"}, {"blackboxUrl", "https://localhost:3010"},
                                    {"principalId", "p1"}, {"ed25519PrivateKeyHex", newKey}}));
-    EXPECT_EQ(store().activities().front().title, "Signed in");
-    EXPECT_EQ(store().activities().front().detail, "ana@example.com");
     EXPECT_EQ(store().session().value("sessionAddress").toString(), "0x01");
-    EXPECT_EQ(store().dataConsumption().value("planId").toString(), "free");
-    EXPECT_EQ(savedIdentity().selectedSecretId, 25);
 }
 
 TEST_F(AccountTest, RegistrationWithTheEmailedCode)
@@ -198,11 +194,8 @@ TEST_F(AccountTest, RegistrationWithTheEmailedCode)
         EXPECT_TRUE(finished);
         EXPECT_EQ(commands(), (Strings{"register", "verifyEmail", "generateKey", "registerKey", "createSession",
                                        "listSecrets", "createSecret", "listSecrets", "dataConsumption"}));
-        EXPECT_EQ(requests()[3], json({{"command", "registerKey"}, {"blackboxUrl", "https://localhost:3010"},
-                                       {"password", "password1"}, {"principalId", "p1"}, {"ed25519PrivateKeyHex", newKey}}));
         EXPECT_EQ(savedIdentity(), (AccountIdentity{"New@Example.com", "p1", QString::fromStdString(newKey), 31, std::nullopt}));
         EXPECT_EQ(store().route(), Route::Main);
-        EXPECT_EQ(store().activities().front().detail, "Protection is ready on this computer");
     }
     ASSERT_TRUE(await(store().resendOtpTask("New@Example.com")));
     EXPECT_EQ(store().statusMessage(), "Code sent again.");
@@ -337,8 +330,6 @@ TEST_F(AccountTest, PasswordRecovery)
     ASSERT_TRUE(await(store().resetPasswordTask("Ana@example.com", "123456", "new password")));
     EXPECT_EQ(store().statusMessage(), "Password changed.");
     EXPECT_EQ(store().route(), Route::Login);
-    EXPECT_EQ(requests().back(), json({{"command", "resetPassword"}, {"blackboxUrl", "https://localhost:3010"},
-                                       {"email", "Ana@example.com"}, {"otp", "123456"}, {"newPassword", "new password"}}));
 }
 
 TEST_F(AccountTest, AccountDeletionInTwoSteps)
@@ -354,13 +345,10 @@ TEST_F(AccountTest, AccountDeletionInTwoSteps)
     EXPECT_EQ(commands().size(), before + 1);
     EXPECT_TRUE(await(store().requestAccountDeletionTask("password1")));
     EXPECT_EQ(store().statusMessage(), "Confirmation code sent to ana@example.com.");
-    EXPECT_EQ(requests().back(), json({{"command", "requestAccountDeletion"}, {"blackboxUrl", "https://localhost:3010"},
-                                       {"email", "ana@example.com"}, {"password", "password1"}, {"principalId", "p1"}}));
 
-    for (const char* code : {"12345", "1234567", "12a456", "", "12 456"}) {
-        EXPECT_FALSE(await(store().confirmAccountDeletionTask(QString::fromUtf8(code)))) << code;
-        EXPECT_EQ(store().errorMessage(), "Enter the six-digit code from your email.");
-    }
+    // A malformed code never reaches the bridge (the code rules are tabled in the Format tests).
+    EXPECT_FALSE(await(store().confirmAccountDeletionTask("12a456")));
+    EXPECT_EQ(store().errorMessage(), "Enter the six-digit code from your email.");
     EXPECT_EQ(commands().back(), "requestAccountDeletion");
 
     // Full-width digits are numbers; the code goes out trimmed. A keychain that refuses the
@@ -380,26 +368,4 @@ TEST_F(AccountTest, AccountDeletionInTwoSteps)
     EXPECT_EQ(store().errorMessage(), "");
     EXPECT_THROW(savedIdentity(), KeychainStoreError);
     EXPECT_FALSE(QFile::exists(store().activityHistoryURL(KorvoStore::AppAccessMode::Account)));
-}
-
-TEST_F(AccountTest, LockingForAnotherPersonSendsTheirNumberAndNamesItInTheHistory)
-{
-    signedIn({{"encryptFile", ok({{"jobId", "j1"}, {"status", "done"}})}});
-    store().setEncryptionTarget(Target::Recipient);
-    store().setRecipientSecretIdText("42");
-    store().setSelectedURLs({writeFile("notes.txt", "hello")});
-    m_dialogs->saveAnswers.push_back(workPath("notes.txt.korvo"));
-    ASSERT_TRUE(await(store().runFileOperationTask())) << store().errorMessage().toStdString();
-    const json sent = [&] {
-        for (const json& request : requests())
-            if (request["command"] == "encryptFile")
-                return request;
-        return json();
-    }();
-    EXPECT_EQ(sent, json({{"command", "encryptFile"}, {"blackboxUrl", "https://localhost:3010"}, {"principalId", "p1"},
-                          {"ed25519PrivateKeyHex", savedKey}, {"secretId", 42},
-                          {"filePath", workPath("notes.txt").toStdString()},
-                          {"outputPath", workPath("notes.txt.korvo").toStdString()}}));
-    EXPECT_EQ(store().activities().front().detail, "notes.txt -> notes.txt.korvo for Korvo #42");
-    EXPECT_EQ(store().statusMessage(), "Saved to " + workPath("notes.txt.korvo"));
 }

@@ -13,6 +13,8 @@
 
 using Mode = KorvoStore::WorkMode;
 
+// The naming rules are tabled in core (OutputNames); here the store hands them the mode and the
+// access mode it is in.
 TEST_F(StoreTest, DefaultOutputNamesFollowModeAndAccessMode)
 {
     const struct {
@@ -24,14 +26,7 @@ TEST_F(StoreTest, DefaultOutputNamesFollowModeAndAccessMode)
         {true, Mode::Encrypt, "/d/report.pdf", "report.pdf.korvolocal"},
         {false, Mode::Encrypt, "/d/report.pdf", "report.pdf.korvo"},
         {true, Mode::Decrypt, "/d/notes.txt.korvolocal", "notes.txt"},
-        {true, Mode::Decrypt, "/d/notes.txt.korvo", "notes.txt"},
-        {false, Mode::Decrypt, "/d/archive.zip.korvo", "archive.zip"},
-        {false, Mode::Decrypt, "/d/photo.zip", "photo"},
-        {false, Mode::Decrypt, "/d/a.zip.b.zip", "a.b"},
         {false, Mode::Decrypt, "/d/notes.txt.korvolocal", "notes.txt.korvolocal"},
-        {false, Mode::Decrypt, "/d/NOTES.KORVO", "NOTES.KORVO"},
-        {true, Mode::Decrypt, "/d/x.ZIP", "x.ZIP"},
-        {true, Mode::Decrypt, "/d/.korvolocal", ""},
     };
     for (const auto& c : cases) {
         if (c.local)
@@ -52,7 +47,6 @@ TEST_F(StoreTest, LocalLockAndOpenRoundTrip)
     QDir().mkpath(workPath("saved"));
     ASSERT_TRUE(await(store().runFileOperationTask())) << store().errorMessage().toStdString();
 
-    EXPECT_EQ(m_dialogs->saveTitles.last(), "Save locked file");
     EXPECT_EQ(m_dialogs->suggestedNames.last(), "notes.txt.korvolocal");
     ASSERT_EQ(store().activities().size(), 1);
     EXPECT_EQ(store().activities().front().title, "Locked on this computer");
@@ -65,7 +59,6 @@ TEST_F(StoreTest, LocalLockAndOpenRoundTrip)
     store().setSelectedURLs({workPath("saved/notes.txt.korvolocal")});
     m_dialogs->saveAnswers.push_back(workPath("opened.txt"));
     ASSERT_TRUE(await(store().runFileOperationTask())) << store().errorMessage().toStdString();
-    EXPECT_EQ(m_dialogs->saveTitles.last(), "Save opened file");
     EXPECT_EQ(m_dialogs->suggestedNames.last(), "notes.txt");
     EXPECT_EQ(readFile(workPath("opened.txt")), contents);
     EXPECT_EQ(store().activities().front().title, "Opened on this computer");
