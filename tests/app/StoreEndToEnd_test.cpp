@@ -76,6 +76,7 @@ TEST(StoreEndToEnd, SignUpAndShareAFile)
     a.setSelectedURLs({ana.path("report.pdf")});
     ana.dialogs->saveAnswers.push_back(ben.path("report.pdf.korvo"));
     step(a, "encryptFile for Ben's Korvo", await(a.runFileOperationTask()));
+    EXPECT_TRUE(a.activities().front().detail.endsWith(" for Korvo #" + QString::number(benKorvo)));   // the history names it
 
     KorvoStore& b = *ben.store;
     b.setMode(KorvoStore::WorkMode::Decrypt);
