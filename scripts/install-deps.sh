@@ -19,6 +19,8 @@ PACKAGES=(
   fonts-inter fonts-material-design-icons-iconfont
   # headless session for tests and screenshots
   dbus dbus-bin gnome-keyring libsecret-tools xvfb xauth imagemagick xdotool
+  # the desktop end-to-end run finds controls through the accessibility tree
+  python3-pyatspi at-spi2-core
   # independent readers and benchmark peers
   python3 python3-cryptography zip unzip p7zip-full age time
   # the sanitizer build and the libFuzzer targets

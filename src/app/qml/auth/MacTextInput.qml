@@ -65,9 +65,10 @@ Item {
         passwordCharacter: "\u2022"
         text: root.text
         onTextEdited: root.text = text
+        // A password echo mode makes the field "password text" by itself; setting
+        // Accessible.passwordEdit as well would blank the accessible name on Qt 6.4.
         Accessible.role: Accessible.EditableText
         Accessible.name: root.placeholder
-        Accessible.passwordEdit: root.isSecure
 
         KorvoText {
             anchors.fill: parent

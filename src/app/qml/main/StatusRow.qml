@@ -5,6 +5,8 @@ import "../style/Format.js" as Format
 // The store's status line, or "Ready".
 SymbolLabel {
     objectName: "statusRow"
+    Accessible.role: Accessible.StaticText
+    Accessible.name: text
     icon: KorvoStore.isBusy ? "clock" : "checkmark.circle"
     text: Format.statusText(KorvoStore.statusMessage)
     size: 12

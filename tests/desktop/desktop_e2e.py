@@ -1,0 +1,431 @@
+#!/usr/bin/python3
+"""The installed Korvo driven as two people would, through the accessibility tree.
+
+   desktop_e2e.py BUILD_DIR SOURCE_DIR      (inside scripts/headless-session.sh)
+
+Installs BUILD_DIR into a temporary prefix and runs that program, with its own bridge, against
+the reference service on the built-in port. Each person has a HOME, a D-Bus session and an
+unlocked Secret Service of their own; both apps join the accessibility bus of the session this
+runs in. Controls are found by role and accessible name over AT-SPI, then clicked and typed
+into with xdotool. KORVO_DESKTOP_SHOTS=DIR keeps the screenshots and the scratch folder.
+"""
+import hashlib
+import os
+import pathlib
+import re
+import shutil
+import signal
+import subprocess
+import sys
+import tempfile
+import time
+import zipfile
+
+from gi.repository import Gio, GLib
+
+
+def serve_a11y_bus(address):
+    """Answers for org.a11y.Bus on a person's own session bus with the shared accessibility bus:
+    Qt 6.4 reads AT_SPI_BUS_ADDRESS but switches its bridge on only when the address comes
+    from org.a11y.Bus on the session bus."""
+    xml = """<node><interface name='org.a11y.Bus'><method name='GetAddress'><arg type='s' direction='out'/>
+      </method></interface><interface name='org.a11y.Status'><property name='IsEnabled' type='b' access='read'/>
+      <property name='ScreenReaderEnabled' type='b' access='read'/></interface></node>"""
+    bus = Gio.bus_get_sync(Gio.BusType.SESSION)
+    for interface in Gio.DBusNodeInfo.new_for_xml(xml).interfaces:
+        bus.register_object("/org/a11y/bus", interface,
+                            lambda *call: call[-1].return_value(GLib.Variant("(s)", (address,))),
+                            lambda *get: GLib.Variant("b", True), None)
+    Gio.bus_own_name_on_connection(bus, "org.a11y.Bus", Gio.BusNameOwnerFlags.NONE,
+                                   lambda *_: print("ready", flush=True), None)
+    GLib.MainLoop().run()
+
+
+if sys.argv[1] == "--a11y-bus":
+    serve_a11y_bus(sys.argv[2])
+# Not loaded by the stand-in above: it would ask for the real bus before owning the name.
+import gi  # noqa: E402
+gi.require_version("Atspi", "2.0")
+import pyatspi  # noqa: E402
+from gi.repository import Atspi  # noqa: E402
+
+BUILD, SOURCE = (pathlib.Path(p).resolve() for p in sys.argv[1:3])
+ROOT = pathlib.Path(tempfile.mkdtemp(prefix="korvo-desktop-"))
+SHOTS = pathlib.Path(os.environ.get("KORVO_DESKTOP_SHOTS", ROOT / "shots"))
+START, WAIT = time.monotonic(), 30
+
+
+class Failure(Exception):
+    pass
+
+
+def log(text):
+    print(f"[{time.monotonic() - START:5.1f}s] {text}", flush=True)
+
+
+def wait_for(what, probe, timeout=WAIT):
+    end = time.monotonic() + timeout
+    while True:
+        try:
+            value = probe()
+        except Exception:  # an accessible object that went away while being read
+            value = None
+        if value or time.monotonic() > end:
+            if not value:
+                raise Failure(f"timed out after {timeout} s waiting for {what}")
+            return value
+        time.sleep(0.1)
+
+
+def run(*command, **options):
+    return subprocess.run(command, check=True, capture_output=True, text=True, **options).stdout
+
+
+def xdo(*args):
+    run("xdotool", *args)
+
+
+def showing(acc):
+    return acc.getState().contains(pyatspi.STATE_SHOWING)
+
+
+def listing(person):
+    """The person's home folder (hidden entries too, not the settings folders) and TMPDIR."""
+    home = sorted(p.name for p in person.home.iterdir() if p.name not in (".cache", ".config", ".local"))
+    return f"home: {', '.join(home)}; TMPDIR: {', '.join(sorted(map(str, person.tmp.rglob('*')))) or 'empty'}"
+
+
+def same_bytes(a, b):
+    digest = [hashlib.sha256(pathlib.Path(p).read_bytes()).hexdigest() for p in (a, b)]
+    if digest[0] != digest[1]:
+        raise Failure(f"{b} differs from {a}")
+    return f"{pathlib.Path(b).name}: {pathlib.Path(a).stat().st_size} bytes, sha256 {digest[0][:12]}... identical"
+
+
+class Service:
+    """The reference service on the application's built-in address, with its own data."""
+
+    def __init__(self):
+        self.data, output = ROOT / "service", ROOT / "service.log"
+        self.proc = subprocess.Popen(["node", SOURCE / "service/halvane.mjs", "--port", "3010", "--data", self.data],
+                                     env=dict(os.environ, KORVO_TRUSTED_CA=str(ROOT / "trusted-ca.pem")),
+                                     stdout=open(output, "w"), stderr=subprocess.STDOUT)
+        wait_for("the service", lambda: "listening on" in output.read_text() or self.proc.poll() is not None)
+        if self.proc.poll() is not None:  # port 3010 taken, most likely: its own sentence says
+            raise Failure("the service did not start: " + output.read_text())
+
+    def mails(self, to):
+        return sorted(p for p in (self.data / "outbox").glob("*.eml")
+                      if re.search(f"^To: {re.escape(to)}$", p.read_text(), re.M | re.I))
+
+    def code_after(self, to, seen):
+        """The code of the first e-mail to `to` beyond the `seen` ones."""
+        mail = wait_for(f"an e-mail to {to}", lambda: self.mails(to)[seen:])[0]
+        return re.search(r"^X-Halvane-Code: (\d{6})$", mail.read_text(), re.M).group(1)
+
+
+class Person:
+    """Someone with a HOME, a session bus and a keyring of their own, and Korvo when running."""
+
+    def __init__(self, name, email, password):
+        self.name, self.email, self.password = name, email, password
+        self.home, self.tmp, run_dir = ROOT / name, ROOT / f"{name}-tmp", ROOT / f"{name}-run"
+        for folder in (self.tmp, run_dir, self.home / ".local/share"):
+            folder.mkdir(parents=True, mode=0o700)
+        self.env = dict(os.environ, HOME=str(self.home), XDG_RUNTIME_DIR=str(run_dir), TMPDIR=str(self.tmp),
+                        XDG_DATA_HOME=f"{self.home}/.local/share", XDG_CONFIG_HOME=f"{self.home}/.config",
+                        XDG_CACHE_HOME=f"{self.home}/.cache", KORVO_TRUSTED_CA=str(ROOT / "trusted-ca.pem"),
+                        QT_LINUX_ACCESSIBILITY_ALWAYS_ON="1")
+        address, pid = run("dbus-daemon", "--session", "--fork", "--print-address=1", "--print-pid=1",
+                           env=self.env).split()
+        self.env["DBUS_SESSION_BUS_ADDRESS"], self.bus_pid = address, int(pid)
+        run("gnome-keyring-daemon", "--unlock", "--components=secrets", input="\n", env=self.env)
+        self.a11y = subprocess.Popen([sys.executable, __file__, "--a11y-bus", A11Y], env=self.env,
+                                     stdout=subprocess.PIPE, text=True)
+        self.a11y.stdout.readline()
+        self.proc = self.app = None
+
+    def launch(self):
+        start = lambda: subprocess.Popen([ROOT / "prefix/bin/korvo"], env=self.env, cwd=self.home,  # noqa: E731
+                                         stdout=open(ROOT / f"{self.name}.log", "a"), stderr=subprocess.STDOUT)
+        self.proc, attempts = start(), 1
+
+        def app():
+            nonlocal attempts
+            if self.proc.poll() is not None and attempts < 3:  # a busy X server refused it: again
+                self.proc, attempts = start(), attempts + 1
+            desktop = pyatspi.Registry.getDesktop(0)
+            return next((a for a in desktop if a is not None and a.get_process_id() == self.proc.pid), None)
+        self.app = wait_for(f"{self.name}'s Korvo in the accessibility tree", app)
+        # Nothing here runs a main loop for the bus's change events: read states and names afresh.
+        self.app.set_cache_mask(Atspi.Cache.NONE)
+        self.find("push button", "Lock|Sign in|Start Without an Account")
+
+    def quit(self):
+        self.proc.send_signal(signal.SIGTERM)
+        self.proc.wait(10)
+        self.proc = self.app = None
+
+    def close(self):
+        if self.proc:
+            self.quit()
+        self.a11y.terminate()
+        os.kill(self.bus_pid, signal.SIGTERM)
+
+    # ---- the accessibility tree ----
+    def shown(self, role, name=".*"):
+        """The showing accessibles of `role` whose name matches `name` entirely."""
+        return pyatspi.findAllDescendants(self.app, lambda a: a.getRoleName() == role
+                                          and re.fullmatch(name, a.name or "") and showing(a))
+
+    def find(self, role, name, timeout=WAIT):
+        return wait_for(f"{role} '{name}'", lambda: next(
+            (a for a in self.shown(role, name) if a.getState().contains(pyatspi.STATE_ENABLED)), None), timeout)
+
+    def click(self, role, name):
+        control = self.find(role, name)
+        box = control.queryComponent().getExtents(pyatspi.DESKTOP_COORDS)
+        xdo("mousemove", str(box.x + box.width // 2), str(box.y + box.height // 2), "click", "1")
+        return control
+
+    def type(self, name, text, role="text"):
+        """Clicks into the field until it has the keyboard, replaces its text and checks that
+        every character arrived."""
+        field = self.click(role, name)
+        wait_for(f"{role} '{name}' to take the keyboard",
+                 lambda: field.getState().contains(pyatspi.STATE_FOCUSED) or self.click(role, name) and False, 10)
+        xdo("key", "ctrl+a", "BackSpace")
+        xdo("type", "--delay", "15", text)
+        wait_for(f"{len(text)} characters in '{name}'", lambda: field.queryText().characterCount == len(text), 5)
+
+    def to(self, button, heading=None):
+        """Presses `button`, then waits until `heading` is the only screen showing (none still
+        fading in or out), or for the main window (no heading, "Sign out") when it is None."""
+        if button:
+            self.click("push button", button)
+        wait_for(f"the screen '{heading or 'main window'}'", lambda: [a.name for a in self.shown("heading")] == [
+            heading] if heading else not self.shown("heading") and self.shown("push button", "Sign out"))
+
+    def keys(self, *names):
+        """Presses keys in the main window, given the keyboard first (no window manager does)."""
+        window = run("xdotool", "search", "--onlyvisible", "--pid", str(self.proc.pid), "--name", "^Korvo$").split()
+        xdo("windowfocus", "--sync", window[0])
+        xdo("key", *names)
+
+    def status(self, sentence):
+        """Waits for the status line to read `sentence` and the busy overlay (named so too) to go."""
+        self.find("label", re.escape(sentence))
+        wait_for("the busy overlay to go", lambda: not self.shown("progress bar", re.escape(sentence)))
+
+    def shot(self, name):
+        SHOTS.mkdir(parents=True, exist_ok=True)
+        run("import", "-window", "root", str(SHOTS / f"{name}.png"))
+
+    # ---- what a person does ----
+    def choose(self, name, button="Choose files or folder|Choose protected file"):
+        """Picks `name` in the chooser, which opens on the home folder: the name typed, then Return."""
+        self.click("push button", button)
+        self.type("File name:", name)
+        time.sleep(0.3)  # the completer's list comes up under the field; Return takes the match
+        xdo("key", "Return")
+        wait_for("the chooser to close", lambda: not self.shown("dialog", "Choose.*"))
+
+    def run_and_save(self, suggested, button="Lock & Save|Open & Save"):
+        """Starts the operation and saves under the suggested name (a pattern) in the panel."""
+        self.click("push button", button)
+        self.find("dialog", "Save (locked|opened) file")
+        shown = self.find("text", "File name:").queryText().getText(0, -1)
+        if not re.fullmatch(suggested, shown):
+            raise Failure(f"the save panel suggests '{shown}', expected '{suggested}'")
+        self.click("push button", "Save")
+        return self.home / shown
+
+
+def first_launch():
+    docs = ana.home / "Docs"
+    (docs / "scans").mkdir(parents=True)
+    (docs / "notes.txt").write_text("Meeting at noon.\n")
+    (docs / "scans/page 1.bin").write_bytes(os.urandom(3 << 20))
+    (ana.home / "report.pdf").write_bytes(os.urandom(700 << 10))
+    with open(ana.home / "big.bin", "wb") as big:
+        big.truncate(2 << 30)
+    ana.launch()
+    ana.find("push button", "Go Halvane")
+    ana.find("label", "Offline protection is ready.*")
+    return "local mode: 'Go Halvane' offered, status 'Offline protection is ready...'"
+
+
+def lock_folder():
+    ana.choose("Docs")
+    # A folder is bundled first: the panel suggests the bundle's name with the protected extension.
+    saved = ana.run_and_save(r"korvo-[0-9A-F-]{36}\.zip\.korvolocal")
+    ana.status(f"Saved to {saved}")
+    ana.shot("1-locked-folder")
+    return f"chose Docs/ by typing its name, saved as suggested: {saved.name} ({saved.stat().st_size} bytes)"
+
+
+def open_folder():
+    ana.click("push button", "Open")
+    locked = next(ana.home.glob("korvo-*.zip.korvolocal")).name
+    ana.choose(locked, "Choose protected file")
+    saved = ana.run_and_save(re.escape(locked.removesuffix(".korvolocal")))
+    ana.status(f"Saved to {saved}")
+    with zipfile.ZipFile(saved) as bundle:
+        names = sorted(n for n in bundle.namelist() if not n.endswith("/"))
+        for name in names:
+            if bundle.read(name) != (ana.home / name).read_bytes():
+                raise Failure(f"{name} in {saved.name} differs from the original")
+    return f"{saved.name} holds {', '.join(names)}: every file byte-identical"
+
+
+def cancel_big_lock():
+    before = listing(ana)
+    ana.click("push button", "Lock")
+    ana.choose("big.bin")
+    saved = ana.run_and_save(r"big\.bin\.korvolocal")
+    units = {"bytes": 1, "KB": 1 << 10, "MB": 1 << 20, "GB": 1 << 30}
+
+    def past_half():
+        text = ana.find("progress bar", r"[\d.]+ \w+ of .*", 1).name
+        done, unit = re.match(r"([\d.]+) (\w+) of", text).groups()
+        return float(done) * units[unit] >= 1 << 30 and text
+    seen = wait_for("the lock to pass half way", past_half, 90)
+    during = listing(ana)
+    ana.shot("2-half-way")
+    ana.keys("Escape")
+    ana.status("Cancelled.")
+    after = listing(ana)
+    if after != before or saved.exists():
+        raise Failure(f"left behind: before {before}, after {after}")
+    return f"Escape at '{seen}' ({during}): status 'Cancelled.', nothing left behind ({after})"
+
+
+def sign_up(person):
+    for other in (ana, ben):  # one window at a time on the screen
+        if other is not person and other.app:
+            other.quit()
+    if not person.app:
+        person.launch()
+    person.to("Go Halvane", "Protect your files")
+    person.to("Create account", "Create your account")
+    person.type("Email", person.email)
+    person.type("Password", person.password, "password text")
+    person.type("Confirm password", person.password, "password text")
+    seen = len(service.mails(person.email))
+    person.to("Send me the code", "Verify email")
+    person.type("Code", service.code_after(person.email, seen))
+    person.to("Verify and continue")
+    person.number = person.find("radio button", r"Korvo #\d+").name.split("#")[1]
+    person.shot(f"3-signed-up-{person.name}")
+    return f"{person.email} signed up with the mailed code; first Korvo #{person.number}"
+
+
+def lock_for_ben():
+    ana.click("push button", "Someone else")
+    ana.type("Korvo number", ben.number)
+    ana.find("label", "Korvo ready")
+    ana.shot("3-recipient-ready")
+    ana.choose("report.pdf")
+    saved = ana.run_and_save(r"report\.pdf\.korvo")
+    ana.status(f"Saved to {saved}")
+    shutil.copy(saved, ben.home)
+    ana.quit()
+    return f"mark 'Korvo ready' for #{ben.number}; {saved.name} saved and handed to ben"
+
+
+def sign_in(person):
+    """On the sign-in screen that remembers the person: the password, then Sign in."""
+    person.find("label", re.escape(person.email))
+    person.type("Password", person.password, "password text")
+    person.to("Sign in")
+
+
+def ben_opens():
+    ben.launch()  # a saved identity never signs in by itself
+    ben.to(None, "Protect your files")
+    sign_in(ben)
+    ben.click("push button", "Open")
+    ben.choose("report.pdf.korvo", "Choose protected file")
+    saved = ben.run_and_save(r"report\.pdf")
+    ben.status(f"Saved to {saved}")
+    return "ben relaunched, signed in on the remembered account, opened it: " + same_bytes(ana.home / "report.pdf", saved)
+
+
+def reset_password():
+    ben.to("Sign out", "Protect your files")
+    ben.to("Forgot password", "Recover password")
+    ben.type("Email", ben.email)
+    seen = len(service.mails(ben.email))
+    ben.to("Send reset code", "Reset password")
+    ben.type("Code", service.code_after(ben.email, seen))
+    ben.password = "Second-pass2"
+    ben.type("New password", ben.password, "password text")
+    ben.type("Confirm password", ben.password, "password text")
+    ben.to("Reset password", "Protect your files")
+    sign_in(ben)
+    return "reset code from the outbox, new password set, signed in with it"
+
+
+def delete_account():
+    ben.click("push button", "Delete account...")
+    ben.find("dialog", "Delete your account")
+    ben.type("Account password", ben.password, "password text")
+    ben.click("check box", "I understand that I will lose access to this account.")
+    seen = len(service.mails(ben.email))
+    ben.click("push button", "Send confirmation code")
+    ben.find("dialog", "Check your email")
+    ben.type("Six-digit code", service.code_after(ben.email, seen))
+    ben.to("Delete Account", "Protect your files")
+    ben.find("text", "Email")  # no remembered account any more
+    ben.shot("4-deleted")
+    return "deletion confirmed with the mailed code: back on the sign-in screen, no account remembered"
+
+
+STEPS = [
+    ("ana: first launch", first_launch),
+    ("ana: lock the folder Docs", lock_folder),
+    ("ana: open the locked bundle", open_folder),
+    ("ana: cancel a 2 GiB lock half way", cancel_big_lock),
+    ("ben: sign up (a second HOME, session and keyring)", lambda: sign_up(ben)),
+    ("ana: connect and sign up", lambda: sign_up(ana)),
+    ("ana: lock report.pdf for ben's Korvo number", lock_for_ben),
+    ("ben: sign in and open it", ben_opens),
+    ("ben: password reset", reset_password),
+    ("ben: delete the account", delete_account),
+]
+
+# Asking for the address starts the accessibility bus and its registry before any app looks.
+A11Y = re.search(r'string "(.*)"', run("dbus-send", "--session", "--print-reply", "--dest=org.a11y.Bus",
+                                       "/org/a11y/bus", "org.a11y.Bus.GetAddress")).group(1)
+people = ana, ben = Person("ana", "ana@example.com", "First-pass1"), Person("ben", "ben@example.com", "Harbour-light7")
+service, failed = None, False
+try:
+    run("cmake", "--install", BUILD, "--prefix", ROOT / "prefix")
+    log(f"installed {BUILD} into {ROOT / 'prefix'}")
+    service = Service()
+    log("reference service listening on https://localhost:3010")
+    for number, (title, step) in enumerate(STEPS, 1):
+        started = time.monotonic()
+        log(f"{number}. {title}")
+        detail = step()
+        log(f"   ok in {time.monotonic() - started:.1f} s: {detail}")
+except Exception as error:  # report with the evidence, then fail
+    failed = True
+    log(f"FAILED: {error!r}")
+    for person in people:
+        if person.app:
+            person.shot(f"failure-{person.name}")
+            named = [f"{a.getRoleName()} '{a.name}'" for a in pyatspi.findAllDescendants(person.app, showing) if a.name]
+            log(f"{person.name}'s window shows: {', '.join(named)}")
+        output = ROOT / f"{person.name}.log"
+        log(f"{person.name}'s output:\n" + (output.read_text(errors="replace")[-3000:] if output.exists() else ""))
+finally:
+    for person in people:
+        person.close()
+    if service:
+        service.proc.terminate()
+        service.proc.wait(10)
+    log(f"{'FAILED' if failed else 'passed'}: {time.monotonic() - START:.0f} s in all; screenshots in {SHOTS}")
+    if not failed and "KORVO_DESKTOP_SHOTS" not in os.environ:
+        shutil.rmtree(ROOT, ignore_errors=True)
+sys.exit(1 if failed else 0)
