@@ -12,8 +12,10 @@
 #include <QDir>
 #include <QUuid>
 
+#include <fcntl.h>
 #include <filesystem>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 const QString lockingBusy = QStringLiteral("Locking file...");
@@ -77,7 +79,6 @@ qint64 selectionSize(const QStringList& urls, const Cancellation& cancel)
 // listing; removed with whatever is in it on every way out.
 struct BundleFolder {
     QString path;
-    std::optional<PreparedInput> prepared;
 
     explicit BundleFolder(const QString& temporaryDirectory)
         : path(QDir(temporaryDirectory)
@@ -85,10 +86,18 @@ struct BundleFolder {
     {
         QDir().mkpath(path);
     }
+    // The names go at once; the blocks of a large bundle are given back on a thread of their own
+    // (this runs on the window's thread, and the kernel may first wait for writes in flight).
     ~BundleFolder()
     {
-        if (prepared)
-            FilePreparationService::removeBundle(*prepared);
+        const QDir folder(path);
+        for (const QString& name : folder.entryList(QDir::Files | QDir::Hidden | QDir::System)) {
+            const QByteArray file = NativePath::toNative(folder.filePath(name));
+            const int kept = ::open(file.constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+            ::unlink(file.constData());
+            ScratchFiles::release(file);
+            ScratchFiles::closeSoon(kept);
+        }
         QDir(path).removeRecursively();
     }
     // The size of the bundle being written.
@@ -241,8 +250,7 @@ QCoro::Task<> KorvoStore::runFileOperationSteps()
         counter->total.store(selectionSize(urls, *cancel), std::memory_order_relaxed);
         return FilePreparationService::prepare(urls, bundlePath, &*cancel);
     });
-    bundle.prepared = co_await preparing;
-    const PreparedInput prepared = *bundle.prepared;
+    const PreparedInput prepared = co_await preparing;
 
     m_progress.setStage({});
     if (m_accessMode == AppAccessMode::Local) {

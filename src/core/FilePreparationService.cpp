@@ -8,6 +8,7 @@
 
 #include <cerrno>
 #include <dirent.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -170,9 +171,12 @@ int writeBundle(const QStringList& urls, const QString& archivePath, const Cance
         archive->close();
         return bundler.skipped();
     } catch (...) {
+        // Held open while the name goes, so that neither waits for the bundle's blocks.
+        const int kept = ::open(nativePath.constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
         archive->abandon();
         ::unlink(nativePath.constData());  // close() may have failed after giving up the file
         ScratchFiles::release(nativePath);
+        ScratchFiles::closeSoon(kept);
         if (cancel && cancel->requested())
             throw OperationCancelled();
         throw;

@@ -3,6 +3,8 @@
 #include <QByteArrayList>
 
 #include <mutex>
+#include <system_error>
+#include <thread>
 #include <unistd.h>
 
 namespace {
@@ -46,6 +48,17 @@ void removeAll()
     for (const QByteArray& path : scratchFiles())
         ::unlink(path.constData());
     scratchFiles().clear();
+}
+
+void closeSoon(int descriptor)
+{
+    if (descriptor < 0)
+        return;
+    try {
+        std::thread([descriptor] { ::close(descriptor); }).detach();
+    } catch (const std::system_error&) {
+        ::close(descriptor);   // no thread to be had: wait here
+    }
 }
 
 } // namespace ScratchFiles

@@ -34,5 +34,10 @@ void track(const QByteArray& nativePath);
 void release(const QByteArray& nativePath);
 // Removes every listed file; for a process about to end.
 void removeAll();
+// Closes a descriptor on a thread of its own, for a scratch file whose name is gone: its last
+// descriptor gives back its blocks when it closes, and for a large file with writes still on
+// their way to the device the kernel first waits for those (a tenth of a second and more here),
+// which must not hold up a stop. Nothing for a descriptor below 0.
+void closeSoon(int descriptor);
 
 } // namespace ScratchFiles

@@ -219,10 +219,13 @@ bool ReplacingOutputFile::commit()
 
 void ReplacingOutputFile::discard()
 {
+    // A second descriptor keeps the file while its name goes; the blocks are given back later.
+    const int kept = m_file.isOpen() ? ::fcntl(m_file.fd(), F_DUPFD_CLOEXEC, 0) : -1;
     m_file.reset();
     if (!m_temporaryPath.isEmpty()) {
         ::unlinkat(m_folder.fd(), temporaryName().constData(), 0);
         ScratchFiles::release(m_temporaryPath);
     }
+    ScratchFiles::closeSoon(kept);
     m_temporaryPath.clear();
 }
