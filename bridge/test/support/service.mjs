@@ -1,8 +1,8 @@
-// Starts the reference service on a free loopback port with its own data folder, trusted
-// authority file and clock offset, and gives the tests what they need to drive the bridge
+// Starts the reference service on a free loopback port with its own data folder and trusted
+// authority file, and gives the tests what they need to drive the bridge
 // against it: the address, the environment for the bridge, and the codes it e-mails.
 import { spawn } from 'node:child_process';
-import { existsSync, mkdirSync, mkdtempSync, readFileSync, readdirSync, rmSync, writeFileSync } from 'node:fs';
+import { existsSync, mkdirSync, mkdtempSync, readFileSync, readdirSync, rmSync } from 'node:fs';
 import { request } from 'node:https';
 import { tmpdir } from 'node:os';
 import { dirname, join } from 'node:path';
@@ -15,10 +15,9 @@ export const serviceAvailable = existsSync(SERVICE_SCRIPT) && existsSync(join(di
 export async function startService({ root } = {}) {
   const folder = root ?? mkdtempSync(join(tmpdir(), 'korvo-halvane-'));
   mkdirSync(folder, { recursive: true });
-  const [data, ca, clockFile] = ['data', 'trusted-ca.pem', 'clock-offset'].map((name) => join(folder, name));
-  writeFileSync(clockFile, '0');
+  const [data, ca] = ['data', 'trusted-ca.pem'].map((name) => join(folder, name));
   const env = { KORVO_TRUSTED_CA: ca };
-  const child = spawn(process.execPath, [SERVICE_SCRIPT, '--port', '0', '--data', data, '--clock-file', clockFile], {
+  const child = spawn(process.execPath, [SERVICE_SCRIPT, '--port', '0', '--data', data], {
     env: { ...process.env, ...env }, stdio: ['ignore', 'pipe', 'pipe'],
   });
   const url = await new Promise((resolve, reject) => {
@@ -35,8 +34,6 @@ export async function startService({ root } = {}) {
   child.removeAllListeners('exit');
   return {
     url, data, ca, env,
-    // Moves the service's clock by `seconds` from the real clock.
-    setClockOffset: (seconds) => writeFileSync(clockFile, String(seconds)),
     // The newest e-mail to `to` of `kind` ("verify-email", "confirm-device", ...): { code, link }.
     latestMail(to, kind) {
       const outbox = join(data, 'outbox');
