@@ -1,14 +1,10 @@
-// The recent-activity files: known bytes, files written elsewhere, damaged files, the fifty-entry
-// cap and failed saves.
+// The recent-activity files: known bytes, files written elsewhere, damaged files and failed saves.
 
 #include "core/ActivityHistory.h"
 #include "fixtures/TestFiles.h"
 
 #include <QDir>
 #include <QFile>
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -75,11 +71,9 @@ TEST_F(ActivityHistoryTest, UnreadableFilesLoadAsEmptyAndStayUntouched)
         "[" + valid + R"(,"date":1},)" + valid + "}]",   // one entry without a date spoils the file
         "[" + valid + R"(,"date":1})",                   // truncated
         R"({"items":[]})",
-        R"([{"id":"not-a-uuid","title":"t","detail":"d","date":1}])",
-        R"([{"id":"{E621E1F8-C36C-495A-93FC-0C247A3E6E5F}","title":"t","detail":"d","date":1}])",
-        R"([{"id":"E621E1F8-C36C-495A-93FC-0C247A3E6E5F","title":null,"detail":"d","date":1}])",
+        R"([{"id":"{E621E1F8-C36C-495A-93FC-0C247A3E6E5F}","title":"t","detail":"d","date":1}])",   // not 36 characters
+        R"([{"id":"E621E1F8-C36C-495A-93FC-0C247A3E6E5G","title":"t","detail":"d","date":1}])",    // 36, not an identifier
         R"([{"id":"E621E1F8-C36C-495A-93FC-0C247A3E6E5F","title":"t","detail":"d","date":1e300}])",
-        "",
     };
     for (const QByteArray& bytes : invalid) {
         writeFile(accountFile, bytes);
@@ -89,48 +83,12 @@ TEST_F(ActivityHistoryTest, UnreadableFilesLoadAsEmptyAndStayUntouched)
     EXPECT_TRUE(history.load(Mode::local).isEmpty()) << "a missing file is an empty history";
 }
 
-TEST_F(ActivityHistoryTest, KeepsTheFiftyNewest)
+// The cap, the sentence and the entry kept in memory are the store's tests (StoreActivity).
+TEST_F(ActivityHistoryTest, FailedSaveLeavesNoTemporaryFile)
 {
-    QList<ActivityItem> activities;
-    for (int n = 1; n <= 51; ++n)
-        history.remember(Mode::local, activities, numbered(n));
-    ASSERT_EQ(activities.size(), 50);
-    // Read back with an independent JSON reader: newest first, the oldest gone.
-    const QJsonArray written = QJsonDocument::fromJson(readFile(history.historyPath(Mode::local))).array();
-    ASSERT_EQ(written.size(), 50);
-    for (int i = 0; i < 50; ++i)
-        EXPECT_EQ(written[i].toObject()["detail"].toString(), QStringLiteral("file%1.txt -> file%1.txt.korvo").arg(51 - i));
-
-    // A longer file written elsewhere loads in full and is cut on the next save.
-    QList<ActivityItem> sixty;
-    for (int n = 60; n >= 1; --n)
-        sixty.append(numbered(n));
-    writeFile(accountFile, ActivityHistory::encode(sixty));
-    QList<ActivityItem> loaded = history.load(Mode::account);
-    EXPECT_EQ(loaded, sixty);
-    const ActivityItem newest = ActivityItem::make("Signed in", "ada@example.com");
-    history.remember(Mode::account, loaded, newest);
-    const QList<ActivityItem> saved = history.load(Mode::account);
-    ASSERT_EQ(saved.size(), 50);
-    EXPECT_EQ(saved.front(), newest);
-    EXPECT_EQ(saved.mid(1), sixty.mid(0, 49));
-}
-
-TEST_F(ActivityHistoryTest, FailedSaveKeepsTheEntryInMemory)
-{
-    // The data folder's parent is a file, so the folder can never be created.
-    writeFile(root.filePath("blocker"), "x");
-    const ActivityHistory blocked{AppPaths(root.filePath("blocker/Korvo"))};
-    QList<ActivityItem> activities{numbered(1)};
-    const auto error = testfiles::thrown<ActivityHistoryError>([&] { blocked.remember(Mode::local, activities, numbered(2)); });
-    EXPECT_EQ(error ? error->message() : "", "Recent activity could not be saved.");
-    ASSERT_EQ(activities.size(), 2);
-    EXPECT_EQ(activities.front().detail, "file2.txt -> file2.txt.korvo");
-    EXPECT_TRUE(blocked.load(Mode::local).isEmpty());
-
     // The target name is taken by a folder: the write fails and nothing is left behind.
     QDir().mkpath(accountFile);
-    EXPECT_THROW(history.save(Mode::account, activities), ActivityHistoryError);
+    EXPECT_THROW(history.save(Mode::account, {numbered(1)}), ActivityHistoryError);
     EXPECT_EQ(QDir(dataFolder).entryList(QDir::Files | QDir::Hidden), QStringList{});
 }
 

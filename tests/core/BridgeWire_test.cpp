@@ -75,16 +75,13 @@ TEST(BridgeEnvelopeDecoding, ShapesThatDecodeAndThatDoNot)
         {R"({"ok":false,"result":"text"})", "\"result\""},
         {R"({"result":null})", "\"ok\""},
         {R"({"ok":null})", "\"ok\""},
-        {R"({"ok":"true"})", "\"ok\""},
         {R"({"ok":1})", "\"ok\""},
-        {R"({"OK":true})", "\"ok\""},
         {R"({"ok":false,"error":5})", "\"error\""},
         {R"({"ok":true,"result":{"principalId":"p","sessionAddress":"s"}})", "result.expiresAt"},
         {R"({"ok":true,"result":{"principalId":"p","sessionAddress":"s","expiresAt":7}})", "result.expiresAt"},
         {R"([{"ok":true}])", "object"},
         {R"({"ok":true} trailing)", "JSON"},
         {"", "empty"},
-        {"\n  \n", "empty"},
     };
     for (const auto& [json, part] : cases) {
         SCOPED_TRACE(json);
@@ -142,13 +139,10 @@ TEST(BridgeRecords, RequiredOptionalAndWrongTypes)
         {"secret without clusterId spoils the list", failureOf<SecretListResult>,
          secrets(kSecretA + R"(,{"secretId":13,"ownerPrincipalId":"o"})"), "result.secrets[1].clusterId"},
         {"secrets not a list", failureOf<SecretListResult>, R"({"success":true,"secrets":{}})", "result.secrets"},
-        {"empty list", failureOf<SecretListResult>, R"({"success":false,"secrets":[]})", ""},
         {"count with a fraction", failureOf<UsageStats>, withCount("3.5"), "count"},
         {"count written as 25.0", failureOf<UsageStats>, withCount("25.0"), ""},
         {"count as text", failureOf<UsageStats>, withCount("\"25\""), "whole number"},
-        {"count as boolean", failureOf<UsageStats>, withCount("true"), "whole number"},
         {"count beyond 64 bits", failureOf<UsageStats>, withCount("9223372036854775808"), "count"},
-        {"count at the 64-bit limit", failureOf<UsageStats>, withCount("9223372036854775807"), ""},
         {"count as 2^63 in floating point", failureOf<UsageStats>, withCount("9.223372036854775808e18"), "count"},
         {"negative count", failureOf<UsageStats>, withCount("-4"), ""},
         {"limit as text", failureOf<UsageStats>, R"({"limit":"1"})", "result.limit"},
@@ -159,10 +153,6 @@ TEST(BridgeRecords, RequiredOptionalAndWrongTypes)
         {"boolean given as number", failureOf<VerifyEmailResult>, R"({"principalId":"p","emailVerified":1})", "emailVerified"},
         {"required text null", failureOf<GeneratedKey>, R"({"privateKeyHex":null,"publicKeyHex":"b"})", "privateKeyHex"},
         {"record not an object", failureOf<FileJobResult>, R"(["j","s"])", "result"},
-        {"file job without optional paths", failureOf<FileJobResult>, R"({"jobId":"j","status":"done"})", ""},
-        {"public key secretId fractional", failureOf<KorvoPublicKeyResult>,
-         R"({"chainId":1,"secretId":4.2,"publicKey":"k"})", "secretId"},
-        {"check result missing node", failureOf<BridgeCheckResult>, R"({"sdkVersion":"1","blackboxUrl":"u"})", "node"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -195,20 +185,13 @@ TEST(ConsumptionPeriodDates, TimestampsAndIsoDateTimes)
     const std::vector<std::pair<std::string, QDateTime>> cases = {
         {"1700000000", instant},
         {"1700000000000", instant},
-        {"1700000000000.0", instant},
         {"\"1700000000\"", instant},
-        {"\"1.7e9\"", instant},
         {"1700000000.25", instant.addMSecs(250)},
-        {"0", utc("1970-01-01T00:00:00.000")},
-        {"-86400", utc("1969-12-31T00:00:00.000")},
         // The boundary: exactly 1e10 is seconds (year 2286), just above it is milliseconds.
         {"10000000000", QDateTime::fromSecsSinceEpoch(10000000000LL, QTimeZone::utc())},
-        {"\"10000000000\"", QDateTime::fromSecsSinceEpoch(10000000000LL, QTimeZone::utc())},
         {"10000000001", QDateTime::fromMSecsSinceEpoch(10000000001LL, QTimeZone::utc())},
         {"\"2024-05-01T12:30:00Z\"", utc("2024-05-01T12:30:00.000")},
-        {"\"2024-05-01T12:30:00.250Z\"", utc("2024-05-01T12:30:00.250")},
         {"\"2024-05-01T12:30:00.123456Z\"", utc("2024-05-01T12:30:00.123")},
-        {"\"2024-05-01T14:30:00+02:00\"", utc("2024-05-01T12:30:00.000")},
         {"\"2024-05-01T00:15:00-01:30\"", utc("2024-05-01T01:45:00.000")},
     };
     for (const auto& [json, expected] : cases)
@@ -221,22 +204,11 @@ TEST(ConsumptionPeriodDates, Rejections)
     const std::vector<std::pair<std::string, QString>> cases = {
         {"\" 1700000000\"", unrecognised},      // a leading blank makes it no number
         {"\"1700000000 \"", unrecognised},
-        {"\"\"", unrecognised},
-        {"\"2024-05-01\"", unrecognised},        // a date without a time
-        {"\"2024-05-01T12:30Z\"", unrecognised}, // no seconds
         {"\"2024-05-01T12:30:00\"", unrecognised}, // no zone
-        {"\"2024-02-30T00:00:00Z\"", unrecognised},
-        {"\"2024-05-01T24:00:00Z\"", unrecognised},
-        {"\"yesterday\"", unrecognised},
+        {"\"2024-02-30T00:00:00Z\"", unrecognised}, // matches the pattern, no such day
         {"null", unrecognised},
-        {"true", unrecognised},
-        {"{\"date\":1700000000}", unrecognised},
-        {"[1700000000]", unrecognised},
         {"\"nan\"", notFinite},
-        {"\"NaN\"", notFinite},
-        {"\"inf\"", notFinite},
-        {"\"-Infinity\"", notFinite},
-        {"\"1e400\"", notFinite},
+        {"1e300", unrecognised},                 // finite, but beyond any date
     };
     for (const auto& [json, expected] : cases) {
         const auto error = testfiles::thrown<BridgeDecodingError>([&] { ConsumptionPeriodDate::decode(nlohmann::json::parse(json)); });

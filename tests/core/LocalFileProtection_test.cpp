@@ -119,14 +119,10 @@ TEST_F(LocalFileProtectionTest, RecordsSplitAtTheChunkSizeWithFreshNoncesAndRoun
     const std::vector<std::pair<qsizetype, std::vector<quint32>>> cases = {
         // input size, sealed length of each record (only the last is final)
         {0, {28}},   // the 44-byte empty file
-        {1, {29}},
-        {chunk - 1, {chunk - 1 + 28}},
-        {chunk, {chunk + 28}},
-        {chunk + 1, {chunk + 28, 29}},
-        {2 * chunk - 1, {chunk + 28, chunk - 1 + 28}},
+        {1, {29}},                                           // a short last record
+        {chunk, {chunk + 28}},                               // a full last record: nothing follows
         {2 * chunk, {chunk + 28, chunk + 28}},
         {2 * chunk + 1, {chunk + 28, chunk + 28, 29}},
-        {3 * chunk + 12345, {chunk + 28, chunk + 28, chunk + 28, 12345 + 28}},
     };
     for (const auto& [size, lengths] : cases) {
         SCOPED_TRACE(size);
@@ -191,7 +187,7 @@ protected:
 
 TEST_F(IndependentReaderTest, FilesCrossBetweenTheEngineAndTheReference)
 {
-    for (const qsizetype size : {qsizetype(0), qsizetype(1), chunk, chunk + 1, 2 * chunk + chunk / 2}) {
+    for (const qsizetype size : {qsizetype(0), chunk, 2 * chunk + chunk / 2}) {
         SCOPED_TRACE(size);
         const QByteArray plain = pattern(size, 99);
         writeFile(path("plain"), plain);
@@ -244,36 +240,19 @@ protected:
 
 TEST_F(TamperTest, RecordsMovedRepeatedDroppedOrRelabelled)
 {
-    expectRejected(header() + record(1) + record(0) + record(2), "first two swapped");
-    expectRejected(header() + record(0) + record(0) + record(1) + record(2), "first repeated");
-    expectRejected(header() + record(0) + record(1) + record(1) + record(2), "middle repeated");
-    expectRejected(header() + record(0) + record(1), "last dropped");
-    expectRejected(header() + record(0) + record(2), "middle dropped");
-    expectRejected(header() + record(2), "only the last kept");
-    expectRejected(header(), "header alone");
+    expectRejected(header() + record(1) + record(0) + record(2), "first two swapped");   // the index is bound
+    expectRejected(header() + record(0) + record(1), "last dropped");                   // no final record
     // A record's flag is bound to it: relabelling cannot make a shorter file look complete.
     expectRejected(header() + record(0) + withByte(record(1), 0, 0x01), "last dropped, new last flagged final");
-    expectRejected(withByte(m_sealed, m_records[0].offset, 0x01), "first flagged final");
-    expectRejected(withByte(m_sealed, m_records[2].offset, 0x00), "last flagged as followed");
     expectRejected(withByte(m_sealed, m_records[1].offset, 0x02), "flag neither 0 nor 1");
 }
 
 TEST_F(TamperTest, HeaderOrBytesChangedOrAdded)
 {
     expectRejected(withByte(m_sealed, 10, 0x02), "version 0x02");
-    expectRejected(withByte(m_sealed, 10, 0x00), "version 0x00");
-    for (int i = 0; i < 10; ++i)
-        expectRejected(flipped(i, 0x20), "magic byte " + std::to_string(i));
-    expectRejected(m_sealed.mid(1), "first byte missing");
     expectRejected(QByteArray(), "empty file");
     expectRejected(m_sealed + QByteArray(1, '\0'), "one byte appended");
-    expectRejected(m_sealed + record(2), "last record appended again");
-    const qsizetype box = m_records[1].offset + 5, end = m_records[1].end();
-    for (const auto& [at, what] : std::vector<std::pair<qsizetype, std::string>>{
-             {box, "nonce"}, {box + 12, "first ciphertext byte"}, {box + 12 + chunk / 2, "inner ciphertext byte"},
-             {end - 16, "tag"}, {end - 1, "last tag byte"}})
-        expectRejected(flipped(at), what);
-    expectRejected(m_sealed, "another key", testKey(42));
+    expectRejected(flipped(m_records[1].offset + 5 + 12 + chunk / 2), "inner ciphertext byte");
 }
 
 TEST_F(TamperTest, LengthFieldsOutOfRange)
@@ -283,26 +262,18 @@ TEST_F(TamperTest, LengthFieldsOutOfRange)
         qToBigEndian(length, bytes.data() + m_records[i].offset + 1);
         return bytes;
     };
-    expectRejected(withLength(0, 0), "length 0");
+    // A box too short to hold a nonce and a tag, marked last so framing alone cannot reject it.
+    expectRejected(header() + QByteArray::fromHex("010000001B") + QByteArray(27, 'x'), "box of 27 bytes");
     expectRejected(withLength(0, chunk + 65), "length above the largest record");
-    expectRejected(withLength(0, 0xFFFFFFFF), "length 2^32-1");
     expectRejected(withLength(0, m_records[0].sealedLength - 1), "length one short");
     expectRejected(withLength(2, m_records[2].sealedLength + 1), "last length one long");
-    // Boxes too short to hold a nonce and a tag, marked last so framing alone cannot reject them.
-    for (const quint32 length : {1u, 12u, 27u})
-        expectRejected(header() + QByteArray::fromHex("01000000") + char(length) + QByteArray(length, 'x'),
-                       "short box " + std::to_string(length));
 }
 
-TEST_F(TamperTest, TruncationAtEveryBoundary)
+TEST_F(TamperTest, Truncation)
 {
-    std::set<qsizetype> cuts;
-    for (qsizetype i = 0; i <= 16; ++i)
-        cuts.insert(i);   // inside and right after the header, inside the first prefix and nonce
-    for (const Record& r : m_records)
-        cuts.insert({r.offset, r.offset + 1, r.offset + 4, r.offset + 5, r.offset + 17, r.end() - 16, r.end() - 1});
-    cuts.erase(m_sealed.size());
-    for (const qsizetype at : cuts)
+    // Inside the header, inside a record's prefix, inside its box.
+    const Record& last = m_records[2];
+    for (const qsizetype at : {qsizetype(5), last.offset + 3, last.end() - 1})
         expectRejected(m_sealed.left(at), "cut at " + std::to_string(at));
 }
 
@@ -311,27 +282,14 @@ TEST_F(TamperTest, TruncationAtEveryBoundary)
 TEST_F(LocalFileProtectionTest, UnreadableInputsKeepTheEarlierOutput)
 {
     writeFile(path("out"), earlier);
-    QDir(folder()).mkdir("a-folder");
     ASSERT_EQ(::mkfifo(QFile::encodeName(path("a-pipe")).constData(), 0600), 0);
-    for (const QString& input : {path("missing"), path("a-folder"), path("a-pipe"), QString()}) {
+    for (const QString& input : {path("missing"), path("a-pipe")}) {   // not there; not a regular file
         SCOPED_TRACE(input.toStdString());
         expectError(Kind::unreadableFile, unreadableSentence, [&] { protect(input, path("out"), testKey()); });
         expectError(Kind::unreadableFile, unreadableSentence, [&] { open(input, path("out"), testKey()); });
     }
     EXPECT_EQ(readFile(path("out")), earlier);
-    EXPECT_EQ(entriesOf(folder()), (QStringList{"a-folder", "a-pipe", "out"}));
-}
-
-TEST_F(LocalFileProtectionTest, FailedOpenKeepsTheEarlierOutputAndLeavesNoPartialFile)
-{
-    // The first records are fine, so plain data has been written before the damage is found.
-    prepareFiles(3 * chunk + 5);
-    QByteArray sealed = readFile(path("sealed"));
-    sealed[sealed.size() - 1] = static_cast<char>(sealed[sealed.size() - 1] ^ 0x80);
-    writeFile(path("sealed"), sealed);
-    expectError(Kind::invalidFile, invalidSentence, [&] { open(path("sealed"), path("out"), testKey()); });
-    EXPECT_EQ(readFile(path("out")), earlier);
-    EXPECT_EQ(entriesOf(folder()), (QStringList{"out", "plain", "sealed"}));
+    EXPECT_EQ(entriesOf(folder()), (QStringList{"a-pipe", "out"}));
 }
 
 TEST_F(LocalFileProtectionTest, SavingOverTheInputItself)
@@ -354,15 +312,13 @@ TEST_F(LocalFileProtectionTest, FullDeviceOrCancellingKeepsEverything)
     prepareFiles(6 * chunk);
     const QByteArray plain = readFile(path("plain")), sealed = readFile(path("sealed"));
     {
-        // Every write beyond 2 MiB fails, as on a full device.
+        // Every write beyond 2 MiB fails, as on a full device (onto another path: tests/faults).
         rlimit saved{};
         getrlimit(RLIMIT_FSIZE, &saved);
         const auto handler = std::signal(SIGXFSZ, SIG_IGN);
         rlimit lowered = saved;
         lowered.rlim_cur = 2 * chunk;
         setrlimit(RLIMIT_FSIZE, &lowered);
-        expectError(Kind::writeFailed, writeFailedSentence, [&] { protect(path("plain"), path("out"), testKey()); });
-        expectError(Kind::writeFailed, writeFailedSentence, [&] { open(path("sealed"), path("out"), testKey()); });
         expectError(Kind::writeFailed, writeFailedSentence, [&] { open(path("sealed"), path("sealed"), testKey()); });
         setrlimit(RLIMIT_FSIZE, &saved);
         std::signal(SIGXFSZ, handler);

@@ -125,8 +125,8 @@ TEST_F(PublicKeyCacheTest, KeysSurviveARestart)
 
 TEST_F(PublicKeyCacheTest, DamagedFileIsIgnoredThenReplaced)
 {
-    for (const QByteArray& bytes : {QByteArray("{not json"), QByteArray("[]"), QByteArray(R"({"values":"pk"})"),
-                                    QByteArray(R"({"values":{"https://keys.test:3010|1":7}})"), QByteArray(R"({"other":{}})")}) {
+    for (const QByteArray& bytes : {QByteArray("{not json"), QByteArray(R"({"values":"pk"})"),
+                                    QByteArray(R"({"values":{"https://keys.test:3010|1":7}})")}) {
         SCOPED_TRACE(bytes.toStdString());
         writeFile(bytes);
         fetches = 0;
