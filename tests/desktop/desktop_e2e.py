@@ -65,16 +65,14 @@ def log(text):
 
 def wait_for(what, probe, timeout=WAIT):
     end = time.monotonic() + timeout
-    while True:
+    while time.monotonic() < end:
         try:
-            value = probe()
+            if value := probe():
+                return value
         except Exception:  # an accessible object that went away while being read
-            value = None
-        if value or time.monotonic() > end:
-            if not value:
-                raise Failure(f"timed out after {timeout} s waiting for {what}")
-            return value
+            pass
         time.sleep(0.1)
+    raise Failure(f"timed out after {timeout} s waiting for {what}")
 
 
 def run(*command, **options):
@@ -85,8 +83,12 @@ def xdo(*args):
     run("xdotool", *args)
 
 
+def has(acc, state):
+    return acc.getState().contains(state)
+
+
 def showing(acc):
-    return acc.getState().contains(pyatspi.STATE_SHOWING)
+    return has(acc, pyatspi.STATE_SHOWING)
 
 
 def listing(person):
@@ -180,7 +182,7 @@ class Person:
 
     def find(self, role, name, timeout=WAIT):
         return wait_for(f"{role} '{name}'", lambda: next(
-            (a for a in self.shown(role, name) if a.getState().contains(pyatspi.STATE_ENABLED)), None), timeout)
+            (a for a in self.shown(role, name) if has(a, pyatspi.STATE_ENABLED)), None), timeout)
 
     def click(self, role, name):
         control = self.find(role, name)
@@ -193,7 +195,7 @@ class Person:
         every character arrived."""
         field = self.click(role, name)
         wait_for(f"{role} '{name}' to take the keyboard",
-                 lambda: field.getState().contains(pyatspi.STATE_FOCUSED) or self.click(role, name) and False, 10)
+                 lambda: has(field, pyatspi.STATE_FOCUSED) or self.click(role, name) and False, 10)
         xdo("key", "ctrl+a", "BackSpace")
         xdo("type", "--delay", "15", text)
         wait_for(f"{len(text)} characters in '{name}'", lambda: field.queryText().characterCount == len(text), 5)
@@ -322,6 +324,7 @@ def sign_up(person):
 
 def lock_for_ben():
     ana.click("push button", "Someone else")
+    ana.find("label", "Enter a Korvo number")  # the mark before a number is typed
     ana.type("Korvo number", ben.number)
     ana.find("label", "Korvo ready")
     ana.shot("3-recipient-ready")
@@ -330,7 +333,7 @@ def lock_for_ben():
     ana.status(f"Saved to {saved}")
     shutil.copy(saved, ben.home)
     ana.quit()
-    return f"mark 'Korvo ready' for #{ben.number}; {saved.name} saved and handed to ben"
+    return f"mark 'Enter a Korvo number', then 'Korvo ready' for #{ben.number}; {saved.name} saved, handed to ben"
 
 
 def sign_in(person):
