@@ -1,8 +1,8 @@
 // Two people, each with their own store, keychain and data folder, against the real bridge
 // script and the reference service on a free port: sign-up with the e-mailed code, the look-up
 // of the other's Korvo number, and a file locked for that Korvo and opened by them. (Sign-in,
-// password reset and deletion through the real stack are driven from the screens in
-// tests/qml/e2e.) Prints a transcript of the steps (keys elided).
+// password reset and deletion through the real stack are driven from the installed
+// application's screens in tests/desktop.) Prints a transcript of the steps (keys elided).
 #include "support/ReferenceService.h"
 #include "support/StoreFixture.h"
 
