@@ -178,10 +178,8 @@ TEST_F(StoreTest, RecipientNumberParsingAndComputedWorkbenchValues)
     const struct {
         const char* text;
         const char* label;
-    } cases[] = {{"0042", "Korvo #42"}, {" +7 ", "Korvo #7"}, {"", "Choose a Korvo"}, {"0", "Choose a Korvo"},
-                 {"-5", "Choose a Korvo"}, {"1 2", "Choose a Korvo"}, {"+", "Choose a Korvo"},
-                 {"9223372036854775807", "Korvo #9223372036854775807"}, {"9223372036854775808", "Choose a Korvo"},
-                 {"\u0663", "Choose a Korvo"}};
+    } cases[] = {{"0042", "Korvo #42"}, {" +7 ", "Korvo #7"}, {"0", "Choose a Korvo"}, {"1 2", "Choose a Korvo"},
+                 {"9223372036854775808", "Choose a Korvo"}, {"\u0663", "Choose a Korvo"}};
     for (const auto& c : cases) {
         store().setRecipientSecretIdText(QString::fromUtf8(c.text));
         EXPECT_EQ(store().activeSecretLabel(), QString::fromUtf8(c.label)) << c.text;
