@@ -1,7 +1,7 @@
 // Writes a result beside its destination under a temporary name and renames it into place only
 // when the work succeeded; on any failure, and when the bridge is told to stop, the temporary
 // file is removed and the destination is left as it was.
-import { constants, existsSync, rmSync, writeSync } from 'node:fs';
+import { constants, rmSync, writeSync } from 'node:fs';
 import { open, rename, rm, stat } from 'node:fs/promises';
 import { randomBytes } from 'node:crypto';
 import { basename, dirname, join, resolve } from 'node:path';
@@ -43,17 +43,16 @@ export async function ensureDistinct(inputInfo, inputPath, outputPath) {
 // Temporary files in the making, removed if a signal stops the bridge.
 const unfinished = new Set();
 const STOP_SIGNALS = { SIGHUP: 1, SIGINT: 2, SIGTERM: 15 };
-// Set once a result has replaced its destination: a stop that comes after that is too late, and
-// the answer goes out as usual, so that the caller never reads "stopped" over a replaced file.
-let placed = false;
+// Set as a result starts replacing its destination: a stop that comes from then on is too late,
+// and the answer goes out as usual, so that the caller never reads "stopped" over a replaced file.
+let placing = false;
 
 function stopOnSignals() {
   if (stopOnSignals.done) return;
   stopOnSignals.done = true;
   for (const [signal, number] of Object.entries(STOP_SIGNALS)) {
     process.once(signal, () => {
-      // A temporary file that is gone was renamed just now, before its callback could say so.
-      if (placed || [...unfinished].some((path) => !existsSync(path))) return;
+      if (placing) return;
       for (const path of unfinished) rmSync(path, { force: true });
       try { writeSync(1, `${JSON.stringify({ ok: false, error: STOPPED })}\n`); } catch { /* nobody is reading */ }
       process.exit(128 + number);
@@ -78,8 +77,8 @@ export async function writeAtomically(outputPath, work, mode = 0o644 & ~process.
     await handle.chmod(mode);
     await handle.close();
     handle = undefined;
+    placing = true;
     await rename(temporary, outputPath);
-    placed = true;
   } catch (error) {
     await handle?.close().catch(() => {});
     await rm(temporary, { force: true }).catch(() => {});
