@@ -32,7 +32,9 @@ class OperationProgress : public QObject {
 
 public:
     static constexpr int showDelayMs = 500;
-    static constexpr int sampleIntervalMs = 100;
+    // Each new figure redraws the whole window; where a software renderer draws it, that takes
+    // processor time from the work, so five times a second is enough.
+    static constexpr int sampleIntervalMs = 200;
     // Where a stage's figures come from: called on the window's thread at every sample.
     using Source = std::function<void(qint64& done, qint64& total)>;
 

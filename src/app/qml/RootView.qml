@@ -100,6 +100,53 @@ Item {
         Behavior on opacity { NumberAnimation { duration: 160; easing.type: Easing.InOutQuad } }
     }
 
+    // The overlay's first appearance would build its effects (the shaders, the blur's passes, the
+    // card's glyphs) while the work has begun and the window waits on them. A copy is drawn out of
+    // sight for a few frames once the window has shown itself, in each look the real one takes
+    // (fading in, the spinner, the bar), so the real one finds them built.
+    Loader {
+        id: overlayWarmUp
+        objectName: "overlayWarmUp"
+        // Frames left to draw the copy in; -1 before the window has shown itself.
+        property int framesLeft: -1
+        anchors.fill: parent
+        active: framesLeft > 0
+        sourceComponent: BusyOverlay {
+            backdrop: contentLayer
+            hidesBackdrop: false
+            message: "Locking file..."
+            opacity: overlayWarmUp.framesLeft > 4 ? 0.5 : 1
+            progress: overlayWarmUp.framesLeft > 2 ? null : warmUpFigures
+            enabled: false
+            Accessible.ignored: true
+            transform: Translate { x: overlayWarmUp.width + 200 }
+        }
+        QtObject {
+            id: warmUpFigures
+            readonly property bool visible: true
+            readonly property real fraction: 0.5
+            readonly property string text: "1.0 GB of 2.0 GB, about 5 s left"
+            readonly property bool cancellable: true
+        }
+        Timer {
+            id: warmUpDelay
+            interval: 300
+            onTriggered: overlayWarmUp.framesLeft = KorvoStore.isBusy ? 0 : 6
+        }
+        Connections {
+            target: root.Window.window
+            enabled: overlayWarmUp.framesLeft !== 0
+            function onFrameSwapped() {
+                if (overlayWarmUp.framesLeft > 0) {
+                    --overlayWarmUp.framesLeft
+                    root.Window.window.update()
+                } else if (!warmUpDelay.running) {
+                    warmUpDelay.start()
+                }
+            }
+        }
+    }
+
     // While busy the overlay holds the keyboard (Return cannot start the action twice); the
     // control that had focus gets it back afterwards, or once the error alert is dismissed,
     // when it still exists.

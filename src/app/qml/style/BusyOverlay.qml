@@ -17,21 +17,31 @@ FocusScope {
     Accessible.role: Accessible.ProgressBar
     Accessible.name: message
 
-    // Nothing underneath changes while the overlay is up: take the content once, blur it once,
-    // and leave it out of the window's frames while the overlay covers it all, so a frame costs
-    // the card alone (a software renderer would otherwise take the work's processor time).
+    // Whether the overlay may leave the content it blurs out of the window's frames while it
+    // covers it; a copy built ahead of time, out of sight, must not.
+    property bool hidesBackdrop: true
+
+    // Nothing underneath changes while the overlay is up: the content is taken once, and blurred
+    // and tinted once into one picture (a layer, redrawn only when the content is taken again),
+    // and left out of the window's frames while the overlay covers it all. A frame then costs
+    // one picture and the card, which matters where a software renderer shares the processor
+    // with the work.
     ShaderEffectSource {
         id: frozenBackdrop
         anchors.fill: parent
         sourceItem: root.backdrop
         live: false
-        hideSource: root.visible && root.opacity === 1
+        hideSource: root.hidesBackdrop && root.visible && root.opacity === 1
         visible: false
     }
     onVisibleChanged: if (visible) frozenBackdrop.scheduleUpdate()
-    BackdropBlur { anchors.fill: parent; content: frozenBackdrop; visible: root.backdrop !== null; cached: true }
-    Rectangle { anchors.fill: parent; color: KorvoTheme.ultraThinMaterial }
-    Rectangle { anchors.fill: parent; color: KorvoTheme.black(0.34) }
+    Item {
+        anchors.fill: parent
+        layer.enabled: true
+        BackdropBlur { anchors.fill: parent; content: frozenBackdrop; visible: root.backdrop !== null }
+        Rectangle { anchors.fill: parent; color: KorvoTheme.ultraThinMaterial }
+        Rectangle { anchors.fill: parent; color: KorvoTheme.black(0.34) }
+    }
 
     // Swallow pointer input and keys.
     MouseArea { anchors.fill: parent; hoverEnabled: true; acceptedButtons: Qt.AllButtons }
