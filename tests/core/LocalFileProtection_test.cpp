@@ -350,14 +350,8 @@ TEST_F(LocalFileProtectionTest, OutputThatCannotBeCreatedOrAWrongKeySize)
     prepareFiles(100);
     QDir(folder()).mkdir("existing-folder");
     writeFile(path("existing-folder/keep"), earlier);
-    const QStringList outputs = {
-        path("no-such-folder/out"),
-        path("plain/out"),          // a file where a folder should be
-        path("existing-folder"),    // a folder is never replaced by a file
-        QStringLiteral("/proc/korvo-cannot-write-here"),
-        QString(),
-    };
-    for (const QString& output : outputs) {
+    // A place that cannot be created, and a folder, which is never replaced by a file.
+    for (const QString& output : {path("no-such-folder/out"), path("existing-folder")}) {
         SCOPED_TRACE(output.toStdString());
         expectError(Kind::writeFailed, writeFailedSentence, [&] { protect(path("plain"), output, testKey()); });
         expectError(Kind::writeFailed, writeFailedSentence, [&] { open(path("sealed"), output, testKey()); });

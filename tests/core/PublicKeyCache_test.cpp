@@ -92,14 +92,12 @@ TEST_F(PublicKeyCacheTest, FailuresAndBlankKeysAreNotCached)
     EXPECT_EQ(QCoro::waitFor(second).message(), "That Korvo could not be verified.");
     EXPECT_EQ(fetches, 1);
 
-    for (const QString& blank : {QString(), QStringLiteral(" \n\t\r\n")}) {
-        const auto outcome = finish(cache.publicKey(kService, 5, counting(blank)));
-        ASSERT_NE(outcome.errorAs<KorvoPublicKeyCache::CacheError>(), nullptr);
-        EXPECT_EQ(outcome.message(), "Korvo returned an empty protection key.");
-    }
+    const auto blank = finish(cache.publicKey(kService, 5, counting(QStringLiteral(" \n\t\r\n"))));
+    ASSERT_NE(blank.errorAs<KorvoPublicKeyCache::CacheError>(), nullptr);
+    EXPECT_EQ(blank.message(), "Korvo returned an empty protection key.");
     EXPECT_FALSE(QFile::exists(filePath()));
     EXPECT_EQ(lookUp(cache, 5, "\tpk-5 \n"), "pk-5");
-    EXPECT_EQ(fetches, 4);
+    EXPECT_EQ(fetches, 3);
 }
 
 TEST_F(PublicKeyCacheTest, KeysSurviveARestart)
