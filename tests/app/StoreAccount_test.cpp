@@ -316,8 +316,8 @@ TEST_F(AccountTest, UsageRefreshNeverOverlapsAndKeepsOldFiguresOnFailure)
     EXPECT_EQ(commands().size(), before);
 }
 
-// The way through (code sent, new password, back to sign-in) is the screens' and the desktop
-// end-to-end run; here a refused code keeps the reset screen with the service's sentence.
+// The way through (code sent, new password, back to sign-in) is the desktop end-to-end run's;
+// here a refused code keeps the reset screen with the service's sentence.
 TEST_F(AccountTest, PasswordRecoveryRefused)
 {
     start({{"resetPassword", fail("That code has expired.")}});
