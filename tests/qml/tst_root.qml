@@ -27,6 +27,10 @@ TestCase {
         verify(!findChild(root, "busyOverlay").visible)
         keyClick(Qt.Key_Tab)
         compare(testCase.Window.activeFocusItem.objectName, "startWithoutAccount")
+        // The overlay's copy drawn ahead, out of sight, is gone after its few frames.
+        var warmUp = findChild(root, "overlayWarmUp")
+        tryCompare(warmUp, "framesLeft", 0, 10000)
+        verify(!warmUp.active)
     }
 
     function test_errorAlertClearsOnDismiss() {
