@@ -85,8 +85,7 @@ protected:
     {
         await(store().keychainIdle());
         spin(10);
-        for (int i = 0; i < 250 && store().isDataConsumptionLoading(); ++i)
-            spin(20);
+        spinUntil([&] { return !store().isDataConsumptionLoading(); });
     }
     long count(const std::string& command) const
     {
@@ -261,7 +260,7 @@ TEST_F(AccountTest, RecipientLookUpIsDebouncedAndNeverOverwrittenByALateAnswer)
         spin(40);
     }
     EXPECT_EQ(store().recipientKorvoState(), State::Checking);
-    spin(900);
+    spinUntil([&] { return store().recipientKorvoState() != State::Checking; });
     std::vector<json> lookups;
     for (const json& request : requests())
         if (request["command"] == "getSecretPublicKey")
@@ -277,7 +276,7 @@ TEST_F(AccountTest, RecipientLookUpIsDebouncedAndNeverOverwrittenByALateAnswer)
     KorvoStore& other = signedIn({{"getSecretPublicKey", ok({{"chainId", 1}, {"secretId", 43}, {"publicKey", "pk43"}, {"delayMs", 300}})}});
     other.setEncryptionTarget(Target::Recipient);
     other.setRecipientSecretIdText("42");
-    spin(900);
+    spinUntil([&] { return other.recipientKorvoState() != State::Checking; });
     EXPECT_EQ(other.recipientKorvoState(), State::Unavailable);
     EXPECT_FALSE(readFile(m_data.filePath("Korvo/public-keys.json")).contains("pk43"));
     other.setRecipientSecretIdText("43");
@@ -296,7 +295,7 @@ TEST_F(AccountTest, UsageRefreshNeverOverlapsAndKeepsOldFiguresOnFailure)
     store().refreshDataConsumption();
     EXPECT_TRUE(store().isDataConsumptionLoading());
     await(store().refreshDataConsumptionTask());   // dropped: one is running
-    spin(700);
+    spinUntil([&] { return !store().isDataConsumptionLoading(); });
     EXPECT_EQ(count("dataConsumption"), 2);
     EXPECT_TRUE(store().hasDataConsumption());
     EXPECT_EQ(store().dataConsumptionError(), "Usage is temporarily unavailable.");

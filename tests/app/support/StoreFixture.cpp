@@ -142,3 +142,8 @@ void StoreTest::spin(int milliseconds)
 {
     QTest::qWait(milliseconds);
 }
+
+bool StoreTest::spinUntil(const std::function<bool()>& done)
+{
+    return QTest::qWaitFor(done, 10000);
+}

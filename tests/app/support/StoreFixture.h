@@ -7,6 +7,7 @@
 #include <nlohmann/json.hpp>
 
 #include <deque>
+#include <functional>
 
 // Open and save panels that answer from a script and remember what they were asked.
 class ScriptedFileDialogs : public FileDialogs {
@@ -56,6 +57,8 @@ protected:
     std::vector<std::string> commands() const;
     // Runs the event loop for a while (debounces, background refreshes).
     static void spin(int milliseconds);
+    // Spins until `done` holds or ten seconds pass (a loaded machine starts node slowly).
+    static bool spinUntil(const std::function<bool()>& done);
     // Writes a file of the given size into the work folder and returns its path.
     QString writeFile(const QString& name, const QByteArray& contents);
     // The whole contents of a file, or nothing when it cannot be read.
