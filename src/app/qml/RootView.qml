@@ -95,9 +95,7 @@ Item {
         backdrop: contentLayer
         message: KorvoStore.statusMessage
         progress: KorvoStore.progress
-        opacity: KorvoStore.isBusy ? 1 : 0
-        visible: opacity > 0
-        Behavior on opacity { NumberAnimation { duration: 160; easing.type: Easing.InOutQuad } }
+        shown: KorvoStore.isBusy
     }
 
     // The overlay's first appearance would build its effects (the shaders, the blur's passes, the
@@ -115,7 +113,8 @@ Item {
             backdrop: contentLayer
             hidesBackdrop: false
             message: "Locking file..."
-            opacity: overlayWarmUp.framesLeft > 4 ? 0.5 : 1
+            shown: true
+            fade: overlayWarmUp.framesLeft > 4 ? 0.5 : 1
             progress: overlayWarmUp.framesLeft > 2 ? null : warmUpFigures
             enabled: false
             Accessible.ignored: true
