@@ -95,7 +95,9 @@ Item {
         backdrop: contentLayer
         message: KorvoStore.statusMessage
         progress: KorvoStore.progress
-        shown: KorvoStore.isBusy
+        opacity: KorvoStore.isBusy ? 1 : 0
+        visible: opacity > 0
+        Behavior on opacity { NumberAnimation { duration: 160; easing.type: Easing.InOutQuad } }
     }
 
     // The overlay's first appearance would build its effects (the shaders, the blur's passes, the
@@ -113,8 +115,7 @@ Item {
             backdrop: contentLayer
             hidesBackdrop: false
             message: "Locking file..."
-            shown: true
-            fade: overlayWarmUp.framesLeft > 4 ? 0.5 : 1
+            opacity: overlayWarmUp.framesLeft > 4 ? 0.5 : 1
             progress: overlayWarmUp.framesLeft > 2 ? null : warmUpFigures
             enabled: false
             Accessible.ignored: true

@@ -17,34 +17,26 @@ FocusScope {
     Accessible.role: Accessible.ProgressBar
     Accessible.name: message
 
-    // Whether the overlay is up; it fades in and out over `fade`.
-    property bool shown: false
-    property real fade: shown ? 1 : 0
-    Behavior on fade { NumberAnimation { duration: 160; easing.type: Easing.InOutQuad } }
-    visible: fade > 0
     // Whether the overlay may leave the content it blurs out of the window's frames while it
     // covers it; a copy built ahead of time, out of sight, must not.
     property bool hidesBackdrop: true
 
     // Nothing underneath changes while the overlay is up: the content is taken once, and blurred
     // and tinted once into one picture (a layer, redrawn only when the content is taken again),
-    // and left out of the window's frames from the start, the picture taken standing in for it
-    // while the overlay fades in. A frame then costs one or two pictures and the card instead of
-    // the whole window, which matters where a software renderer shares the processor with the
-    // work. On the way out the content, changed by then, shows beneath as it is.
+    // and left out of the window's frames while the overlay covers it all. A frame then costs
+    // one picture and the card, which matters where a software renderer shares the processor
+    // with the work.
     ShaderEffectSource {
         id: frozenBackdrop
         anchors.fill: parent
         sourceItem: root.backdrop
         live: false
-        hideSource: root.hidesBackdrop && root.visible && root.shown
-        visible: root.backdrop !== null && root.shown && root.fade < 1
+        hideSource: root.hidesBackdrop && root.visible && root.opacity === 1
+        visible: false
     }
     onVisibleChanged: if (visible) frozenBackdrop.scheduleUpdate()
-    onShownChanged: if (shown) frozenBackdrop.scheduleUpdate()   // also when it comes back while fading out
     Item {
         anchors.fill: parent
-        opacity: root.fade
         layer.enabled: true
         BackdropBlur { anchors.fill: parent; content: frozenBackdrop; visible: root.backdrop !== null }
         Rectangle { anchors.fill: parent; color: KorvoTheme.ultraThinMaterial }
@@ -59,10 +51,9 @@ FocusScope {
             root.progress.cancel()
     }
 
-    SoftShadow { target: card; shadowOpacity: 0.32; radiusPoints: 12; offsetY: 4; opacity: root.fade }
+    SoftShadow { target: card; shadowOpacity: 0.32; radiusPoints: 12; offsetY: 4 }
     Rectangle {
         id: card
-        opacity: root.fade
         anchors.centerIn: parent
         width: column.implicitWidth + 52
         height: column.implicitHeight + 44
