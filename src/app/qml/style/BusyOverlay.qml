@@ -33,6 +33,9 @@ FocusScope {
         live: false
         hideSource: root.hidesBackdrop && root.visible && root.opacity === 1
         visible: false
+        // Taken at half size: the blur leaves nothing finer, and a quarter of the pixels is
+        // what the first frame of every job costs.
+        textureSize: Qt.size(Math.ceil(width / 2), Math.ceil(height / 2))
     }
     onVisibleChanged: if (visible) frozenBackdrop.scheduleUpdate()
     Item {
