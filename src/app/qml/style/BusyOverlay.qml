@@ -38,13 +38,37 @@ FocusScope {
         textureSize: Qt.size(Math.ceil(width / 2), Math.ceil(height / 2))
     }
     onVisibleChanged: if (visible) frozenBackdrop.scheduleUpdate()
+    // The blur and its tints are worked out at half size and the picture drawn at twice that:
+    // the blur's passes and the layer then cost a quarter of the pixels, and a 48-point blur
+    // leaves nothing that a smooth scale-up could lose. The radius is the half-size equivalent
+    // (the blur's levels are a fixed fraction of its size, so one level down).
     Item {
-        anchors.fill: parent
+        width: Math.ceil(root.width / 2)
+        height: Math.ceil(root.height / 2)
+        scale: 2
+        transformOrigin: Item.TopLeft
         layer.enabled: true
-        BackdropBlur { anchors.fill: parent; content: frozenBackdrop; visible: root.backdrop !== null }
+        layer.smooth: true
+        BackdropBlur {
+            anchors.fill: parent
+            content: frozenBackdrop
+            radius: 31.3
+            visible: root.backdrop !== null
+        }
         Rectangle { anchors.fill: parent; color: KorvoTheme.ultraThinMaterial }
         Rectangle { anchors.fill: parent; color: KorvoTheme.black(0.34) }
     }
+
+    // Cancel comes up wherever the pointer rests, and the card grows under it as it does: the
+    // button takes hover only once the card has settled, so coming up under a pointer that never
+    // moved onto it starts no highlight (a fifth of a second of frames redrawn for nothing).
+    property bool cancelHoverable: false
+    onShowsProgressChanged: {
+        cancelHoverable = false
+        if (showsProgress)
+            hoverDelay.restart()
+    }
+    Timer { id: hoverDelay; interval: 300; onTriggered: root.cancelHoverable = true }
 
     // Swallow pointer input and keys.
     MouseArea { anchors.fill: parent; hoverEnabled: true; acceptedButtons: Qt.AllButtons }
@@ -118,6 +142,7 @@ FocusScope {
                     text: "Cancel"
                     enabled: root.progress !== null && root.progress.cancellable
                     focusPolicy: Qt.NoFocus
+                    hoverEnabled: root.cancelHoverable
                     onClicked: root.progress.cancel()
                 }
             }
