@@ -66,10 +66,12 @@ export async function writeAtomically(outputPath, work, mode = 0o644 & ~process.
   const temporary = join(dirname(outputPath), `.${basename(outputPath)}.${randomBytes(6).toString('hex')}.partial`);
   stopOnSignals();
   let handle;
+  // Known before it exists: a stop that comes while the file is being created removes it too.
+  unfinished.add(temporary);
   try {
     handle = await open(temporary, 'wx', 0o600);
-    unfinished.add(temporary);
   } catch (error) {
+    unfinished.delete(temporary);
     throw new BridgeFailure(OUTPUT_UNWRITABLE, { cause: error });
   }
   try {

@@ -240,7 +240,8 @@ void waitWhileAlive(QProcess& process, std::chrono::milliseconds limit)
 
 // The bridge writes a result beside its place as ".NAME.<12 hex digits>.partial" and removes it
 // on any failure or catchable signal. A child killed outright (the silence limit above, the
-// system short of memory, kill -9) cannot: its unfinished file is removed here.
+// system short of memory, kill -9) cannot, nor can one stopped while the file is being created:
+// its unfinished file is removed here.
 void removeUnfinishedOutput(const QString& outputPath)
 {
     static const QRegularExpression partial(QStringLiteral("^[0-9a-f]{12}\\.partial$"));
@@ -286,7 +287,10 @@ ChildEnd runChildBlocking(const BridgeRunner::ChildLaunch& launch)
             const std::optional<QString>& outputPath;
             ~Leftovers()
             {
-                if (outputPath && process.state() == QProcess::NotRunning && process.exitStatus() == QProcess::CrashExit)
+                // A stopped bridge removes its file itself, but a stop that comes while the file is
+                // still being created can miss it; a failed end of any kind is tidied here.
+                const bool failed = process.exitStatus() == QProcess::CrashExit || process.exitCode() != 0;
+                if (outputPath && process.state() == QProcess::NotRunning && failed)
                     removeUnfinishedOutput(*outputPath);
             }
         } leftovers{process, launch.outputPath};
