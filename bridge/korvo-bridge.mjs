@@ -49,6 +49,8 @@ async function main(args) {
   const { parseRequestText, validateRequest } = await import('./lib/request.mjs');
   const request = validateRequest(parseRequestText(await readStandardInput()));
   const { runCommand } = await import('./lib/commands.mjs');
+  const { enableProgressReports } = await import('./lib/progress.mjs');
+  enableProgressReports();
   return runCommand(request);
 }
 

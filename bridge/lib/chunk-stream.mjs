@@ -5,6 +5,7 @@
 import { BridgeFailure } from './failure.mjs';
 import { TAG_LENGTH } from './format.mjs';
 import { openChunk, sealChunk } from './chunk-cipher.mjs';
+import { reportProgress } from './progress.mjs';
 
 export const INPUT_UNREADABLE = 'The selected file could not be read.';
 export const OUTPUT_UNWRITABLE = 'The result could not be written to the chosen place.';
@@ -64,6 +65,7 @@ async function transformBlocks({ input, output, start, bodySize, blockSize, outS
   const count = Math.max(1, Math.ceil(bodySize / blockSize));
   const spares = [];
   let next = 0;
+  let done = 0;
   let failure;
   const one = async (index) => {
     const length = Math.min(blockSize, bodySize - index * blockSize);
@@ -81,6 +83,8 @@ async function transformBlocks({ input, output, start, bodySize, blockSize, outS
     }
     if (answer.spare) spares.push(answer.spare);
     await writeFull(output, answer.pieces, outStart + index * outBlock);
+    done += length;
+    reportProgress(done, bodySize);
   };
   const lane = async () => {
     while (next < count && failure === undefined) {

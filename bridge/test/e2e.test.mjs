@@ -79,6 +79,8 @@ describe('the bridge against the service', { skip: !serviceAvailable && 'service
     assert.deepEqual([locked.envelope.result.status, locked.envelope.result.resultFileName, locked.envelope.result.outputPath], ['completed', 'report.pdf.korvo', sealed]);
     assert.equal((await readFile(sealed)).indexOf('KORVO-MARKER-'), -1, 'the locked file holds no plaintext');
     assert.equal((await usage(alice)).encryption.used - before, plain.length, 'the job is metered at its size');
+    // Progress goes to standard error, a line at most every 100 ms and the whole input at the end.
+    assert.match(locked.stderr, new RegExp(`^(progress \\d+ ${plain.length}\n)*progress ${plain.length} ${plain.length}\n$`));
 
     const refused = await file('decryptFile', alice, alice.secretId, sealed, join(dir, 'by-alice.pdf'));
     assert.equal(refused.status, 1);

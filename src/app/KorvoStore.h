@@ -328,7 +328,8 @@ private:
     QCoro::Task<> runFileOperationSteps();
     QString askForOutputURL(const QString& input, WorkMode mode);
     QCoro::Task<> runLocalFileOperation(QString inputURL, QString output, WorkMode mode);
-    QCoro::Task<> runAccountFileOperation(PreparedInput prepared, QString output, WorkMode mode, qint64 secretId);
+    QCoro::Task<> runAccountFileOperation(PreparedInput prepared, QString output, WorkMode mode, qint64 secretId,
+                                          std::shared_ptr<ProgressCounter> counter);
     qint64 operationSecretId() const;
     QString recipientActivitySuffix(qint64 secretId) const;
 

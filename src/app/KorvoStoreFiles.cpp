@@ -198,16 +198,12 @@ QCoro::Task<> KorvoStore::runLocalFileOperation(QString inputURL, QString output
     if (!cancel)
         cancel = std::make_shared<Cancellation>();
     const auto counter = std::make_shared<ProgressCounter>();
-    m_progress.setStage([counter](qint64& done, qint64& total) {
-        done = counter->done.load(std::memory_order_relaxed);
-        total = counter->total.load(std::memory_order_relaxed);
-    });
+    m_progress.setStage([counter](qint64& done, qint64& total) { counter->load(done, total); });
     QCoro::Task<> sealing = runInBackground([keychain, inputURL, output, encrypting, cancel, counter] {
         const QByteArray key = keychain.loadOrCreateLocalProtectionKey();
         cancel->throwIfRequested();
         const LocalFileProtectionService::Progress progress = [counter](qint64 done, qint64 total) {
-            counter->total.store(total, std::memory_order_relaxed);
-            counter->done.store(done, std::memory_order_relaxed);
+            counter->store(done, total);
         };
         if (encrypting)
             LocalFileProtectionService::protect(inputURL, output, key, progress, &*cancel);
@@ -277,16 +273,19 @@ QCoro::Task<> KorvoStore::runFileOperationSteps()
     if (!m_identity)
         throw StoreError::message(signInFirst);
     const qint64 secretId = operationSecretId();
-    // The bridge reports no figures; Cancel ends its child, which removes its unfinished output.
+    // The bridge reports its figures; Cancel ends its child, which removes its unfinished output.
     const std::shared_ptr<BridgeRunner> bridge = m_deps.bridge;
-    m_progress.setStage([](qint64& done, qint64& total) { done = total = 0; }, [bridge] { bridge->terminateChildren(); });
-    QCoro::Task<> running = runAccountFileOperation(prepared, output, mode, secretId);
+    const auto figures = std::make_shared<ProgressCounter>();
+    m_progress.setStage([figures](qint64& done, qint64& total) { figures->load(done, total); },
+                        [bridge] { bridge->terminateChildren(); });
+    QCoro::Task<> running = runAccountFileOperation(prepared, output, mode, secretId, figures);
     co_await running;
     if (!note.isEmpty())
         setStatusMessage(savedTo);
 }
 
-QCoro::Task<> KorvoStore::runAccountFileOperation(PreparedInput prepared, QString output, WorkMode mode, qint64 secretId)
+QCoro::Task<> KorvoStore::runAccountFileOperation(PreparedInput prepared, QString output, WorkMode mode, qint64 secretId,
+                                                   std::shared_ptr<ProgressCounter> counter)
 {
     BridgeRequest request;
     request.command = mode == WorkMode::Encrypt ? QStringLiteral("encryptFile") : QStringLiteral("decryptFile");
@@ -297,7 +296,8 @@ QCoro::Task<> KorvoStore::runAccountFileOperation(PreparedInput prepared, QStrin
     request.filePath = prepared.url;
     request.outputPath = output;
     const std::shared_ptr<BridgeRunner> bridge = m_deps.bridge;
-    QCoro::Task<FileJobResult> running = bridge->run<FileJobResult>(request);
+    BridgeRunner::Progress progress = [counter](qint64 done, qint64 total) { counter->store(done, total); };
+    QCoro::Task<FileJobResult> running = bridge->run<FileJobResult>(request, std::move(progress));
     const std::shared_ptr<Cancellation> cancel = m_progress.cancellation();
     std::optional<FileJobResult> answer;
     try {

@@ -258,6 +258,15 @@ TEST_F(BridgeRunnerTest, EveryWayACommandOrCheckEnds)
                                                                 : BridgeError::Kind::invalidResponse);
         EXPECT_EQ(error->message(), c.message);
     }
+
+    // Progress lines on standard error go to the progress function, never into the error text.
+    answer("", "progress 5 10\nprogress 10 10\nword\n", 1);
+    std::vector<std::pair<qint64, qint64>> reports;
+    const auto ran = finish(bridge.runner().run<SessionResult>(listSecrets(), [&](qint64 done, qint64 total) {
+        reports.emplace_back(done, total);
+    }));
+    EXPECT_EQ(ran.message(), "word");
+    EXPECT_EQ(reports, (std::vector<std::pair<qint64, qint64>>{{5, 10}, {10, 10}}));
 }
 
 // ---- pipes ------------------------------------------------------------------------------------

@@ -12,16 +12,18 @@ export const BRIDGE_SCRIPT = fileURLToPath(new URL('../../korvo-bridge.mjs', imp
 // input left open, as for the health check). `started(child)` may act on the running child.
 export function runBridge(request, { args = [], env = {}, started } = {}) {
   return new Promise((resolve, reject) => {
-    const child = spawn(process.execPath, [BRIDGE_SCRIPT, ...args], { env: { ...process.env, ...env }, stdio: ['pipe', 'pipe', 'ignore'] });
+    const child = spawn(process.execPath, [BRIDGE_SCRIPT, ...args], { env: { ...process.env, ...env }, stdio: ['pipe', 'pipe', 'pipe'] });
     started?.(child);
     let stdout = '';
+    let stderr = '';
     child.stdout.on('data', (d) => { stdout += d; });
+    child.stderr.on('data', (d) => { stderr += d; });
     child.on('error', reject);
     child.on('close', (status) => {
       if (request === null) child.stdin.destroy();
       let envelope;
       try { envelope = JSON.parse(stdout); } catch { envelope = undefined; }
-      resolve({ status, stdout, envelope });
+      resolve({ status, stdout, stderr, envelope });
     });
     if (request !== null) child.stdin.end(typeof request === 'string' ? request : JSON.stringify(request));
   });

@@ -254,6 +254,50 @@ void removeUnfinishedOutput(const QString& outputPath)
     }
 }
 
+// The child's standard error as it arrives: lines "progress DONE TOTAL" go to the progress
+// function; everything else is the error text the run may end with.
+class ErrorStream {
+public:
+    explicit ErrorStream(const BridgeRunner::Progress& progress) : m_progress(progress) {}
+
+    void add(const QByteArray& bytes)
+    {
+        m_pending += bytes;
+        for (qsizetype end = m_pending.indexOf('\n'); end >= 0; end = m_pending.indexOf('\n')) {
+            take(m_pending.left(end + 1));
+            m_pending.remove(0, end + 1);
+        }
+    }
+    QByteArray finish()
+    {
+        take(m_pending);
+        m_pending.clear();
+        return m_text;
+    }
+
+private:
+    void take(const QByteArray& line)
+    {
+        const QList<QByteArray> words = line.trimmed().split(' ');
+        bool doneRead = false;
+        bool totalRead = false;
+        if (words.size() == 3 && words[0] == "progress") {
+            const qint64 done = words[1].toLongLong(&doneRead);
+            const qint64 total = words[2].toLongLong(&totalRead);
+            if (doneRead && totalRead) {
+                if (m_progress)
+                    m_progress(done, total);
+                return;
+            }
+        }
+        m_text += line;
+    }
+
+    const BridgeRunner::Progress& m_progress;
+    QByteArray m_pending;
+    QByteArray m_text;
+};
+
 ChildEnd runChildBlocking(const BridgeRunner::ChildLaunch& launch)
 {
     ChildEnd end;
@@ -271,6 +315,8 @@ ChildEnd runChildBlocking(const BridgeRunner::ChildLaunch& launch)
         // child's input never raise SIGPIPE; a child that stops reading makes the write fail.
         qint64 delivered = 0;
         QObject::connect(&process, &QProcess::bytesWritten, [&delivered](qint64 count) { delivered += count; });
+        ErrorStream errors(launch.progress);
+        QObject::connect(&process, &QProcess::readyReadStandardError, [&] { errors.add(process.readAllStandardError()); });
 
         process.start();
         if (!process.waitForStarted(-1))
@@ -308,7 +354,8 @@ ChildEnd runChildBlocking(const BridgeRunner::ChildLaunch& launch)
         end.process.exitedNormally = process.exitStatus() == QProcess::NormalExit;
         end.process.exitCode = process.exitCode();
         end.process.standardOutput = process.readAllStandardOutput();
-        end.process.standardError = process.readAllStandardError();
+        errors.add(process.readAllStandardError());
+        end.process.standardError = errors.finish();
     } catch (...) {
         end.error = std::current_exception();
     }

@@ -11,6 +11,7 @@
 #include <qcoro/qcorotask.h>
 
 #include <chrono>
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -64,15 +65,21 @@ public:
     // Runs the script with "--check" and nothing on its input.
     QCoro::Task<BridgeCheckResult> check() const;
 
+    // How far a file command has come (bytes of its input), as the bridge reports it on its
+    // standard error; called on a worker thread.
+    using Progress = std::function<void(qint64 done, qint64 total)>;
+
     // Runs one command and reads its result record T. Throws BridgeError, BridgeDecodingError
     // or BridgeProcessError.
     template<typename T>
-    QCoro::Task<T> run(BridgeRequest request) const
+    QCoro::Task<T> run(BridgeRequest request, Progress progress = {}) const
     {
         // Everything the child needs is taken before the first suspension, so the runner may
         // go away while the child runs.
         // GCC 12 may destroy temporaries inside a co_await expression twice: await named locals.
-        QCoro::Task<BridgeProcessResult> child = runChild(commandLaunch(request));
+        ChildLaunch launch = commandLaunch(request);
+        launch.progress = std::move(progress);
+        QCoro::Task<BridgeProcessResult> child = runChild(std::move(launch));
         const BridgeProcessResult process = co_await std::move(child);
         co_return BridgeOutcome::judgeCommand<T>(process);
     }
@@ -94,6 +101,7 @@ public:
         std::optional<QByteArray> input;   // absent: the child keeps the application's input
         std::chrono::milliseconds silenceLimit{};
         std::optional<QString> outputPath;   // a file command's result, for the leftovers of a killed child
+        Progress progress;                   // reports read from the child's standard error
         std::shared_ptr<BridgeChildren> children;
     };
 
