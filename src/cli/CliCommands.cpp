@@ -159,8 +159,7 @@ class SiblingCleanup {
 public:
     explicit SiblingCleanup(const QByteArray& path)
         : m_name(path.mid(path.lastIndexOf('/') + 1))
-        , m_folder(::open(path.lastIndexOf('/') > 0 ? path.left(path.lastIndexOf('/')).constData() : "/",
-                          O_PATH | O_DIRECTORY | O_CLOEXEC))
+        , m_folder(openParentFolder(path))
     {
     }
     ~SiblingCleanup()

@@ -164,9 +164,7 @@ ReplacingOutputFile::ReplacingOutputFile(const QString& finalPath)
         return;
     // The folder is held open so that the temporary file is removed even when someone moves
     // the folder away while it is being written.
-    const qsizetype slash = m_finalPath.lastIndexOf('/');
-    const QByteArray folder = slash < 0 ? QByteArray(".") : slash == 0 ? QByteArray("/") : m_finalPath.left(slash);
-    m_folder = FileHandle(::open(folder.constData(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+    m_folder = openParentFolder(m_finalPath);
     if (!m_folder.isOpen())
         return;
     for (int attempt = 0; attempt < 8 && !m_file.isOpen(); ++attempt) {
@@ -183,6 +181,13 @@ ReplacingOutputFile::ReplacingOutputFile(const QString& finalPath)
         ScratchFiles::track(m_temporaryPath);
     else
         m_temporaryPath.clear();
+}
+
+FileHandle openParentFolder(const QByteArray& path)
+{
+    const qsizetype slash = path.lastIndexOf('/');
+    const QByteArray folder = slash < 0 ? QByteArray(".") : slash == 0 ? QByteArray("/") : path.left(slash);
+    return FileHandle(::open(folder.constData(), O_PATH | O_DIRECTORY | O_CLOEXEC));
 }
 
 QByteArray ReplacingOutputFile::temporaryName() const

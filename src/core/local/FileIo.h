@@ -35,6 +35,10 @@ private:
 // regular file (a folder, a device, a pipe).
 FileHandle openForReading(const QString& path);
 
+// The folder that holds `path` (native bytes), held open so that a file in it can be created or
+// removed by name even after the folder is moved away. No handle when it cannot be opened.
+FileHandle openParentFolder(const QByteArray& path);
+
 // Size of what the handle refers to, or 0 when unknown.
 qint64 sizeOf(const FileHandle& file);
 
