@@ -1,6 +1,7 @@
 #include "KorvoStore.h"
 
 #include "BackgroundTask.h"
+#include "FileWorkQueue.h"
 #include "WidgetFileDialogs.h"
 #include "core/bridge/KorvoPublicKeyCache.h"
 #include "core/PlatformWording.h"
@@ -36,6 +37,7 @@ KorvoStore::KorvoStore(StoreDependencies dependencies, QObject* parent)
     , m_history(m_deps.paths)
     , m_keychainQueue(std::make_unique<QThreadPool>())
     , m_historyQueue(std::make_unique<QThreadPool>())
+    , m_fileQueue(makeFileWorkQueue())
 {
     if (!m_deps.publicKeyCache)
         m_deps.publicKeyCache = std::make_shared<KorvoPublicKeyCache>(m_deps.paths);

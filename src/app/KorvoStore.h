@@ -358,6 +358,7 @@ private:
     ActivityHistory m_history;
     std::unique_ptr<QThreadPool> m_keychainQueue;
     std::unique_ptr<QThreadPool> m_historyQueue;
+    std::unique_ptr<QThreadPool> m_fileQueue;
     // Lists handed to the history queue and not yet written, by access mode.
     struct UnsavedHistory {
         QList<ActivityItem> items;

@@ -88,16 +88,60 @@ Item {
     // after a route change Tab starts again from the top of the new screen.
     focus: true
 
+    // While the overlay is up the content stands still. It is taken once, as one picture that
+    // stands in for all its items under the overlay's fade and is what the overlay blurs, and
+    // left out of the window's frames until the overlay starts to leave.
+    ShaderEffectSource {
+        id: frozenContent
+        anchors.fill: parent
+        sourceItem: contentLayer
+        live: false
+        hideSource: busy.visible && KorvoStore.isBusy
+        visible: hideSource && busy.opacity < 1
+        onHideSourceChanged: if (hideSource) scheduleUpdate()
+    }
+
     BusyOverlay {
         id: busy
         objectName: "busyOverlay"
         anchors.fill: parent
-        backdrop: contentLayer
+        backdrop: frozenContent
         message: KorvoStore.statusMessage
         progress: KorvoStore.progress
-        opacity: KorvoStore.isBusy ? 1 : 0
+        opacity: 0
         visible: opacity > 0
-        Behavior on opacity { NumberAnimation { duration: 160; easing.type: Easing.InOutQuad } }
+    }
+    // The overlay's first frame takes the content and blurs it, which a software renderer needs a
+    // while for. It is drawn all but clear, and the fade starts once it is on screen: every step
+    // of a fade asks the window's thread for a frame, and that thread would wait on this one.
+    NumberAnimation {
+        id: busyFade
+        target: busy
+        property: "opacity"
+        easing.type: Easing.InOutQuad
+        function go(value) {
+            stop()
+            to = value
+            duration = Math.round(160 * Math.abs(value - busy.opacity))
+            start()
+        }
+    }
+    Connections {
+        id: busyFirstFrame
+        target: root.Window.window
+        enabled: false
+        function onFrameSwapped() {
+            busyFirstFrame.enabled = false
+            busyFade.go(1)
+        }
+    }
+    function showBusy(shown) {
+        busyFade.stop()
+        busyFirstFrame.enabled = shown && busy.opacity === 0
+        if (busyFirstFrame.enabled)
+            busy.opacity = 0.02
+        else
+            busyFade.go(shown ? 1 : 0)
     }
 
     // The overlay's first appearance would build its effects (the shaders, the blur's passes, the
@@ -113,7 +157,6 @@ Item {
         active: framesLeft > 0
         sourceComponent: BusyOverlay {
             backdrop: contentLayer
-            hidesBackdrop: false
             message: "Locking file..."
             opacity: overlayWarmUp.framesLeft > 4 ? 0.5 : 1
             progress: overlayWarmUp.framesLeft > 2 ? null : warmUpFigures
@@ -132,6 +175,25 @@ Item {
             id: warmUpDelay
             interval: 300
             onTriggered: overlayWarmUp.framesLeft = KorvoStore.isBusy ? 0 : 6
+        }
+        // The picture of the content is drawn with the shaders its items need, and a software
+        // renderer builds them the first time it draws each kind of item into a picture: new
+        // content (a chosen file, a finished job's row) would have the next job's first frame
+        // build them. So once the window rests after such a change, the copy takes one more look.
+        Timer {
+            id: warmUpAgain
+            interval: 400
+            onTriggered: if (!KorvoStore.isBusy && overlayWarmUp.framesLeft === 0) overlayWarmUp.framesLeft = 2
+        }
+        Connections {
+            target: KorvoStore
+            function onIsBusyChanged() {
+                if (KorvoStore.isBusy)
+                    overlayWarmUp.framesLeft = Math.min(overlayWarmUp.framesLeft, 0)
+                warmUpAgain.restart()
+            }
+            function onSelectedURLsChanged() { warmUpAgain.restart() }
+            function onRouteChanged() { warmUpAgain.restart() }
         }
         Connections {
             target: root.Window.window
@@ -159,7 +221,9 @@ Item {
     }
     Connections {
         target: KorvoStore
+        Component.onCompleted: if (KorvoStore.isBusy) root.showBusy(true)
         function onIsBusyChanged() {
+            root.showBusy(KorvoStore.isBusy)
             if (KorvoStore.isBusy) {
                 root.focusBeforeBusy = root.Window.activeFocusItem
                 busy.forceActiveFocus()

@@ -9,7 +9,11 @@ import Korvo
 FocusScope {
     id: root
     property string message
-    // The content to blur underneath; it must cover the same area as the overlay.
+    // The content to blur underneath; it must cover the same area as the overlay. Nothing
+    // underneath changes while the overlay is up, so the window hands it a picture of its content
+    // taken once (a ShaderEffectSource), blurred and tinted once into one layer: a frame then costs
+    // that layer and the card, which matters where a software renderer shares the processor
+    // with the work.
     property Item backdrop
     // The store's OperationProgress (visible, fraction, text, cancellable, cancel()); may be null.
     property var progress: null
@@ -17,27 +21,6 @@ FocusScope {
     Accessible.role: Accessible.ProgressBar
     Accessible.name: message
 
-    // Whether the overlay may leave the content it blurs out of the window's frames while it
-    // covers it; a copy built ahead of time, out of sight, must not.
-    property bool hidesBackdrop: true
-
-    // Nothing underneath changes while the overlay is up: the content is taken once, and blurred
-    // and tinted once into one picture (a layer, redrawn only when the content is taken again),
-    // and left out of the window's frames while the overlay covers it all. A frame then costs
-    // one picture and the card, which matters where a software renderer shares the processor
-    // with the work.
-    ShaderEffectSource {
-        id: frozenBackdrop
-        anchors.fill: parent
-        sourceItem: root.backdrop
-        live: false
-        hideSource: root.hidesBackdrop && root.visible && root.opacity === 1
-        visible: false
-        // Taken at half size: the blur leaves nothing finer, and a quarter of the pixels is
-        // what the first frame of every job costs.
-        textureSize: Qt.size(Math.ceil(width / 2), Math.ceil(height / 2))
-    }
-    onVisibleChanged: if (visible) frozenBackdrop.scheduleUpdate()
     // The blur and its tints are worked out at half size and the picture drawn at twice that:
     // the blur's passes and the layer then cost a quarter of the pixels, and a 48-point blur
     // leaves nothing that a smooth scale-up could lose. The radius is the half-size equivalent
@@ -51,7 +34,7 @@ FocusScope {
         layer.smooth: true
         BackdropBlur {
             anchors.fill: parent
-            content: frozenBackdrop
+            content: root.backdrop
             radius: 31.3
             visible: root.backdrop !== null
         }
@@ -95,10 +78,13 @@ FocusScope {
             spacing: 12
             // The bar, once shown, says the work goes on: the window then redraws only when a
             // figure changes, a few times a second, instead of on every frame of a spinner.
+            // It turns once the overlay has faded in: a turn asks the window's thread for a frame,
+            // which would wait on the overlay's first, slow one.
             Spinner {
                 anchors.horizontalCenter: parent.horizontalCenter
                 diameter: 28
                 visible: !root.showsProgress
+                running: visible && root.opacity === 1
             }
             KorvoText {
                 objectName: "busyMessage"
