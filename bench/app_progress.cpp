@@ -310,7 +310,7 @@ int main(int argc, char** argv)
     QElapsedTimer launch;
     launch.start();
     const QObject* warmUp = window->contentItem()->findChild<QObject*>(QStringLiteral("overlayWarmUp"));
-    while (warmUp && warmUp->property("framesLeft").toInt() != 0 && launch.elapsed() < 60000)
+    while (warmUp && warmUp->property("done").toInt() == 0 && launch.elapsed() < 60000)
         settle(50);
     settle(500);
     std::printf("window idle %.2f s after it was shown%s\n", launch.elapsed() / 1e3, warmUp ? "" : " (no overlay built ahead)");

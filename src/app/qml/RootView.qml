@@ -88,9 +88,11 @@ Item {
     // after a route change Tab starts again from the top of the new screen.
     focus: true
 
-    // While the overlay is up the content stands still. It is taken once, as one picture that
-    // stands in for all its items under the overlay's fade and is what the overlay blurs, and
-    // left out of the window's frames until the overlay starts to leave.
+    // While the overlay is up the content stands still. It is taken as one picture, which stands
+    // in for all its items under the overlay's fade and is what the overlay blurs, and the content
+    // is left out of the window's frames until the overlay starts to leave. The picture is taken
+    // ahead, while the window rests (see overlayWarmUp), so a job's first frames cost no more
+    // than any other: the window as it was when the job was started.
     ShaderEffectSource {
         id: frozenContent
         anchors.fill: parent
@@ -98,7 +100,6 @@ Item {
         live: false
         hideSource: busy.visible && KorvoStore.isBusy
         visible: hideSource && busy.opacity < 1
-        onHideSourceChanged: if (hideSource) scheduleUpdate()
     }
 
     BusyOverlay {
@@ -107,13 +108,22 @@ Item {
         anchors.fill: parent
         backdrop: frozenContent
         message: KorvoStore.statusMessage
-        progress: KorvoStore.progress
+        progress: overlayWarmUp.framesLeft === 1 ? warmUpFigures : KorvoStore.progress
         opacity: 0
         visible: opacity > 0
+        Accessible.ignored: overlayWarmUp.running
+        transform: Translate { x: overlayWarmUp.running ? busy.width + 200 : 0 }
     }
-    // The overlay's first frame takes the content and blurs it, which a software renderer needs a
-    // while for. It is drawn all but clear, and the fade starts once it is on screen: every step
-    // of a fade asks the window's thread for a frame, and that thread would wait on this one.
+    QtObject {
+        id: warmUpFigures
+        readonly property bool visible: true
+        readonly property real fraction: 0.5
+        readonly property string text: "1.0 GB of 2.0 GB, about 5 s left"
+        readonly property bool cancellable: true
+    }
+    // The fade starts once the overlay's first frame is on screen: every step of a fade asks the
+    // window's thread for a frame, and that thread would wait on the first one, which takes the
+    // picture where the window had no rest to take it ahead.
     NumberAnimation {
         id: busyFade
         target: busy
@@ -136,7 +146,12 @@ Item {
         }
     }
     function showBusy(shown) {
+        overlayWarmUp.cut()
         busyFade.stop()
+        if (shown && overlayWarmUp.contentChanged) {
+            frozenContent.scheduleUpdate()
+            overlayWarmUp.contentChanged = false
+        }
         busyFirstFrame.enabled = shown && busy.opacity === 0
         if (busyFirstFrame.enabled)
             busy.opacity = 0.02
@@ -144,69 +159,61 @@ Item {
             busyFade.go(shown ? 1 : 0)
     }
 
-    // The overlay's first appearance would build its effects (the shaders, the blur's passes, the
-    // card's glyphs) while the work has begun and the window waits on them. A copy is drawn out of
-    // sight for a few frames once the window has shown itself, in each look the real one takes
-    // (fading in, the spinner, the bar), so the real one finds them built.
-    Loader {
+    // The overlay's first appearance would take and blur the content and build its effects (a
+    // software renderer builds the shaders for each kind of item the first time it draws it into
+    // a picture) while the work has begun and the window waits on them. So whenever the window
+    // has rested a moment after drawing something new, the overlay is drawn out of sight for two
+    // frames, fading and with its bar, over a fresh picture of the content.
+    QtObject {
         id: overlayWarmUp
         objectName: "overlayWarmUp"
-        // Frames left to draw the copy in; -1 before the window has shown itself.
-        property int framesLeft: -1
-        anchors.fill: parent
-        active: framesLeft > 0
-        sourceComponent: BusyOverlay {
-            backdrop: contentLayer
-            message: "Locking file..."
-            opacity: overlayWarmUp.framesLeft > 4 ? 0.5 : 1
-            progress: overlayWarmUp.framesLeft > 2 ? null : warmUpFigures
-            enabled: false
-            Accessible.ignored: true
-            transform: Translate { x: overlayWarmUp.width + 200 }
+        // Frames of the current warm-up left to draw, and warm-ups done so far.
+        property int framesLeft: 0
+        property int done: 0
+        readonly property bool running: framesLeft > 0
+        // The content has been drawn anew since its picture was taken.
+        property bool contentChanged: true
+        // The frame that hides the overlay again after a warm-up draws nothing new.
+        property bool ignoreNextFrame: false
+        function begin() {
+            if (KorvoStore.isBusy || running || busy.visible)
+                return
+            frozenContent.scheduleUpdate()
+            contentChanged = false
+            framesLeft = 2
+            busy.opacity = 0.5
         }
-        QtObject {
-            id: warmUpFigures
-            readonly property bool visible: true
-            readonly property real fraction: 0.5
-            readonly property string text: "1.0 GB of 2.0 GB, about 5 s left"
-            readonly property bool cancellable: true
+        function cut() {
+            if (!running)
+                return
+            framesLeft = 0
+            busy.opacity = 0
         }
-        Timer {
-            id: warmUpDelay
-            interval: 300
-            onTriggered: overlayWarmUp.framesLeft = KorvoStore.isBusy ? 0 : 6
-        }
-        // The picture of the content is drawn with the shaders its items need, and a software
-        // renderer builds them the first time it draws each kind of item into a picture: new
-        // content (a chosen file, a finished job's row) would have the next job's first frame
-        // build them. So once the window rests after such a change, the copy takes one more look.
-        Timer {
-            id: warmUpAgain
-            interval: 400
-            onTriggered: if (!KorvoStore.isBusy && overlayWarmUp.framesLeft === 0) overlayWarmUp.framesLeft = 2
-        }
-        Connections {
-            target: KorvoStore
-            function onIsBusyChanged() {
-                if (KorvoStore.isBusy)
-                    overlayWarmUp.framesLeft = Math.min(overlayWarmUp.framesLeft, 0)
-                warmUpAgain.restart()
-            }
-            function onSelectedURLsChanged() { warmUpAgain.restart() }
-            function onRouteChanged() { warmUpAgain.restart() }
-        }
-        Connections {
-            target: root.Window.window
-            enabled: overlayWarmUp.framesLeft !== 0
-            function onFrameSwapped() {
-                if (overlayWarmUp.framesLeft > 0) {
-                    --overlayWarmUp.framesLeft
-                    root.Window.window.update()
-                } else if (!warmUpDelay.running) {
-                    warmUpDelay.start()
+        function frameSwapped() {
+            if (running) {
+                if (--framesLeft > 0) {
+                    busy.opacity = 1
+                } else {
+                    busy.opacity = 0
+                    ignoreNextFrame = true
+                    ++done
                 }
+            } else if (ignoreNextFrame) {
+                ignoreNextFrame = false
+            } else if (!KorvoStore.isBusy && !busy.visible) {
+                contentChanged = true
+                warmUpDelay.restart()
             }
         }
+    }
+    Timer {
+        id: warmUpDelay
+        interval: 400
+        onTriggered: overlayWarmUp.begin()
+    }
+    Connections {
+        target: root.Window.window
+        function onFrameSwapped() { overlayWarmUp.frameSwapped() }
     }
 
     // While busy the overlay holds the keyboard (Return cannot start the action twice); the
