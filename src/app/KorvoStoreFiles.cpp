@@ -13,10 +13,8 @@
 #include <QDir>
 #include <QUuid>
 
-#include <fcntl.h>
 #include <filesystem>
 #include <sys/stat.h>
-#include <unistd.h>
 
 namespace {
 const QString lockingBusy = QStringLiteral("Locking file...");
@@ -94,10 +92,7 @@ struct BundleFolder {
         const QDir folder(path);
         for (const QString& name : folder.entryList(QDir::Files | QDir::Hidden | QDir::System)) {
             const QByteArray file = NativePath::toNative(folder.filePath(name));
-            const int kept = ::open(file.constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
-            ::unlink(file.constData());
-            ScratchFiles::release(file);
-            ScratchFiles::closeSoon(kept);
+            ScratchFiles::removeSoon(file, ScratchFiles::holdOpen(file));
         }
         QDir(path).removeRecursively();
     }

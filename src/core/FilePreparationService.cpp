@@ -8,7 +8,6 @@
 
 #include <cerrno>
 #include <dirent.h>
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -172,11 +171,9 @@ int writeBundle(const QStringList& urls, const QString& archivePath, const Cance
         return bundler.skipped();
     } catch (...) {
         // Held open while the name goes, so that neither waits for the bundle's blocks.
-        const int kept = ::open(nativePath.constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+        const int held = ScratchFiles::holdOpen(nativePath);
         archive->abandon();
-        ::unlink(nativePath.constData());  // close() may have failed after giving up the file
-        ScratchFiles::release(nativePath);
-        ScratchFiles::closeSoon(kept);
+        ScratchFiles::removeSoon(nativePath, held);   // close() may have failed after giving up the file
         if (cancel && cancel->requested())
             throw OperationCancelled();
         throw;

@@ -5,6 +5,7 @@
 #include <mutex>
 #include <system_error>
 #include <thread>
+#include <fcntl.h>
 #include <unistd.h>
 
 namespace {
@@ -59,6 +60,18 @@ void closeSoon(int descriptor)
     } catch (const std::system_error&) {
         ::close(descriptor);   // no thread to be had: wait here
     }
+}
+
+int holdOpen(const QByteArray& nativePath)
+{
+    return ::open(nativePath.constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+}
+
+void removeSoon(const QByteArray& nativePath, int held)
+{
+    ::unlink(nativePath.constData());
+    release(nativePath);
+    closeSoon(held);
 }
 
 } // namespace ScratchFiles

@@ -39,5 +39,11 @@ void removeAll();
 // their way to the device the kernel first waits for those (a tenth of a second and more here),
 // which must not hold up a stop. Nothing for a descriptor below 0.
 void closeSoon(int descriptor);
+// Opens a scratch file once more, so that closing its writer's descriptor does not wait for its
+// blocks either; -1 when it cannot be opened.
+int holdOpen(const QByteArray& nativePath);
+// Removes a scratch file's name at once and stops listing it; its blocks are given back when
+// `held` (from holdOpen, or -1) closes on a thread of its own.
+void removeSoon(const QByteArray& nativePath, int held);
 
 } // namespace ScratchFiles
