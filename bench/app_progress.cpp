@@ -306,7 +306,7 @@ int main(int argc, char** argv)
     delegate.applicationDidFinishLaunching();
     QQuickWindow* window = delegate.mainWindow();
     // A person starts a lock once the window has shown itself and is idle: its first frames
-    // drawn, and the busy overlay's effects built ahead (the copy drawn out of sight is gone).
+    // drawn, and the busy overlay drawn once out of sight, ahead of the first job.
     QElapsedTimer launch;
     launch.start();
     const QObject* warmUp = window->contentItem()->findChild<QObject*>(QStringLiteral("overlayWarmUp"));
