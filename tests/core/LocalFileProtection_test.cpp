@@ -298,7 +298,6 @@ TEST_F(LocalFileProtectionTest, SavingOverTheInputItself)
     writeFile(path("doc"), plain);
     protect(path("doc"), path("doc"), testKey());
     const QByteArray sealed = readFile(path("doc"));
-    EXPECT_EQ(sealed.size(), plain.size() + 11 + 3 * 33);
     // A failed open over itself (wrong key) keeps the protected file whole.
     expectError(Kind::invalidFile, invalidSentence, [&] { open(path("doc"), path("doc"), testKey(3)); });
     EXPECT_TRUE(readFile(path("doc")) == sealed);

@@ -11,11 +11,9 @@ TestCase {
     function test_byteCounts_data() {
         return [
             { tag: "zero", value: 0, text: "Zero KB" },
-            { tag: "negative reads as zero", value: -524288, text: "Zero KB" },
             { tag: "rounds below half a byte to zero", value: 0.4, text: "Zero KB" },
             { tag: "NaN reads as zero", value: NaN, text: "Zero KB" },
             { tag: "one byte is never nothing", value: 1, text: "1 KB" },
-            { tag: "1 KB is 1,024 bytes", value: 1024, text: "1 KB" },
             { tag: "1023 KB stays in KB", value: 1023 * 1024, text: "1,023 KB" },
             { tag: "1 MB", value: 1048576, text: "1 MB" },
             { tag: "one MB digit", value: 1.5 * 1048576, text: "1.5 MB" },
@@ -30,17 +28,12 @@ TestCase {
         compare(Format.formatBytes(data.value), data.text)
     }
 
-    // Ratio sweep across the tint thresholds, with the fill fraction that goes with it.
+    // The tint thresholds (an empty limit, clamping and negative use reach the gauge in Panels).
     function test_gauge_data() {
         return [
             { tag: "0.69", used: 69, limit: 100, tint: "accent", fraction: 0.69 },
             { tag: "0.7", used: 70, limit: 100, tint: "warning", fraction: 0.7 },
-            { tag: "0.9", used: 90, limit: 100, tint: "destructive", fraction: 0.9 },
-            { tag: "1.3 fills the track", used: 130, limit: 100, tint: "destructive", fraction: 1 },
-            { tag: "exactly full", used: 100, limit: 100, tint: "destructive", fraction: 1 },
-            { tag: "negative used stays empty", used: -50, limit: 100, tint: "accent", fraction: 0 },
-            { tag: "limit 0", used: 500, limit: 0, tint: "accent", fraction: 0 },
-            { tag: "negative limit", used: 500, limit: -1, tint: "accent", fraction: 0 }
+            { tag: "0.9", used: 90, limit: 100, tint: "destructive", fraction: 0.9 }
         ]
     }
     function test_gauge(data) {
@@ -48,11 +41,9 @@ TestCase {
         fuzzyCompare(Format.gaugeFraction(data.used, data.limit), data.fraction, 1e-12)
     }
 
+    // The panels' own figures (1 MB / 3 GB, 1 action) are checked in Panels; here the edges.
     function test_gaugeTexts() {
         compare(Format.actionCountText(0), "0 actions")
-        compare(Format.actionCountText(1), "1 action")
-        compare(Format.actionCountText(2), "2 actions")
-        compare(Format.usageAmountsText(1048576, 3221225472), "1 MB / 3 GB")
         compare(Format.remainingText(-5), "Zero KB left")
         compare(Format.gaugeAccessibleValue(524288, 2147483648 - 524288), "512 KB used, 2 GB remaining")
     }
@@ -80,36 +71,20 @@ TestCase {
         compare(Format.timeOfDay(new Date(2025, 0, 1, 15, 42)), "3:42 PM")
     }
 
-    function test_moreFiles() {
-        compare(Format.moreFilesText(0), "")
-        compare(Format.moreFilesText(3), "")
+    // The selected-files list (three shown, "+ 2 more", folder and file names) is driven in
+    // Workbench; here the first hidden file and the root folder.
+    function test_fileListEdges() {
         compare(Format.moreFilesText(4), "+ 1 more")
-        compare(Format.moreFilesText(5), "+ 2 more")
-        var five = ["/a", "/b", "/c", "/d", "/e"]
-        compare(Format.visibleFiles(five), ["/a", "/b", "/c"])
-        compare(Format.visibleFiles(["/a"]), ["/a"])
-    }
-
-    function test_paths() {
-        verify(Format.isDirectoryPath("/home/u/Pictures/"))
-        verify(!Format.isDirectoryPath("/home/u/photo.jpg"))
-        compare(Format.lastPathComponent("/home/u/Pictures/"), "Pictures")
-        compare(Format.lastPathComponent("/home/u/photo one.jpg"), "photo one.jpg")
         compare(Format.lastPathComponent("/"), "/")
     }
 
     function test_numericFilter_data() {
         return [
-            { tag: "mixed letters", text: "1a2b3", digits: "123" },
-            { tag: "no digits", text: "hello world", digits: "" },
-            { tag: "empty", text: "", digits: "" },
             { tag: "signs and separators", text: "-4,2.0 ", digits: "420" },
             { tag: "arabic-indic digits pass", text: "\u0664\u0662x", digits: "\u0664\u0662" },
-            { tag: "fullwidth digits pass", text: "\uFF14\uFF12", digits: "\uFF14\uFF12" },
             { tag: "superscript and fraction are numbers", text: "2\u00B2\u00BD", digits: "2\u00B2\u00BD" },
             { tag: "astral digit kept whole", text: "a\uD835\uDFD8b", digits: "\uD835\uDFD8" },
-            { tag: "emoji dropped whole", text: "4\uD83D\uDE00", digits: "4" },
-            { tag: "no length limit", text: "12345678901234567890", digits: "12345678901234567890" }
+            { tag: "emoji dropped whole", text: "4\uD83D\uDE00", digits: "4" }
         ]
     }
     function test_numericFilter(data) {
@@ -165,7 +140,6 @@ TestCase {
         return [
             { tag: "empty", password: "", score: 0 },
             { tag: "8 lower-case letters", password: "abcdefgh", score: 1 },
-            { tag: "8 letters, one upper, one digit", password: "abcdeFg1", score: 3 },
             { tag: "3 characters: upper, digit, symbol", password: "A1!", score: 3 },
             { tag: "all four", password: "Abcdefg1!", score: 4 },
             { tag: "a blank is a symbol", password: "a b", score: 1 },
