@@ -9,25 +9,25 @@
 #include <unistd.h>
 #endif
 
-std::unique_ptr<QThreadPool> makeFileWorkQueue()
+FileWorkQueue::FileWorkQueue()
+    : m_pool(std::make_unique<QThreadPool>())
 {
-    auto queue = std::make_unique<QThreadPool>();
     // A job's stages run one after another; a cancelled job may still be winding down.
-    queue->setMaxThreadCount(4);
-    return queue;
+    m_pool->setMaxThreadCount(4);
 }
 
-void lowerThreadBelowWindow()
+FileWorkQueue::~FileWorkQueue() = default;
+
+void FileWorkQueue::lowerThisThread()
 {
 #ifdef Q_OS_LINUX
     // On Linux the nice value belongs to the thread; threads started later inherit it. It can
-    // only be raised, which is why the queue's threads never run anything else.
+    // only be raised, which is why the pool's threads run nothing but this queue's work.
     thread_local bool lowered = false;
     if (lowered)
         return;
     lowered = true;
-    const pid_t thread = ::gettid();
-    const int niceNow = ::getpriority(PRIO_PROCESS, static_cast<id_t>(thread));
-    ::setpriority(PRIO_PROCESS, static_cast<id_t>(thread), std::min(niceNow + 10, 19));
+    const auto thread = static_cast<id_t>(::gettid());
+    ::setpriority(PRIO_PROCESS, thread, std::min(::getpriority(PRIO_PROCESS, thread) + 10, 19));
 #endif
 }

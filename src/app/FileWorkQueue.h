@@ -1,5 +1,7 @@
 #pragma once
 
+#include "BackgroundTask.h"
+
 #include <memory>
 #include <utility>
 
@@ -9,17 +11,26 @@ class QThreadPool;
 // keep every core busy for minutes, so its threads (and the workers they start, which inherit
 // their priority) run below the window's: drawing a frame or answering a click never waits
 // behind it, and the work still gets every cycle the window leaves.
-std::unique_ptr<QThreadPool> makeFileWorkQueue();
+class FileWorkQueue {
+public:
+    FileWorkQueue();
+    ~FileWorkQueue();
 
-// Lowers the calling thread's priority once; file work calls it first (see belowWindow).
-void lowerThreadBelowWindow();
+    // Runs `work` on one of the queue's threads, as runInBackground does.
+    template <typename Work>
+    auto run(Work work)
+    {
+        return runInBackground(
+            [work = std::move(work)] {
+                lowerThisThread();
+                return work();
+            },
+            m_pool.get());
+    }
 
-// `work`, lowering the priority of whichever queue thread runs it.
-template <typename Work>
-auto belowWindow(Work work)
-{
-    return [work = std::move(work)] {
-        lowerThreadBelowWindow();
-        return work();
-    };
-}
+private:
+    // Lowers the calling thread's priority, once per thread.
+    static void lowerThisThread();
+
+    std::unique_ptr<QThreadPool> m_pool;
+};

@@ -37,7 +37,7 @@ KorvoStore::KorvoStore(StoreDependencies dependencies, QObject* parent)
     , m_history(m_deps.paths)
     , m_keychainQueue(std::make_unique<QThreadPool>())
     , m_historyQueue(std::make_unique<QThreadPool>())
-    , m_fileQueue(makeFileWorkQueue())
+    , m_fileQueue(std::make_unique<FileWorkQueue>())
 {
     if (!m_deps.publicKeyCache)
         m_deps.publicKeyCache = std::make_shared<KorvoPublicKeyCache>(m_deps.paths);

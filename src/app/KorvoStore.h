@@ -49,6 +49,7 @@
 class QQmlEngine;
 class QJSEngine;
 class QThreadPool;
+class FileWorkQueue;
 class KorvoPublicKeyCache;
 
 // What a store needs from the outside world. Tests pass an in-memory keychain, a temporary data
@@ -358,7 +359,7 @@ private:
     ActivityHistory m_history;
     std::unique_ptr<QThreadPool> m_keychainQueue;
     std::unique_ptr<QThreadPool> m_historyQueue;
-    std::unique_ptr<QThreadPool> m_fileQueue;
+    std::unique_ptr<FileWorkQueue> m_fileQueue;
     // Lists handed to the history queue and not yet written, by access mode.
     struct UnsavedHistory {
         QList<ActivityItem> items;

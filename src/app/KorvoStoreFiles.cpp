@@ -195,7 +195,7 @@ QCoro::Task<> KorvoStore::runLocalFileOperation(QString inputURL, QString output
         cancel = std::make_shared<Cancellation>();
     const auto counter = std::make_shared<ProgressCounter>();
     m_progress.setStage([counter](qint64& done, qint64& total) { counter->load(done, total); });
-    QCoro::Task<> sealing = runInBackground(belowWindow([keychain, inputURL, output, encrypting, cancel, counter] {
+    QCoro::Task<> sealing = m_fileQueue->run([keychain, inputURL, output, encrypting, cancel, counter] {
         const QByteArray key = keychain.loadOrCreateLocalProtectionKey();
         cancel->throwIfRequested();
         const LocalFileProtectionService::Progress progress = [counter](qint64 done, qint64 total) {
@@ -205,7 +205,7 @@ QCoro::Task<> KorvoStore::runLocalFileOperation(QString inputURL, QString output
             LocalFileProtectionService::protect(inputURL, output, key, progress, &*cancel);
         else
             LocalFileProtectionService::open(inputURL, output, key, progress, &*cancel);
-    }), m_fileQueue.get());
+    });
     co_await sealing;
 }
 
@@ -238,10 +238,10 @@ QCoro::Task<> KorvoStore::runFileOperationSteps()
         done = watched->bundleSize();
     });
     const QString bundlePath = bundle.path;
-    QCoro::Task<PreparedInput> preparing = runInBackground(belowWindow([urls, bundlePath, cancel, counter] {
+    QCoro::Task<PreparedInput> preparing = m_fileQueue->run([urls, bundlePath, cancel, counter] {
         counter->total.store(selectionSize(urls, *cancel), std::memory_order_relaxed);
         return FilePreparationService::prepare(urls, bundlePath, &*cancel);
-    }), m_fileQueue.get());
+    });
     const PreparedInput prepared = co_await preparing;
 
     m_progress.setStage({});

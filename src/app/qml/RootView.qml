@@ -148,10 +148,8 @@ Item {
     function showBusy(shown) {
         overlayWarmUp.cut()
         busyFade.stop()
-        if (shown && overlayWarmUp.contentChanged) {
-            frozenContent.scheduleUpdate()
-            overlayWarmUp.contentChanged = false
-        }
+        if (shown)
+            overlayWarmUp.takePicture()
         busyFirstFrame.enabled = shown && busy.opacity === 0
         if (busyFirstFrame.enabled)
             busy.opacity = 0.02
@@ -175,11 +173,16 @@ Item {
         property bool contentChanged: true
         // The frame that hides the overlay again after a warm-up draws nothing new.
         property bool ignoreNextFrame: false
-        function begin() {
-            if (KorvoStore.isBusy || running || busy.visible)
+        function takePicture() {
+            if (!contentChanged)
                 return
             frozenContent.scheduleUpdate()
             contentChanged = false
+        }
+        function begin() {
+            if (KorvoStore.isBusy || running || busy.visible)
+                return
+            takePicture()
             framesLeft = 2
             busy.opacity = 0.5
         }
@@ -213,6 +216,7 @@ Item {
     }
     Connections {
         target: root.Window.window
+        enabled: !KorvoStore.isBusy   // a job's frames change nothing the warm-up looks at
         function onFrameSwapped() { overlayWarmUp.frameSwapped() }
     }
 
