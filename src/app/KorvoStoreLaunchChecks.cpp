@@ -2,10 +2,6 @@
 // save panel of a local operation), and the bridge's health in local mode too.
 #include "KorvoStore.h"
 
-#include "BackgroundTask.h"
-
-#include <QThreadPool>
-
 void KorvoStore::setKeyringProblem(const QString& problem)
 {
     if (problem == m_keyringProblem)
@@ -17,15 +13,7 @@ void KorvoStore::setKeyringProblem(const QString& problem)
 QCoro::Task<> KorvoStore::checkKeyringTask()
 {
     // Reading the local key's item unlocks nothing and creates nothing; a missing item is fine.
-    const std::shared_ptr<KeychainBackend> backend = m_deps.keychainBackend;
-    QCoro::Task<int> asking = runInBackground(
-        [backend] {
-            const KeychainReadResult result =
-                backend->copyMatching({QString::fromLatin1(KeychainStore::service),
-                                       QString::fromLatin1(KeychainStore::localProtectionAccount)});
-            return result.status;
-        },
-        m_keychainQueue.get());
+    QCoro::Task<int> asking = m_keychain->localKeyStatus();
     const int status = co_await asking;
     const bool answers = status == KeychainStatus::success || status == KeychainStatus::itemNotFound;
     setKeyringProblem(answers ? QString() : KeychainStoreError::unexpectedStatus(status).message());
@@ -34,18 +22,18 @@ QCoro::Task<> KorvoStore::checkKeyringTask()
         setStatusMessage(m_keyringProblem);
 }
 
-QCoro::Task<> KorvoStore::ensureLocalKey()
+QCoro::Task<QByteArray> KorvoStore::localKey()
 {
-    const KeychainStore keychain = m_keychain;
-    QCoro::Task<> fetching = runInBackground([keychain] { keychain.loadOrCreateLocalProtectionKey(); },
-                                             m_keychainQueue.get());
+    QCoro::Task<QByteArray> fetching = m_keychain->localProtectionKey();
+    QByteArray key;
     try {
-        co_await fetching;
+        key = co_await fetching;
     } catch (const KeychainStoreError& error) {
         setKeyringProblem(error.message());
         throw;
     }
     setKeyringProblem({});
+    co_return key;
 }
 
 QCoro::Task<> KorvoStore::checkBridgeTask()

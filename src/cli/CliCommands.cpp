@@ -26,6 +26,8 @@ using Progress = LocalFileProtectionService::Progress;
 constexpr bool localMode = true;   // the command line works in local mode only
 const QString standardStream = QStringLiteral("-");
 
+} // namespace
+
 bool isFolder(const QString& path)
 {
     struct stat info {};
@@ -99,6 +101,8 @@ void refuseTerminal()
     if (::isatty(STDOUT_FILENO) == 1)
         throw CliError(QStringLiteral("protected data is not written to a terminal; redirect standard output or use -o FILE"));
 }
+
+namespace {
 
 // Seals or opens between descriptors, for standard input or output: to standard output, or into
 // `output`, written under a temporary name and renamed into place.

@@ -122,8 +122,11 @@ class DocumentationTest(CliTest):
                       'printf "%s\\n" "${COMPREPLY[@]}"')
             return set(subprocess.run(["bash", "-c", script, completion, "korvo-cli", *words], cwd=self.work,
                                       capture_output=True, text=True, check=True).stdout.split())
-        self.assertEqual(complete(""), {"lock", "open", "bundle", "--help", "--version"})
-        self.assertEqual({o.rstrip("=") for o in complete("lock", "--")}, options - {"--version"})
+        self.assertEqual(complete(""), {"lock", "open", "bundle", "sign-in", "sign-out", "status", "korvos", "--help",
+                                        "--version"})
+        self.assertEqual({o.rstrip("=") for o in complete("lock", "--")},
+                         options - {"--version", "--password", "--new", "--select"})
+        self.assertEqual(complete("korvos", "--"), {"--new", "--select=", "--quiet"})
         self.assertEqual(complete("open", ""), {"a.korvolocal"})
         self.assertEqual(complete("lock", "--output", "=", "b"), {"b.txt"})
 

@@ -1,9 +1,11 @@
 .pragma library
 .import "../style/Format.js" as Format
-// When the account forms may be sent, and the password-strength score. Pure functions.
+.import Korvo 1.0 as Korvo
+// When the account forms may be sent, and the password-strength score. Pure functions. The
+// rules the flows check again (length, e-mail, code) are asked of C++ (FormRules), so the
+// views and the flows count characters the same way.
 
 var minimumPasswordLength = 8;
-var deletionCodeLength = 6;
 
 function text(value) {
     return value === undefined || value === null ? "" : String(value);
@@ -23,18 +25,18 @@ function codePoints(value) {
 }
 
 function characterCount(value) {
-    return codePoints(value).length;
+    return Korvo.FormRules.characterCount(text(value));
 }
 
 function hasMinimumLength(password) {
-    return characterCount(password) >= minimumPasswordLength;
+    return Korvo.FormRules.hasMinimumLength(text(password));
 }
 
 // ---- Forms ------------------------------------------------------------------
 
 // Sign-in: the trimmed, lower-cased e-mail contains "@" and the password is long enough.
 function canSignIn(email, password) {
-    return text(email).trim().toLowerCase().indexOf("@") >= 0 && hasMinimumLength(password);
+    return Korvo.FormRules.canSignIn(text(email), text(password));
 }
 
 // Account creation and password reset compare the fields exactly as typed.
@@ -63,8 +65,7 @@ function canRequestDeletion(password, understandsDeletion, isBusy) {
 // Six numeric characters (any script's digits, full-width ones included) once white space and
 // line breaks are trimmed from both ends.
 function isDeletionCode(code) {
-    var trimmed = text(code).trim();
-    return characterCount(trimmed) === deletionCodeLength && Format.numericCharactersOnly(trimmed) === trimmed;
+    return Korvo.FormRules.isDeletionCode(text(code));
 }
 
 function canConfirmDeletion(code, isBusy) {
@@ -107,7 +108,7 @@ function passwordScore(password) {
         digit = digit || isDigit;
         symbol = symbol || (!isDigit && !isLetter(ch, points[i]));
     }
-    return (points.length >= minimumPasswordLength ? 1 : 0) + (upper ? 1 : 0) + (digit ? 1 : 0) + (symbol ? 1 : 0);
+    return (hasMinimumLength(password) ? 1 : 0) + (upper ? 1 : 0) + (digit ? 1 : 0) + (symbol ? 1 : 0);
 }
 
 function strengthText(score) {

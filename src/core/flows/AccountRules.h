@@ -6,15 +6,19 @@
 
 #include <optional>
 
-// The sign-in form's rules and the decision whether a saved identity can be reused. Pure
-// functions, no state.
-namespace AccountSignIn {
+// The account forms' rules (the views ask these too) and the decision whether a saved identity
+// can be reused. Pure functions, no state.
+namespace AccountRules {
 
 // White space and line breaks trimmed from both ends, then lower case.
 QString normalizedEmail(const QString& email);
 
 // Characters as a person counts them (one emoji is one character).
 qsizetype characterCount(const QString& text);
+
+inline constexpr qsizetype minimumPasswordLength = 8;
+// At least minimumPasswordLength characters.
+bool hasMinimumLength(const QString& password);
 
 // The normalised e-mail holds "@" and the password (as typed) has at least 8 characters.
 bool canSubmit(const QString& email, const QString& password);
@@ -31,4 +35,4 @@ bool hasValidDeviceKey(const QString& key);
 // trimming; the trimmed code when it is one.
 std::optional<QString> sixDigitCode(const QString& text);
 
-} // namespace AccountSignIn
+} // namespace AccountRules

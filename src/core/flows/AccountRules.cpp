@@ -1,9 +1,9 @@
-#include "AccountSignIn.h"
+#include "core/flows/AccountRules.h"
 
 #include <QList>
 #include <QTextBoundaryFinder>
 
-namespace AccountSignIn {
+namespace AccountRules {
 
 QString normalizedEmail(const QString& email)
 {
@@ -19,9 +19,14 @@ qsizetype characterCount(const QString& text)
     return count;
 }
 
+bool hasMinimumLength(const QString& password)
+{
+    return characterCount(password) >= minimumPasswordLength;
+}
+
 bool canSubmit(const QString& email, const QString& password)
 {
-    return normalizedEmail(email).contains(QLatin1Char('@')) && characterCount(password) >= 8;
+    return normalizedEmail(email).contains(QLatin1Char('@')) && hasMinimumLength(password);
 }
 
 AccountIdentity identity(const QString& email, const QString& principalId,
@@ -64,4 +69,4 @@ std::optional<QString> sixDigitCode(const QString& text)
     return trimmed;
 }
 
-} // namespace AccountSignIn
+} // namespace AccountRules
