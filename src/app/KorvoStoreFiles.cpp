@@ -4,9 +4,9 @@
 #include "core/PlatformWording.h"
 
 #include "core/flows/FileJob.h"
-#include "core/local/Cancellation.h"
-#include "core/local/NativePath.h"
-#include "core/local/OutputNames.h"
+#include "core/Cancellation.h"
+#include "core/NativePath.h"
+#include "core/OutputNames.h"
 
 #include <sys/stat.h>
 

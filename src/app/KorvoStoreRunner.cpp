@@ -1,7 +1,7 @@
 // The operation runner: every long user action passes through perform().
 #include "KorvoStore.h"
 #include "core/flows/FlowError.h"
-#include "core/local/Cancellation.h"
+#include "core/Cancellation.h"
 
 namespace {
 const QString cancelled = QStringLiteral("Cancelled.");

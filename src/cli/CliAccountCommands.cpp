@@ -12,9 +12,9 @@
 #include "core/flows/SignInFlow.h"
 #include "core/flows/UsageFlow.h"
 #include "core/LocalFileProtectionService.h"
-#include "core/local/Cancellation.h"
-#include "core/local/NativePath.h"
-#include "core/local/OutputNames.h"
+#include "core/Cancellation.h"
+#include "core/NativePath.h"
+#include "core/OutputNames.h"
 
 #include <QDir>
 #include <QUuid>

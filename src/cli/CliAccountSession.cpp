@@ -3,7 +3,7 @@
 #include "cli/CliCommands.h"
 #include "cli/Interruption.h"
 #include "core/bridge/KorvoPublicKeyCache.h"
-#include "core/local/Cancellation.h"
+#include "core/Cancellation.h"
 #include "core/threads/FileWorkQueue.h"
 
 #include <QEventLoop>

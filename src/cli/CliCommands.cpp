@@ -5,10 +5,10 @@
 #include "cli/ProgressBar.h"
 #include "core/FilePreparationService.h"
 #include "core/LocalFileProtectionService.h"
-#include "core/local/Cancellation.h"
+#include "core/Cancellation.h"
 #include "core/local/FileIo.h"
-#include "core/local/NativePath.h"
-#include "core/local/OutputNames.h"
+#include "core/NativePath.h"
+#include "core/OutputNames.h"
 
 #include <QDir>
 #include <QUuid>

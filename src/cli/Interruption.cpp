@@ -1,6 +1,6 @@
 #include "cli/Interruption.h"
 
-#include "core/local/Cancellation.h"
+#include "core/Cancellation.h"
 
 #include <atomic>
 #include <csignal>

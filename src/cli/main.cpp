@@ -8,8 +8,8 @@
 #include "cli/Console.h"
 #include "cli/Interruption.h"
 #include "core/KeychainStore.h"
-#include "core/local/Cancellation.h"
-#include "core/local/NativePath.h"
+#include "core/Cancellation.h"
+#include "core/NativePath.h"
 
 #include <QStringList>
 

@@ -1,8 +1,8 @@
 #include "core/flows/FileJob.h"
 
 #include "core/LocalFileProtectionService.h"
-#include "core/local/Cancellation.h"
-#include "core/local/NativePath.h"
+#include "core/Cancellation.h"
+#include "core/NativePath.h"
 #include "core/threads/FileWorkQueue.h"
 
 #include <QDir>

@@ -1,4 +1,4 @@
-#include "core/local/Cancellation.h"
+#include "core/Cancellation.h"
 
 #include <QByteArrayList>
 
