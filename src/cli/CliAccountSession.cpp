@@ -26,6 +26,7 @@ CliAccountSession::CliAccountSession()
     : m_fileQueue(std::make_shared<FileWorkQueue>())
 {
     application();
+    Interruption::allowChildrenToEnd();
     m_services.bridge = std::make_shared<BridgeRunner>();
     m_services.keychain = std::make_shared<KeychainQueue>(makeSecretServiceKeychainBackend());
     // The application's cache file; never deleted (it lives as long as the process).

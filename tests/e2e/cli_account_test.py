@@ -168,6 +168,25 @@ class AccountTest(unittest.TestCase):
         self.assertEqual((opened.returncode, opened.stdout), (0, b"streamed bytes\n"))
         self.assertEqual(os.listdir(ana.tmp) + os.listdir(ben.tmp), [])
 
+        # Ctrl-C while the bridge seals: status 130 at once, no partial output, no scratch file.
+        (ana.work / "big.bin").write_bytes(b"\x5a" * (192 << 20))
+        before = sorted(os.listdir(ana.work))
+        process = subprocess.Popen([CLI, "lock", "--for", ben_korvo, "big.bin"], cwd=ana.work, env=ana.env,
+                                   stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True)
+        deadline = time.monotonic() + 60
+        while not any(name.endswith(".partial") for name in os.listdir(ana.work)):
+            self.assertIsNone(process.poll(), "the lock was over before it could be interrupted")
+            self.assertLess(time.monotonic(), deadline)
+            time.sleep(0.005)
+        process.send_signal(signal.SIGINT)
+        self.assertEqual((process.wait(30), process.stderr.read()), (130, "korvo-cli: cancelled; nothing was saved\n"))
+        deadline = time.monotonic() + 10   # the bridge removes its unfinished output as it ends
+        while sorted(os.listdir(ana.work)) != before and time.monotonic() < deadline:
+            time.sleep(0.05)
+        self.assertEqual(sorted(os.listdir(ana.work)), before)
+        self.assertEqual(os.listdir(ana.tmp), [])
+        transcript("Ctrl-C while locking big.bin: status 130, nothing left behind")
+
     def test_2_korvos_usage_errors_and_sign_out(self):
         ana = self.ana
         listed = ana.ok("korvos")

@@ -104,14 +104,12 @@ TestCase {
     // When each account form may be sent. Lengths count characters: an astral character is one.
     function test_formRules_data() {
         var pw = "abcdefgh", seven = "abcdefg", astral7 = "abcdef\uD83D\uDE00"
-        var toned4 = "\uD83D\uDC4D\uD83C\uDFFD".repeat(4)
         return [
             { tag: "sign-in", rule: "canSignIn", args: ["a@b", pw], ok: true },
             { tag: "sign-in trims and lowers the e-mail", rule: "canSignIn", args: ["  A@B  ", pw], ok: true },
             { tag: "sign-in without @", rule: "canSignIn", args: ["ab", pw], ok: false },
             { tag: "sign-in with 7 characters", rule: "canSignIn", args: ["a@b", seven], ok: false },
             { tag: "sign-in: 6 letters and an emoji are 7", rule: "canSignIn", args: ["a@b", astral7], ok: false },
-            { tag: "sign-in: four emoji with skin tones are 4", rule: "canSignIn", args: ["a@b", toned4], ok: false },
             { tag: "create", rule: "canRegister", args: ["a@b", pw, pw], ok: true },
             { tag: "create: confirmation one character off", rule: "canRegister", args: ["a@b", pw, "abcdefgH"], ok: false },
             { tag: "create without @", rule: "canRegister", args: ["ab", pw, pw], ok: false },

@@ -65,6 +65,7 @@ FileJob::FileJob(QString temporaryDirectory, std::shared_ptr<FileWorkQueue> queu
     m_state->folder = QDir(temporaryDirectory)
                           .filePath(QStringLiteral("korvo-job-") + QUuid::createUuid().toString(QUuid::WithoutBraces));
     QDir().mkpath(m_state->folder);
+    ScratchFiles::track(NativePath::toNative(m_state->folder));
 }
 
 FileJob::~FileJob()
@@ -77,6 +78,7 @@ FileJob::~FileJob()
         ScratchFiles::removeSoon(file, ScratchFiles::holdOpen(file));
     }
     QDir(m_state->folder).removeRecursively();
+    ScratchFiles::release(NativePath::toNative(m_state->folder));
 }
 
 QString FileJob::lastPathComponent(const QString& path)

@@ -1,11 +1,9 @@
 .pragma library
 .import "../style/Format.js" as Format
-.import Korvo 1.0 as Korvo
-// When the account forms may be sent, and the password-strength score. Pure functions. The
-// rules the flows check again (length, e-mail, code) are asked of C++ (FormRules), so the
-// views and the flows count characters the same way.
+// When the account forms may be sent, and the password-strength score. Pure functions.
 
 var minimumPasswordLength = 8;
+var deletionCodeLength = 6;
 
 function text(value) {
     return value === undefined || value === null ? "" : String(value);
@@ -25,18 +23,18 @@ function codePoints(value) {
 }
 
 function characterCount(value) {
-    return Korvo.FormRules.characterCount(text(value));
+    return codePoints(value).length;
 }
 
 function hasMinimumLength(password) {
-    return Korvo.FormRules.hasMinimumLength(text(password));
+    return characterCount(password) >= minimumPasswordLength;
 }
 
 // ---- Forms ------------------------------------------------------------------
 
 // Sign-in: the trimmed, lower-cased e-mail contains "@" and the password is long enough.
 function canSignIn(email, password) {
-    return Korvo.FormRules.canSignIn(text(email), text(password));
+    return text(email).trim().toLowerCase().indexOf("@") >= 0 && hasMinimumLength(password);
 }
 
 // Account creation and password reset compare the fields exactly as typed.
@@ -65,7 +63,8 @@ function canRequestDeletion(password, understandsDeletion, isBusy) {
 // Six numeric characters (any script's digits, full-width ones included) once white space and
 // line breaks are trimmed from both ends.
 function isDeletionCode(code) {
-    return Korvo.FormRules.isDeletionCode(text(code));
+    var trimmed = text(code).trim();
+    return characterCount(trimmed) === deletionCodeLength && Format.numericCharactersOnly(trimmed) === trimmed;
 }
 
 function canConfirmDeletion(code, isBusy) {
@@ -108,7 +107,7 @@ function passwordScore(password) {
         digit = digit || isDigit;
         symbol = symbol || (!isDigit && !isLetter(ch, points[i]));
     }
-    return (hasMinimumLength(password) ? 1 : 0) + (upper ? 1 : 0) + (digit ? 1 : 0) + (symbol ? 1 : 0);
+    return (points.length >= minimumPasswordLength ? 1 : 0) + (upper ? 1 : 0) + (digit ? 1 : 0) + (symbol ? 1 : 0);
 }
 
 function strengthText(score) {
