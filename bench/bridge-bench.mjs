@@ -144,7 +144,7 @@ try {
     console.log(`  ${label(`${who} decryptFile`)}${ms(figure(`${who} decryptFile`))}`);
   }
   if (cliFailure) {
-    console.log(`  ${label("korvo-cli")}${cliFailure}: ratios skipped`);
+    console.log(`  ${label('korvo-cli')}${cliFailure}: ratios skipped`);
   } else {
     console.log(`  ${label('korvo-cli lock')}${ms(figure('korvo-cli lock'))}`);
     console.log(`  ${label('korvo-cli open')}${ms(figure('korvo-cli open'))}`);
