@@ -56,7 +56,7 @@ function independentReader(bytes, key) {
 
 test('sizes around chunk boundaries survive a round trip and match an independent reader', async (t) => {
   const dir = temporaryFolder(t);
-  // The last two sizes are large enough to be sealed and opened by worker threads.
+  // The last size has more chunks than are read, sealed and written at once.
   for (const size of [0, 1, CHUNK, 2 * CHUNK, 2 * CHUNK + 5, POOL_THRESHOLD_CHUNKS * CHUNK]) {
     const plain = randomBytes(size);
     const { key, header, locked } = await lock(dir, plain);
@@ -103,7 +103,7 @@ test('a change anywhere, a cut, an extension, reordered chunks or a wrong key ar
   }
   await expectRefused(dir, locked, randomBytes(32), DAMAGED_FILE);
 
-  // The same refusals when worker threads open the chunks.
+  // The same refusals in the middle and at a cut of a body with many chunks in flight.
   const large = await lock(dir, randomBytes(40 * CHUNK));
   const largeBytes = await readFile(large.locked);
   const middle = Buffer.from(largeBytes);
