@@ -68,6 +68,19 @@ test('sizes around chunk boundaries survive a round trip and match an independen
   }
 });
 
+test('a file sealed by an earlier version is sealed byte for byte the same, and opens', async (t) => {
+  const dir = temporaryFolder(t);
+  const vector = JSON.parse(await readFile(new URL('./vectors/chunks.json', import.meta.url), 'utf8'));
+  const [key, header, plain, locked] = ['key', 'header', 'plain', 'locked'].map((name) => Buffer.from(vector[name], 'hex'));
+  const [source, target] = [join(dir, 'plain.bin'), join(dir, 'plain.bin.korvo')];
+  await writeFile(source, plain);
+  const input = await openInput(source);
+  await writeAtomically(target, (out) => sealChunks(input.handle, out, { key, header, chunkSize: CHUNK })).finally(() => input.handle.close());
+  assert.deepEqual(await readFile(target), locked);
+  await writeFile(target, locked);
+  assert.deepEqual((await unlock(dir, target, key)).plain, plain);
+});
+
 async function expectRefused(dir, path, key, sentence) {
   await assert.rejects(unlock(dir, path, key), (error) => error.message === sentence);
   assert.deepEqual((await readdir(dir)).filter((name) => /^\.?opened/.test(name)), [], 'nothing is left behind');
