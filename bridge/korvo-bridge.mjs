@@ -4,10 +4,9 @@
 // status 0, or {"ok":false,"error":"<sentence>"} and exit status 1. With "--check" it reads
 // nothing and answers with its version, the default service address and the runtime's version.
 import { readSync, writeSync } from 'node:fs';
-import { BridgeFailure } from './lib/failure.mjs';
+import { BridgeFailure, UNEXPECTED_FAILURE } from './lib/failure.mjs';
 import { BRIDGE_VERSION, DEFAULT_BLACKBOX_URL } from './lib/version.mjs';
 
-export const UNEXPECTED_FAILURE = 'The bridge failed unexpectedly.';
 export const MAX_REQUEST_BYTES = 1024 * 1024;
 export const REQUEST_TOO_LARGE = 'The bridge request is larger than 1 MiB.';
 

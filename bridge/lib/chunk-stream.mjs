@@ -105,9 +105,10 @@ async function runChunks(mode, plan, { key, header, pool }) {
   }
 }
 
-// `pool` (optional) is what prepareChunks made for this input; it is closed when done.
-export async function sealChunks(input, output, { key, header, chunkSize, pool }) {
-  const { size } = await input.stat();
+// `pool` (optional) is what prepareChunks made for this input; it is closed when done. `size`
+// (optional): how many bytes of the input to seal, by default its size now.
+export async function sealChunks(input, output, { key, header, chunkSize, pool, size }) {
+  size ??= (await input.stat()).size;
   const writeHeader = writeFull(output, header, 0);
   writeHeader.catch(() => {}); // awaited below
   await runChunks('seal', { input, output, start: 0, bodySize: size, blockSize: chunkSize, outStart: header.length, outBlock: chunkSize + TAG_LENGTH }, { key, header, pool });
@@ -115,8 +116,9 @@ export async function sealChunks(input, output, { key, header, chunkSize, pool }
 }
 
 // `header` is the exact header bytes read from the file; the chunks start right after it.
-export async function openChunks(input, output, { key, header, chunkSize, pool }) {
-  const { size } = await input.stat();
+// `size` (optional): the file's length as its header was judged, by default its size now.
+export async function openChunks(input, output, { key, header, chunkSize, pool, size }) {
+  size ??= (await input.stat()).size;
   const plan = { input, output, start: header.length, bodySize: Math.max(0, size - header.length), blockSize: chunkSize + TAG_LENGTH, outStart: 0, outBlock: chunkSize };
   await runChunks('open', plan, { key, header, pool });
 }

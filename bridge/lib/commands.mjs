@@ -39,21 +39,10 @@ export function signerFor(request, auth) {
   return undefined;
 }
 
-// Connecting checks the host name against node's IPv6 pattern, a very large regular expression,
-// several times per connection. V8 first interprets a new expression and compiles it only when
-// it is used again; interpreting this one costs tens of milliseconds, far more than compiling
-// it. Every expression is compiled at once instead (a runtime switch that only changes when).
-let expressionsCompiled;
-const compileExpressionsAtOnce = () => {
-  expressionsCompiled ??= import('node:v8').then((v8) => v8.setFlagsFromString('--no-regexp-tier-up'));
-  return expressionsCompiled;
-};
-
 // One signed or unsigned call on behalf of `request`. A signed call whose key the service does
 // not know fails with a sentence naming the device key field, so the application asks the
 // user to restore access on this computer.
 export async function serviceCall(request, { method, path, body, auth }) {
-  await compileExpressionsAtOnce();
   const { callService } = await import('./service-client.mjs');
   try {
     return await callService(request.blackboxUrl, method, path, { body, signer: signerFor(request, auth) });
@@ -74,7 +63,6 @@ export function prepareCommand(command) {
   const files = FILE_COMMANDS.has(command);
   if (!files && !Object.hasOwn(SERVICE_COMMANDS, command)) return;
   const ignore = () => {};
-  compileExpressionsAtOnce().catch(ignore);
   import('./service-client.mjs').catch(ignore);
   if (files) import('./file-commands.mjs').catch(ignore);
   if (command === 'encryptFile') import('./capsule.mjs').then((capsule) => capsule.preloadKem(), ignore);

@@ -40,11 +40,17 @@ export function signedHeaders({ deviceKey, principalId }, method, target, body, 
   return headers;
 }
 
+// Certificate checks that failed, as node names them; a failure it has no name for (a name
+// outside what the authority may vouch for) is UNSPECIFIED.
+const UNTRUSTED_CODES = new Set(['UNSPECIFIED', 'PATH_LENGTH_EXCEEDED', 'INVALID_CA', 'INVALID_PURPOSE', 'CRL_HAS_EXPIRED',
+  'CRL_NOT_YET_VALID', 'CRL_SIGNATURE_FAILURE', 'UNABLE_TO_GET_CRL', 'UNABLE_TO_DECRYPT_CRL_SIGNATURE',
+  'ERROR_IN_CRL_LAST_UPDATE_FIELD', 'ERROR_IN_CRL_NEXT_UPDATE_FIELD', 'HOSTNAME_MISMATCH']);
+
 function connectionFailure(error) {
   if (error instanceof BridgeFailure) return error;
   const code = error?.code ?? '';
   if (UNREACHABLE_CODES.has(code) || code === 'ERR_SOCKET_CONNECTION_TIMEOUT') return new BridgeFailure(UNREACHABLE, { cause: error });
-  if (/CERT|SELF_SIGNED|UNABLE_TO_VERIFY|ERR_TLS|ALTNAME/.test(code)) return new BridgeFailure(UNTRUSTED_SERVICE, { cause: error });
+  if (UNTRUSTED_CODES.has(code) || /CERT|SELF_SIGNED|UNABLE_TO_|ERR_TLS|ALTNAME/.test(code)) return new BridgeFailure(UNTRUSTED_SERVICE, { cause: error });
   return new BridgeFailure(UNREACHABLE, { cause: error });
 }
 

@@ -82,7 +82,8 @@ CREATE TABLE IF NOT EXISTS jobs (
   secret_id    INTEGER NOT NULL,
   bytes        INTEGER NOT NULL,
   created_at   INTEGER NOT NULL,
-  lock_hash    TEXT
+  lock_hash    TEXT,
+  state        TEXT NOT NULL DEFAULT 'charged'
 );
 CREATE TABLE IF NOT EXISTS mails (
   id         INTEGER PRIMARY KEY AUTOINCREMENT,
@@ -94,8 +95,9 @@ CREATE TABLE IF NOT EXISTS mails (
 `;
 
 // Columns that databases of earlier versions lack. Korvos made before locks were recorded keep
-// recorded_locks = 0 (see korvos.mjs).
+// recorded_locks = 0 (see korvos.mjs); jobs of versions that charged at once are 'charged'.
 const LATER_COLUMNS = [['korvos', 'recorded_locks', 'INTEGER NOT NULL DEFAULT 0'], ['jobs', 'lock_hash', 'TEXT'],
+  ['jobs', 'state', "TEXT NOT NULL DEFAULT 'charged'"],
   ['signups', 'candidate', 'INTEGER NOT NULL DEFAULT 0'], ['accounts', 'keys_reset_at', 'INTEGER']];
 
 export function openDatabase(file) {

@@ -330,7 +330,7 @@ private:
     QString askForOutputURL(const QString& input, WorkMode mode);
     QCoro::Task<> runLocalFileOperation(QString inputURL, QString output, WorkMode mode);
     QCoro::Task<> runAccountFileOperation(PreparedInput prepared, QString output, WorkMode mode, qint64 secretId,
-                                          std::shared_ptr<ProgressCounter> counter);
+                                          std::shared_ptr<ProgressCounter> counter, std::shared_ptr<BridgeChildren> job);
     qint64 operationSecretId() const;
     QString recipientActivitySuffix(qint64 secretId) const;
 

@@ -269,19 +269,20 @@ QCoro::Task<> KorvoStore::runFileOperationSteps()
     if (!m_identity)
         throw StoreError::message(signInFirst);
     const qint64 secretId = operationSecretId();
-    // The bridge reports its figures; Cancel ends its child, which removes its unfinished output.
-    const std::shared_ptr<BridgeRunner> bridge = m_deps.bridge;
+    // The bridge reports its figures; Cancel ends this job's child (no other run's), which
+    // removes its unfinished output.
+    const auto job = std::make_shared<BridgeChildren>();
     const auto figures = std::make_shared<ProgressCounter>();
     m_progress.setStage([figures](qint64& done, qint64& total) { figures->load(done, total); },
-                        [bridge] { bridge->terminateChildren(); });
-    QCoro::Task<> running = runAccountFileOperation(prepared, output, mode, secretId, figures);
+                        [job] { job->terminateAll(); });
+    QCoro::Task<> running = runAccountFileOperation(prepared, output, mode, secretId, figures, job);
     co_await running;
     if (!note.isEmpty())
         setStatusMessage(savedTo);
 }
 
 QCoro::Task<> KorvoStore::runAccountFileOperation(PreparedInput prepared, QString output, WorkMode mode, qint64 secretId,
-                                                   std::shared_ptr<ProgressCounter> counter)
+                                                   std::shared_ptr<ProgressCounter> counter, std::shared_ptr<BridgeChildren> job)
 {
     BridgeRequest request;
     request.command = mode == WorkMode::Encrypt ? QStringLiteral("encryptFile") : QStringLiteral("decryptFile");
@@ -293,7 +294,7 @@ QCoro::Task<> KorvoStore::runAccountFileOperation(PreparedInput prepared, QStrin
     request.outputPath = output;
     const std::shared_ptr<BridgeRunner> bridge = m_deps.bridge;
     BridgeRunner::Progress progress = [counter](qint64 done, qint64 total) { counter->store(done, total); };
-    QCoro::Task<FileJobResult> running = bridge->run<FileJobResult>(request, std::move(progress));
+    QCoro::Task<FileJobResult> running = bridge->run<FileJobResult>(request, std::move(progress), std::move(job));
     const std::shared_ptr<Cancellation> cancel = m_progress.cancellation();
     std::optional<FileJobResult> answer;
     try {

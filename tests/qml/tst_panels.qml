@@ -15,6 +15,7 @@ TestCase {
     Component { id: row; SecretRow { width: 240 } }
     Component { id: activity; ActivityView { width: 284; height: 270 } }
     Component { id: card; DataConsumptionCard { width: 200 } }
+    Component { id: alertComponent; ErrorAlert {} }
 
     function stats(used, limit, count) {
         return { used: used, limit: limit, remaining: limit - used, count: count, requestLimit: 500, rateLimit: 1 }
@@ -111,5 +112,16 @@ TestCase {
                 ? KorvoStore.dataConsumptionError : "Data use will appear here.")
         compare(findChild(c, "planName").text, "")
         KorvoStore.enterLocalMode()
+    }
+
+    // A service sentence is shown as typed: markup in it is text, never formatting.
+    function test_serviceSentenceIsPlainText() {
+        var sentence = "Quota <b>x</b><br>y"
+        var a = createTemporaryObject(alertComponent, testCase, { message: sentence })
+        var shown = findChild(a.contentItem, "alertMessage")
+        tryCompare(a, "opened", true)
+        compare(shown.text, sentence)
+        compare(shown.lineCount, 1)
+        verify(shown.contentWidth > shown.font.pixelSize * 6, "the tags take room as characters")
     }
 }

@@ -13,9 +13,26 @@
 #include <chrono>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
+#include <set>
 
-class BridgeChildren;
+// The running children of one runner, or of one run: ending them early sends each SIGTERM, on
+// which the bridge removes its unfinished output. A child that starts after the group was ended
+// is ended as soon as it has started.
+class BridgeChildren {
+public:
+    void terminateAll();
+
+    // Called by the runner around each child's life; false when the group was already ended.
+    bool add(qint64 pid);
+    void remove(qint64 pid);
+
+private:
+    std::mutex m_mutex;
+    std::set<qint64> m_pids;
+    bool m_terminated = false;
+};
 
 // How node is started: the program, and the arguments that go before the script's path
 // ("node" when node is found through /usr/bin/env on the inherited search path).
@@ -70,15 +87,16 @@ public:
     using Progress = std::function<void(qint64 done, qint64 total)>;
 
     // Runs one command and reads its result record T. Throws BridgeError, BridgeDecodingError
-    // or BridgeProcessError.
+    // or BridgeProcessError. `job`, when given, ends this run's child alone (Cancel of one job).
     template<typename T>
-    QCoro::Task<T> run(BridgeRequest request, Progress progress = {}) const
+    QCoro::Task<T> run(BridgeRequest request, Progress progress = {}, std::shared_ptr<BridgeChildren> job = {}) const
     {
         // Everything the child needs is taken before the first suspension, so the runner may
         // go away while the child runs.
         // GCC 12 may destroy temporaries inside a co_await expression twice: await named locals.
         ChildLaunch launch = commandLaunch(request);
         launch.progress = std::move(progress);
+        launch.job = std::move(job);
         QCoro::Task<BridgeProcessResult> child = runChild(std::move(launch));
         const BridgeProcessResult process = co_await std::move(child);
         co_return BridgeOutcome::judgeCommand<T>(process);
@@ -102,7 +120,8 @@ public:
         std::chrono::milliseconds silenceLimit{};
         std::optional<QString> outputPath;   // a file command's result, for the leftovers of a killed child
         Progress progress;                   // reports read from the child's standard error
-        std::shared_ptr<BridgeChildren> children;
+        std::shared_ptr<BridgeChildren> children;   // every child of the runner
+        std::shared_ptr<BridgeChildren> job;        // this run's alone, when the caller wants to end it
     };
 
 private:
