@@ -77,6 +77,9 @@ export async function writeAtomically(outputPath, work, mode = 0o644 & ~process.
   try {
     await work(handle);
     await handle.chmod(mode);
+    // On disk before it takes the destination's name, so a crash never leaves an empty result
+    // in place of the earlier file.
+    await handle.datasync();
     await handle.close();
     handle = undefined;
     await existingOutput(outputPath);
