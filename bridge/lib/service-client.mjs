@@ -1,6 +1,6 @@
 // HTTPS calls to the Korvo service: JSON in and out, certificate verification always on, and the
 // device signature on the calls that act for an account.
-import { request as httpsRequest } from 'node:https';
+import { Agent, request as httpsRequest } from 'node:https';
 import { createHash, randomBytes } from 'node:crypto';
 import { BridgeFailure } from './failure.mjs';
 import { signMessage } from './device-key.mjs';
@@ -69,9 +69,28 @@ function judgeAnswer(status, text) {
   return body;
 }
 
+// The calls of one run share a connection per trust setting (a file job makes up to three), so
+// only the first pays for the handshake.
+const agents = new WeakMap();
+function agentFor(secureContext) {
+  if (!agents.has(secureContext)) agents.set(secureContext, new Agent({ keepAlive: true, maxSockets: 1 }));
+  return agents.get(secureContext);
+}
+
 // Sends one call and resolves to the answer's JSON object; every failure is a BridgeFailure
-// carrying the sentence to show (the service's own sentence when it gave one).
-export function callService(baseUrl, method, path, { body, signer } = {}) {
+// carrying the sentence to show (the service's own sentence when it gave one). The service may
+// close an idle connection just as it is used again; a call lost that way, which the service
+// never received, is sent once more on a new connection.
+export async function callService(baseUrl, method, path, options = {}) {
+  try {
+    return await callOnce(baseUrl, method, path, options);
+  } catch (error) {
+    if (!error.reusedSocket) throw error;
+    return callOnce(baseUrl, method, path, options);
+  }
+}
+
+function callOnce(baseUrl, method, path, { body, signer } = {}) {
   const target = requestTarget(baseUrl, path);
   const payload = body === undefined ? Buffer.alloc(0) : Buffer.from(JSON.stringify(body));
   const headers = { Accept: 'application/json', ...(signer ? signedHeaders(signer, method, target, payload) : {}) };
@@ -90,7 +109,7 @@ export function callService(baseUrl, method, path, { body, signer } = {}) {
       headers,
       secureContext,
       rejectUnauthorized: true,
-      agent: false,
+      agent: agentFor(secureContext),
       timeout: REQUEST_TIMEOUT_MS,
     }, (res) => {
       const parts = [];
@@ -110,7 +129,10 @@ export function callService(baseUrl, method, path, { body, signer } = {}) {
       res.on('error', (error) => reject(connectionFailure(error)));
     });
     req.on('timeout', () => req.destroy(Object.assign(new Error('timed out'), { code: 'ETIMEDOUT' })));
-    req.on('error', (error) => reject(connectionFailure(error)));
+    req.on('error', (error) => {
+      const lost = req.reusedSocket && (error.code === 'ECONNRESET' || error.code === 'EPIPE');
+      reject(Object.assign(connectionFailure(error), lost ? { reusedSocket: true } : {}));
+    });
     req.end(payload);
   });
 }

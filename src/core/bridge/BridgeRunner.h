@@ -102,8 +102,9 @@ public:
         co_return BridgeOutcome::judgeCommand<T>(process);
     }
 
-    // Ends every child of this runner still running (the application is quitting): each gets
-    // SIGTERM, on which the bridge removes its unfinished output.
+    // Ends every child of this runner still running, and any started later (the application is
+    // quitting): each gets SIGTERM, on which the bridge removes its unfinished output. One job
+    // alone is ended through the `job` of its run.
     void terminateChildren() const;
 
     // The script to run (may throw BridgeError::missingBridge) and the way to start node.
