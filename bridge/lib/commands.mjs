@@ -12,6 +12,8 @@ export const UNKNOWN_DEVICE_KEY = `The Korvo service does not know this computer
 const UNSIGNED = 'unsigned';
 const DEVICE = 'device';
 const NEW_KEY = 'new-key';
+// Signed with the device key when the request carries one, unsigned otherwise.
+const DEVICE_IF_GIVEN = 'device-if-given';
 
 const call = (method, path, body, auth, record) => ({ method, path, body, auth, record });
 
@@ -27,7 +29,7 @@ const SERVICE_COMMANDS = {
   createSecret: call('POST', () => '/korvos', () => ({}), DEVICE, 'CreateSecretResult'),
   dataConsumption: call('GET', () => '/usage', undefined, DEVICE, 'DataConsumptionResult'),
   forgotPassword: call('POST', () => '/accounts/forgot-password', (r) => ({ email: r.email }), UNSIGNED, 'SimpleMessageResult'),
-  resetPassword: call('POST', () => '/accounts/reset-password', (r) => ({ email: r.email, code: r.otp, newPassword: r.newPassword }), UNSIGNED, 'SimpleMessageResult'),
+  resetPassword: call('POST', () => '/accounts/reset-password', (r) => ({ email: r.email, code: r.otp, newPassword: r.newPassword }), DEVICE_IF_GIVEN, 'SimpleMessageResult'),
   requestAccountDeletion: call('POST', () => '/accounts/deletion/request', (r) => ({ email: r.email, password: r.password, principalId: r.principalId }), UNSIGNED, 'SimpleMessageResult'),
   confirmAccountDeletion: call('POST', () => '/accounts/deletion/confirm', (r) => ({ email: r.email, code: r.otp }), UNSIGNED, 'ConfirmAccountDeletionResult'),
   getSecretPublicKey: call('GET', (r) => `/korvos/${r.secretId}/public-key`, undefined, DEVICE, 'KorvoPublicKeyResult'),
@@ -36,6 +38,7 @@ const SERVICE_COMMANDS = {
 export function signerFor(request, auth) {
   if (auth === DEVICE) return { deviceKey: request.deviceKey, principalId: request.principalId };
   if (auth === NEW_KEY) return { deviceKey: request.deviceKey };
+  if (auth === DEVICE_IF_GIVEN && request.deviceKey) return { deviceKey: request.deviceKey, principalId: request.principalId };
   return undefined;
 }
 

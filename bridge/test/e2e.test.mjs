@@ -70,6 +70,14 @@ describe('the bridge against the service', { skip: !serviceAvailable && 'service
     assert.equal(await visitLink(service, service.latestMail(account.email, 'confirm-device').link), 200);
     assert.equal((await run({ command: 'createSession', ...withNewKey })).ok, true);
 
+    // A password reset sent with this computer's key keeps that key and signs out the others.
+    assert.equal((await run({ command: 'forgotPassword', email: account.email })).ok, true);
+    const reset = { command: 'resetPassword', email: account.email, otp: service.latestMail(account.email, 'reset-password').code, newPassword: 'a new horse battery' };
+    assert.equal((await run({ ...reset, ...withNewKey })).ok, true);
+    assert.equal((await run({ command: 'createSession', ...withNewKey })).ok, true);
+    assert.match((await run({ command: 'listSecrets', ...keyOf(account) })).error, /ed25519PrivateKeyHex/);
+    account.password = reset.newPassword;
+
     // Named so that the application asks the user to restore private access on this computer.
     const stranger = (await run({ command: 'generateKey' })).result.privateKeyHex;
     assert.match((await run({ command: 'listSecrets', principalId: 'nobody', ed25519PrivateKeyHex: stranger })).error, /ed25519PrivateKeyHex/);
