@@ -412,8 +412,9 @@ public:
     void selectLaunchFiles(const QStringList& paths);
 
 private:
-    // The local key, fetched off the window's thread; keyringProblem follows the answer.
-    QCoro::Task<> ensureLocalKey();
+    // The local key, fetched off the window's thread (made only for locking; opening without
+    // one fails); keyringProblem follows the answer.
+    QCoro::Task<> ensureLocalKey(WorkMode mode);
     void setKeyringProblem(const QString& problem);
     OperationProgress m_progress;
     QString m_keyringProblem;

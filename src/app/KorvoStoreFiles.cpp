@@ -196,7 +196,7 @@ QCoro::Task<> KorvoStore::runLocalFileOperation(QString inputURL, QString output
     const auto counter = std::make_shared<ProgressCounter>();
     m_progress.setStage([counter](qint64& done, qint64& total) { counter->load(done, total); });
     QCoro::Task<> sealing = m_fileQueue->run([keychain, inputURL, output, encrypting, cancel, counter] {
-        const QByteArray key = keychain.loadOrCreateLocalProtectionKey();
+        const QByteArray key = LocalFileProtectionService::localKey(keychain, encrypting);
         cancel->throwIfRequested();
         const LocalFileProtectionService::Progress progress = [counter](qint64 done, qint64 total) {
             counter->store(done, total);
@@ -247,7 +247,7 @@ QCoro::Task<> KorvoStore::runFileOperationSteps()
     m_progress.setStage({});
     if (m_accessMode == AppAccessMode::Local) {
         // A keyring that cannot give the key is said before the user picks a place to save.
-        QCoro::Task<> keying = ensureLocalKey();
+        QCoro::Task<> keying = ensureLocalKey(mode);
         co_await keying;
     }
     const QString output = askForOutputURL(prepared.url, mode);

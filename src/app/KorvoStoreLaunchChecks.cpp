@@ -3,6 +3,7 @@
 #include "KorvoStore.h"
 
 #include "BackgroundTask.h"
+#include "core/LocalFileProtectionService.h"
 
 #include <QThreadPool>
 
@@ -34,10 +35,11 @@ QCoro::Task<> KorvoStore::checkKeyringTask()
         setStatusMessage(m_keyringProblem);
 }
 
-QCoro::Task<> KorvoStore::ensureLocalKey()
+QCoro::Task<> KorvoStore::ensureLocalKey(WorkMode mode)
 {
     const KeychainStore keychain = m_keychain;
-    QCoro::Task<> fetching = runInBackground([keychain] { keychain.loadOrCreateLocalProtectionKey(); },
+    const bool locking = mode == WorkMode::Encrypt;
+    QCoro::Task<> fetching = runInBackground([keychain, locking] { LocalFileProtectionService::localKey(keychain, locking); },
                                              m_keychainQueue.get());
     try {
         co_await fetching;

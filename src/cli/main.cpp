@@ -6,12 +6,14 @@
 #include "cli/Console.h"
 #include "cli/Interruption.h"
 #include "core/KeychainStore.h"
+#include "core/LocalFileProtectionService.h"
 #include "core/local/Cancellation.h"
 #include "core/local/NativePath.h"
 
 #include <QStringList>
 
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <exception>
 
@@ -21,15 +23,21 @@ constexpr int exitSuccess = 0;
 constexpr int exitFailure = 1;
 constexpr int exitUsage = 2;
 
-QByteArray keychainKey()
+// Locking makes the key on first use; opening never does.
+QByteArray keyForLocking()
 {
-    return KeychainStore(makeSecretServiceKeychainBackend()).loadOrCreateLocalProtectionKey();
+    return LocalFileProtectionService::localKey(KeychainStore(makeSecretServiceKeychainBackend()), true);
+}
+
+QByteArray keyForOpening()
+{
+    return LocalFileProtectionService::localKey(KeychainStore(makeSecretServiceKeychainBackend()), false);
 }
 
 int run(const CliOptions& options, CliCommands::Context& context)
 {
     const auto start = std::chrono::steady_clock::now();
-    std::optional<QString> saved;
+    std::optional<CliCommands::Saved> saved;
     switch (options.command) {
     case CliOptions::Command::help:
         Console::printLine(stdout, usageText().chopped(1));
@@ -38,10 +46,10 @@ int run(const CliOptions& options, CliCommands::Context& context)
         std::printf("korvo-cli %s\n", KORVO_VERSION);
         return exitSuccess;
     case CliOptions::Command::lock:
-        saved = CliCommands::lock(options, keychainKey, context);
+        saved = CliCommands::lock(options, keyForLocking, context);
         break;
     case CliOptions::Command::open:
-        saved = CliCommands::open(options, keychainKey, context);
+        saved = CliCommands::open(options, keyForOpening, context);
         break;
     case CliOptions::Command::bundle:
         saved = CliCommands::bundle(options, context);
@@ -49,9 +57,12 @@ int run(const CliOptions& options, CliCommands::Context& context)
     }
     Interruption::reporting();
     const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
+    if (saved)
+        Console::detail(QStringLiteral("saved %1").arg(CliCommands::shownPath(saved->path)));
     Console::detail(QStringLiteral("done in %1 s").arg(took.count(), 0, 'f', 2));
-    if (saved && Console::level() != Console::Level::quiet)
-        Console::printLine(stdout, QStringLiteral("Saved to ") + *saved);
+    // Silent on success, but a name korvo-cli chose is said, for the person or a script.
+    if (saved && saved->nameChosen && Console::level() != Console::Level::quiet)
+        Console::printLine(stdout, CliCommands::shownPath(saved->path));
     return exitSuccess;
 }
 
@@ -75,12 +86,20 @@ int main(int argc, char** argv)
     Interruption::install();
     CliCommands::Context context;
     QString failure;
+    bool brokenPipe = false;
     try {
         return run(options, context);
     } catch (const std::exception& error) {
         failure = CliCommands::describeFailure(error, context);
+        brokenPipe = CliCommands::readerWentAway(error, context);
     }
     Interruption::reporting();
+    if (brokenPipe) {
+        // The reader of standard output is gone (`| head`): end as Unix tools do, by SIGPIPE,
+        // which a library has set to be ignored. Every scratch file went with the unwinding.
+        std::signal(SIGPIPE, SIG_DFL);
+        std::raise(SIGPIPE);
+    }
     if (Interruption::cancellation().requested()) {
         Console::error(QStringLiteral("cancelled; nothing was saved"));
         return Interruption::exitStatus();

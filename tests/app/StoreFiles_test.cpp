@@ -42,6 +42,15 @@ TEST_F(StoreTest, LocalLockAndOpenRoundTrip)
     await(store().bootstrapTask());
     const QByteArray contents = QByteArray("meeting notes\n").repeated(5000);
     const QString notes = writeFile("notes.txt", contents);
+    // Opening before any key exists makes none: nothing could open here, and that is said first.
+    store().setMode(Mode::Decrypt);
+    store().setSelectedURLs({writeFile("elsewhere.korvolocal", "KORVOLOCAL\x01")});
+    EXPECT_FALSE(await(store().runFileOperationTask()));
+    EXPECT_EQ(store().errorMessage(), LocalFileProtectionError::noKey().message());
+    EXPECT_TRUE(m_dialogs->saveTitles.isEmpty());
+    EXPECT_EQ(m_keychain->copyMatching({KeychainStore::service, KeychainStore::localProtectionAccount}).status,
+              KeychainStatus::itemNotFound);
+    store().setMode(Mode::Encrypt);
     store().setSelectedURLs({notes});
     m_dialogs->saveAnswers.push_back(workPath("saved/notes.txt.korvolocal"));
     QDir().mkpath(workPath("saved"));
@@ -70,9 +79,11 @@ TEST_F(StoreTest, FolderIsBundledOfferedUnderTheBundleNameAndTheBundleIsRemoved)
     await(store().bootstrapTask());
     writeFile("album/a.jpg", "aaaa");
     writeFile("album/sub/b.jpg", "bbbb");
+    writeFile("album/.thumbnails/a.png", "left out");
     store().setSelectedURLs({workPath("album") + "/"});
     m_dialogs->saveAnswers.push_back(workPath("album.korvolocal"));
     ASSERT_TRUE(await(store().runFileOperationTask())) << store().errorMessage().toStdString();
+    EXPECT_EQ(store().statusMessage(), "Saved to " + workPath("album.korvolocal") + " 1 hidden item was left out.");
     EXPECT_TRUE(m_dialogs->suggestedNames.last().contains(QRegularExpression("^korvo-[0-9A-Fa-f-]{36}\\.zip\\.korvolocal$")))
         << m_dialogs->suggestedNames.last().toStdString();
     EXPECT_TRUE(temporaryFiles().isEmpty()) << temporaryFiles().join(",").toStdString();

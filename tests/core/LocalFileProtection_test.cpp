@@ -25,6 +25,7 @@
 using LocalFileProtectionService::open;
 using LocalFileProtectionService::protect;
 using Kind = LocalFileProtectionError::Kind;
+using Found = LocalFileProtectionError::Found;
 
 namespace {
 
@@ -220,12 +221,17 @@ protected:
         QFile::remove(path("sealed.korvolocal"));
     }
 
-    // Opens the changed bytes: invalidFile, and the folder holds only the tampered file.
-    void expectRejected(const QByteArray& tampered, const std::string& what, const QByteArray& key = testKey())
+    // Opens the changed bytes: invalidFile, telling what its first bytes make of it, and the
+    // folder holds only the tampered file.
+    void expectRejected(const QByteArray& tampered, const std::string& what, Found found = Found::protectedFile)
     {
         SCOPED_TRACE(what);
         writeFile(path("tampered.korvolocal"), tampered);
-        expectError(Kind::invalidFile, invalidSentence, [&] { open(path("tampered.korvolocal"), path("opened"), key); });
+        const auto call = [&] { open(path("tampered.korvolocal"), path("opened"), testKey()); };
+        expectError(Kind::invalidFile, invalidSentence, call);
+        if (const auto error = testfiles::thrown<LocalFileProtectionError>(call)) {
+            EXPECT_EQ(error->found(), found);
+        }
         EXPECT_EQ(entriesOf(folder()), QStringList{"tampered.korvolocal"});
     }
 
@@ -250,7 +256,9 @@ TEST_F(TamperTest, RecordsMovedRepeatedDroppedOrRelabelled)
 TEST_F(TamperTest, HeaderOrBytesChangedOrAdded)
 {
     expectRejected(withByte(m_sealed, 10, 0x02), "version 0x02");
-    expectRejected(QByteArray(), "empty file");
+    expectRejected(QByteArray(), "empty file", Found::otherFile);
+    expectRejected(QByteArray("PK\x03\x04", 4) + m_sealed, "a zip archive", Found::otherFile);
+    expectRejected("KORVOACCT\x01" + m_sealed.mid(10), "locked for an account", Found::accountFile);
     expectRejected(m_sealed + QByteArray(1, '\0'), "one byte appended");
     expectRejected(flipped(m_records[1].offset + 5 + 12 + chunk / 2), "inner ciphertext byte");
 }
@@ -330,8 +338,11 @@ TEST_F(LocalFileProtectionTest, FullDeviceOrCancellingKeepsEverything)
     for (const bool sealing : {true, false}) {
         Cancellation cancel;
         const auto cancelOnProgress = [&](qint64 done, qint64) {
-            if (done > 0)
-                std::thread([&] { cancel.request(); }).join();
+            if (done == 0)
+                return;
+            // The output being written has no name: not even a killed process could leave it.
+            EXPECT_EQ(entriesOf(folder()), (QStringList{"out", "plain", "sealed"}));
+            std::thread([&] { cancel.request(); }).join();
         };
         EXPECT_THROW(sealing ? protect(path("plain"), path("out"), testKey(), cancelOnProgress, &cancel)
                              : open(path("sealed"), path("out"), testKey(), cancelOnProgress, &cancel),
@@ -354,6 +365,15 @@ TEST_F(LocalFileProtectionTest, OutputThatCannotBeCreatedOrAWrongKeySize)
         SCOPED_TRACE(output.toStdString());
         expectError(Kind::writeFailed, writeFailedSentence, [&] { protect(path("plain"), output, testKey()); });
         expectError(Kind::writeFailed, writeFailedSentence, [&] { open(path("sealed"), output, testKey()); });
+    }
+    // Told not to replace, a file found at the output when the result is ready stays.
+    for (const bool sealing : {true, false}) {
+        const auto error = testfiles::thrown<LocalFileProtectionError>([&] {
+            sealing ? protect(path("plain"), path("out"), testKey(), {}, nullptr, false)
+                    : open(path("sealed"), path("out"), testKey(), {}, nullptr, false);
+        });
+        ASSERT_TRUE(error);
+        EXPECT_EQ(std::pair(error->kind(), error->errorNumber()), std::pair(Kind::writeFailed, EEXIST));
     }
     for (const QByteArray& key : {QByteArray(), QByteArray(16, 'k'), QByteArray(33, 'k')}) {
         expectError(Kind::writeFailed, writeFailedSentence, [&] { protect(path("plain"), path("out"), key); });

@@ -101,17 +101,29 @@ def listing(folders):
     return sorted(entries)
 
 
+def partial_outputs(process, folder):
+    """The partial outputs in `folder`: hidden ".partial" names, and files the process writes there
+    without a name (korvo-cli's, made with O_TMPFILE)."""
+    found = [path(folder, name) for name in (os.listdir(path(folder)) if os.path.isdir(path(folder)) else [])
+             if name.endswith(".partial")]
+    descriptors = f"/proc/{process.pid}/fd"
+    for fd in os.listdir(descriptors) if os.path.isdir(descriptors) else []:
+        target = os.readlink(f"{descriptors}/{fd}") if os.path.islink(f"{descriptors}/{fd}") else ""
+        if target.startswith(path(folder) + "/#") and target.endswith(" (deleted)"):
+            found.append(f"{descriptors}/{fd}")
+    return found
+
+
 def when_partial(folder, action, grown=0):
     """A fault struck once a partial output of at least `grown` bytes is in `folder`."""
     def fault(process):
         deadline = time.time() + 60
         while time.time() < deadline and process.poll() is None:
-            for name in os.listdir(path(folder)) if os.path.isdir(path(folder)) else []:
-                try:
-                    if name.endswith(".partial") and os.stat(path(folder, name)).st_size >= grown:
-                        return action(process)
-                except FileNotFoundError:
-                    pass
+            try:
+                if any(os.stat(partial).st_size >= grown for partial in partial_outputs(process, folder)):
+                    return action(process)
+            except (FileNotFoundError, ProcessLookupError):
+                pass
             time.sleep(0.002)
         raise AssertionError(f"no partial output appeared in {folder}")
     return fault
