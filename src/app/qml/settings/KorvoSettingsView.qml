@@ -112,7 +112,7 @@ Item {
         }
     }
 
-    DeleteAccountView {
+    AccountDeletionSheet {
         isPresented: root.isShowingAccountDeletion
         onDismissed: root.isShowingAccountDeletion = false
     }
