@@ -94,6 +94,19 @@ test('an unreachable service is reported as node reports it, also for a key writ
   }
 });
 
+test('a service that takes the connection and never answers is given up within 20 s', async (t) => {
+  // What a stopped service looks like: the system accepts the connection, nothing answers.
+  const sockets = [];
+  const server = createServer((socket) => sockets.push(socket));
+  await new Promise((resolve) => server.listen(0, '127.0.0.1', resolve));
+  t.after(() => { sockets.forEach((s) => s.destroy()); server.close(); });
+  const began = Date.now();
+  const { status, envelope } = await runBridge({ command: 'verifyCredentials', email: 'a@b.c', password: 'password1',
+    blackboxUrl: `https://127.0.0.1:${server.address().port}` });
+  assert.deepEqual([status, envelope], [1, { ok: false, error: 'fetch failed' }]);
+  assert.ok(Date.now() - began < 20_000, `gave up after ${Date.now() - began} ms`);
+});
+
 test('a bridge stopped by a signal removes its unfinished output and says so', async (t) => {
   const dir = temporaryFolder(t);
   await writeFile(join(dir, 'in'), 'plain text');

@@ -101,6 +101,9 @@ public:
     Q_PROPERTY(QVariantMap session READ session NOTIFY sessionChanged)
     Q_PROPERTY(bool isBusy READ isBusy NOTIFY isBusyChanged)
     Q_PROPERTY(QString statusMessage READ statusMessage NOTIFY statusMessageChanged)
+    // The status line reports a finished result (not a busy line left in place, a failure's
+    // last step, "Cancelled." or a keyring problem): the window marks it as done.
+    Q_PROPERTY(bool statusIsResult READ statusIsResult NOTIFY statusMessageChanged)
     Q_PROPERTY(QString errorMessage READ errorMessage WRITE setErrorMessage NOTIFY errorMessageChanged)
     Q_PROPERTY(WorkMode mode READ mode WRITE setMode NOTIFY modeChanged)
     Q_PROPERTY(EncryptionTarget encryptionTarget READ encryptionTarget WRITE setEncryptionTarget NOTIFY encryptionTargetChanged)
@@ -149,6 +152,7 @@ public:
     QVariantMap session() const { return m_session; }
     bool isBusy() const { return m_isBusy; }
     QString statusMessage() const { return m_statusMessage; }
+    bool statusIsResult() const { return m_statusIsResult; }
     QString errorMessage() const { return m_errorMessage; }
     void setErrorMessage(const QString& message);
     WorkMode mode() const { return m_mode; }
@@ -225,8 +229,10 @@ public:
     QCoro::Task<> historyIdle();
 
     // The runner: busy flag and line, error cleared, any failure turned into errorMessage.
+    // Escape and Cancel end a run as they end a file job: its bridge child is ended and the line
+    // reads "Cancelled."; a run whose job sets up its own cancellation (the file workflow) says so.
     using Operation = std::function<QCoro::Task<>()>;
-    QCoro::Task<bool> perform(QString busyMessage, Operation operation);
+    QCoro::Task<bool> perform(QString busyMessage, Operation operation, bool jobCancelsItself = false);
     // The sentence errorMessage shows for an error's description.
     static QString userFacingSentence(const QString& description);
 
@@ -266,7 +272,8 @@ private:
     void setSelectedSecretId(std::optional<qint64> secretId);
     void setSession(QVariantMap session);
     void setBusy(bool busy);
-    void setStatusMessage(const QString& message);
+    // `result`: the line reports a finished result (statusIsResult).
+    void setStatusMessage(const QString& message, bool result = true);
     void setRecipientKorvoState(RecipientKorvoState state, qint64 number = 0);
     void setActivities(QList<ActivityItem> activities);
     void setBridgeCheck(QVariantMap check);
@@ -376,6 +383,7 @@ private:
     QVariantMap m_session;
     bool m_isBusy = false;
     QString m_statusMessage;
+    bool m_statusIsResult = true;
     QString m_errorMessage;
     WorkMode m_mode = WorkMode::Encrypt;
     EncryptionTarget m_encryptionTarget = EncryptionTarget::Own;
@@ -405,6 +413,9 @@ public:
     QString keyringProblem() const { return m_keyringProblem; }
     QCoro::Task<> checkKeyringTask();
     Q_SIGNAL void keyringProblemChanged();
+    // While held (the window asks whether to quit), a file job waits before its save panel.
+    void setSavePanelHeld(bool held);
+    Q_SIGNAL void savePanelHeldChanged();
     // The bridge health check (bridgeCheck) where the launch decision did not run it (local mode).
     QCoro::Task<> checkBridgeTask();
     // Files handed over at launch (`korvo FILE...`, a file manager): they become the selection,
@@ -418,4 +429,7 @@ private:
     void setKeyringProblem(const QString& problem);
     OperationProgress m_progress;
     QString m_keyringProblem;
+    // The status line that a keyring problem replaced, back once the keyring answers.
+    QString m_statusBeforeKeyringProblem;
+    bool m_savePanelHeld = false;
 };

@@ -10,6 +10,7 @@
 #include "core/local/NativePath.h"
 #include "core/local/OutputNames.h"
 
+#include <QCoro/QCoroSignal>
 #include <QDir>
 #include <QUuid>
 
@@ -107,6 +108,14 @@ struct BundleFolder {
     }
 };
 } // namespace
+
+void KorvoStore::setSavePanelHeld(bool held)
+{
+    if (held == m_savePanelHeld)
+        return;
+    m_savePanelHeld = held;
+    emit savePanelHeldChanged();
+}
 
 void KorvoStore::chooseFiles()
 {
@@ -217,7 +226,7 @@ QCoro::QmlTask KorvoStore::runFileOperation()
 QCoro::Task<bool> KorvoStore::runFileOperationTask()
 {
     const QString busy = m_mode == WorkMode::Encrypt ? lockingBusy : openingBusy;
-    QCoro::Task<bool> running = perform(busy, [this]() -> QCoro::Task<> { return runFileOperationSteps(); });
+    QCoro::Task<bool> running = perform(busy, [this]() -> QCoro::Task<> { return runFileOperationSteps(); }, true);
     co_return co_await running;
 }
 
@@ -250,6 +259,12 @@ QCoro::Task<> KorvoStore::runFileOperationSteps()
         QCoro::Task<> keying = ensureLocalKey(mode);
         co_await keying;
     }
+    // Not while the window asks whether to quit: the panel would stack on the question.
+    while (m_savePanelHeld) {
+        auto released = qCoro(this, &KorvoStore::savePanelHeldChanged);
+        co_await released;
+    }
+    cancel->throwIfRequested();
     const QString output = askForOutputURL(prepared.url, mode);
     cancel->throwIfRequested();
 

@@ -29,10 +29,18 @@ QCoro::Task<> KorvoStore::checkKeyringTask()
         m_keychainQueue.get());
     const int status = co_await asking;
     const bool answers = status == KeychainStatus::success || status == KeychainStatus::itemNotFound;
+    const QString earlierProblem = m_keyringProblem;
     setKeyringProblem(answers ? QString() : KeychainStoreError::unexpectedStatus(status).message());
-    // Local mode's line must not claim to be ready when the keyring cannot give the key.
-    if (!answers && m_accessMode == AppAccessMode::Local && !m_isBusy)
-        setStatusMessage(m_keyringProblem);
+    // Local mode's line must not claim to be ready when the keyring cannot give the key; once the
+    // keyring answers again (checked anew when the window is activated), the line it replaced
+    // comes back.
+    if (!answers && m_accessMode == AppAccessMode::Local && !m_isBusy) {
+        if (m_statusMessage != m_keyringProblem)
+            m_statusBeforeKeyringProblem = m_statusMessage;
+        setStatusMessage(m_keyringProblem, false);
+    } else if (answers && !earlierProblem.isEmpty() && m_statusMessage == earlierProblem && !m_isBusy) {
+        setStatusMessage(m_statusBeforeKeyringProblem);
+    }
 }
 
 QCoro::Task<> KorvoStore::ensureLocalKey(WorkMode mode)

@@ -73,12 +73,19 @@ TestCase {
         compare(findChild(r, "secretIcon").name, data.icon)
     }
 
-    function test_secretRowTapSelects() {
-        var r = createTemporaryObject(row, testCase, { secret: { secretId: 31 }, selectedSecretId: 25 })
+    // Korvo numbers beyond 2^31 read, match the selection and are handed on whole.
+    function test_secretRowTapSelects_data() {
+        return [{ tag: "small", id: 31, selected: 25 }, { tag: "past 2^31", id: 3000000001, selected: 3000000001 },
+                { tag: "past 2^32", id: 4294967321, selected: 25 }]
+    }
+    function test_secretRowTapSelects(data) {
+        var r = createTemporaryObject(row, testCase, { secret: { secretId: data.id }, selectedSecretId: data.selected })
+        compare(r.Accessible.name, "Korvo #" + data.id)
+        compare(r.isSelected, data.id === data.selected)
         var spy = createTemporaryObject(spyComponent, testCase, { target: r, signalName: "activated" })
         mouseClick(r)
         compare(spy.count, 1)
-        compare(spy.signalArguments[0][0], 31)
+        compare(spy.signalArguments[0][0], data.id)
     }
     Component { id: spyComponent; SignalSpy {} }
 

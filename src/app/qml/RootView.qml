@@ -121,7 +121,8 @@ Item {
                 anchors.fill: parent
                 backdrop: frozenContent
                 message: KorvoStore.statusMessage
-                progress: KorvoStore.progress
+                // Under the quit question its Cancel goes: the question has its own.
+                progress: quitQuestion.opened ? null : KorvoStore.progress
                 opacity: 0
                 visible: opacity > 0
             }
@@ -169,13 +170,20 @@ Item {
             overlay.item.show(shown)
     }
 
-    // While busy the overlay holds the keyboard (Return cannot start the action twice); the
-    // control that had focus gets it back afterwards, or once the error alert is dismissed,
-    // when it still exists.
+    // While busy the overlay holds the keyboard (Return cannot start the action twice). When the
+    // job ends, or once its error alert is dismissed, the keyboard goes back to the control that
+    // started it; when that control can no longer take it ("Lock & Save" turns off once its files
+    // are saved), to the one before it in the Tab order. This holds when the window was not
+    // active at the end (a save panel had the keyboard): it gets the focus back when activated.
     property Item focusBeforeBusy: null
+    property bool focusBeforeBusyShown: false
     function restoreFocus() {
-        if (focusBeforeBusy && focusBeforeBusy.visible)
-            focusBeforeBusy.forceActiveFocus()
+        var target = focusBeforeBusy
+        focusBeforeBusy = null
+        if (target && !(target.visible && target.enabled))
+            target = target.nextItemInFocusChain(false)
+        if (target && target !== busy && target.visible && target.enabled)
+            target.forceActiveFocus(focusBeforeBusyShown ? Qt.TabFocusReason : Qt.OtherFocusReason)
         else
             forceActiveFocus()
     }
@@ -185,12 +193,25 @@ Item {
         function onIsBusyChanged() {
             root.showBusy(KorvoStore.isBusy)
             if (KorvoStore.isBusy) {
-                root.focusBeforeBusy = root.Window.activeFocusItem
+                var item = root.Window.activeFocusItem
+                root.focusBeforeBusy = item
+                root.focusBeforeBusyShown = item !== null && item.visualFocus === true
                 busy.forceActiveFocus()
-            } else if (!alert.opened && busy && busy.activeFocus) {
+            } else if (!alert.opened && !quitQuestion.opened && busy && busy.focus) {
                 root.restoreFocus()
             }
         }
+    }
+
+    // Closing the window while a job runs asks first (AppDelegate.quitQuestionShown). The
+    // question stands in for the overlay's card, so one "Cancel" is on screen at a time.
+    QuitQuestion {
+        id: quitQuestion
+        objectName: "quitQuestion"
+        shown: AppDelegate.quitQuestionShown
+        onAnswered: (quit) => AppDelegate.answerQuitQuestion(quit)
+        // Kept running: the overlay holds the keyboard again; ended meanwhile: as after a job.
+        onClosed: if (KorvoStore.isBusy) busy.forceActiveFocus(); else if (!alert.opened) root.restoreFocus()
     }
 
     ErrorAlert {

@@ -159,6 +159,8 @@ BridgeRunner::ChildLaunch BridgeRunner::commandLaunch(const BridgeRequest& reque
     ChildLaunch launch = childLaunch(QStringList());
     launch.input = request.toJson();
     launch.outputPath = request.outputPath;
+    if (!request.outputPath)
+        launch.silenceLimit = std::min(launch.silenceLimit, m_surroundings.requestSilenceLimit);
     return launch;
 }
 

@@ -58,6 +58,9 @@ struct BridgeSurroundings {
     // A child that writes nothing and reads or writes no file for this long is ended. Sealing a
     // large file keeps the child reading, so long runs are not cut short.
     std::chrono::milliseconds silenceLimit = std::chrono::minutes(2);
+    // The same for a request to the service (a command without a file): the bridge gives up on
+    // a silent service after 15 s by itself; this ends a child that could not even do that.
+    std::chrono::milliseconds requestSilenceLimit = std::chrono::seconds(20);
 
     // The application's own: the build tree's resources when running from the build folder,
     // otherwise the installed ones.
