@@ -4,6 +4,7 @@
 
 #include "core/LocalFileProtectionService.h"
 #include "core/local/Cancellation.h"
+#include "core/local/FileIo.h"
 #include "fixtures/TestFiles.h"
 
 #include <QDir>
@@ -20,6 +21,7 @@
 #include <set>
 #include <thread>
 #include <sys/resource.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 
 using LocalFileProtectionService::open;
@@ -382,6 +384,21 @@ TEST_F(LocalFileProtectionTest, OutputThatCannotBeCreatedOrAWrongKeySize)
     EXPECT_EQ(readFile(path("out")), earlier);
     EXPECT_EQ(entriesOf(path("existing-folder")), QStringList{"keep"});
     EXPECT_EQ(entriesOf(folder()), (QStringList{"existing-folder", "out", "plain", "sealed"}));
+}
+
+// Where a file system cannot make nameless files, a hidden name is renamed into place, and
+// without replacing: never over a file that is there.
+TEST_F(LocalFileProtectionTest, RenamingWithoutReplacingKeepsWhatIsThere)
+{
+    writeFile(path("new"), "new");
+    writeFile(path("taken"), earlier);
+    const FileHandle here(::open(QFile::encodeName(folder()).constData(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+    EXPECT_FALSE(renameWithoutReplacing(here.fd(), "new", here.fd(), "taken"));
+    EXPECT_EQ(errno, EEXIST);
+    EXPECT_TRUE(renameWithoutReplacing(here.fd(), "new", AT_FDCWD, QFile::encodeName(path("free")).constData()));
+    EXPECT_EQ(readFile(path("taken")), earlier);
+    EXPECT_EQ(readFile(path("free")), "new");
+    EXPECT_EQ(entriesOf(folder()), (QStringList{"free", "taken"}));
 }
 
 } // namespace
