@@ -11,6 +11,7 @@
 //     secretType?:int, publicKeyCid?, createdAt?, updatedAt? } ]   (absent keys are undefined)
 //   selectedSecretId: int or undefined; session: {} or { principalId, sessionAddress, expiresAt }
 //   isBusy, statusMessage, errorMessage (writable: set "" when the alert is dismissed)
+//   isDecidingLaunch: the launch decision runs and has not yet set the first route
 //   selectedURLs: [ path strings ] (writable); a folder's path ends with "/"
 //   activities: [ { id (string), title, detail, date (Date) } ], newest first
 //   bridgeCheck: {} or { sdkVersion, blackboxUrl, node }
@@ -100,6 +101,7 @@ public:
     Q_PROPERTY(QVariant selectedSecretId READ selectedSecretIdValue NOTIFY selectedSecretIdChanged)
     Q_PROPERTY(QVariantMap session READ session NOTIFY sessionChanged)
     Q_PROPERTY(bool isBusy READ isBusy NOTIFY isBusyChanged)
+    Q_PROPERTY(bool isDecidingLaunch READ isDecidingLaunch NOTIFY isDecidingLaunchChanged)
     Q_PROPERTY(QString statusMessage READ statusMessage NOTIFY statusMessageChanged)
     Q_PROPERTY(QString errorMessage READ errorMessage WRITE setErrorMessage NOTIFY errorMessageChanged)
     Q_PROPERTY(WorkMode mode READ mode WRITE setMode NOTIFY modeChanged)
@@ -148,6 +150,7 @@ public:
     QVariant selectedSecretIdValue() const;
     QVariantMap session() const { return m_session; }
     bool isBusy() const { return m_isBusy; }
+    bool isDecidingLaunch() const { return m_isDecidingLaunch; }
     QString statusMessage() const { return m_statusMessage; }
     QString errorMessage() const { return m_errorMessage; }
     void setErrorMessage(const QString& message);
@@ -243,6 +246,7 @@ signals:
     void selectedSecretIdChanged();
     void sessionChanged();
     void isBusyChanged();
+    void isDecidingLaunchChanged();
     void statusMessageChanged();
     void errorMessageChanged();
     void modeChanged();
@@ -266,6 +270,7 @@ private:
     void setSelectedSecretId(std::optional<qint64> secretId);
     void setSession(QVariantMap session);
     void setBusy(bool busy);
+    void setDecidingLaunch(bool deciding);
     void setStatusMessage(const QString& message);
     void setRecipientKorvoState(RecipientKorvoState state, qint64 number = 0);
     void setActivities(QList<ActivityItem> activities);
@@ -375,6 +380,7 @@ private:
     std::optional<qint64> m_selectedSecretId;
     QVariantMap m_session;
     bool m_isBusy = false;
+    bool m_isDecidingLaunch = false;
     QString m_statusMessage;
     QString m_errorMessage;
     WorkMode m_mode = WorkMode::Encrypt;
