@@ -146,15 +146,15 @@ void AppDelegate::buildMainWindow()
 
 void AppDelegate::showMainWindow()
 {
-    const bool firstShowing = !m_mainWindow;
-    if (firstShowing)
+    // The launch decision starts as the window is built, so that a decision that needs no waiting
+    // (a start state) is made before the root view is, and its first frame shows that screen.
+    if (!m_mainWindow) {
+        startStore();
         buildMainWindow();
+    }
     m_mainWindow->show();
     m_mainWindow->raise();
     m_mainWindow->requestActivate();
-    if (firstShowing) {
-        startStore();
-    }
     publishLaunchProbe(m_mainWindow);
 }
 

@@ -220,6 +220,10 @@ void KorvoStore::setSecrets(QVariantList secrets) { assign(this, m_secrets, std:
 void KorvoStore::setSelectedSecretId(std::optional<qint64> id) { assign(this, m_selectedSecretId, id, &KorvoStore::selectedSecretIdChanged); }
 void KorvoStore::setSession(QVariantMap session) { assign(this, m_session, std::move(session), &KorvoStore::sessionChanged); }
 void KorvoStore::setBusy(bool busy) { assign(this, m_isBusy, busy, &KorvoStore::isBusyChanged); }
+void KorvoStore::setDecidingLaunch(bool deciding)
+{
+    assign(this, m_isDecidingLaunch, deciding, &KorvoStore::isDecidingLaunchChanged);
+}
 void KorvoStore::setStatusMessage(const QString& message, bool result)
 {
     if (message == m_statusMessage && result == m_statusIsResult)

@@ -11,6 +11,7 @@
 //     secretType?:int, publicKeyCid?, createdAt?, updatedAt? } ]   (absent keys are undefined)
 //   selectedSecretId: int or undefined; session: {} or { principalId, sessionAddress, expiresAt }
 //   isBusy, statusMessage, errorMessage (writable: set "" when the alert is dismissed)
+//   isDecidingLaunch: the launch decision runs and has not yet set the first route
 //   selectedURLs: [ path strings ] (writable); a folder's path ends with "/"
 //   activities: [ { id (string), title, detail, date (Date) } ], newest first
 //   bridgeCheck: {} or { sdkVersion, blackboxUrl, node }
@@ -100,6 +101,7 @@ public:
     Q_PROPERTY(QVariant selectedSecretId READ selectedSecretIdValue NOTIFY selectedSecretIdChanged)
     Q_PROPERTY(QVariantMap session READ session NOTIFY sessionChanged)
     Q_PROPERTY(bool isBusy READ isBusy NOTIFY isBusyChanged)
+    Q_PROPERTY(bool isDecidingLaunch READ isDecidingLaunch NOTIFY isDecidingLaunchChanged)
     Q_PROPERTY(QString statusMessage READ statusMessage NOTIFY statusMessageChanged)
     // The status line reports a finished result (not a busy line left in place, a failure's
     // last step, "Cancelled." or a keyring problem): the window marks it as done.
@@ -151,6 +153,7 @@ public:
     QVariant selectedSecretIdValue() const;
     QVariantMap session() const { return m_session; }
     bool isBusy() const { return m_isBusy; }
+    bool isDecidingLaunch() const { return m_isDecidingLaunch; }
     QString statusMessage() const { return m_statusMessage; }
     bool statusIsResult() const { return m_statusIsResult; }
     QString errorMessage() const { return m_errorMessage; }
@@ -249,6 +252,7 @@ signals:
     void selectedSecretIdChanged();
     void sessionChanged();
     void isBusyChanged();
+    void isDecidingLaunchChanged();
     void statusMessageChanged();
     void errorMessageChanged();
     void modeChanged();
@@ -272,6 +276,7 @@ private:
     void setSelectedSecretId(std::optional<qint64> secretId);
     void setSession(QVariantMap session);
     void setBusy(bool busy);
+    void setDecidingLaunch(bool deciding);
     // `result`: the line reports a finished result (statusIsResult).
     void setStatusMessage(const QString& message, bool result = true);
     void setRecipientKorvoState(RecipientKorvoState state, qint64 number = 0);
@@ -382,6 +387,7 @@ private:
     std::optional<qint64> m_selectedSecretId;
     QVariantMap m_session;
     bool m_isBusy = false;
+    bool m_isDecidingLaunch = false;
     QString m_statusMessage;
     bool m_statusIsResult = true;
     QString m_errorMessage;

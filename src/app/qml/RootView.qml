@@ -69,10 +69,13 @@ Item {
 
     // Screens are rebuilt on every route change, so their fields start empty. The first screen
     // comes in without a transition once the view is complete (the route's first value arrives
-    // while it is still being built, and must not stack a second screen).
+    // while it is still being built, and must not stack a second screen) and the launch decision
+    // has set the route.
     property bool complete: false
+    readonly property bool decidingLaunch: KorvoStore.isDecidingLaunch
+    onDecidingLaunchChanged: showRoute()
     function showRoute() {
-        if (!complete)
+        if (!complete || decidingLaunch)
             return
         screens.replace(null, screenFor(route), {}, screens.depth === 0 ? StackView.Immediate : StackView.Transition)
         focusBeforeBusy = null

@@ -19,14 +19,19 @@ Item {
     visible: opacity > 0
     Behavior on opacity { NumberAnimation { duration: 120; easing.type: Easing.OutCubic } }
 
-    Glow {
+    // The glow builds its shaders when it is made, and every control has a ring: it is made only
+    // while the ring shows.
+    Loader {
         anchors.fill: line
-        source: line
-        radius: 7
-        samples: 15
-        spread: 0.3
-        transparentBorder: true
-        color: KorvoTheme.withAlpha(ring.color, 0.2)
+        active: ring.visible
+        sourceComponent: Glow {
+            source: line
+            radius: 7
+            samples: 15
+            spread: 0.3
+            transparentBorder: true
+            color: KorvoTheme.withAlpha(ring.color, 0.2)
+        }
     }
     Rectangle {
         id: line
