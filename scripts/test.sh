@@ -4,7 +4,7 @@
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 "$root/scripts/install-deps.sh"
-# --sanitize: only the sanitizer run (engine, command-line tool and fuzz targets, build-asan/).
+# --sanitize: only the sanitizer run (engine, command-line tool and fuzz targets, build-sanitize/).
 if [ "${1:-}" = "--sanitize" ]; then
   shift
   exec "$root/scripts/sanitize.sh" "$@"
