@@ -13,8 +13,10 @@ export const UNREADABLE_ANSWER = 'The Korvo service sent an answer the bridge co
 export const SERVICE_FAILED = (status) => `The Korvo service could not complete the request (status ${status}).`;
 
 export const SIGNATURE_SCHEME = 'KORVO-ED25519-V1';
-// A call whose connection stays silent this long is given up ("fetch failed"): a service that
-// stopped without closing its port is reported within seconds, not minutes.
+// A call that has no answer this long after it was sent, or whose connection then stays silent
+// this long, is given up ("fetch failed"): a service that stopped without closing its port is
+// reported within seconds, not minutes. (The socket's own idle timeout alone lets a stalled
+// secure handshake run for twice as long.)
 const REQUEST_TIMEOUT_MS = 15_000;
 const MAX_ANSWER_BYTES = 4 * 1024 * 1024;
 
@@ -102,6 +104,8 @@ function callOnce(baseUrl, method, path, { body, signer } = {}) {
   }
   const secureContext = serviceSecureContext();
   return new Promise((resolve, reject) => {
+    const timedOut = () => req.destroy(Object.assign(new Error('timed out'), { code: 'ETIMEDOUT' }));
+    const noAnswer = setTimeout(timedOut, REQUEST_TIMEOUT_MS);
     const req = httpsRequest({
       protocol: 'https:',
       hostname: baseUrl.hostname.replace(/^\[|\]$/g, ''),
@@ -114,6 +118,7 @@ function callOnce(baseUrl, method, path, { body, signer } = {}) {
       agent: agentFor(secureContext),
       timeout: REQUEST_TIMEOUT_MS,
     }, (res) => {
+      clearTimeout(noAnswer);
       const parts = [];
       let size = 0;
       res.on('data', (part) => {
@@ -130,8 +135,9 @@ function callOnce(baseUrl, method, path, { body, signer } = {}) {
       });
       res.on('error', (error) => reject(connectionFailure(error)));
     });
-    req.on('timeout', () => req.destroy(Object.assign(new Error('timed out'), { code: 'ETIMEDOUT' })));
+    req.on('timeout', timedOut);
     req.on('error', (error) => {
+      clearTimeout(noAnswer);
       const lost = req.reusedSocket && (error.code === 'ECONNRESET' || error.code === 'EPIPE');
       reject(Object.assign(connectionFailure(error), lost ? { reusedSocket: true } : {}));
     });
