@@ -108,6 +108,7 @@ Item {
         anchors.fill: parent
         backdrop: frozenContent
         message: KorvoStore.statusMessage
+        holdsInput: KorvoStore.isBusy
         progress: overlayWarmUp.framesLeft === 1 ? warmUpFigures : KorvoStore.progress
         opacity: 0
         visible: opacity > 0
