@@ -16,9 +16,30 @@ TestCase {
     Component { id: activity; ActivityView { width: 284; height: 270 } }
     Component { id: card; DataConsumptionCard { width: 200 } }
     Component { id: alertComponent; ErrorAlert {} }
+    Component {
+        id: coveredWindow
+        Item {
+            width: 300; height: 200
+            property int presses: 0
+            MouseArea { anchors.fill: parent; onClicked: parent.presses++ }
+            BusyOverlay { objectName: "overlay"; anchors.fill: parent; message: "Unlocking your account..."; opacity: 0.5 }
+        }
+    }
 
     function stats(used, limit, count) {
         return { used: used, limit: limit, remaining: limit - used, count: count, requestLimit: 500, rateLimit: 1 }
+    }
+
+    // The overlay takes every press while the work runs; once the store is done, a press made
+    // while the overlay fades out reaches the window it uncovers.
+    function test_overlayHoldsPressesOnlyWhileWorking_data() {
+        return [{ tag: "working", holds: true, presses: 0 }, { tag: "fading out", holds: false, presses: 1 }]
+    }
+    function test_overlayHoldsPressesOnlyWhileWorking(data) {
+        var window = createTemporaryObject(coveredWindow, testCase)
+        findChild(window, "overlay").holdsInput = data.holds
+        mouseClick(window, 20, 20)
+        compare(window.presses, data.presses)
     }
 
     // The ratio thresholds are tabled in the Format tests; here each tint reaches the fill.

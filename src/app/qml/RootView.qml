@@ -124,6 +124,7 @@ Item {
                 anchors.fill: parent
                 backdrop: frozenContent
                 message: KorvoStore.statusMessage
+                holdsInput: KorvoStore.isBusy
                 // Under the quit question its Cancel goes: the question has its own.
                 progress: quitQuestion.opened ? null : KorvoStore.progress
                 opacity: 0
