@@ -101,6 +101,12 @@ QCoro::Task<> KorvoStore::loginSteps(QString email, QString password)
     if (!session) {
         if (m_identity && m_identity->deviceKeyConfirmationPending.value_or(false))
             throw StoreError::message(confirmSecurityEmailFirst);
+        // A key the service no longer knows (a password reset made elsewhere signs out the
+        // other computers) is restored with the password just given, as a missing one is.
+        if (sessionFailure.contains(QLatin1String("ed25519PrivateKeyHex"))) {
+            QCoro::Task<> restoring = restoreDeviceKey(identity, password);
+            co_await restoring;   // always ends the sign-in with a sentence
+        }
         throw StoreError::message(sessionFailure);
     }
     setSession(StoreRecords::session(*session));
@@ -265,6 +271,13 @@ QCoro::Task<bool> KorvoStore::resetPasswordTask(QString email, QString otp, QStr
 {
     QCoro::Task<bool> running = perform(resettingPasswordBusy, [this, email, otp, newPassword]() -> QCoro::Task<> {
         BridgeRequest request = command("resetPassword");
+        // Sent from the computer that keeps this account's key, the reset is signed with it, so
+        // the service keeps this key and signs out the others.
+        if (m_identity && m_identity->email == AccountSignIn::normalizedEmail(email)
+            && AccountSignIn::hasValidDeviceKey(m_identity->ed25519PrivateKeyHex)) {
+            request.principalId = m_identity->principalId;
+            request.ed25519PrivateKeyHex = m_identity->ed25519PrivateKeyHex;
+        }
         request.email = email;
         request.otp = otp;
         request.newPassword = newPassword;
