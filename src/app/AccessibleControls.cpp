@@ -203,7 +203,10 @@ QAccessibleInterface* controlFactory(const QString&, QObject* object)
     auto* item = qobject_cast<QQuickItem*>(object);
     if (!item || !isExposed(item))
         return nullptr;
-    if (item->inherits("QQuickAbstractButton") || item->inherits("QQuickTextInput"))
+    // Push buttons only: check boxes and radio buttons keep Qt's own description.
+    const bool pushButton = item->inherits("QQuickAbstractButton") && !item->inherits("QQuickCheckBox")
+        && !item->inherits("QQuickRadioButton");
+    if (pushButton || item->inherits("QQuickTextInput"))
         return new AccessibleControl(item);
     return nullptr;
 }

@@ -130,7 +130,9 @@ QQuickWindow* launch(AppDelegate& delegate, KorvoStore& store)
 TEST_F(StoreTest, ClosingTheWindowQuitsWhenIdleAndAsksWhileAJobRuns)
 {
     KorvoStore::setApplicationStore(&store());
-    const QString input = writeFile("report.pdf", QByteArray(700 * 1024, 'r'));
+    // A folder: its bundling keeps the job busy past the close.
+    writeFile("Docs/report.pdf", QByteArray(16 << 20, 'r'));
+    const QString input = workPath("Docs/");
     enum Answer { Idle, KeepRunning, Quit, EndsUnderTheQuestion };
     for (const Answer answer : {Idle, KeepRunning, Quit, EndsUnderTheQuestion}) {
         SCOPED_TRACE(int(answer));
@@ -144,7 +146,7 @@ TEST_F(StoreTest, ClosingTheWindowQuitsWhenIdleAndAsksWhileAJobRuns)
             EXPECT_EQ(quits, 1);
             continue;
         }
-        const QString output = workPath(QStringLiteral("report-%1.pdf.korvolocal").arg(int(answer)));
+        const QString output = workPath(QStringLiteral("docs-%1.zip.korvolocal").arg(int(answer)));
         m_dialogs->saveTitles.clear();
         m_dialogs->saveAnswers = {output};
         m_dialogs->onSave = answer != EndsUnderTheQuestion ? std::function<void()>() : [&] {
@@ -154,8 +156,9 @@ TEST_F(StoreTest, ClosingTheWindowQuitsWhenIdleAndAsksWhileAJobRuns)
         store().setSelectedURLs({input});
         QCoro::Task<bool> job = store().runFileOperationTask();
         if (answer != EndsUnderTheQuestion) {
+            // Delivered at once, while the folder is still being bundled (close() would first
+            // run the job's queued steps).
             ASSERT_TRUE(store().isBusy());
-            // Delivered at once (close() would first run the job's queued steps).
             QCloseEvent close;
             QCoreApplication::sendEvent(window, &close);
             EXPECT_TRUE(delegate.quitQuestionShown());

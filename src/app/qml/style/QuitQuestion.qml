@@ -4,27 +4,24 @@ import QtQuick.Layouts
 import QtQuick.Templates as T
 import Korvo
 
-// "Quit Korvo?" over the window while a job runs. Shown while `shown`; "Quit" answers true;
-// "Cancel", Escape or any other way of closing it answers false. Return presses "Cancel".
+// "Quit Korvo?" over the window while a job runs. Open exactly while `shown` (the answer's
+// receiver lowers it); "Quit" answers true; "Cancel", Escape and Return answer false.
 Popup {
     id: question
     property bool shown: false
     signal answered(bool quit)
     readonly property string title: "Quit Korvo?"
     readonly property string text: "An operation is still running. Quitting cancels it and removes its unfinished files."
-    property bool quitting: false
 
     parent: T.Overlay.overlay
     anchors.centerIn: parent
     modal: true
     focus: true
-    closePolicy: Popup.CloseOnEscape
+    closePolicy: Popup.NoAutoClose
     width: 340
     padding: 20
     onShownChanged: if (shown) open(); else close()
     Component.onCompleted: if (shown) open()
-    onAboutToShow: quitting = false
-    onClosed: if (shown) answered(quitting)
 
     T.Overlay.modal: Rectangle { color: KorvoTheme.black(0.3) }
 
@@ -45,6 +42,7 @@ Popup {
         Accessible.role: Accessible.Dialog
         Accessible.name: question.title
         Accessible.description: question.text
+        Keys.onEscapePressed: question.answered(false)
         Column {
             id: column
             width: parent.width
@@ -80,19 +78,16 @@ Popup {
                     text: "Cancel"
                     isDefault: true
                     focus: true
-                    onClicked: question.close()
-                    Keys.onReturnPressed: question.close()
-                    Keys.onEnterPressed: question.close()
+                    onClicked: question.answered(false)
+                    Keys.onReturnPressed: question.answered(false)
+                    Keys.onEnterPressed: question.answered(false)
                 }
                 SettingsButton {
                     objectName: "quitQuestionQuit"
                     Layout.fillWidth: true
                     text: "Quit"
                     destructive: true
-                    onClicked: {
-                        question.quitting = true
-                        question.close()
-                    }
+                    onClicked: question.answered(true)
                 }
             }
         }
