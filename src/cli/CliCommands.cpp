@@ -244,17 +244,20 @@ std::optional<Saved> lock(const CliOptions& options, const KeySource& key, Conte
         runStream(true, fromStandardInput ? STDIN_FILENO : pipe.fd(), output, options.force, keyData);
         return saved(output, options);
     }
-    if (singleFile) {
+    // Seals one file into the output, or onto standard output when there is none.
+    const auto lockFile = [&](const QString& path) -> std::optional<Saved> {
         describeStep("locking", context);
         if (!output) {
-            runStreamFrom(true, paths.first(), std::nullopt, false, keyData);
+            runStreamFrom(true, path, std::nullopt, false, keyData);
             return std::nullopt;
         }
         ProgressBar bar("Locking");
-        LocalFileProtectionService::protect(paths.first(), *output, keyData, progressOn(bar),
-                                            &Interruption::cancellation(), options.force);
+        LocalFileProtectionService::protect(path, *output, keyData, progressOn(bar), &Interruption::cancellation(),
+                                            options.force);
         return saved(output, options);
-    }
+    };
+    if (singleFile)
+        return lockFile(paths.first());
 
     // The bundle is written in the temporary folder without a name, read back and never kept.
     Console::detail(QStringLiteral("bundling %1 item(s) into a temporary zip archive").arg(paths.size()));
@@ -267,15 +270,7 @@ std::optional<Saved> lock(const CliOptions& options, const KeySource& key, Conte
                                                       output ? QStringList{*output} : QStringList(),
                                                       &Interruption::cancellation()));
     context.input = bundle;
-    describeStep("locking", context);
-    if (!output) {
-        runStreamFrom(true, scratch.readablePath(), std::nullopt, false, keyData);
-        return std::nullopt;
-    }
-    ProgressBar bar("Locking");
-    LocalFileProtectionService::protect(scratch.readablePath(), *output, keyData, progressOn(bar),
-                                        &Interruption::cancellation(), options.force);
-    return saved(output, options);
+    return lockFile(scratch.readablePath());
 }
 
 std::optional<Saved> open(const CliOptions& options, const KeySource& key, Context& context)
