@@ -1,15 +1,20 @@
 #!/usr/bin/env bash
 # Runs every libFuzzer target for SECONDS each (default 60) from its committed seeds, then the
 # random-request harness of the bridge's request reader. The targets and the engine under them
-# are built with clang and the sanitizers into build-fuzz/ (only the targets). New inputs go to
-# build-fuzz/fuzz/found; a crash leaves its input in build-fuzz/fuzz/ and fails the run.
+# are built with clang and the sanitizers in the sanitizer run's tree, build-sanitize/ (only the
+# targets here). New inputs go to build-sanitize/fuzz/found; a crash leaves its input in
+# build-sanitize/fuzz/ and fails the run.
 #   scripts/fuzz.sh [SECONDS]      scripts/fuzz.sh --build-only
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-build=${KORVO_FUZZ_DIR:-$root/build-fuzz}
+build=${KORVO_SANITIZE_DIR:-$root/build-sanitize}
 targets=(local_open bridge_envelope history public_key_cache)
 if ! command -v clang++ >/dev/null 2>&1; then
   echo "clang is required for fuzzing (scripts/install-deps.sh installs it)." >&2
+  exit 1
+fi
+if [ -f "$build/CMakeCache.txt" ] && ! grep -q '^KORVO_BUILD_FUZZ:BOOL=ON' "$build/CMakeCache.txt"; then
+  echo "$build was configured without the fuzz targets (no clang then); remove it and run again." >&2
   exit 1
 fi
 if [ ! -f "$build/build.ninja" ]; then

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Installs the Debian packages Korvo needs to build, run, test and benchmark.
-# apt-get runs only when something is missing.
+# Installs the Debian packages Korvo needs to build, run, test and benchmark (apt-get runs only
+# when something is missing), then checks what apt cannot give a Debian 12 machine: node 20.19
+# or later with its C headers (NodeSource's nodejs package carries both).
 set -euo pipefail
 
 PACKAGES=(
@@ -41,7 +42,6 @@ if ((${#missing[@]})); then
   DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
 fi
 
-if ! command -v node >/dev/null 2>&1; then
-  echo "Node.js 20 or later is required (node was not found)." >&2
-  exit 1
-fi
+# Node 20.19 or later with its own headers, and the compiler the native node modules need.
+. "$(dirname "$0")/node-env.sh"
+korvo_node_env

@@ -1,16 +1,17 @@
 // Writes a result beside its destination under a temporary name and renames it into place only
-// when the work succeeded; on any failure, and when the bridge is told to stop, the temporary
+// when the work succeeded; on any failure, and whenever the bridge ends early, the temporary
 // file is removed and the destination is left as it was.
-import { constants, rmSync, writeSync } from 'node:fs';
+import { closeSync, constants, openSync } from 'node:fs';
 import { open, rename, rm, stat } from 'node:fs/promises';
 import { randomBytes } from 'node:crypto';
-import { basename, dirname, join, resolve } from 'node:path';
+import { basename, dirname, join, resolve, sep } from 'node:path';
 import { BridgeFailure } from './failure.mjs';
 import { INPUT_UNREADABLE, OUTPUT_UNWRITABLE } from './chunk-stream.mjs';
+import { beginUnfinished, endUnfinished, startPlacing } from './unfinished.mjs';
 
 export const SAME_FILE = 'Choose a different place for the result than the file itself.';
 export const NOT_A_FILE = 'The selected item is not a file.';
-export const STOPPED = 'The bridge was stopped before it finished.';
+export const OUTPUT_NOT_A_FILE = 'The result can only be saved as a file: choose a file name, not a folder or a device.';
 
 // Only a regular file is opened, and never so that opening waits: a FIFO or a device is refused
 // by its type first, and one swapped in meanwhile opens at once without blocking and is refused.
@@ -29,57 +30,61 @@ export async function openInput(path) {
   }
 }
 
-// Refuses an output that is the input itself (same path, or another name for the same file).
-// Returns the permission bits the result gets: those of the file it replaces, else owner-only
-// when the input is not readable by everyone, else the usual 0644 under the umask.
-export async function ensureDistinct(inputInfo, inputPath, outputPath) {
+// What is at `outputPath` now: nothing (undefined) or a regular file (its stat); anything else
+// (a folder, a device, a FIFO, a name ending in a slash) is refused, since renaming a result
+// there would fail or replace it.
+async function existingOutput(outputPath) {
+  const name = basename(outputPath);
+  if (outputPath.endsWith(sep) || name === '' || name === '.' || name === '..') throw new BridgeFailure(OUTPUT_NOT_A_FILE);
+  const existing = await stat(outputPath).catch(() => undefined);
+  if (existing && !existing.isFile()) throw new BridgeFailure(OUTPUT_NOT_A_FILE);
+  return existing;
+}
+
+// Refuses an output that is the input itself (same path, or another name for the same file)
+// or that is not a regular file. Returns the permission bits the result gets: those of the file
+// it replaces (never set-user-ID or set-group-ID); else, for contents opened from a locked file,
+// owner-only (0600); else owner-only when the input is not readable by everyone, and the usual
+// 0644 under the umask when it is.
+export async function ensureDistinct(inputInfo, inputPath, outputPath, { plaintext = false } = {}) {
   if (resolve(inputPath) === resolve(outputPath)) throw new BridgeFailure(SAME_FILE);
-  const existing = await stat(outputPath).catch(() => null);
+  const existing = await existingOutput(outputPath);
   if (existing && existing.dev === inputInfo.dev && existing.ino === inputInfo.ino) throw new BridgeFailure(SAME_FILE);
-  if (existing?.isFile()) return existing.mode & 0o7777;
-  return inputInfo.mode & 0o004 ? 0o644 & ~process.umask() : 0o600;
+  if (existing) return existing.mode & 0o777;
+  return !plaintext && inputInfo.mode & 0o004 ? 0o644 & ~process.umask() : 0o600;
 }
 
-// Temporary files in the making, removed if a signal stops the bridge.
-const unfinished = new Set();
-const STOP_SIGNALS = { SIGHUP: 1, SIGINT: 2, SIGTERM: 15 };
-// Set as a result starts replacing its destination: a stop that comes from then on is too late,
-// and the answer goes out as usual, so that the caller never reads "stopped" over a replaced file.
-let placing = false;
-
-function stopOnSignals() {
-  if (stopOnSignals.done) return;
-  stopOnSignals.done = true;
-  for (const [signal, number] of Object.entries(STOP_SIGNALS)) {
-    process.once(signal, () => {
-      if (placing) return;
-      for (const path of unfinished) rmSync(path, { force: true });
-      try { writeSync(1, `${JSON.stringify({ ok: false, error: STOPPED })}\n`); } catch { /* nobody is reading */ }
-      process.exit(128 + number);
-    });
-  }
-}
-
-// Runs `work(handle)` on a fresh temporary file beside `outputPath`, then gives it `mode` and
-// renames it into place.
-export async function writeAtomically(outputPath, work, mode = 0o644 & ~process.umask()) {
-  const temporary = join(dirname(outputPath), `.${basename(outputPath)}.${randomBytes(6).toString('hex')}.partial`);
-  stopOnSignals();
+// Runs `work(handle)` on a fresh temporary file beside `outputPath`, gives it `mode`, checks
+// that the destination is still nothing or a regular file, runs `finish()` (the last word
+// before the result counts as delivered) and renames it into place.
+export async function writeAtomically(outputPath, work, mode = 0o644 & ~process.umask(), finish = async () => {}) {
+  const suffix = randomBytes(6).toString('hex');
+  const temporary = join(dirname(outputPath), `.${basename(outputPath)}.${suffix}.partial`);
   let handle;
-  // Known before it exists: a stop that comes while the file is being created removes it too.
-  unfinished.add(temporary);
+  let made = false;
+  // Known before it exists, and made at once, so that no end of the bridge can come while the
+  // file is being made and miss it.
+  beginUnfinished(temporary, suffix);
   try {
-    handle = await open(temporary, 'wx', 0o600);
+    closeSync(openSync(temporary, 'wx', 0o600));
+    made = true;
+    handle = await open(temporary, 'r+');
   } catch (error) {
-    unfinished.delete(temporary);
+    if (made) await rm(temporary, { force: true }).catch(() => {});
+    endUnfinished(temporary);
     throw new BridgeFailure(OUTPUT_UNWRITABLE, { cause: error });
   }
   try {
     await work(handle);
     await handle.chmod(mode);
+    // On disk before it takes the destination's name, so a crash never leaves an empty result
+    // in place of the earlier file.
+    await handle.datasync();
     await handle.close();
     handle = undefined;
-    placing = true;
+    await existingOutput(outputPath);
+    await finish();
+    startPlacing();
     await rename(temporary, outputPath);
   } catch (error) {
     await handle?.close().catch(() => {});
@@ -87,6 +92,6 @@ export async function writeAtomically(outputPath, work, mode = 0o644 & ~process.
     if (error instanceof BridgeFailure) throw error;
     throw new BridgeFailure(OUTPUT_UNWRITABLE, { cause: error });
   } finally {
-    unfinished.delete(temporary);
+    endUnfinished(temporary);
   }
 }

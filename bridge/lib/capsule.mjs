@@ -49,10 +49,17 @@ function x25519KeyPair(privateKeyRaw) {
   return { privateKey, publicKey: createPublicKey(privateKey) };
 }
 
+const loadKem = () => import('@noble/post-quantum/ml-kem.js');
+
+// Starts loading the ML-KEM code early; a failure shows when it is used.
+export function preloadKem() {
+  loadKem().catch(() => {});
+}
+
 // Makes a fresh capsule for Korvo `secretId`; `context` is bound into the file key. `fixed`
 // replaces the two random inputs (ML-KEM message, ephemeral X25519 key) for known-answer tests.
 export async function encapsulate(publicKey, secretId, context, fixed = {}) {
-  const { ml_kem768 } = await import('@noble/post-quantum/ml-kem.js');
+  const { ml_kem768 } = await loadKem();
   const { cipherText, sharedSecret } = ml_kem768.encapsulate(publicKey.kemPublicKey, fixed.kemMessage);
   const ephemeral = x25519KeyPair(fixed.ephemeralPrivateKey);
   const peer = createPublicKey({ key: Buffer.concat([SPKI_X25519_PREFIX, publicKey.x25519PublicKey]), format: 'der', type: 'spki' });

@@ -1,43 +1,30 @@
-// One chunk of the account-file format, sealed or opened. Used on the main thread and by the
-// sealing workers alike.
-import { createCipheriv, createDecipheriv } from 'node:crypto';
+// One chunk of the account-file format, sealed or opened. The runtime's WebCrypto AES-256-GCM
+// runs each chunk on its thread pool, so several chunks are sealed at once on every core while
+// this thread only reads and writes; it also takes a whole chunk in one call and returns the
+// ciphertext with its tag appended, which is exactly a chunk's layout in the file.
+import { webcrypto } from 'node:crypto';
 import { BridgeFailure } from './failure.mjs';
 import { DAMAGED_FILE, TAG_LENGTH, chunkNonce } from './format.mjs';
 
-// The cipher is fed in slices of this size: its output then stays in the processor's cache and
-// its buffers come from the ordinary heap, which is much faster than one large call per chunk.
-const SLICE = 64 * 1024;
+const { subtle } = webcrypto;
 
-function feed(cipher, data, pieces) {
-  for (let at = 0; at < data.length; at += SLICE) pieces.push(cipher.update(data.subarray(at, at + SLICE)));
-}
-
-// Returns the pieces to write: the ciphertext, then the tag.
-export function sealChunk(key, header, index, last, plain) {
-  const cipher = createCipheriv('aes-256-gcm', key, chunkNonce(index, last));
-  cipher.setAAD(header);
-  const pieces = [];
-  feed(cipher, plain, pieces);
-  const tail = cipher.final();
-  if (tail.length) pieces.push(tail);
-  pieces.push(cipher.getAuthTag());
-  return pieces;
-}
-
-// Returns the pieces to write: the plaintext, released only once its tag has been checked.
-export function openChunk(key, header, index, last, block) {
-  if (block.length < TAG_LENGTH) throw new BridgeFailure(DAMAGED_FILE);
-  const decipher = createDecipheriv('aes-256-gcm', key, chunkNonce(index, last));
-  decipher.setAAD(header);
-  decipher.setAuthTag(block.subarray(block.length - TAG_LENGTH));
-  const pieces = [];
-  feed(decipher, block.subarray(0, block.length - TAG_LENGTH), pieces);
-  let tail;
-  try {
-    tail = decipher.final();
-  } catch {
-    throw new BridgeFailure(DAMAGED_FILE);
-  }
-  if (tail.length) pieces.push(tail);
-  return pieces;
+// `seal(index, last, plain)` resolves to the chunk as written (ciphertext, then tag);
+// `open(index, last, block)` to the plaintext, only once the tag has been checked. The input's
+// bytes are copied when the call is made, so its memory may be reused once the call resolves.
+export async function chunkCipher(key, header) {
+  const cryptoKey = await subtle.importKey('raw', key, 'AES-GCM', false, ['encrypt', 'decrypt']);
+  const params = (index, last) => ({ name: 'AES-GCM', iv: chunkNonce(index, last), additionalData: header, tagLength: TAG_LENGTH * 8 });
+  return {
+    seal: async (index, last, plain) => new Uint8Array(await subtle.encrypt(params(index, last), cryptoKey, plain)),
+    async open(index, last, block) {
+      if (block.length < TAG_LENGTH) throw new BridgeFailure(DAMAGED_FILE);
+      try {
+        return new Uint8Array(await subtle.decrypt(params(index, last), cryptoKey, block));
+      } catch (error) {
+        // The one failure of a well-formed call: the tag does not match.
+        if (error?.name === 'OperationError') throw new BridgeFailure(DAMAGED_FILE);
+        throw error;
+      }
+    },
+  };
 }

@@ -1,57 +1,51 @@
-// Spreads the chunks of one large file over a few worker threads, so sealing runs on every core
-// while the main thread reads and writes. Answers come back per chunk, each with the memory of
-// its block, which the caller reuses.
-import { Worker } from 'node:worker_threads';
-import { availableParallelism } from 'node:os';
-import { BridgeFailure } from './failure.mjs';
+// The block memory of one file job: every chunk is read into a block taken from here and the
+// block comes back as soon as the chunk's bytes have been handed to the cipher, so only a few
+// chunks are ever in memory however large the file.
+const MiB = 1024 * 1024;
+// Below the C library's largest dynamic mapping threshold (32 MiB on 64-bit glibc).
+const HINT_BYTES = 31 * MiB;
 
-export const MAX_WORKERS = 4;
+// A message to a closed port is dropped with what it carries, so memory moved into it is freed
+// at once instead of at the runtime's next collection.
+let closedPort;
+export function releaseMemory(arrayBuffer) {
+  if (!closedPort) {
+    closedPort = new MessageChannel().port1;
+    closedPort.close();
+  }
+  closedPort.postMessage(arrayBuffer, [arrayBuffer]);
+}
 
-export class ChunkPool {
-  // The workers start loading at once; the key and header follow with `setKey`, so a pool can
-  // be made while the file key is still being worked out.
-  constructor(mode, count = Math.min(MAX_WORKERS, availableParallelism())) {
-    this.waiting = new Map();
-    this.nextId = 0;
-    this.workers = Array.from({ length: Math.max(1, count) }, () => {
-      const worker = new Worker(new URL('./chunk-worker.mjs', import.meta.url), { workerData: { mode } });
-      worker.on('message', (reply) => this.settle(reply));
-      worker.on('error', (error) => this.failAll(error));
-      return worker;
-    });
+// Each sealed or opened chunk comes back from the cipher in fresh memory. Left to the runtime's
+// collections, that memory is freed in batches of tens of megabytes, which glibc hands straight
+// back to the system, so the next chunks land in new pages and pay a page fault every 4 KiB:
+// about as much work as the encryption itself. So every chunk's memory is released once it is
+// written (releaseMemory), and one large block is released first: glibc then raises its
+// thresholds for the rest of the process and keeps freed memory for reuse. The block is never
+// touched (it is mapped on demand and costs nothing). Elsewhere than glibc this does nothing.
+export function keepFreedMemory() {
+  if (keepFreedMemory.done) return;
+  keepFreedMemory.done = true;
+  releaseMemory(new ArrayBuffer(HINT_BYTES));
+}
+
+export class BlockPool {
+  constructor(blockSize) {
+    this.blockSize = blockSize;
+    this.free = [];
   }
 
-  setKey(key, header) {
-    for (const worker of this.workers) worker.postMessage({ key: Buffer.from(key), header: Buffer.from(header) });
+  take() {
+    return this.free.pop() ?? Buffer.allocUnsafeSlow(this.blockSize);
   }
 
-  settle({ id, pieces, block, error, known }) {
-    const entry = this.waiting.get(id);
-    this.waiting.delete(id);
-    const spare = Buffer.from(block);
-    if (error !== undefined) entry.reject(Object.assign(known ? new BridgeFailure(error) : new Error(error), { spare }));
-    else entry.resolve({ pieces: pieces.map((piece) => Buffer.from(piece)), spare });
-  }
-
-  failAll(error) {
-    for (const entry of this.waiting.values()) entry.reject(error);
-    this.waiting.clear();
-  }
-
-  // `block` must own its whole memory: it is moved to the worker and comes back as `spare`.
-  transform(block, index, last) {
-    const id = this.nextId;
-    this.nextId += 1;
-    return new Promise((resolve, reject) => {
-      this.waiting.set(id, { resolve, reject });
-      this.workers[index % this.workers.length].postMessage(
-        { id, index, last, block: block.buffer, length: block.length }, [block.buffer]);
-    });
+  give(block) {
+    this.free.push(block);
   }
 
   // May be called more than once.
   close() {
-    this.closed ??= Promise.all(this.workers.map((worker) => worker.terminate()));
-    return this.closed;
+    this.free = [];
+    return Promise.resolve();
   }
 }

@@ -12,6 +12,8 @@ export const UNKNOWN_DEVICE_KEY = `The Korvo service does not know this computer
 const UNSIGNED = 'unsigned';
 const DEVICE = 'device';
 const NEW_KEY = 'new-key';
+// Signed with the device key when the request carries one, unsigned otherwise.
+const DEVICE_IF_GIVEN = 'device-if-given';
 
 const call = (method, path, body, auth, record) => ({ method, path, body, auth, record });
 
@@ -27,7 +29,7 @@ const SERVICE_COMMANDS = {
   createSecret: call('POST', () => '/korvos', () => ({}), DEVICE, 'CreateSecretResult'),
   dataConsumption: call('GET', () => '/usage', undefined, DEVICE, 'DataConsumptionResult'),
   forgotPassword: call('POST', () => '/accounts/forgot-password', (r) => ({ email: r.email }), UNSIGNED, 'SimpleMessageResult'),
-  resetPassword: call('POST', () => '/accounts/reset-password', (r) => ({ email: r.email, code: r.otp, newPassword: r.newPassword }), UNSIGNED, 'SimpleMessageResult'),
+  resetPassword: call('POST', () => '/accounts/reset-password', (r) => ({ email: r.email, code: r.otp, newPassword: r.newPassword }), DEVICE_IF_GIVEN, 'SimpleMessageResult'),
   requestAccountDeletion: call('POST', () => '/accounts/deletion/request', (r) => ({ email: r.email, password: r.password, principalId: r.principalId }), UNSIGNED, 'SimpleMessageResult'),
   confirmAccountDeletion: call('POST', () => '/accounts/deletion/confirm', (r) => ({ email: r.email, code: r.otp }), UNSIGNED, 'ConfirmAccountDeletionResult'),
   getSecretPublicKey: call('GET', (r) => `/korvos/${r.secretId}/public-key`, undefined, DEVICE, 'KorvoPublicKeyResult'),
@@ -36,6 +38,7 @@ const SERVICE_COMMANDS = {
 export function signerFor(request, auth) {
   if (auth === DEVICE) return { deviceKey: request.deviceKey, principalId: request.principalId };
   if (auth === NEW_KEY) return { deviceKey: request.deviceKey };
+  if (auth === DEVICE_IF_GIVEN && request.deviceKey) return { deviceKey: request.deviceKey, principalId: request.principalId };
   return undefined;
 }
 
@@ -55,10 +58,22 @@ export async function serviceCall(request, { method, path, body, auth }) {
 }
 
 export const DEVICE_AUTH = DEVICE;
+export const FILE_COMMANDS = new Set(['encryptFile', 'decryptFile']);
+
+// Starts loading what `command` needs while the request is still being checked; anything that
+// fails to load fails again, and is reported, where it is used.
+export function prepareCommand(command) {
+  const files = FILE_COMMANDS.has(command);
+  if (!files && !Object.hasOwn(SERVICE_COMMANDS, command)) return;
+  const ignore = () => {};
+  import('./service-client.mjs').catch(ignore);
+  if (files) import('./file-commands.mjs').catch(ignore);
+  if (command === 'encryptFile') import('./capsule.mjs').then((capsule) => capsule.preloadKem(), ignore);
+}
 
 export async function runCommand(request) {
   if (request.command === 'generateKey') return shapeRecord('GeneratedKey', generateDeviceKey());
-  if (request.command === 'encryptFile' || request.command === 'decryptFile') {
+  if (FILE_COMMANDS.has(request.command)) {
     const files = await import('./file-commands.mjs');
     return request.command === 'encryptFile' ? files.encryptFile(request) : files.decryptFile(request);
   }

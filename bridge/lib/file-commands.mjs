@@ -13,13 +13,14 @@ import {
 } from './format.mjs';
 
 export const KORVO_MISMATCH = 'That Korvo could not be verified.';
+export const INPUT_CHANGED = 'The selected file changed while it was being locked; try again once it is saved.';
 const COMPLETED = 'completed';
 
 // `work(input, mode)`: `mode` is what the output's permission bits will be.
-async function withInput(path, outputPath, work) {
+async function withInput(path, outputPath, work, options) {
   const input = await openInput(path);
   try {
-    const mode = await ensureDistinct(input.info, path, outputPath);
+    const mode = await ensureDistinct(input.info, path, outputPath, options);
     return await work(input, mode);
   } finally {
     await input.handle.close().catch(() => {});
@@ -29,6 +30,19 @@ async function withInput(path, outputPath, work) {
 function jobResult(answer, outputPath) {
   if (typeof answer.jobId !== 'string' || !answer.jobId) throw new BridgeFailure(INCOMPLETE_ANSWER);
   return { jobId: answer.jobId, status: COMPLETED, resultFileName: basename(outputPath), outputPath };
+}
+
+// Reports a job's result written (and, when opening, authenticated): only then is it charged.
+function completeJob(request, answer) {
+  if (typeof answer?.jobId !== 'string' || !answer.jobId) throw new BridgeFailure(INCOMPLETE_ANSWER);
+  return serviceCall(request, { method: 'POST', path: `/usage/jobs/${encodeURIComponent(answer.jobId)}/complete`, auth: DEVICE_AUTH, body: {} });
+}
+
+// The lock records the size taken when the file was opened, and exactly that many bytes are
+// sealed; a file written to meanwhile is refused rather than locked half old, half new.
+async function ensureUnchanged(input) {
+  const now = await input.handle.stat();
+  if (now.size !== input.size || now.mtimeMs !== input.info.mtimeMs) throw new BridgeFailure(INPUT_CHANGED);
 }
 
 async function fetchPublicKey(request) {
@@ -57,8 +71,9 @@ export async function encryptFile(request, { chunkSize = DEFAULT_CHUNK_SIZE } = 
           method: 'POST', path: '/usage/jobs', auth: DEVICE_AUTH,
           body: { kind: 'encrypt', secretId, bytes: input.size, capsule: capsule.toString('base64'), context: context.toString('base64') },
         });
-        await sealChunks(input.handle, output, { key: fileKey, header, chunkSize, pool });
-      }, mode);
+        await sealChunks(input.handle, output, { key: fileKey, header, chunkSize, pool, size: input.size });
+        await ensureUnchanged(input);
+      }, mode, () => completeJob(request, job));
     } finally {
       await pool?.close();
     }
@@ -108,15 +123,16 @@ export async function decryptFile(request) {
             bytes: locked.plainSize,
           },
         }).catch((error) => {
-          // A capsule or header the service has no lock for was changed after locking.
-          throw error.reason === 'unrecorded-lock' ? new BridgeFailure(DAMAGED_FILE) : error;
+          // A capsule or header the service has no finished lock for, or a file of another size
+          // than its lock, was changed after locking.
+          throw error.reason === 'unrecorded-lock' || error.reason === 'size-mismatch' ? new BridgeFailure(DAMAGED_FILE) : error;
         });
         const key = decodeFileKey(answer.fileKey);
-        await openChunks(input.handle, output, { key, header: locked.header, chunkSize: locked.chunkSize, pool });
-      }, mode);
+        await openChunks(input.handle, output, { key, header: locked.header, chunkSize: locked.chunkSize, pool, size: input.size });
+      }, mode, () => completeJob(request, answer));
     } finally {
       await pool?.close();
     }
     return jobResult(answer, outputPath);
-  });
+  }, { plaintext: true });
 }

@@ -43,6 +43,10 @@ export const COMMAND_FIELDS = {
   decryptFile: ['principalId', DEVICE_KEY_FIELD, 'secretId', 'filePath', 'outputPath'],
 };
 
+// Commands that are signed with the device key when the request carries one (a password reset
+// from the computer whose key should stay valid), and unsigned otherwise.
+export const OPTIONALLY_SIGNED = new Set(['resetPassword']);
+
 export function parseRequestText(text) {
   let value;
   try {
@@ -78,6 +82,9 @@ export function validateRequest(raw) {
     } else if (raw[field] == null || raw[field] === '') {
       throw new BridgeFailure(MISSING_FIELD(field, raw.command));
     }
+  }
+  if (OPTIONALLY_SIGNED.has(raw.command) && raw.principalId && raw[DEVICE_KEY_FIELD]) {
+    request.deviceKey = parseDeviceKey(raw[DEVICE_KEY_FIELD]);
   }
   if (needed.includes('otp')) request.otp = readCode(raw.otp);
   return request;

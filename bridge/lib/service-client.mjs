@@ -1,6 +1,6 @@
 // HTTPS calls to the Korvo service: JSON in and out, certificate verification always on, and the
 // device signature on the calls that act for an account.
-import { request as httpsRequest } from 'node:https';
+import { Agent, request as httpsRequest } from 'node:https';
 import { createHash, randomBytes } from 'node:crypto';
 import { BridgeFailure } from './failure.mjs';
 import { signMessage } from './device-key.mjs';
@@ -13,7 +13,11 @@ export const UNREADABLE_ANSWER = 'The Korvo service sent an answer the bridge co
 export const SERVICE_FAILED = (status) => `The Korvo service could not complete the request (status ${status}).`;
 
 export const SIGNATURE_SCHEME = 'KORVO-ED25519-V1';
-const REQUEST_TIMEOUT_MS = 60_000;
+// A call that has no answer this long after it was sent, or whose connection then stays silent
+// this long, is given up ("fetch failed"): a service that stopped without closing its port is
+// reported within seconds, not minutes. (The socket's own idle timeout alone lets a stalled
+// secure handshake run for twice as long.)
+const REQUEST_TIMEOUT_MS = 15_000;
 const MAX_ANSWER_BYTES = 4 * 1024 * 1024;
 
 const UNREACHABLE_CODES = new Set(['ECONNREFUSED', 'ECONNRESET', 'ENOTFOUND', 'EAI_AGAIN', 'ETIMEDOUT',
@@ -40,11 +44,17 @@ export function signedHeaders({ deviceKey, principalId }, method, target, body, 
   return headers;
 }
 
+// Certificate checks that failed, as node names them; a failure it has no name for (a name
+// outside what the authority may vouch for) is UNSPECIFIED.
+const UNTRUSTED_CODES = new Set(['UNSPECIFIED', 'PATH_LENGTH_EXCEEDED', 'INVALID_CA', 'INVALID_PURPOSE', 'CRL_HAS_EXPIRED',
+  'CRL_NOT_YET_VALID', 'CRL_SIGNATURE_FAILURE', 'UNABLE_TO_GET_CRL', 'UNABLE_TO_DECRYPT_CRL_SIGNATURE',
+  'ERROR_IN_CRL_LAST_UPDATE_FIELD', 'ERROR_IN_CRL_NEXT_UPDATE_FIELD', 'HOSTNAME_MISMATCH']);
+
 function connectionFailure(error) {
   if (error instanceof BridgeFailure) return error;
   const code = error?.code ?? '';
   if (UNREACHABLE_CODES.has(code) || code === 'ERR_SOCKET_CONNECTION_TIMEOUT') return new BridgeFailure(UNREACHABLE, { cause: error });
-  if (/CERT|SELF_SIGNED|UNABLE_TO_VERIFY|ERR_TLS|ALTNAME/.test(code)) return new BridgeFailure(UNTRUSTED_SERVICE, { cause: error });
+  if (UNTRUSTED_CODES.has(code) || /CERT|SELF_SIGNED|UNABLE_TO_|ERR_TLS|ALTNAME/.test(code)) return new BridgeFailure(UNTRUSTED_SERVICE, { cause: error });
   return new BridgeFailure(UNREACHABLE, { cause: error });
 }
 
@@ -63,9 +73,28 @@ function judgeAnswer(status, text) {
   return body;
 }
 
+// The calls of one run share a connection per trust setting (a file job makes up to three), so
+// only the first pays for the handshake.
+const agents = new WeakMap();
+function agentFor(secureContext) {
+  if (!agents.has(secureContext)) agents.set(secureContext, new Agent({ keepAlive: true, maxSockets: 1 }));
+  return agents.get(secureContext);
+}
+
 // Sends one call and resolves to the answer's JSON object; every failure is a BridgeFailure
-// carrying the sentence to show (the service's own sentence when it gave one).
-export function callService(baseUrl, method, path, { body, signer } = {}) {
+// carrying the sentence to show (the service's own sentence when it gave one). The service may
+// close an idle connection just as it is used again; a call lost that way, which the service
+// never received, is sent once more on a new connection.
+export async function callService(baseUrl, method, path, options = {}) {
+  try {
+    return await callOnce(baseUrl, method, path, options);
+  } catch (error) {
+    if (!error.reusedSocket) throw error;
+    return callOnce(baseUrl, method, path, options);
+  }
+}
+
+function callOnce(baseUrl, method, path, { body, signer } = {}) {
   const target = requestTarget(baseUrl, path);
   const payload = body === undefined ? Buffer.alloc(0) : Buffer.from(JSON.stringify(body));
   const headers = { Accept: 'application/json', ...(signer ? signedHeaders(signer, method, target, payload) : {}) };
@@ -75,6 +104,8 @@ export function callService(baseUrl, method, path, { body, signer } = {}) {
   }
   const secureContext = serviceSecureContext();
   return new Promise((resolve, reject) => {
+    const timedOut = () => req.destroy(Object.assign(new Error('timed out'), { code: 'ETIMEDOUT' }));
+    const noAnswer = setTimeout(timedOut, REQUEST_TIMEOUT_MS);
     const req = httpsRequest({
       protocol: 'https:',
       hostname: baseUrl.hostname.replace(/^\[|\]$/g, ''),
@@ -84,9 +115,10 @@ export function callService(baseUrl, method, path, { body, signer } = {}) {
       headers,
       secureContext,
       rejectUnauthorized: true,
-      agent: false,
+      agent: agentFor(secureContext),
       timeout: REQUEST_TIMEOUT_MS,
     }, (res) => {
+      clearTimeout(noAnswer);
       const parts = [];
       let size = 0;
       res.on('data', (part) => {
@@ -103,8 +135,12 @@ export function callService(baseUrl, method, path, { body, signer } = {}) {
       });
       res.on('error', (error) => reject(connectionFailure(error)));
     });
-    req.on('timeout', () => req.destroy(Object.assign(new Error('timed out'), { code: 'ETIMEDOUT' })));
-    req.on('error', (error) => reject(connectionFailure(error)));
+    req.on('timeout', timedOut);
+    req.on('error', (error) => {
+      clearTimeout(noAnswer);
+      const lost = req.reusedSocket && (error.code === 'ECONNRESET' || error.code === 'EPIPE');
+      reject(Object.assign(connectionFailure(error), lost ? { reusedSocket: true } : {}));
+    });
     req.end(payload);
   });
 }

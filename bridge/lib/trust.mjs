@@ -23,12 +23,23 @@ function readIfPresent(path) {
   }
 }
 
+// The last context made, reused while the trusted file says the same (so that the calls of one
+// run share a connection).
+let lastContext;
+
 // A TLS context trusting the runtime's root store plus the Korvo authority. Adding the one
 // certificate to a copy of the already parsed root store costs about a millisecond, where
 // handing every root over again as text costs tens of milliseconds on each run.
 export function serviceSecureContext(env = process.env) {
   const { path, named } = trustedCaPath(env);
   const korvoCa = readIfPresent(path);
+  if (lastContext && lastContext.path === path && lastContext.korvoCa === korvoCa) return lastContext.context;
+  const context = makeSecureContext(path, named, korvoCa);
+  lastContext = { path, korvoCa, context };
+  return context;
+}
+
+function makeSecureContext(path, named, korvoCa) {
   // A file named on purpose must be there; the default one is optional.
   if (korvoCa === null && named) throw new BridgeFailure(UNREADABLE_TRUSTED_CA(path));
   if (!korvoCa) return createSecureContext();

@@ -3,15 +3,28 @@
 import { after, before, describe, test } from 'node:test';
 import assert from 'node:assert/strict';
 import { randomBytes } from 'node:crypto';
-import { readFile, readdir, stat, truncate, writeFile } from 'node:fs/promises';
+import { appendFile, chmod, readFile, readdir, stat, truncate, writeFile } from 'node:fs/promises';
+import { setTimeout as sleep } from 'node:timers/promises';
 import { join } from 'node:path';
 import { temporaryFolder } from './support/bridge.mjs';
-import { serviceAvailable, signUp, startService, visitLink } from './support/service.mjs';
+import { lockWithDeclaredSize, serviceAvailable, signUp, startService, visitLink } from './support/service.mjs';
 
 const keyOf = (a) => ({ principalId: a.principalId, ed25519PrivateKeyHex: a.ed25519PrivateKeyHex });
 const GiB = 2 ** 30;
 const DAMAGED = 'This file was changed or is incomplete, so it cannot be opened.';
-const mode = async (path) => (await stat(path)).mode & 0o777;
+const mode = async (path) => (await stat(path)).mode & 0o7777;
+const STOPPED = 'The bridge was stopped before it finished.';
+
+// Acts on a running bridge once its temporary output holds `grown` bytes.
+const whenPartial = (dir, grown, action) => async (child) => {
+  for (let i = 0; i < 3000; i += 1) {
+    for (const name of (await readdir(dir)).filter((n) => n.endsWith('.partial'))) {
+      if ((await stat(join(dir, name)).catch(() => ({ size: -1 }))).size >= grown) return action(child);
+    }
+    await sleep(2);
+  }
+  throw new Error('no temporary output appeared');
+};
 
 describe('the bridge against the service', { skip: !serviceAvailable && 'service not installed' }, () => {
   let service;
@@ -57,6 +70,14 @@ describe('the bridge against the service', { skip: !serviceAvailable && 'service
     assert.equal(await visitLink(service, service.latestMail(account.email, 'confirm-device').link), 200);
     assert.equal((await run({ command: 'createSession', ...withNewKey })).ok, true);
 
+    // A password reset sent with this computer's key keeps that key and signs out the others.
+    assert.equal((await run({ command: 'forgotPassword', email: account.email })).ok, true);
+    const reset = { command: 'resetPassword', email: account.email, otp: service.latestMail(account.email, 'reset-password').code, newPassword: 'a new horse battery' };
+    assert.equal((await run({ ...reset, ...withNewKey })).ok, true);
+    assert.equal((await run({ command: 'createSession', ...withNewKey })).ok, true);
+    assert.match((await run({ command: 'listSecrets', ...keyOf(account) })).error, /ed25519PrivateKeyHex/);
+    account.password = reset.newPassword;
+
     // Named so that the application asks the user to restore private access on this computer.
     const stranger = (await run({ command: 'generateKey' })).result.privateKeyHex;
     assert.match((await run({ command: 'listSecrets', principalId: 'nobody', ed25519PrivateKeyHex: stranger })).error, /ed25519PrivateKeyHex/);
@@ -80,7 +101,8 @@ describe('the bridge against the service', { skip: !serviceAvailable && 'service
     assert.equal((await readFile(sealed)).indexOf('KORVO-MARKER-'), -1, 'the locked file holds no plaintext');
     assert.equal((await usage(alice)).encryption.used - before, plain.length, 'the job is metered at its size');
     // Progress goes to standard error, a line at most every 100 ms and the whole input at the end.
-    assert.match(locked.stderr, new RegExp(`^(progress \\d+ ${plain.length}\n)*progress ${plain.length} ${plain.length}\n$`));
+    // Its temporary file is named first, so that the application can remove it after a kill.
+    assert.match(locked.stderr, new RegExp(`^unfinished [0-9a-f]{12}\n(progress \\d+ ${plain.length}\n)*progress ${plain.length} ${plain.length}\n$`));
 
     const refused = await file('decryptFile', alice, alice.secretId, sealed, join(dir, 'by-alice.pdf'));
     assert.equal(refused.status, 1);
@@ -91,7 +113,13 @@ describe('the bridge against the service', { skip: !serviceAvailable && 'service
     assert.ok((await readFile(join(dir, 'by-bob.pdf'))).equals(plain));
     assert.deepEqual([await mode(sealed), await mode(join(dir, 'by-bob.pdf'))], [0o644 & ~process.umask(), 0o600], 'a replaced file keeps its mode');
     assert.equal((await usage(bob)).decryption.used, plain.length);
-    assert.deepEqual((await readdir(dir)).sort(), ['by-bob.pdf', 'report.pdf', 'report.pdf.korvo'], 'no temporary files remain');
+    // Opened contents are owner-only unless they replace a file, which keeps its mode but never
+    // the set-user-ID and set-group-ID bits.
+    await writeFile(join(dir, 'tool'), 'to be replaced');
+    await chmod(join(dir, 'tool'), 0o6755);
+    for (const name of ['fresh.pdf', 'tool']) assert.equal((await file('decryptFile', bob, bob.secretId, sealed, join(dir, name))).status, 0, name);
+    assert.deepEqual([await mode(join(dir, 'fresh.pdf')), await mode(join(dir, 'tool'))], [0o600, 0o755]);
+    assert.deepEqual((await readdir(dir)).sort(), ['by-bob.pdf', 'fresh.pdf', 'report.pdf', 'report.pdf.korvo', 'tool'], 'no temporary files remain');
     for (const name of await readdir(service.data, { recursive: true })) {
       const bytes = await readFile(join(service.data, name)).catch(() => Buffer.alloc(0));
       assert.equal(bytes.indexOf('KORVO-MARKER-'), -1, `${name} holds no file contents`);
@@ -122,6 +150,7 @@ describe('the bridge against the service', { skip: !serviceAvailable && 'service
       ['cut in the middle', (b) => b.subarray(0, 5 * 1024 * 1024), DAMAGED],
       ['not a locked file', () => randomBytes(5000), 'This file is not a Korvo account file.'],
     ];
+    const before = await usage(alice);
     for (const [what, change, sentence] of variants) {
       await writeFile(join(dir, 'bad.korvo'), change(Buffer.from(original)));
       const { status, envelope } = await file('decryptFile', alice, alice.secretId, join(dir, 'bad.korvo'), join(dir, 'out'));
@@ -129,6 +158,41 @@ describe('the bridge against the service', { skip: !serviceAvailable && 'service
       assert.equal(await readFile(join(dir, 'out'), 'utf8'), 'previous contents', what);
       assert.deepEqual((await readdir(dir)).sort(), ['bad.korvo', 'doc', 'doc.korvo', 'out'], what);
     }
+    assert.deepEqual((await usage(alice)).decryption, before.decryption, 'a damaged file costs nothing');
+  });
+
+  test('nobody can make another account pay for a size that is not the file\'s', async (t) => {
+    const dir = temporaryFolder(t);
+    const victim = await signUp(service, 'victim@example.test');
+    await writeFile(join(dir, 'small'), 'twelve bytes');
+    await lockWithDeclaredSize(service, alice, victim.secretId, join(dir, 'small'), join(dir, 'small.korvo'), 2 * GiB - 12);
+    const opened = await file('decryptFile', victim, victim.secretId, join(dir, 'small.korvo'), join(dir, 'opened'));
+    assert.deepEqual([opened.status, opened.envelope.error], [1, DAMAGED]);
+    assert.equal((await usage(victim)).decryption.used, 0);
+    assert.deepEqual((await readdir(dir)).sort(), ['small', 'small.korvo']);
+    // The victim's own openings still fit.
+    assert.equal((await file('encryptFile', alice, victim.secretId, join(dir, 'small'), join(dir, 'honest.korvo'))).status, 0);
+    assert.equal((await file('decryptFile', victim, victim.secretId, join(dir, 'honest.korvo'), join(dir, 'opened'))).status, 0);
+    assert.equal((await usage(victim)).decryption.used, 12);
+  });
+
+  test('a lock that is stopped, loses its reader, or whose file is written to meanwhile costs nothing and leaves nothing', async (t) => {
+    const dir = temporaryFolder(t);
+    const dave = await signUp(service, 'dave@example.test');
+    await writeFile(join(dir, 'in'), randomBytes(64 * 1024 * 1024));
+    const grow = (child) => { child.kill('SIGSTOP'); return appendFile(join(dir, 'in'), randomBytes(20 * 1024 * 1024)).then(() => child.kill('SIGCONT')); };
+    const cases = [
+      ['stopped mid-file', 143, STOPPED, { started: whenPartial(dir, 4 * 1024 * 1024, (child) => child.kill('SIGTERM')) }],
+      // Progress written to a closed pipe fails; the bridge ends as if stopped.
+      ['standard error closed', 141, STOPPED, { started: (child) => child.stderr.destroy() }],
+      ['the input grows once the lock is recorded', 1, 'The selected file changed while it was being locked; try again once it is saved.', { started: whenPartial(dir, 0, grow) }],
+    ];
+    for (const [what, status, sentence, options] of cases) {
+      const ran = await service.bridge({ command: 'encryptFile', ...keyOf(dave), secretId: dave.secretId, filePath: join(dir, 'in'), outputPath: join(dir, 'in.korvo') }, options);
+      assert.deepEqual([ran.status, ran.envelope?.error], [status, sentence], what);
+      assert.deepEqual(await readdir(dir), ['in'], what);
+    }
+    assert.deepEqual([(await usage(dave)).encryption.used, (await usage(dave)).encryption.count], [0, 0]);
   });
 
   test('the monthly limits refuse a job with the service sentence, before anything is written', async (t) => {

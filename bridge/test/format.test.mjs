@@ -56,7 +56,7 @@ function independentReader(bytes, key) {
 
 test('sizes around chunk boundaries survive a round trip and match an independent reader', async (t) => {
   const dir = temporaryFolder(t);
-  // The last two sizes are large enough to be sealed and opened by worker threads.
+  // The last size has more chunks than are read, sealed and written at once.
   for (const size of [0, 1, CHUNK, 2 * CHUNK, 2 * CHUNK + 5, POOL_THRESHOLD_CHUNKS * CHUNK]) {
     const plain = randomBytes(size);
     const { key, header, locked } = await lock(dir, plain);
@@ -66,6 +66,19 @@ test('sizes around chunk boundaries survive a round trip and match an independen
     assert.deepEqual(independentReader(bytes, key), plain, `independent reader for ${size}`);
     assert.deepEqual(await unlock(dir, locked, key), { plain, plainSize: size }, `round trip for ${size}`);
   }
+});
+
+test('a file sealed by an earlier version is sealed byte for byte the same, and opens', async (t) => {
+  const dir = temporaryFolder(t);
+  const vector = JSON.parse(await readFile(new URL('./vectors/chunks.json', import.meta.url), 'utf8'));
+  const [key, header, plain, locked] = ['key', 'header', 'plain', 'locked'].map((name) => Buffer.from(vector[name], 'hex'));
+  const [source, target] = [join(dir, 'plain.bin'), join(dir, 'plain.bin.korvo')];
+  await writeFile(source, plain);
+  const input = await openInput(source);
+  await writeAtomically(target, (out) => sealChunks(input.handle, out, { key, header, chunkSize: CHUNK })).finally(() => input.handle.close());
+  assert.deepEqual(await readFile(target), locked);
+  await writeFile(target, locked);
+  assert.deepEqual((await unlock(dir, target, key)).plain, plain);
 });
 
 async function expectRefused(dir, path, key, sentence) {
@@ -103,7 +116,7 @@ test('a change anywhere, a cut, an extension, reordered chunks or a wrong key ar
   }
   await expectRefused(dir, locked, randomBytes(32), DAMAGED_FILE);
 
-  // The same refusals when worker threads open the chunks.
+  // The same refusals in the middle and at a cut of a body with many chunks in flight.
   const large = await lock(dir, randomBytes(40 * CHUNK));
   const largeBytes = await readFile(large.locked);
   const middle = Buffer.from(largeBytes);

@@ -3,9 +3,10 @@
 import { test } from 'node:test';
 import assert from 'node:assert/strict';
 import { createServer } from 'node:net';
+import { createServer as createTlsServer } from 'node:tls';
 import { createPrivateKey, createPublicKey } from 'node:crypto';
 import { execFileSync } from 'node:child_process';
-import { readdir, writeFile } from 'node:fs/promises';
+import { readFile, readdir, writeFile } from 'node:fs/promises';
 import { setTimeout as sleep } from 'node:timers/promises';
 import { join } from 'node:path';
 import { runBridge, temporaryFolder } from './support/bridge.mjs';
@@ -56,6 +57,9 @@ test('requests that cannot be carried out are refused with a sentence and exit s
       [{ ...keyed, command, filePath: input, outputPath: join(dir, '.', 'notes.txt') }, /^Choose a different place for the result than the file itself\.$/],
     ]),
     [{ ...keyed, command: 'encryptFile', filePath: input, outputPath: join(dir, 'absent', 'out') }, /^The result could not be written to the chosen place\.$/],
+    // Refused before the service is asked: renaming a result there would fail or replace a device.
+    ...[dir, `${join(dir, 'name')}/`, fifo, '/dev/null'].map((outputPath) => [{ ...keyed, command: 'decryptFile', filePath: input, outputPath },
+      /^The result can only be saved as a file: choose a file name, not a folder or a device\.$/]),
   ];
   for (const [request, expected] of cases) {
     const { status, envelope, stdout } = await runBridge(request);
@@ -90,6 +94,19 @@ test('an unreachable service is reported as node reports it, also for a key writ
   }
 });
 
+test('a service that takes the connection and never answers is given up within 20 s', async (t) => {
+  // What a stopped service looks like: the system accepts the connection, nothing answers.
+  const sockets = [];
+  const server = createServer((socket) => sockets.push(socket));
+  await new Promise((resolve) => server.listen(0, '127.0.0.1', resolve));
+  t.after(() => { sockets.forEach((s) => s.destroy()); server.close(); });
+  const began = Date.now();
+  const { status, envelope } = await runBridge({ command: 'verifyCredentials', email: 'a@b.c', password: 'password1',
+    blackboxUrl: `https://127.0.0.1:${server.address().port}` });
+  assert.deepEqual([status, envelope], [1, { ok: false, error: 'fetch failed' }]);
+  assert.ok(Date.now() - began < 20_000, `gave up after ${Date.now() - began} ms`);
+});
+
 test('a bridge stopped by a signal removes its unfinished output and says so', async (t) => {
   const dir = temporaryFolder(t);
   await writeFile(join(dir, 'in'), 'plain text');
@@ -106,5 +123,36 @@ test('a bridge stopped by a signal removes its unfinished output and says so', a
     };
     const { status, envelope } = await runBridge(request, { started: stopWhenBegun });
     assert.deepEqual([status, envelope, await readdir(dir)], [128 + number, { ok: false, error: 'The bridge was stopped before it finished.' }, ['in']], signal);
+  }
+});
+
+test('a certificate its authority may not vouch for is reported as untrusted, not as an unreachable service', async (t) => {
+  const dir = temporaryFolder(t);
+  const ssl = (...args) => execFileSync('openssl', args, { cwd: dir, stdio: 'pipe' });
+  const newKey = (name) => ssl('genpkey', '-algorithm', 'EC', '-pkeyopt', 'ec_paramgen_curve:P-256', '-out', `${name}.key`);
+  // An authority like the service's: only this computer's names, no authority below it.
+  newKey('ca');
+  ssl('req', '-x509', '-new', '-key', 'ca.key', '-subj', '/CN=Test authority', '-days', '2',
+    '-addext', 'basicConstraints=critical,CA:TRUE,pathlen:0', '-addext', 'keyUsage=critical,keyCertSign',
+    '-addext', 'nameConstraints=critical,permitted;DNS:localhost,permitted;IP:127.0.0.0/255.0.0.0', '-out', 'ca.pem');
+  const issue = async (name, issuer, extensions) => {
+    newKey(name);
+    ssl('req', '-new', '-key', `${name}.key`, '-subj', `/CN=${name}`, '-out', `${name}.csr`);
+    await writeFile(join(dir, `${name}.ext`), `${extensions.join('\n')}\n`);
+    ssl('x509', '-req', '-in', `${name}.csr`, '-CA', `${issuer}.pem`, '-CAkey', `${issuer}.key`, '-set_serial', '7', '-days', '2', '-extfile', `${name}.ext`, '-out', `${name}.pem`);
+  };
+  const server = ['basicConstraints=critical,CA:FALSE', 'extendedKeyUsage=serverAuth'];
+  await issue('outside', 'ca', [...server, 'subjectAltName=IP:127.0.0.1,DNS:elsewhere.test']);
+  await issue('middle', 'ca', ['basicConstraints=critical,CA:TRUE', 'keyUsage=critical,keyCertSign']);
+  await issue('below', 'middle', [...server, 'subjectAltName=IP:127.0.0.1']);
+  for (const [name, chain] of [['outside', []], ['below', ['middle']]]) {
+    const certs = await Promise.all([name, ...chain].map((n) => readFile(join(dir, `${n}.pem`), 'utf8')));
+    const tls = createTlsServer({ key: await readFile(join(dir, `${name}.key`)), cert: certs.join('') }, (socket) => socket.end());
+    tls.on('tlsClientError', () => {});
+    await new Promise((resolve) => tls.listen(0, '127.0.0.1', resolve));
+    const { envelope } = await runBridge({ command: 'resendOtp', email: 'a@b.c', blackboxUrl: `https://127.0.0.1:${tls.address().port}` },
+      { env: { KORVO_TRUSTED_CA: join(dir, 'ca.pem') } });
+    await new Promise((resolve) => tls.close(resolve));
+    assert.equal(envelope.error, 'The Korvo service could not prove its identity, so the bridge did not talk to it.', name);
   }
 });

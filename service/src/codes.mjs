@@ -1,8 +1,9 @@
-// Six-digit e-mailed codes: one live code per account and purpose, valid for ten minutes,
-// dead after five wrong tries. Only a keyed hash of each code is stored. Wrong tries are also
-// counted per e-mail address and purpose across new codes (limits.mjs).
+// Six-digit e-mailed codes: one live code per principal and purpose, valid for ten minutes,
+// dead after five wrong tries (after one, once its address has had twenty wrong tries of that
+// purpose in a day; see limits.mjs). Only a keyed hash of each code is stored.
 import { randomInt, timingSafeEqual } from 'node:crypto';
 import { ServiceError } from './http.mjs';
+import { WRONG_CODES_PER_DAY } from './limits.mjs';
 import { keyedHash } from './secrets.mjs';
 
 export const CODE_LIFETIME_MS = 10 * 60 * 1000;
@@ -37,6 +38,9 @@ export function readCode(typed) {
   return code;
 }
 
+const NOBODY = '';
+const NO_HASH = Buffer.alloc(32);
+
 export class OneTimeCodes {
   constructor({ db, masterKey, limits }) {
     this.masterKey = masterKey;
@@ -56,29 +60,34 @@ export class OneTimeCodes {
   }
 
   // Replaces any earlier code of the same purpose; returns the new code.
-  issue(principalId, kind, now) {
+  issue(principalId, kind, now, lifetime = CODE_LIFETIME_MS) {
     const code = String(randomInt(0, 1_000_000)).padStart(6, '0');
-    this.upsert.run(principalId, kind, this.hash(principalId, kind, code).toString('hex'), now + CODE_LIFETIME_MS);
+    this.upsert.run(principalId, kind, this.hash(principalId, kind, code).toString('hex'), now + lifetime);
     return code;
   }
 
   // Uses up the live code of one of `candidates` (principals whose codes may be meant; none for
-  // an unknown address) and returns that principal, or throws. Every address and purpose is
-  // judged alike: the limit on wrong tries first, then the code. Only someone who typed the
-  // right code learns that it expired or was locked.
+  // an unknown address) and returns that principal, or throws. Every address does the same work,
+  // and only someone who typed the right code learns that it expired or was locked. Wrong tries
+  // count against the codes they were tried on, never against a code mailed later.
   consume({ email, kind, typed, now, candidates }) {
     const code = readCode(typed);
-    this.limits.admitCodeTry(email, kind, now);
-    for (const principalId of candidates) {
+    const maxWrong = this.limits.wrongCodesToday(email, kind, now) >= WRONG_CODES_PER_DAY ? 1 : MAX_WRONG_TRIES;
+    const tried = candidates.length > 0 ? candidates : [NOBODY];
+    let matched;
+    for (const principalId of tried) {
       const row = this.find.get(principalId, kind);
-      if (!row || !timingSafeEqual(Buffer.from(row.code_hash, 'hex'), this.hash(principalId, kind, code))) continue;
-      if (row.wrong_tries >= MAX_WRONG_TRIES) throw new ServiceError(400, LOCKED_CODE);
-      if (now >= row.expires_at) throw new ServiceError(400, EXPIRED_CODE);
-      this.remove.run(principalId, kind);
-      this.limits.rightCode(email, kind);
-      return principalId;
+      const same = timingSafeEqual(row ? Buffer.from(row.code_hash, 'hex') : NO_HASH, this.hash(principalId, kind, code));
+      if (same && row && matched === undefined) matched = { principalId, row };
     }
-    for (const principalId of candidates) this.countWrong.run(principalId, kind);
+    if (matched) {
+      if (matched.row.wrong_tries >= maxWrong) throw new ServiceError(400, LOCKED_CODE);
+      if (now >= matched.row.expires_at) throw new ServiceError(400, EXPIRED_CODE);
+      this.remove.run(matched.principalId, kind);
+      this.limits.rightCode(email, kind);
+      return matched.principalId;
+    }
+    for (const principalId of tried) this.countWrong.run(principalId, kind);
     this.limits.wrongCode(email, kind, now);
     throw new ServiceError(400, WRONG_CODE);
   }

@@ -7,7 +7,8 @@ CREATE TABLE IF NOT EXISTS accounts (
   email          TEXT NOT NULL UNIQUE,
   password_hash  TEXT NOT NULL,
   email_verified INTEGER NOT NULL DEFAULT 0,
-  created_at     INTEGER NOT NULL
+  created_at     INTEGER NOT NULL,
+  keys_reset_at  INTEGER
 );
 CREATE TABLE IF NOT EXISTS signups (
   principal_id  TEXT PRIMARY KEY,
@@ -15,9 +16,17 @@ CREATE TABLE IF NOT EXISTS signups (
   password_hash TEXT NOT NULL,
   created_at    INTEGER NOT NULL,
   last_at       INTEGER NOT NULL,
-  cancelled     INTEGER NOT NULL DEFAULT 0
+  cancelled     INTEGER NOT NULL DEFAULT 0,
+  candidate     INTEGER NOT NULL DEFAULT 0
 );
 CREATE INDEX IF NOT EXISTS signups_email ON signups (email);
+CREATE TABLE IF NOT EXISTS claims (
+  email     TEXT PRIMARY KEY,
+  opened_at INTEGER NOT NULL,
+  last_at   INTEGER NOT NULL,
+  proven_at INTEGER,
+  holder    TEXT
+);
 CREATE TABLE IF NOT EXISTS limit_events (
   scope   TEXT NOT NULL,
   subject TEXT NOT NULL,
@@ -73,7 +82,8 @@ CREATE TABLE IF NOT EXISTS jobs (
   secret_id    INTEGER NOT NULL,
   bytes        INTEGER NOT NULL,
   created_at   INTEGER NOT NULL,
-  lock_hash    TEXT
+  lock_hash    TEXT,
+  state        TEXT NOT NULL DEFAULT 'charged'
 );
 CREATE TABLE IF NOT EXISTS mails (
   id         INTEGER PRIMARY KEY AUTOINCREMENT,
@@ -85,8 +95,10 @@ CREATE TABLE IF NOT EXISTS mails (
 `;
 
 // Columns that databases of earlier versions lack. Korvos made before locks were recorded keep
-// recorded_locks = 0 (see korvos.mjs).
-const LATER_COLUMNS = [['korvos', 'recorded_locks', 'INTEGER NOT NULL DEFAULT 0'], ['jobs', 'lock_hash', 'TEXT']];
+// recorded_locks = 0 (see korvos.mjs); jobs of versions that charged at once are 'charged'.
+const LATER_COLUMNS = [['korvos', 'recorded_locks', 'INTEGER NOT NULL DEFAULT 0'], ['jobs', 'lock_hash', 'TEXT'],
+  ['jobs', 'state', "TEXT NOT NULL DEFAULT 'charged'"],
+  ['signups', 'candidate', 'INTEGER NOT NULL DEFAULT 0'], ['accounts', 'keys_reset_at', 'INTEGER']];
 
 export function openDatabase(file) {
   const db = new Database(file);

@@ -55,15 +55,18 @@ export class Devices {
   }
 
   // Only a verified account gets a key: a sign-up still waiting for its code has none to bind
-  // to, and an unknown principal costs the same password check as a known one.
+  // to (unless a claim settles on it, claims.mjs), and an unknown principal costs the same
+  // password check as a known one. Only an account's first key is bound with the password alone:
+  // once a reset signed its keys out, new ones are confirmed by e-mail (rotate).
   async registerFirst(ctx) {
     const principalId = requireString(ctx.body, 'principalId');
     const password = requireString(ctx.body, 'password');
-    const { account, signup } = await this.accounts.ownerByPrincipal(principalId, password);
-    if (signup) throw new ServiceError(403, UNVERIFIED);
+    const owner = await this.accounts.ownerByPrincipal(principalId, password, ctx);
+    if (owner.signup) await this.accounts.signups.settleFirstKey(owner.signup, ctx.now, UNVERIFIED);
+    const account = owner.account ?? (owner.signup && this.accounts.get(principalId));
     if (!account) throw new ServiceError(401, WRONG_ACCOUNT);
     if (this.byKey.get(ctx.newKey)) throw new ServiceError(409, KEY_TAKEN);
-    if (this.countFor.get(principalId).n > 0) throw new ServiceError(409, ACCOUNT_HAS_KEY);
+    if (this.countFor.get(principalId).n > 0 || account.keys_reset_at !== null) throw new ServiceError(409, ACCOUNT_HAS_KEY);
     this.insert.run(ctx.newKey, principalId, 'active', ctx.now, null, null);
     return {
       status: 201,
@@ -79,7 +82,7 @@ export class Devices {
 
   async rotate(ctx) {
     const email = normaliseEmail(requireString(ctx.body, 'email'));
-    const account = await this.accounts.checkPassword(email, requireString(ctx.body, 'password'));
+    const account = await this.accounts.checkPassword(email, requireString(ctx.body, 'password'), ctx);
     if (!account) throw new ServiceError(401, WRONG_CREDENTIALS);
     if (this.byKey.get(ctx.newKey)) throw new ServiceError(409, KEY_TAKEN);
     const token = randomBytes(32).toString('base64url');

@@ -2,14 +2,17 @@
 // keys, the opening of file-key capsules for their owners, and the metered file jobs.
 //
 // Metering rests on what the service sees itself. A lock is reported with its capsule and
-// context; the service records them (by hash) with the declared size and charges the locker.
-// Opening looks the capsule up: only a recorded lock is opened, and the opener is charged the
-// size recorded with it, so a lock that was never reported cannot be opened, a capsule that was
-// not made for the Korvo is refused without charge, and the size sent with an opening is not
-// believed. Korvos made before locks were recorded (recorded_locks = 0) still open unrecorded
-// capsules, metered at the size sent, so that files locked for them stay readable.
+// context; the service records them (by hash) with the declared size, and charges the locker
+// when the locker's bridge reports the file written. Opening looks the capsule up: only a
+// finished lock is opened, and only when the opener's bridge sends the size it found in the
+// file, which must be the recorded one; the opening is charged when the bridge reports the file
+// authenticated and written. So a lock that was never reported or finished cannot be opened, a
+// capsule that was not made for the Korvo is refused without charge, nobody can make another
+// account pay for a size that is not the file's, and stopped or damaged work costs nothing.
+// Korvos made before locks were recorded (recorded_locks = 0) still open unrecorded capsules,
+// metered at the size sent, so that files locked for them stay readable.
 import { createHash } from 'node:crypto';
-import { ServiceError, optionalCount, optionalString, requireCount, requireString } from './http.mjs';
+import { ServiceError, optionalString, requireCount, requireString } from './http.mjs';
 import { seal, unseal } from './secrets.mjs';
 import { CAPSULE_BYTES, CapsuleError, MAX_CONTEXT_BYTES, generateKorvoKeyPair, openCapsule, publicKeyCid } from './korvoCrypto.mjs';
 
@@ -27,6 +30,7 @@ export const BAD_CONTEXT = `The capsule context must be base64 of at most ${MAX_
 export const BAD_JOB_KIND = 'Only "encrypt" jobs are reported here; openings are counted with their capsule.';
 export const UNRECORDED_LOCK = 'No file locked for this Korvo has this key capsule, so it cannot be opened.';
 export const LOCK_RECORDED = 'This lock was already recorded.';
+export const SIZE_MISMATCH = 'The file is not the size its lock recorded, so it cannot be opened.';
 
 const STRICT_BASE64 = /^(?:[A-Za-z0-9+/]{4})*(?:[A-Za-z0-9+/]{2}==|[A-Za-z0-9+/]{3}=)?$/;
 
@@ -64,7 +68,7 @@ export class Korvos {
     this.countFor = db.prepare('SELECT COUNT(*) AS n FROM korvos WHERE owner = ?');
     this.byNumber = db.prepare('SELECT * FROM korvos WHERE secret_id = ?');
     this.insert = db.prepare('INSERT INTO korvos (owner, public_key, sealed_private, created_at, updated_at, recorded_locks) VALUES (?, ?, NULL, ?, ?, 1)');
-    this.recordedLock = db.prepare("SELECT bytes FROM jobs WHERE kind = 'encrypt' AND secret_id = ? AND lock_hash = ?");
+    this.recordedLock = db.prepare("SELECT bytes, state FROM jobs WHERE kind = 'encrypt' AND secret_id = ? AND lock_hash = ?");
     this.storePrivate = db.prepare('UPDATE korvos SET sealed_private = ? WHERE secret_id = ?');
     // The number is only known after the insert, and the sealed key is bound to it.
     this.createTx = db.transaction((owner, pair, now) => {
@@ -116,10 +120,13 @@ export class Korvos {
     const row = this.existing(parseKorvoNumber(ctx.params.secretId));
     if (row.owner !== ctx.device.principalId) throw new ServiceError(403, NOT_OWNER);
     const { capsule, context, hash } = readLock(ctx.body);
-    optionalCount(ctx.body, 'bytes'); // checked when sent, believed only for older Korvos
     const recorded = this.recordedLock.get(row.secret_id, hash);
-    if (!recorded && row.recorded_locks) throw new ServiceError(400, UNRECORDED_LOCK, 'unrecorded-lock');
-    const bytes = recorded ? recorded.bytes : requireCount(ctx.body, 'bytes');
+    // A lock whose bridge never reported its file written has no file behind it.
+    if (recorded ? recorded.state !== 'charged' : row.recorded_locks) throw new ServiceError(400, UNRECORDED_LOCK, 'unrecorded-lock');
+    // The opener's bridge found this size in the file; the locker's figure alone is not believed.
+    const bytes = requireCount(ctx.body, 'bytes');
+    if (recorded && bytes !== recorded.bytes) throw new ServiceError(400, SIZE_MISMATCH, 'size-mismatch');
+    this.usage.admit(ctx.device.principalId, 'decrypt', bytes, ctx.now);
     let fileKey;
     try {
       fileKey = openCapsule({
@@ -133,8 +140,9 @@ export class Korvos {
       if (err instanceof CapsuleError) throw new ServiceError(400, BAD_CAPSULE);
       throw err;
     }
-    // Metered only once the key is in hand: a damaged capsule costs nothing.
-    const jobId = this.usage.meter({ principalId: ctx.device.principalId, kind: 'decrypt', secretId: row.secret_id, bytes, now: ctx.now });
+    // Recorded only once the key is in hand (a damaged capsule costs nothing), and charged when
+    // the bridge reports the file authenticated and written.
+    const jobId = this.usage.start({ principalId: ctx.device.principalId, kind: 'decrypt', secretId: row.secret_id, bytes, now: ctx.now });
     return { json: { fileKey: fileKey.toString('base64'), jobId, status: 'opened' } };
   }
 
@@ -146,8 +154,13 @@ export class Korvos {
     const bytes = requireCount(ctx.body, 'bytes');
     const lock = ctx.body.capsule == null && !row.recorded_locks ? undefined : readLock(ctx.body);
     if (lock && this.recordedLock.get(secretId, lock.hash)) throw new ServiceError(409, LOCK_RECORDED);
-    const jobId = this.usage.meter({ principalId: ctx.device.principalId, kind: 'encrypt', secretId, bytes, now: ctx.now, lockHash: lock?.hash });
+    const jobId = this.usage.start({ principalId: ctx.device.principalId, kind: 'encrypt', secretId, bytes, now: ctx.now, lockHash: lock?.hash });
     return { status: 201, json: { jobId, status: 'recorded' } };
+  }
+
+  completeJob(ctx) {
+    this.usage.complete({ principalId: ctx.device.principalId, jobId: ctx.params.jobId, now: ctx.now });
+    return { json: { jobId: ctx.params.jobId, status: 'completed' } };
   }
 
   consumption(ctx) {
@@ -162,6 +175,7 @@ export class Korvos {
       signed('GET', /^\/v1\/korvos\/(?<secretId>[^/]+)\/public-key$/, (c) => this.publicKey(c)),
       signed('POST', /^\/v1\/korvos\/(?<secretId>[^/]+)\/capsule\/open$/, (c) => this.openCapsule(c)),
       signed('POST', /^\/v1\/usage\/jobs$/, (c) => this.reportJob(c)),
+      signed('POST', /^\/v1\/usage\/jobs\/(?<jobId>job-[0-9a-f]{24})\/complete$/, (c) => this.completeJob(c)),
       signed('GET', /^\/v1\/usage$/, (c) => this.consumption(c)),
     ];
   }

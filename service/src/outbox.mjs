@@ -1,5 +1,7 @@
 // E-mail delivery for a service without a mail server: each message becomes an .eml file in
 // the outbox folder and one line on the log. Also the reader that finds the latest message.
+// Mail is made after the request that asked for it has been answered, so no answer waits on it
+// and the time an answer takes says nothing about whether a mail was sent.
 import { randomBytes } from 'node:crypto';
 import { mkdirSync, readdirSync, readFileSync, renameSync, rmSync, writeFileSync } from 'node:fs';
 import { join } from 'node:path';
@@ -15,16 +17,41 @@ export class Outbox {
     this.setFile = db.prepare('UPDATE mails SET file = ? WHERE id = ?');
     this.filesTo = db.prepare('SELECT file FROM mails WHERE to_address = ?');
     this.removeRowsTo = db.prepare('DELETE FROM mails WHERE to_address = ?');
+    this.queue = [];
+  }
+
+  // Runs `job` (which may issue a code and send mail) once the current request is answered;
+  // jobs run in the order given.
+  later(job) {
+    this.queue.push(job);
+    if (this.queue.length === 1) setImmediate(() => this.flush());
+  }
+
+  flush() {
+    while (this.queue.length > 0) {
+      const job = this.queue[0];
+      try {
+        job();
+      } catch (err) {
+        this.log(`mail failed: ${err && err.stack ? err.stack : err}`);
+      }
+      this.queue.shift();
+    }
   }
 
   // Removes every message to `address`, its file and its row.
   forget(address) {
+    this.flush();
     for (const { file } of this.filesTo.all(address)) if (file) rmSync(join(this.folder, file), { force: true });
     this.removeRowsTo.run(address);
   }
 
   // message: { to, kind, subject, text, code?, link? }; `to` is an already validated address.
   send(message, now) {
+    this.later(() => this.write(message, now));
+  }
+
+  write(message, now) {
     const id = Number(this.insert.run(message.to, message.kind, '', now).lastInsertRowid);
     const name = `${String(id).padStart(10, '0')}-${message.kind}.eml`;
     const headers = [

@@ -3,7 +3,7 @@ import { chmodSync, mkdirSync } from 'node:fs';
 import { createServer } from 'node:https';
 import { Accounts } from './accounts.mjs';
 import { OneTimeCodes } from './codes.mjs';
-import { Limits } from './limits.mjs';
+import { Limits, clientKey } from './limits.mjs';
 import { openDatabase } from './db.mjs';
 import { Devices } from './devices.mjs';
 import { makeDispatcher, parseJsonObject } from './http.mjs';
@@ -25,8 +25,8 @@ function healthRoute() {
   };
 }
 
-// The caller's address, an IPv4 one without its IPv6 wrapping.
-const clientAddress = (req) => String(req.socket.remoteAddress ?? '').replace(/^::ffff:/, '');
+// The client a caller counts as (limits.mjs).
+const clientOf = (req) => clientKey(req.socket.remoteAddress);
 
 function listen(server, port, host) {
   return new Promise((resolve, reject) => {
@@ -40,7 +40,7 @@ function listen(server, port, host) {
 
 // options: { dataDir (required), port = 3010 (0 picks one), clock = Date.now,
 //            trustedCaPath = KORVO_TRUSTED_CA or the Korvo data folder's trusted-ca.pem,
-//            log = console.log }
+//            log = console.log, claimHoldMs = 2000 (see claims.mjs) }
 export async function startService(options) {
   const { dataDir, port = DEFAULT_PORT, clock = () => Date.now(), log = (line) => console.log(line) } = options;
   const trustedCaPath = options.trustedCaPath || trustedAuthorityFile();
@@ -56,7 +56,7 @@ export async function startService(options) {
   const limits = new Limits(db);
   const codes = new OneTimeCodes({ db, masterKey, limits });
   const accounts = new Accounts({ db, codes, outbox, limits });
-  const signups = new Signups({ db, accounts, codes, outbox, limits });
+  const signups = new Signups({ db, accounts, codes, outbox, limits, claimHoldMs: options.claimHoldMs });
   let boundPort = port;
   const devices = new Devices({ db, accounts, outbox, masterKey, publicUrl: () => `https://localhost:${boundPort}` });
   const usage = new Usage({ db });
@@ -68,9 +68,13 @@ export async function startService(options) {
 
   const prepare = async (req, route, rawBody, url) => {
     const now = clock();
-    const ctx = { req, url, rawBody, now, client: clientAddress(req) };
-    if (route.auth === 'new-key') ctx.newKey = verifySignedRequest({ req, rawBody, now, nonces });
-    if (route.auth === 'device') {
+    const ctx = { req, url, rawBody, now, client: clientOf(req) };
+    if (route.auth === 'new-key') {
+      limits.admitNewKey(ctx.client, now); // before a nonce is stored or a password checked
+      ctx.newKey = verifySignedRequest({ req, rawBody, now, nonces });
+    }
+    const signed = route.auth === 'device' || (route.auth === 'optional-device' && req.headers['x-korvo-key'] !== undefined);
+    if (signed) {
       const authorise = (publicKey) => devices.authorise(publicKey, req.headers['x-korvo-principal']);
       ctx.device = verifySignedRequest({ req, rawBody, now, nonces, authorise });
     }
@@ -106,6 +110,7 @@ export async function startService(options) {
         s.close(() => resolve());
         s.closeAllConnections();
       })));
+      outbox.flush();
       db.close();
     },
   };

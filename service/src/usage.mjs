@@ -25,23 +25,29 @@ export function periodOf(now) {
   return { key: start.toISOString().slice(0, 7), start, end };
 }
 
+export const NO_SUCH_JOB = 'No unfinished file job of this account has that identifier.';
+export const JOB_FINISHED = 'This file job was already completed.';
+
+// A job is recorded when it starts and charged when the bridge that runs it reports it done, so
+// work that was stopped, refused or found damaged costs nothing. Both steps check the plan: the
+// first so that a job that cannot fit is refused before any work, the second because other
+// jobs may have been charged meanwhile.
 export class Usage {
   constructor({ db }) {
     this.find = db.prepare('SELECT bytes, jobs FROM usage WHERE principal_id = ? AND period = ? AND kind = ?');
     this.add = db.prepare(`INSERT INTO usage (principal_id, period, kind, bytes, jobs) VALUES (?, ?, ?, ?, 1)
       ON CONFLICT (principal_id, period, kind) DO UPDATE SET bytes = bytes + excluded.bytes, jobs = jobs + 1`);
-    this.logJob = db.prepare('INSERT INTO jobs (job_id, principal_id, kind, secret_id, bytes, created_at, lock_hash) VALUES (?, ?, ?, ?, ?, ?, ?)');
-    // Check and count in one transaction, so two jobs can never both slip under the limit.
-    this.meterTx = db.transaction((principalId, kind, secretId, bytes, now, lockHash) => {
-      const period = periodOf(now);
-      const used = this.used(principalId, period.key, kind);
-      const limits = FREE_PLAN[kind];
-      if (used.jobs + 1 > limits.jobs) throw new ServiceError(403, jobLimitReached(limits.jobs, period.end));
-      if (used.bytes + bytes > limits.bytes) throw new ServiceError(403, byteLimitReached(kind, period.end));
-      this.add.run(principalId, period.key, kind, bytes);
-      const jobId = `job-${randomBytes(12).toString('hex')}`;
-      this.logJob.run(jobId, principalId, kind, secretId, bytes, now, lockHash ?? null);
-      return jobId;
+    this.logJob = db.prepare("INSERT INTO jobs (job_id, principal_id, kind, secret_id, bytes, created_at, lock_hash, state) VALUES (?, ?, ?, ?, ?, ?, ?, 'pending')");
+    this.jobOf = db.prepare('SELECT kind, bytes, state FROM jobs WHERE job_id = ? AND principal_id = ?');
+    this.markCharged = db.prepare("UPDATE jobs SET state = 'charged' WHERE job_id = ?");
+    this.completeTx = db.transaction((principalId, jobId, now) => {
+      const job = this.jobOf.get(jobId, principalId);
+      if (!job) throw new ServiceError(404, NO_SUCH_JOB);
+      if (job.state !== 'pending') throw new ServiceError(409, JOB_FINISHED);
+      const period = this.admit(principalId, job.kind, job.bytes, now);
+      this.add.run(principalId, period.key, job.kind, job.bytes);
+      this.markCharged.run(jobId);
+      return job;
     });
   }
 
@@ -49,10 +55,29 @@ export class Usage {
     return this.find.get(principalId, periodKey, kind) || { bytes: 0, jobs: 0 };
   }
 
-  // Counts one job of `bytes`, or throws the limit's ServiceError and counts nothing. A lock
-  // keeps `lockHash`, by which its opening finds it.
-  meter({ principalId, kind, secretId, bytes, now, lockHash }) {
-    return this.meterTx(principalId, kind, secretId, bytes, now, lockHash);
+  // Throws the plan limit's ServiceError when one more job of `bytes` would pass it this month.
+  admit(principalId, kind, bytes, now) {
+    const period = periodOf(now);
+    const used = this.used(principalId, period.key, kind);
+    const limits = FREE_PLAN[kind];
+    if (used.jobs + 1 > limits.jobs) throw new ServiceError(403, jobLimitReached(limits.jobs, period.end));
+    if (used.bytes + bytes > limits.bytes) throw new ServiceError(403, byteLimitReached(kind, period.end));
+    return period;
+  }
+
+  // Records a job that fits the plan, uncharged; returns its identifier. A lock keeps
+  // `lockHash`, by which its opening finds it.
+  start({ principalId, kind, secretId, bytes, now, lockHash }) {
+    this.admit(principalId, kind, bytes, now);
+    const jobId = `job-${randomBytes(12).toString('hex')}`;
+    this.logJob.run(jobId, principalId, kind, secretId, bytes, now, lockHash ?? null);
+    return jobId;
+  }
+
+  // Charges a started job of `principalId` once, checked against the plan of the month it
+  // finishes in; returns the job.
+  complete({ principalId, jobId, now }) {
+    return this.completeTx(principalId, jobId, now);
   }
 
   consumption(principalId, now) {

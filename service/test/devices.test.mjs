@@ -23,8 +23,10 @@ test('a replayed request is refused even when its first use succeeded, and meter
 
   const rawBody = JSON.stringify({ kind: 'encrypt', secretId: first.json.secretId, bytes: 1000, capsule: Buffer.alloc(1120, 1).toString('base64') });
   const headers = signatureHeaders({ privateKeyHex: account.device.privateKeyHex, method: 'POST', target: '/v1/usage/jobs', body: Buffer.from(rawBody), now: service.clock.now() });
-  const send = async () => (await call(service, 'POST', '/v1/usage/jobs', undefined, { rawBody, headers })).status;
-  assert.deepEqual([await send(), await send()], [201, 401], 'the exact same bytes sent twice');
+  const send = () => call(service, 'POST', '/v1/usage/jobs', undefined, { rawBody, headers });
+  const [once, twice] = [await send(), await send()];
+  assert.deepEqual([once.status, twice.status], [201, 401], 'the exact same bytes sent twice');
+  await call(service, 'POST', `/v1/usage/jobs/${once.json.jobId}/complete`, {}, { device: account.device });
   const usage = await call(service, 'GET', '/v1/usage', undefined, { device: account.device });
   assert.deepEqual([usage.json.encryption.used, usage.json.encryption.count], [1000, 1]);
 });

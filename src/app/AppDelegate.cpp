@@ -1,12 +1,11 @@
 #include "AppDelegate.h"
 
+#include "AccessibleControls.h"
 #include "KorvoStore.h"
 #include "LaunchEnvironment.h"
 
 #include <QGuiApplication>
 #include <QIcon>
-#include <QMessageBox>
-#include <QPushButton>
 #include <QJSEngine>
 #include <QKeySequence>
 #include <QPointer>
@@ -26,9 +25,6 @@ QPointer<AppDelegate> applicationDelegate;
 
 const QString windowTitle = QStringLiteral("Korvo");
 const QString settingsTitle = QStringLiteral("Korvo Settings");
-const QString quitWhileBusyTitle = QStringLiteral("Quit Korvo?");
-const QString quitWhileBusyText = QStringLiteral("An operation is still running. Quitting cancels it and removes its unfinished files.");
-const QString quitAnyway = QStringLiteral("Quit");
 // The icon theme's name of the application icon, installed with the desktop entry.
 const QString applicationIconName = QStringLiteral("com.korvo.Korvo");
 const QUrl rootViewUrl(QStringLiteral("qrc:/Korvo/qml/RootView.qml"));
@@ -37,7 +33,8 @@ constexpr QSize minimumWindowSize(980, 640);
 constexpr QSize contentSize(1240, 760);
 constexpr QSize settingsSize(520, 460);
 const QKeySequence openKorvoShortcut(QStringLiteral("Ctrl+0"));
-const QKeySequence settingsShortcut(QStringLiteral("Ctrl+,"));
+// Built from the key: as text, the comma would read as the separator of a key sequence.
+const QKeySequence settingsShortcut(Qt::CTRL | Qt::Key_Comma);
 
 // The installed theme's icon, else the copies built into the program (run from the build tree).
 QIcon applicationIcon()
@@ -64,6 +61,7 @@ AppDelegate::AppDelegate(KorvoStore* store, QObject* parent)
     , m_engine(std::make_unique<QQmlEngine>())
 {
     applicationDelegate = this;
+    AccessibleControls::install();
     // The launch's bridge health check, for whoever reads the log (an installation finds its bridge).
     connect(store, &KorvoStore::bridgeCheckChanged, this, [store] {
         const QVariantMap check = store->bridgeCheck();
@@ -73,13 +71,18 @@ AppDelegate::AppDelegate(KorvoStore* store, QObject* parent)
                                              << "service" << check.value(QStringLiteral("blackboxUrl")).toString();
     });
     quitApplication = [] { QCoreApplication::quit(); };
-    confirmQuit = [] {
-        QMessageBox question(QMessageBox::Question, quitWhileBusyTitle, quitWhileBusyText, QMessageBox::Cancel);
-        QPushButton* quit = question.addButton(quitAnyway, QMessageBox::DestructiveRole);
-        question.setDefaultButton(QMessageBox::Cancel);
-        question.exec();
-        return question.clickedButton() == quit;
-    };
+    // A job that ends while the quit question is open withdraws it: the close goes ahead. A
+    // cancelled job that has wound down lets the application quit.
+    connect(store, &KorvoStore::isBusyChanged, this, [this] {
+        if (m_store->isBusy())
+            return;
+        if (m_quitQuestionShown) {
+            setQuitQuestionShown(false);
+            m_quitting = true;
+        }
+        if (m_quitting)
+            quitOnce();
+    });
     // The module's qmldir is compiled in at qrc:/Korvo/qmldir: `import Korvo` looks there.
     m_engine->addImportPath(QStringLiteral("qrc:/"));
 }
@@ -133,20 +136,25 @@ void AppDelegate::buildMainWindow()
     installMenuShortcuts(view);
     view->setIcon(applicationIcon());
     view->installEventFilter(this);
+    // The keyring may have come back since it last failed to answer.
+    connect(view, &QWindow::activeChanged, this, [this] {
+        if (m_mainWindow && m_mainWindow->isActive())
+            recheckKeyring();
+    });
     m_mainWindow = view;
 }
 
 void AppDelegate::showMainWindow()
 {
-    const bool firstShowing = !m_mainWindow;
-    if (firstShowing)
+    // The launch decision starts as the window is built, so that a decision that needs no waiting
+    // (a start state) is made before the root view is, and its first frame shows that screen.
+    if (!m_mainWindow) {
+        startStore();
         buildMainWindow();
+    }
     m_mainWindow->show();
     m_mainWindow->raise();
     m_mainWindow->requestActivate();
-    if (firstShowing) {
-        startStore();
-    }
     publishLaunchProbe(m_mainWindow);
 }
 
@@ -222,12 +230,71 @@ bool AppDelegate::eventFilter(QObject* watched, QEvent* event)
 {
     if (watched != m_mainWindow || event->type() != QEvent::Close || !m_quitOnClose)
         return QObject::eventFilter(watched, event);
-    if (m_store->isBusy() && !(confirmQuit && confirmQuit())) {
+    if (m_store->isBusy() && !m_quitting) {
         event->ignore();
+        setQuitQuestionShown(true);
         return true;
     }
+    quitWhenIdle();
+    return false;
+}
+
+void AppDelegate::setQuitQuestionShown(bool shown)
+{
+    if (shown == m_quitQuestionShown)
+        return;
+    m_quitQuestionShown = shown;
+    // The job's save panel waits while the question is open, so the two never stack.
+    m_store->setSavePanelHeld(shown);
+    emit quitQuestionShownChanged();
+}
+
+void AppDelegate::answerQuitQuestion(bool quit)
+{
+    if (!m_quitQuestionShown)
+        return;
+    // Cancelled before the held save panel is let go, so it never opens.
+    if (quit) {
+        m_quitting = true;
+        m_store->cancelOperation();
+    }
+    setQuitQuestionShown(false);
+    if (quit)
+        quitWhenIdle();
+}
+
+// The running job is cancelled and the application quits once it has wound down and removed
+// its unfinished files (the isBusyChanged connection), or after quitWindDownMs at the latest.
+void AppDelegate::quitWhenIdle()
+{
+    m_quitting = true;
     m_store->cancelOperation();
+    if (!m_store->isBusy()) {
+        quitOnce();
+        return;
+    }
+    QTimer::singleShot(quitWindDownMs, this, &AppDelegate::quitOnce);
+}
+
+void AppDelegate::quitOnce()
+{
+    if (m_quitDone)
+        return;
+    m_quitDone = true;
     if (quitApplication)
         quitApplication();
-    return false;
+}
+
+// Cheap: nothing is asked while the keyring answers, and one question at a time, off the
+// window's thread (the store's keychain queue).
+QCoro::Task<> AppDelegate::recheckKeyring()
+{
+    if (m_keyringChecking || m_store->keyringProblem().isEmpty())
+        co_return;
+    QPointer<AppDelegate> self = this;
+    m_keyringChecking = true;
+    QCoro::Task<> checking = m_store->checkKeyringTask();
+    co_await checking;
+    if (self)
+        m_keyringChecking = false;
 }

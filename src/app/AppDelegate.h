@@ -48,10 +48,18 @@ public:
     void openFiles(const QStringList& paths);
 
     // Closing the main window quits the application (Linux) instead of hiding it (macOS). When
-    // an operation runs, `confirmQuit` is asked first; a yes cancels the operation and quits.
+    // an operation runs, the window asks first ("Quit Korvo?", quitQuestionShown); while it asks,
+    // the operation does not open its save panel. "Quit" cancels the operation and quits once it
+    // has wound down (its unfinished files removed); an operation that ends while the question is
+    // open withdraws it, and the close goes ahead.
     void setQuitOnClose(bool quit) { m_quitOnClose = quit; }
-    std::function<bool()> confirmQuit;
     std::function<void()> quitApplication;
+    Q_PROPERTY(bool quitQuestionShown READ quitQuestionShown NOTIFY quitQuestionShownChanged)
+    bool quitQuestionShown() const { return m_quitQuestionShown; }
+    Q_INVOKABLE void answerQuitQuestion(bool quit);
+    Q_SIGNAL void quitQuestionShownChanged();
+    // How long a cancelled operation may take to wind down before the application quits anyway.
+    static constexpr int quitWindDownMs = 10000;
 
     QQuickWindow* mainWindow() const { return m_mainWindow; }
     QQuickWindow* settingsWindow() const { return m_settingsWindow; }
@@ -62,6 +70,11 @@ private:
     void publishLaunchProbe(QQuickWindow* window);
     bool eventFilter(QObject* watched, QEvent* event) override;
     QCoro::Task<> startStore();
+    void setQuitQuestionShown(bool shown);
+    void quitWhenIdle();
+    void quitOnce();
+    // The keyring is asked again when the main window becomes active while it had a problem.
+    QCoro::Task<> recheckKeyring();
 
     KorvoStore* m_store;
     std::unique_ptr<QQmlEngine> m_engine;
@@ -69,6 +82,10 @@ private:
     QPointer<QQuickWindow> m_settingsWindow;
     bool m_bootstrapped = false;
     bool m_quitOnClose = false;
+    bool m_quitQuestionShown = false;
+    bool m_quitting = false;
+    bool m_quitDone = false;
+    bool m_keyringChecking = false;
     // Launch files waiting for the launch decision to end; none once it has.
     std::optional<QStringList> m_pendingFiles = QStringList();
 };

@@ -188,7 +188,18 @@ void KorvoStore::setSecrets(QVariantList secrets) { assign(this, m_secrets, std:
 void KorvoStore::setSelectedSecretId(std::optional<qint64> id) { assign(this, m_selectedSecretId, id, &KorvoStore::selectedSecretIdChanged); }
 void KorvoStore::setSession(QVariantMap session) { assign(this, m_session, std::move(session), &KorvoStore::sessionChanged); }
 void KorvoStore::setBusy(bool busy) { assign(this, m_isBusy, busy, &KorvoStore::isBusyChanged); }
-void KorvoStore::setStatusMessage(const QString& message) { assign(this, m_statusMessage, message, &KorvoStore::statusMessageChanged); }
+void KorvoStore::setDecidingLaunch(bool deciding)
+{
+    assign(this, m_isDecidingLaunch, deciding, &KorvoStore::isDecidingLaunchChanged);
+}
+void KorvoStore::setStatusMessage(const QString& message, bool result)
+{
+    if (message == m_statusMessage && result == m_statusIsResult)
+        return;
+    m_statusMessage = message;
+    m_statusIsResult = result;
+    emit statusMessageChanged();
+}
 void KorvoStore::setErrorMessage(const QString& message) { assign(this, m_errorMessage, message, &KorvoStore::errorMessageChanged); }
 void KorvoStore::setMode(WorkMode mode) { assign(this, m_mode, mode, &KorvoStore::modeChanged); }
 void KorvoStore::setEncryptionTarget(EncryptionTarget target) { assign(this, m_encryptionTarget, target, &KorvoStore::encryptionTargetChanged); }

@@ -11,6 +11,7 @@
 //     secretType?:int, publicKeyCid?, createdAt?, updatedAt? } ]   (absent keys are undefined)
 //   selectedSecretId: int or undefined; session: {} or { principalId, sessionAddress, expiresAt }
 //   isBusy, statusMessage, errorMessage (writable: set "" when the alert is dismissed)
+//   isDecidingLaunch: the launch decision runs and has not yet set the first route
 //   selectedURLs: [ path strings ] (writable); a folder's path ends with "/"
 //   activities: [ { id (string), title, detail, date (Date) } ], newest first
 //   bridgeCheck: {} or { sdkVersion, blackboxUrl, node }
@@ -99,7 +100,11 @@ public:
     Q_PROPERTY(QVariant selectedSecretId READ selectedSecretIdValue NOTIFY selectedSecretIdChanged)
     Q_PROPERTY(QVariantMap session READ session NOTIFY sessionChanged)
     Q_PROPERTY(bool isBusy READ isBusy NOTIFY isBusyChanged)
+    Q_PROPERTY(bool isDecidingLaunch READ isDecidingLaunch NOTIFY isDecidingLaunchChanged)
     Q_PROPERTY(QString statusMessage READ statusMessage NOTIFY statusMessageChanged)
+    // The status line reports a finished result (not a busy line left in place, a failure's
+    // last step, "Cancelled." or a keyring problem): the window marks it as done.
+    Q_PROPERTY(bool statusIsResult READ statusIsResult NOTIFY statusMessageChanged)
     Q_PROPERTY(QString errorMessage READ errorMessage WRITE setErrorMessage NOTIFY errorMessageChanged)
     Q_PROPERTY(WorkMode mode READ mode WRITE setMode NOTIFY modeChanged)
     Q_PROPERTY(EncryptionTarget encryptionTarget READ encryptionTarget WRITE setEncryptionTarget NOTIFY encryptionTargetChanged)
@@ -147,7 +152,9 @@ public:
     QVariant selectedSecretIdValue() const;
     QVariantMap session() const { return m_session; }
     bool isBusy() const { return m_isBusy; }
+    bool isDecidingLaunch() const { return m_isDecidingLaunch; }
     QString statusMessage() const { return m_statusMessage; }
+    bool statusIsResult() const { return m_statusIsResult; }
     QString errorMessage() const { return m_errorMessage; }
     void setErrorMessage(const QString& message);
     WorkMode mode() const { return m_mode; }
@@ -224,8 +231,10 @@ public:
     QCoro::Task<> historyIdle();
 
     // The runner: busy flag and line, error cleared, any failure turned into errorMessage.
+    // Escape and Cancel end a run as they end a file job: its bridge child is ended and the line
+    // reads "Cancelled."; a run whose job sets up its own cancellation (the file workflow) says so.
     using Operation = std::function<QCoro::Task<>()>;
-    QCoro::Task<bool> perform(QString busyMessage, Operation operation);
+    QCoro::Task<bool> perform(QString busyMessage, Operation operation, bool jobCancelsItself = false);
     // The sentence errorMessage shows for an error's description.
     static QString userFacingSentence(const QString& description);
 
@@ -242,6 +251,7 @@ signals:
     void selectedSecretIdChanged();
     void sessionChanged();
     void isBusyChanged();
+    void isDecidingLaunchChanged();
     void statusMessageChanged();
     void errorMessageChanged();
     void modeChanged();
@@ -265,7 +275,9 @@ private:
     void setSelectedSecretId(std::optional<qint64> secretId);
     void setSession(QVariantMap session);
     void setBusy(bool busy);
-    void setStatusMessage(const QString& message);
+    void setDecidingLaunch(bool deciding);
+    // `result`: the line reports a finished result (statusIsResult).
+    void setStatusMessage(const QString& message, bool result = true);
     void setRecipientKorvoState(RecipientKorvoState state, qint64 number = 0);
     void setActivities(QList<ActivityItem> activities);
     void setBridgeCheck(QVariantMap check);
@@ -290,7 +302,8 @@ private:
     // The signed-in identity; throws "Sign in on this computer first." without one.
     const AccountIdentity& signedInIdentity() const;
     // Shows a signed-in account: identity, account mode, its history; then its session and Korvos.
-    QCoro::Task<> enterAccount(AccountIdentity identity, QString activityTitle, QString activityDetail);
+    QCoro::Task<> enterAccount(AccountIdentity identity, QString activityTitle, QString activityDetail,
+                               std::optional<QString> password = {});
     // Applies a Korvo list and, when it chose another Korvo, selects and saves it.
     QCoro::Task<> refreshKorvos(bool createIfEmpty);
     QCoro::Task<> saveSelectedSecret(qint64 secretId);
@@ -347,7 +360,9 @@ private:
     std::optional<qint64> m_selectedSecretId;
     QVariantMap m_session;
     bool m_isBusy = false;
+    bool m_isDecidingLaunch = false;
     QString m_statusMessage;
+    bool m_statusIsResult = true;
     QString m_errorMessage;
     WorkMode m_mode = WorkMode::Encrypt;
     EncryptionTarget m_encryptionTarget = EncryptionTarget::Own;
@@ -377,6 +392,9 @@ public:
     QString keyringProblem() const { return m_keyringProblem; }
     QCoro::Task<> checkKeyringTask();
     Q_SIGNAL void keyringProblemChanged();
+    // While held (the window asks whether to quit), a file job waits before its save panel.
+    void setSavePanelHeld(bool held);
+    Q_SIGNAL void savePanelHeldChanged();
     // The bridge health check (bridgeCheck) where the launch decision did not run it (local mode).
     QCoro::Task<> checkBridgeTask();
     // Files handed over at launch (`korvo FILE...`, a file manager): they become the selection,
@@ -384,9 +402,13 @@ public:
     void selectLaunchFiles(const QStringList& paths);
 
 private:
-    // The local key, fetched on the keychain's queue; keyringProblem follows the answer.
-    QCoro::Task<QByteArray> localKey();
+    // The local key, fetched on the keychain's queue (made only for locking; opening without
+    // one fails); keyringProblem follows the answer.
+    QCoro::Task<QByteArray> localKey(WorkMode mode);
     void setKeyringProblem(const QString& problem);
     OperationProgress m_progress;
     QString m_keyringProblem;
+    // The status line that a keyring problem replaced, back once the keyring answers.
+    QString m_statusBeforeKeyringProblem;
+    bool m_savePanelHeld = false;
 };

@@ -8,6 +8,8 @@
 #include "core/NativePath.h"
 #include "core/OutputNames.h"
 
+#include <QCoro/QCoroSignal>
+
 #include <sys/stat.h>
 
 namespace {
@@ -37,6 +39,14 @@ QString withFolderMark(const QString& path)
 }
 
 } // namespace
+
+void KorvoStore::setSavePanelHeld(bool held)
+{
+    if (held == m_savePanelHeld)
+        return;
+    m_savePanelHeld = held;
+    emit savePanelHeldChanged();
+}
 
 void KorvoStore::chooseFiles()
 {
@@ -122,7 +132,7 @@ QCoro::QmlTask KorvoStore::runFileOperation()
 QCoro::Task<bool> KorvoStore::runFileOperationTask()
 {
     const QString busy = m_mode == WorkMode::Encrypt ? lockingBusy : openingBusy;
-    QCoro::Task<bool> running = perform(busy, [this]() -> QCoro::Task<> { return runFileOperationSteps(); });
+    QCoro::Task<bool> running = perform(busy, [this]() -> QCoro::Task<> { return runFileOperationSteps(); }, true);
     co_return co_await running;
 }
 
@@ -144,12 +154,18 @@ QCoro::Task<> KorvoStore::runFileOperationSteps()
     m_progress.setStage({});
 
     // The local key is read once, on the keychain's queue, and before the save panel: a keyring
-    // that cannot give it is said before the user picks a place.
+    // that cannot give it is said before the user picks a place. Opening never makes one.
     QByteArray key;
     if (localMode) {
-        QCoro::Task<QByteArray> keying = localKey();
+        QCoro::Task<QByteArray> keying = localKey(mode);
         key = co_await keying;
     }
+    // Not while the window asks whether to quit: the panel would stack on the question.
+    while (m_savePanelHeld) {
+        auto released = qCoro(this, &KorvoStore::savePanelHeldChanged);
+        co_await released;
+    }
+    cancel->throwIfRequested();
     const QString output = askForOutputURL(prepared.url, mode);
     cancel->throwIfRequested();
 
@@ -170,9 +186,9 @@ QCoro::Task<> KorvoStore::runFileOperationSteps()
     if (!m_identity)
         throw StoreError::message(signInFirst);
     const qint64 secretId = operationSecretId();
-    // The bridge reports its figures; Cancel ends its child, which removes its unfinished output.
-    const std::shared_ptr<BridgeRunner> bridge = m_deps.bridge;
-    m_progress.setStage(job.figures(), [bridge] { bridge->terminateChildren(); });
+    // The bridge reports its figures; Cancel ends this job's child (no other run's), which
+    // removes its unfinished output.
+    m_progress.setStage(job.figures(), job.stopper());
     QCoro::Task<FileJobResult> running = job.runAccount(services(), *m_identity, prepared, output, direction, secretId);
     const FileJobResult result = co_await running;
 

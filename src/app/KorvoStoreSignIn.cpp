@@ -28,15 +28,23 @@ const AccountIdentity& KorvoStore::signedInIdentity() const
     return *m_identity;
 }
 
-QCoro::Task<> KorvoStore::enterAccount(AccountIdentity identity, QString activityTitle, QString activityDetail)
+QCoro::Task<> KorvoStore::enterAccount(AccountIdentity identity, QString activityTitle, QString activityDetail,
+                                       std::optional<QString> password)
 {
     setIdentity(identity);
     setAccessMode(AppAccessMode::Account);
     loadActivities(AppAccessMode::Account);
 
-    const SignInFlow flow(services());
-    QCoro::Task<SignedIn> opening = flow.openSession(identity);
-    const SignedIn signedIn = co_await opening;
+    const SignInFlow flow(services(), [this](const QString& line) { setStatusMessage(line); });
+    QCoro::Task<SignedIn> opening = flow.openSession(identity, password);
+    std::optional<SignedIn> answer;
+    try {
+        answer = co_await opening;
+    } catch (const DeviceKeyReplaced& replaced) {
+        setIdentity(replaced.identity());   // the new key waits for the security e-mail
+        throw;
+    }
+    const SignedIn& signedIn = *answer;
     setSession(StoreRecords::session(signedIn.session));
     setIdentity(signedIn.identity);
     QCoro::Task<> refreshing = refreshKorvos(true);
@@ -68,7 +76,7 @@ QCoro::Task<> KorvoStore::loginSteps(QString email, QString password)
         setIdentity(replaced.identity());   // the new key waits for the security e-mail
         throw;
     }
-    QCoro::Task<> entering = enterAccount(identity, signedInTitle, identity.email);
+    QCoro::Task<> entering = enterAccount(identity, signedInTitle, identity.email, password);
     co_await entering;
 }
 
@@ -149,7 +157,7 @@ QCoro::Task<bool> KorvoStore::resetPasswordTask(QString email, QString otp, QStr
 {
     QCoro::Task<bool> running = perform(resettingPasswordBusy, [this, email, otp, newPassword]() -> QCoro::Task<> {
         const RecoveryFlow flow(services());
-        QCoro::Task<QString> resetting = flow.reset(email, otp, newPassword);
+        QCoro::Task<QString> resetting = flow.reset(email, otp, newPassword, m_identity);
         const QString line = co_await resetting;
         setStatusMessage(line);
         setRoute(AppRoute::Login);

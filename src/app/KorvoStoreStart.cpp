@@ -48,12 +48,16 @@ QCoro::QmlTask KorvoStore::bootstrap()
 
 QCoro::Task<> KorvoStore::bootstrapTask()
 {
+    // The window shows no screen until the first route is known (no sign-in screen that the
+    // decision then replaces).
+    setDecidingLaunch(true);
     loadActivities(AppAccessMode::Account);
 
     if (environmentHas(LaunchEnvironment::registrationProbeEmail)
         && environmentHas(LaunchEnvironment::registrationProbePassword)) {
         setIdentity(std::nullopt);
         setRoute(AppRoute::CreateAccount);
+        setDecidingLaunch(false);
         QCoro::Task<bool> running = registerAccountTask(environmentValue(LaunchEnvironment::registrationProbeEmail),
                                                         environmentValue(LaunchEnvironment::registrationProbePassword));
         co_await running;
@@ -62,6 +66,7 @@ QCoro::Task<> KorvoStore::bootstrapTask()
 
     const bool hasStartRoute = environmentHas(LaunchEnvironment::startRoute);
     if (hasStartRoute && installStartRoute(environmentValue(LaunchEnvironment::startRoute))) {
+        setDecidingLaunch(false);
         installInterfaceCheckStates();
         co_return;
     }
@@ -76,6 +81,7 @@ QCoro::Task<> KorvoStore::bootstrapTask()
         if (!self)
             co_return;
         enterLocalMode();
+        setDecidingLaunch(false);
         installInterfaceCheckStates();
         co_return;
     }
@@ -85,6 +91,7 @@ QCoro::Task<> KorvoStore::bootstrapTask()
     setSelectedSecretId(identity.selectedSecretId);
     setRoute(AppRoute::Login);
     setStatusMessage(welcomeBack(identity));
+    setDecidingLaunch(false);
     QCoro::Task<> checking = runBridgeCheck();
     co_await checking;
     if (self)

@@ -26,6 +26,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <termios.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace CliAccountCommands {
@@ -190,7 +191,7 @@ void signIn(const CliOptions& options)
     const std::optional<AccountIdentity> saved = session.savedIdentity();
     const SignInFlow flow(session.services(), [](const QString& line) { Console::note(line); });
     const AccountIdentity verified = session.wait(flow.verify(options.paths.first(), password, saved));
-    AccountIdentity identity = session.wait(flow.openSession(verified)).identity;
+    AccountIdentity identity = session.wait(flow.openSession(verified, password)).identity;
     const KorvosFlow korvos(session.services());
     const KorvosFlow::Listed listed = session.wait(korvos.refresh(identity, identity.selectedSecretId, true));
     if (listed.choice)
@@ -287,6 +288,10 @@ void korvos(const CliOptions& options)
 
 bool isAccountFile(const QString& path)
 {
+    // Only a regular file is looked at: reading the head of a pipe would take it from the opening.
+    struct stat info {};
+    if (::stat(NativePath::toNative(path).constData(), &info) != 0 || !S_ISREG(info.st_mode))
+        return false;
     const Descriptor file = openForReading(path);
     QByteArray head(accountMagic.size(), '\0');
     return file.fd >= 0 && ::read(file.fd, head.data(), size_t(head.size())) == head.size() && head == accountMagic;
@@ -303,7 +308,7 @@ void run(const CliOptions& options)
     }
 }
 
-std::optional<QString> lock(const CliOptions& options, CliCommands::Context& context)
+std::optional<CliCommands::Saved> lock(const CliOptions& options, CliCommands::Context& context)
 {
     using namespace CliCommands;
     const bool fromStandardInput = options.paths.first() == standardStream;
@@ -337,8 +342,8 @@ std::optional<QString> lock(const CliOptions& options, CliCommands::Context& con
     } catch (const BundleError& error) {
         throw error.archiveError();   // worded by file, as the local commands word it
     }
-    if (prepared.skippedItems > 0)
-        Console::note(prepared.skippedNote());
+    if (const QString note = prepared.skippedNote(); !note.isEmpty())
+        Console::note(note);
     if (!fromStandardInput && prepared.url != paths.first())
         context.input = prepared.displayName;
 
@@ -356,10 +361,10 @@ std::optional<QString> lock(const CliOptions& options, CliCommands::Context& con
                      *options.recipient, context);
     if (result)
         sendToStandardOutput(result->path());
-    return output;
+    return saved(output, options);
 }
 
-std::optional<QString> open(const CliOptions& options, CliCommands::Context& context)
+std::optional<CliCommands::Saved> open(const CliOptions& options, CliCommands::Context& context)
 {
     using namespace CliCommands;
     const QString& argument = options.paths.first();
@@ -400,7 +405,7 @@ std::optional<QString> open(const CliOptions& options, CliCommands::Context& con
                      secretId, context);
     if (result)
         sendToStandardOutput(result->path());
-    return output;
+    return saved(output, options);
 }
 
 } // namespace CliAccountCommands

@@ -14,7 +14,7 @@ void run(const CliOptions& options);
 
 // lock --for N and the opening of a ".korvo" file, with the local commands' conventions: the
 // path saved, or nothing when the result went to standard output.
-std::optional<QString> lock(const CliOptions& options, CliCommands::Context& context);
-std::optional<QString> open(const CliOptions& options, CliCommands::Context& context);
+std::optional<CliCommands::Saved> lock(const CliOptions& options, CliCommands::Context& context);
+std::optional<CliCommands::Saved> open(const CliOptions& options, CliCommands::Context& context);
 
 } // namespace CliAccountCommands

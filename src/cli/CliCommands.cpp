@@ -9,6 +9,7 @@
 #include "core/local/FileIo.h"
 #include "core/NativePath.h"
 #include "core/OutputNames.h"
+#include "zip/ArchiveError.h"
 
 #include <QDir>
 #include <QUuid>
@@ -89,6 +90,12 @@ QString outputPath(const std::optional<QString>& given, const QString& defaultNa
     return QDir::cleanPath((given ? absolutePath(*given) : currentFolder()) + QLatin1Char('/') + defaultName);
 }
 
+// Whether korvo-cli picks the output's name: no -o, or -o naming a folder.
+bool nameChosen(const CliOptions& options)
+{
+    return !options.output || isFolder(absolutePath(*options.output));
+}
+
 void refuseExisting(const QString& output, bool force)
 {
     struct stat info {};
@@ -102,11 +109,43 @@ void refuseTerminal()
         throw CliError(QStringLiteral("protected data is not written to a terminal; redirect standard output or use -o FILE"));
 }
 
+std::optional<Saved> saved(const std::optional<QString>& output, const CliOptions& options)
+{
+    if (!output)
+        return std::nullopt;
+    return Saved{*output, nameChosen(options)};
+}
+
 namespace {
 
-// Seals or opens between descriptors, for standard input or output: to standard output, or into
-// `output`, written under a temporary name and renamed into place.
-std::optional<QString> runStream(bool sealing, int inputFd, const std::optional<QString>& output, const QByteArray& key)
+// A pipe given by name (a FIFO, or "<(command)"): read as a stream, like standard input.
+bool isPipe(const QString& path)
+{
+    struct stat info {};
+    return ::stat(NativePath::toNative(path).constData(), &info) == 0 && S_ISFIFO(info.st_mode);
+}
+
+FileHandle openPipe(const QString& path)
+{
+    FileHandle pipe(::open(NativePath::toNative(path).constData(), O_RDONLY | O_CLOEXEC));   // waits for a writer
+    if (!pipe.isOpen())
+        throw LocalFileProtectionError::unreadableFile();
+    return pipe;
+}
+
+// The name of the bundle made of a selection: a folder alone is bundled under its own name,
+// anything else under a new "korvo-<UUID>.zip".
+QString bundleName(const QStringList& paths)
+{
+    const QString folder = fileName(QDir::cleanPath(paths.first()));
+    if (paths.size() == 1 && paths.first().endsWith(QLatin1Char('/')) && !folder.isEmpty())
+        return folder + QStringLiteral(".zip");
+    return QStringLiteral("korvo-") + QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper() + QStringLiteral(".zip");
+}
+
+// Seals or opens between descriptors, for pipes: to standard output, or into `output`, which
+// is written without a name and given it only when complete.
+void runStream(bool sealing, int inputFd, const std::optional<QString>& output, bool force, const QByteArray& key)
 {
     const auto run = [&](int outputFd) {
         const Cancellation* cancel = &Interruption::cancellation();
@@ -115,31 +154,29 @@ std::optional<QString> runStream(bool sealing, int inputFd, const std::optional<
     };
     if (!output) {
         run(STDOUT_FILENO);
-        return std::nullopt;
+        return;
     }
-    ReplacingOutputFile file(*output);
+    ReplacingOutputFile file(*output, force);
     if (!file.isOpen())
         throw LocalFileProtectionError::writeFailed(errno);
     run(file.fd());
     if (!file.commit())
         throw LocalFileProtectionError::writeFailed(errno);
-    return output;
 }
 
 // The same for a file read from its path.
-std::optional<QString> runStreamFrom(bool sealing, const QString& input, const std::optional<QString>& output,
-                                     const QByteArray& key)
+void runStreamFrom(bool sealing, const QString& input, const std::optional<QString>& output, bool force,
+                   const QByteArray& key)
 {
     const FileHandle file = openForReading(input);
     if (!file.isOpen())
         throw LocalFileProtectionError::unreadableFile();
-    return runStream(sealing, file.fd(), output, key);
+    runStream(sealing, file.fd(), output, force, key);
 }
 
-void describeStep(const char* verb, const Context& context, bool toStandardOutput)
+void describeStep(const char* verb, const Context& context)
 {
-    Console::detail(QStringLiteral("%1 %2 into %3").arg(QLatin1String(verb), context.input,
-                                                       toStandardOutput ? QStringLiteral("standard output") : context.output));
+    Console::detail(QStringLiteral("%1 %2 into %3").arg(QLatin1String(verb), context.input, context.output));
 }
 
 Progress progressOn(ProgressBar& bar)
@@ -147,40 +184,30 @@ Progress progressOn(ProgressBar& bar)
     return [&bar](qint64 done, qint64 total) { bar.update(done, total); };
 }
 
-// Removes the temporary bundle however the command ends.
-class BundleCleanup {
-public:
-    explicit BundleCleanup(const PreparedInput& prepared) : m_prepared(prepared) {}
-    ~BundleCleanup() { FilePreparationService::removeBundle(m_prepared); }
-
-private:
-    const PreparedInput& m_prepared;
-};
-
-// Removes a file written beside the output through its folder's descriptor, so that it goes
-// even when someone moved the folder away meanwhile (its path then names nothing).
-class SiblingCleanup {
-public:
-    explicit SiblingCleanup(const QByteArray& path)
-        : m_name(path.mid(path.lastIndexOf('/') + 1))
-        , m_folder(openParentFolder(path))
-    {
-    }
-    ~SiblingCleanup()
-    {
-        if (m_folder.isOpen())
-            ::unlinkat(m_folder.fd(), m_name.constData(), 0);
-    }
-
-private:
-    QByteArray m_name;
-    FileHandle m_folder;
-};
-
-void noteSkipped(const PreparedInput& prepared)
+void noteLeftOut(const LeftOut& leftOut)
 {
-    if (prepared.skippedItems > 0)
-        Console::note(prepared.skippedNote());
+    const QString note = leftOut.note();
+    if (!note.isEmpty())
+        Console::note(note);
+}
+
+// Where the result goes: standard output, or a file, named in the context either way.
+void setOutput(Context& context, const std::optional<QString>& output)
+{
+    context.toStandardOutput = !output;
+    context.output = output ? shownPath(*output) : QStringLiteral("standard output");
+}
+
+// A file that is not of this format is said as such before the keyring is asked for a key.
+void checkProtectedFile(const QString& input)
+{
+    const FileHandle file = openForReading(input);
+    if (!file.isOpen())
+        return;   // the engine says why
+    QByteArray first(16, '\0');
+    const auto length = readFully(file.fd(), reinterpret_cast<std::uint8_t*>(first.data()), 16);
+    if (length)
+        LocalFileProtectionService::checkHeader(first.left(static_cast<qsizetype>(*length)));
 }
 
 } // namespace
@@ -192,7 +219,7 @@ QString shownPath(const QString& absolutePath)
                                                                                   : absolutePath;
 }
 
-std::optional<QString> lock(const CliOptions& options, const KeySource& key, Context& context)
+std::optional<Saved> lock(const CliOptions& options, const KeySource& key, Context& context)
 {
     const bool fromStandardInput = options.paths.first() == standardStream;
     const bool toStandardOutput = options.output == standardStream || (fromStandardInput && !options.output);
@@ -203,41 +230,54 @@ std::optional<QString> lock(const CliOptions& options, const KeySource& key, Con
         refuseTerminal();
     const QStringList paths = fromStandardInput ? QStringList() : selectionPaths(options.paths);
     const bool singleFile = paths.size() == 1 && !paths.first().endsWith(QLatin1Char('/'));
+    const QString bundle = fromStandardInput || singleFile ? QString() : bundleName(paths);
     std::optional<QString> output;
-    if (!toStandardOutput && (singleFile || fromStandardInput || (options.output && !isFolder(absolutePath(*options.output))))) {
-        const QString name = singleFile ? OutputNames::protectedName(fileName(paths.first()), localMode) : QString();
+    if (!toStandardOutput) {
+        const QString name = fromStandardInput ? QString()
+            : OutputNames::protectedName(singleFile ? fileName(paths.first()) : bundle, localMode);
         output = outputPath(options.output, name, context.input);
-        context.output = shownPath(*output);
         refuseExisting(*output, options.force);
     }
+    setOutput(context, output);
 
     Console::detail(QStringLiteral("fetching the local protection key from the keychain"));
     const QByteArray keyData = key();
-    if (fromStandardInput) {
-        describeStep("locking", context, toStandardOutput);
-        return runStream(true, STDIN_FILENO, output, keyData);
+    if (fromStandardInput || (singleFile && isPipe(paths.first()))) {
+        describeStep("locking", context);
+        const FileHandle pipe = fromStandardInput ? FileHandle() : openPipe(paths.first());
+        runStream(true, fromStandardInput ? STDIN_FILENO : pipe.fd(), output, options.force, keyData);
+        return saved(output, options);
     }
-    if (!singleFile)
-        Console::detail(QStringLiteral("bundling %1 item(s) into a temporary zip archive").arg(paths.size()));
-    const PreparedInput prepared = FilePreparationService::prepare(paths, QDir::tempPath(), &Interruption::cancellation());
-    const BundleCleanup cleanup(prepared);
-    noteSkipped(prepared);
-    if (!singleFile)
-        context.input = prepared.displayName;
-    if (!toStandardOutput && !output) {
-        output = outputPath(options.output, OutputNames::protectedName(prepared.displayName, localMode), context.input);
-        context.output = shownPath(*output);
-        refuseExisting(*output, options.force);
-    }
-    describeStep("locking", context, toStandardOutput);
-    if (toStandardOutput)
-        return runStreamFrom(true, prepared.url, std::nullopt, keyData);
-    ProgressBar bar("Locking");
-    LocalFileProtectionService::protect(prepared.url, *output, keyData, progressOn(bar), &Interruption::cancellation());
-    return output;
+    // Seals one file into the output, or onto standard output when there is none.
+    const auto lockFile = [&](const QString& path) -> std::optional<Saved> {
+        describeStep("locking", context);
+        if (!output) {
+            runStreamFrom(true, path, std::nullopt, false, keyData);
+            return std::nullopt;
+        }
+        ProgressBar bar("Locking");
+        LocalFileProtectionService::protect(path, *output, keyData, progressOn(bar), &Interruption::cancellation(),
+                                            options.force);
+        return saved(output, options);
+    };
+    if (singleFile)
+        return lockFile(paths.first());
+
+    // The bundle is written in the temporary folder without a name, read back and never kept.
+    Console::detail(QStringLiteral("bundling %1 item(s) into a temporary zip archive").arg(paths.size()));
+    const QString scratchPath = QDir(QDir::tempPath()).filePath(bundle);
+    const ReplacingOutputFile scratch(scratchPath);
+    if (!scratch.isOpen())
+        throw zip::ArchiveError(zip::ArchiveError::Kind::unwritableArchive, NativePath::toNative(scratchPath).toStdString(),
+                                errno);
+    noteLeftOut(FilePreparationService::writeBundleTo(scratch.fd(), scratchPath, paths,
+                                                      output ? QStringList{*output} : QStringList(),
+                                                      &Interruption::cancellation()));
+    context.input = bundle;
+    return lockFile(scratch.readablePath());
 }
 
-std::optional<QString> open(const CliOptions& options, const KeySource& key, Context& context)
+std::optional<Saved> open(const CliOptions& options, const KeySource& key, Context& context)
 {
     const QString& argument = options.paths.first();
     const bool fromStandardInput = argument == standardStream;
@@ -251,49 +291,52 @@ std::optional<QString> open(const CliOptions& options, const KeySource& key, Con
         // Only a name the rules change gives an output name: anything else would name the input.
         const QString name = fromStandardInput ? QString() : OutputNames::openedName(fileName(input), localMode);
         output = outputPath(options.output, name == fileName(input) ? QString() : name, context.input);
-        context.output = shownPath(*output);
         refuseExisting(*output, options.force);
     }
+    setOutput(context, output);
+    const bool fromPipe = fromStandardInput || isPipe(input);
+    if (!fromPipe)
+        checkProtectedFile(input);
 
     Console::detail(QStringLiteral("fetching the local protection key from the keychain"));
     const QByteArray keyData = key();
-    describeStep("opening", context, toStandardOutput);
-    if (fromStandardInput)
-        return runStream(false, STDIN_FILENO, output, keyData);
-    if (toStandardOutput)
-        return runStreamFrom(false, input, std::nullopt, keyData);
+    describeStep("opening", context);
+    if (fromPipe) {
+        const FileHandle pipe = fromStandardInput ? FileHandle() : openPipe(input);
+        runStream(false, fromStandardInput ? STDIN_FILENO : pipe.fd(), output, options.force, keyData);
+        return saved(output, options);
+    }
+    if (!output) {
+        runStreamFrom(false, input, std::nullopt, false, keyData);
+        return std::nullopt;
+    }
     ProgressBar bar("Opening");
-    LocalFileProtectionService::open(input, *output, keyData, progressOn(bar), &Interruption::cancellation());
-    return output;
+    LocalFileProtectionService::open(input, *output, keyData, progressOn(bar), &Interruption::cancellation(),
+                                     options.force);
+    return saved(output, options);
 }
 
-QString bundle(const CliOptions& options, Context& context)
+Saved bundle(const CliOptions& options, Context& context)
 {
     requireInputs(options.paths);
     context.input = options.paths.first();
-    const QString name = QStringLiteral("korvo-") + QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper()
-        + QStringLiteral(".zip");
-    const QString output = outputPath(options.output, name, context.input);
-    context.output = shownPath(output);
+    const QStringList paths = selectionPaths(options.paths);
+    const QString output = outputPath(options.output, bundleName(paths), context.input);
+    setOutput(context, output);
     refuseExisting(output, options.force);
-    // Written beside the output and renamed into place: no second copy, and an earlier file
-    // at the output stays as it was unless the whole archive was written.
-    const QString temporary = temporarySiblingPath(output);
-    if (temporary.isEmpty())
-        throw FilePreparationError::zipFailed();
-    const PreparedInput written{temporary, temporary, fileName(temporary)};
-    const BundleCleanup cleanup(written);   // nothing is left there once it has been renamed
-    const SiblingCleanup moved(NativePath::toNative(temporary));
-    Console::detail(QStringLiteral("bundling %1 item(s) into %2").arg(options.paths.size()).arg(context.output));
-    noteSkipped(PreparedInput{{}, {}, {},
-                              FilePreparationService::writeBundle(selectionPaths(options.paths), temporary,
-                                                                  &Interruption::cancellation())});
-    Interruption::cancellation().throwIfRequested();
-    const QByteArray native = NativePath::toNative(temporary);
-    const FileHandle file(::open(native.constData(), O_RDONLY | O_CLOEXEC));
-    if (!file.isOpen() || ::fdatasync(file.fd()) != 0 || !renameDurably(native, NativePath::toNative(output)))
+    // Written beside the output without a name, and given it only once complete: no second copy,
+    // and an earlier file at the output stays as it was unless the whole archive was written.
+    ReplacingOutputFile file(output, options.force);
+    if (!file.isOpen())
         throw LocalFileProtectionError::writeFailed(errno);
-    return output;
+    Console::detail(QStringLiteral("bundling %1 item(s) into %2").arg(options.paths.size()).arg(context.output));
+    // Neither the earlier archive nor the new one goes into the new one (a bundle of ".").
+    noteLeftOut(FilePreparationService::writeBundleTo(file.fd(), output, paths, {output, file.readablePath()},
+                                                      &Interruption::cancellation()));
+    Interruption::cancellation().throwIfRequested();
+    if (!file.commit())
+        throw LocalFileProtectionError::writeFailed(errno);
+    return Saved{output, nameChosen(options)};
 }
 
 } // namespace CliCommands

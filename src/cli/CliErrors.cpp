@@ -27,27 +27,45 @@ QString withReason(const QString& text, int errorNumber)
     return errorNumber == 0 ? text : text + QStringLiteral(": ") + reason(errorNumber);
 }
 
-QString describe(const LocalFileProtectionError& error, const Context& context)
+QString describeInvalid(const LocalFileProtectionError& error, const Context& context)
 {
-    switch (error.kind()) {
-    case LocalFileProtectionError::Kind::invalidFile:
-        return context.input + QStringLiteral(": not protected with this computer's key, or changed since");
-    case LocalFileProtectionError::Kind::unreadableFile:
-        return context.input + QStringLiteral(": cannot be read (not a regular file, or no permission)");
-    case LocalFileProtectionError::Kind::writeFailed:
+    switch (error.found()) {
+    case LocalFileProtectionError::Found::otherFile:
+        return context.input + QStringLiteral(": not a Korvo file");
+    case LocalFileProtectionError::Found::accountFile:
+        return context.input + QStringLiteral(": locked for a Korvo account; open it in Korvo, signed in to that account");
+    case LocalFileProtectionError::Found::protectedFile:
         break;
     }
+    return context.input + QStringLiteral(": not locked with this keyring's key, or changed since");
+}
+
+QString describe(const LocalFileProtectionError& error, const Context& context)
+{
+    using Kind = LocalFileProtectionError::Kind;
+    switch (error.kind()) {
+    case Kind::invalidFile:
+        return describeInvalid(error, context);
+    case Kind::unreadableFile:
+        return context.input + QStringLiteral(": cannot be read (not a regular file, or no permission)");
+    case Kind::noKey:
+        return QStringLiteral("this keyring holds no Korvo key, so files locked on another computer or by another "
+                              "user cannot be opened here");
+    case Kind::writeFailed:
+        break;
+    }
+    if (error.errorNumber() == EEXIST && !context.toStandardOutput)   // put there while this one was written
+        return context.output + QStringLiteral(": already exists; use -f to replace it");
     return withReason(context.output + QStringLiteral(": cannot be saved"), error.errorNumber());
 }
 
-// A scratch file that cannot be written is named by what the person chose: the output it was
-// to become (written beside it under a hidden name), or the temporary folder of a bundle.
+// An archive that cannot be written is named by what the person chose: the output, or the
+// temporary folder for a bundle made there on the way.
 QString writtenPlace(const QString& path, const Context& context)
 {
+    const QString shown = shownPath(path);
     const QString temporaryFolder = QDir::tempPath() + QLatin1Char('/');
-    if (path.endsWith(QLatin1String(".partial")) && !context.output.isEmpty())
-        return context.output;
-    return shownPath(path.startsWith(temporaryFolder) ? QDir::tempPath() : path);
+    return shown != context.output && path.startsWith(temporaryFolder) ? shownPath(QDir::tempPath()) : shown;
 }
 
 QString describe(const zip::ArchiveError& error, const Context& context)
@@ -73,6 +91,13 @@ QString describe(const KeychainStoreError& error)
 }
 
 } // namespace
+
+bool readerWentAway(const std::exception& error, const Context& context)
+{
+    const auto* local = dynamic_cast<const LocalFileProtectionError*>(&error);
+    return context.toStandardOutput && local && local->kind() == LocalFileProtectionError::Kind::writeFailed
+        && local->errorNumber() == EPIPE;
+}
 
 QString describeFailure(const std::exception& error, const Context& context)
 {

@@ -7,13 +7,15 @@
 #include "cli/CliOptions.h"
 #include "cli/Console.h"
 #include "cli/Interruption.h"
-#include "core/KeychainStore.h"
 #include "core/Cancellation.h"
+#include "core/KeychainStore.h"
+#include "core/LocalFileProtectionService.h"
 #include "core/NativePath.h"
 
 #include <QStringList>
 
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <exception>
 
@@ -23,15 +25,21 @@ constexpr int exitSuccess = 0;
 constexpr int exitFailure = 1;
 constexpr int exitUsage = 2;
 
-QByteArray keychainKey()
+// Locking makes the key on first use; opening never does.
+QByteArray keyForLocking()
 {
-    return KeychainStore(makeSecretServiceKeychainBackend()).loadOrCreateLocalProtectionKey();
+    return LocalFileProtectionService::localKey(KeychainStore(makeSecretServiceKeychainBackend()), true);
+}
+
+QByteArray keyForOpening()
+{
+    return LocalFileProtectionService::localKey(KeychainStore(makeSecretServiceKeychainBackend()), false);
 }
 
 int run(const CliOptions& options, CliCommands::Context& context)
 {
     const auto start = std::chrono::steady_clock::now();
-    std::optional<QString> saved;
+    std::optional<CliCommands::Saved> saved;
     switch (options.command) {
     case CliOptions::Command::help:
         Console::printLine(stdout, (usageText() + accountUsageText()).chopped(1));
@@ -41,11 +49,11 @@ int run(const CliOptions& options, CliCommands::Context& context)
         return exitSuccess;
     case CliOptions::Command::lock:
         saved = options.recipient ? CliAccountCommands::lock(options, context)
-                                  : CliCommands::lock(options, keychainKey, context);
+                                  : CliCommands::lock(options, keyForLocking, context);
         break;
     case CliOptions::Command::open:
         saved = CliAccountCommands::isAccountFile(options.paths.first()) ? CliAccountCommands::open(options, context)
-                                                                          : CliCommands::open(options, keychainKey, context);
+                                                                          : CliCommands::open(options, keyForOpening, context);
         break;
     case CliOptions::Command::bundle:
         saved = CliCommands::bundle(options, context);
@@ -60,9 +68,12 @@ int run(const CliOptions& options, CliCommands::Context& context)
     }
     Interruption::reporting();
     const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
+    if (saved)
+        Console::detail(QStringLiteral("saved %1").arg(CliCommands::shownPath(saved->path)));
     Console::detail(QStringLiteral("done in %1 s").arg(took.count(), 0, 'f', 2));
-    if (saved && Console::level() != Console::Level::quiet)
-        Console::printLine(stdout, QStringLiteral("Saved to ") + *saved);
+    // Silent on success, but a name korvo-cli chose is said, for the person or a script.
+    if (saved && saved->nameChosen && Console::level() != Console::Level::quiet)
+        Console::printLine(stdout, CliCommands::shownPath(saved->path));
     return exitSuccess;
 }
 
@@ -86,12 +97,20 @@ int main(int argc, char** argv)
     Interruption::install();
     CliCommands::Context context;
     QString failure;
+    bool brokenPipe = false;
     try {
         return run(options, context);
     } catch (const std::exception& error) {
         failure = CliCommands::describeFailure(error, context);
+        brokenPipe = CliCommands::readerWentAway(error, context);
     }
     Interruption::reporting();
+    if (brokenPipe) {
+        // The reader of standard output is gone (`| head`): end as Unix tools do, by SIGPIPE,
+        // which a library has set to be ignored. Every scratch file went with the unwinding.
+        std::signal(SIGPIPE, SIG_DFL);
+        std::raise(SIGPIPE);
+    }
     if (Interruption::cancellation().requested()) {
         Console::error(QStringLiteral("cancelled; nothing was saved"));
         return Interruption::exitStatus();

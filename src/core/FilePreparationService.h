@@ -9,15 +9,23 @@
 
 class Cancellation;
 
+// What a bundle left out of a selection, counted.
+struct LeftOut {
+    int special = 0;   // sockets, pipes and devices
+    int hidden = 0;    // hidden items inside folders (a hidden folder counts once)
+
+    // Sentences about the items left out, for the status; empty when there were none.
+    QString note() const;
+};
+
 // The one file an operation works on, made from what the user chose.
 struct PreparedInput {
     QString url;                        // the file the operation reads
     std::optional<QString> cleanupURL;  // a temporary file to remove when the operation ends
     QString displayName;                // last path component of url
-    int skippedItems = 0;               // sockets, pipes and devices left out of the bundle
+    LeftOut leftOut;                    // what the bundle left out
 
-    // A sentence about the items left out, for the status; empty when there were none.
-    QString skippedNote() const;
+    QString skippedNote() const { return leftOut.note(); }
 };
 
 class FilePreparationError : public KorvoError {
@@ -48,10 +56,18 @@ PreparedInput prepare(const QStringList& urls, const QString& temporaryDirectory
                       const Cancellation* cancel = nullptr);
 
 // Packs the selection into a new archive at `archivePath`, which must not exist yet, whatever
-// the selection holds, and returns how many items were left out (neither files, folders nor
-// links). Same errors and clean-up as prepare(); the archive stays listed as a scratch file
-// (see Cancellation.h) until the caller removes it or renames it and releases it.
-int writeBundle(const QStringList& urls, const QString& archivePath, const Cancellation* cancel = nullptr);
+// the selection holds, and returns what was left out. Same errors and clean-up as prepare();
+// the archive stays listed as a scratch file (see Cancellation.h) until the caller removes it
+// or renames it and releases it.
+LeftOut writeBundle(const QStringList& urls, const QString& archivePath, const Cancellation* cancel = nullptr);
+
+// The same into an empty file the caller has open for writing at `fd` and disposes of
+// afterwards; `archivePath` names it in errors (zip::ArchiveError, also when it cannot be
+// written at all). The archive itself and the files at `leaveOut` (the earlier file a new
+// archive replaces, the archive's scratch name) are never packed or counted, wherever they
+// turn up in the selection.
+LeftOut writeBundleTo(int fd, const QString& archivePath, const QStringList& urls, const QStringList& leaveOut = {},
+                      const Cancellation* cancel = nullptr);
 
 // Removes the temporary bundle of a prepared input, if it has one.
 void removeBundle(const PreparedInput& prepared);

@@ -1,5 +1,7 @@
 #include "core/KeychainQueue.h"
 
+#include "core/LocalFileProtectionService.h"
+
 KeychainQueue::KeychainQueue(std::shared_ptr<KeychainBackend> backend)
     : m_backend(std::move(backend))
     , m_store(m_backend)
@@ -27,10 +29,11 @@ QCoro::Task<bool> KeychainQueue::deleteIdentity()
     co_return co_await deleting;
 }
 
-QCoro::Task<QByteArray> KeychainQueue::localProtectionKey()
+QCoro::Task<QByteArray> KeychainQueue::localProtectionKey(bool sealing)
 {
     const KeychainStore store = m_store;
-    QCoro::Task<QByteArray> loading = m_queue.run([store] { return store.loadOrCreateLocalProtectionKey(); });
+    QCoro::Task<QByteArray> loading =
+        m_queue.run([store, sealing] { return LocalFileProtectionService::localKey(store, sealing); });
     co_return co_await loading;
 }
 

@@ -20,8 +20,9 @@ public:
     QCoro::Task<> saveIdentity(AccountIdentity identity);
     // True when the identity is gone (or was not there); false when the keychain refused.
     QCoro::Task<bool> deleteIdentity();
-    // The local protection key, made on first use; throws KeychainStoreError.
-    QCoro::Task<QByteArray> localProtectionKey();
+    // The local protection key: for sealing, made on first use; for opening, never made (the
+    // local engine's noKey when there is none). Throws KeychainStoreError.
+    QCoro::Task<QByteArray> localProtectionKey(bool sealing);
     // The keychain's status for the local key's item, reading nothing else and creating nothing.
     QCoro::Task<int> localKeyStatus();
     // Ends when every call asked for so far has ended.

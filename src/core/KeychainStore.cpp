@@ -54,6 +54,11 @@ std::optional<QByteArray> storedKey(KeychainBackend& backend, const KeychainItem
 
 } // namespace
 
+std::optional<QByteArray> KeychainStore::loadLocalProtectionKey() const
+{
+    return storedKey(*m_backend, baseQuery(localProtectionAccount), localProtectionKeySize);
+}
+
 QByteArray KeychainStore::loadOrCreateLocalProtectionKey() const
 {
     const KeychainItemQuery query = baseQuery(localProtectionAccount);

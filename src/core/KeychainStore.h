@@ -59,6 +59,8 @@ public:
     void save(const AccountIdentity& identity) const;
     // The 32-byte local key, created on first use and never replaced afterwards.
     QByteArray loadOrCreateLocalProtectionKey() const;
+    // The same key for opening files, which never creates one: nothing when there is none.
+    std::optional<QByteArray> loadLocalProtectionKey() const;
     // True when the identity was removed or was not there.
     bool deleteIdentity() const;
 

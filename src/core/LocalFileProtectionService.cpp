@@ -1,4 +1,5 @@
 #include "core/LocalFileProtectionService.h"
+#include "core/KeychainStore.h"
 #include "core/PlatformWording.h"
 
 #include "core/Cancellation.h"
@@ -9,6 +10,7 @@
 #include "core/local/WorkerGroup.h"
 
 #include <algorithm>
+#include <cstring>
 #include <cerrno>
 #include <atomic>
 #include <mutex>
@@ -22,6 +24,8 @@ namespace {
 constexpr const char* invalidFileMessage = "This file was not protected on this Mac, or it has been changed.";
 constexpr const char* unreadableFileMessage = "The selected file could not be read.";
 constexpr const char* writeFailedMessage = "The protected file could not be saved.";
+constexpr const char* noKeyMessage = "This keyring holds no Korvo key, so files locked on another computer or by "
+                                     "another user cannot be opened here.";
 
 QString messageFor(LocalFileProtectionError::Kind kind)
 {
@@ -30,6 +34,8 @@ QString messageFor(LocalFileProtectionError::Kind kind)
         return platformText(QString::fromUtf8(invalidFileMessage));
     case LocalFileProtectionError::Kind::unreadableFile:
         return QString::fromUtf8(unreadableFileMessage);
+    case LocalFileProtectionError::Kind::noKey:
+        return QString::fromUtf8(noKeyMessage);
     case LocalFileProtectionError::Kind::writeFailed:
         break;
     }
@@ -38,8 +44,8 @@ QString messageFor(LocalFileProtectionError::Kind kind)
 
 } // namespace
 
-LocalFileProtectionError::LocalFileProtectionError(Kind kind, int errorNumber)
-    : KorvoError(messageFor(kind)), m_kind(kind), m_errorNumber(errorNumber)
+LocalFileProtectionError::LocalFileProtectionError(Kind kind, int errorNumber, Found found)
+    : KorvoError(messageFor(kind)), m_kind(kind), m_errorNumber(errorNumber), m_found(found)
 {
 }
 
@@ -76,6 +82,22 @@ private:
     qint64 m_total;
     std::atomic<qint64> m_done{0};
 };
+
+// Fails unless the first bytes read are this format's header, telling what they are instead.
+void checkFound(const Header& found, std::size_t length)
+{
+    if (length == found.size() && found == header)
+        return;
+    const auto startsWith = [&](const void* bytes, std::size_t size) {
+        return length >= size && std::memcmp(found.data(), bytes, size) == 0;
+    };
+    static constexpr char accountMagic[] = "KORVOACCT";   // the account mode's files
+    using Found = Error::Found;
+    // A file cut inside the magic is one of ours cut short.
+    if (startsWith(magic.data(), std::clamp<std::size_t>(length, 1, magic.size())))
+        throw Error::invalidFile(Found::protectedFile);
+    throw Error::invalidFile(startsWith(accountMagic, sizeof accountMagic - 1) ? Found::accountFile : Found::otherFile);
+}
 
 void throwIfCancelled(const Cancellation* cancel)
 {
@@ -277,14 +299,14 @@ void openRecords(WorkerGroup& group, int worker, OpeningPlan& plan, int input, c
 } // namespace
 
 void protect(const QString& inputPath, const QString& outputPath, const QByteArray& keyData,
-             const Progress& progress, const Cancellation* cancel)
+             const Progress& progress, const Cancellation* cancel, bool replaceExisting)
 {
     FileHandle input = openForReading(inputPath);
     if (!input.isOpen()) {
         UnrepresentableNameError::throwIfChanged(inputPath);
         throw Error::unreadableFile();
     }
-    ReplacingOutputFile output(outputPath);
+    ReplacingOutputFile output(outputPath, replaceExisting);
     if (!output.isOpen())
         throw Error::writeFailed(errno);
     makeCipher(GcmCipher::Direction::seal, keyData, Error::Kind::writeFailed); // fails early on a bad key
@@ -307,7 +329,7 @@ void protect(const QString& inputPath, const QString& outputPath, const QByteArr
 }
 
 void open(const QString& inputPath, const QString& outputPath, const QByteArray& keyData,
-          const Progress& progress, const Cancellation* cancel)
+          const Progress& progress, const Cancellation* cancel, bool replaceExisting)
 {
     FileHandle input = openForReading(inputPath);
     if (!input.isOpen()) {
@@ -318,9 +340,8 @@ void open(const QString& inputPath, const QString& outputPath, const QByteArray&
     const auto headerRead = readFullyAt(input.fd(), found.data(), found.size(), 0);
     if (!headerRead)
         throw Error::unreadableFile();
-    if (*headerRead != found.size() || found != header)
-        throw Error::invalidFile();
-    ReplacingOutputFile output(outputPath);
+    checkFound(found, *headerRead);
+    ReplacingOutputFile output(outputPath, replaceExisting);
     if (!output.isOpen())
         throw Error::writeFailed(errno);
     makeCipher(GcmCipher::Direction::open, keyData, Error::Kind::invalidFile);
@@ -339,6 +360,24 @@ void open(const QString& inputPath, const QString& outputPath, const QByteArray&
 } // namespace LocalFileProtectionService
 
 namespace LocalFileProtectionService {
+
+QByteArray localKey(const KeychainStore& keychain, bool sealing)
+{
+    if (sealing)
+        return keychain.loadOrCreateLocalProtectionKey();
+    auto key = keychain.loadLocalProtectionKey();
+    if (!key)
+        throw Error::noKey();
+    return *key;
+}
+
+void checkHeader(const QByteArray& firstBytes)
+{
+    Header found{};
+    const std::size_t length = std::min<std::size_t>(found.size(), static_cast<std::size_t>(firstBytes.size()));
+    std::memcpy(found.data(), firstBytes.constData(), length);
+    checkFound(found, length);
+}
 
 void protectStream(int inputFd, int outputFd, const QByteArray& keyData, const Cancellation* cancel)
 {
@@ -377,8 +416,7 @@ void openStream(int inputFd, int outputFd, const QByteArray& keyData, const Canc
     const auto headerRead = readFully(inputFd, found.data(), found.size());
     if (!headerRead)
         throw Error::unreadableFile();
-    if (*headerRead != found.size() || found != header)
-        throw Error::invalidFile();
+    checkFound(found, *headerRead);
     const AlignedBuffer buffer(bufferSize);
     std::uint8_t* box = buffer.data();
     for (std::uint64_t index = 0;; ++index) {

@@ -7,27 +7,39 @@
 #include <functional>
 
 class Cancellation;
+class KeychainStore;
 
 class LocalFileProtectionError : public KorvoError {
 public:
-    enum class Kind { invalidFile, unreadableFile, writeFailed };
+    // noKey: the keyring holds no local key to open with (opening never makes one).
+    enum class Kind { invalidFile, unreadableFile, writeFailed, noKey };
+    // What an invalid file turned out to be, for callers that word the cases apart.
+    enum class Found { protectedFile, otherFile, accountFile };
 
-    explicit LocalFileProtectionError(Kind kind, int errorNumber = 0);
+    explicit LocalFileProtectionError(Kind kind, int errorNumber = 0, Found found = Found::protectedFile);
 
-    static LocalFileProtectionError invalidFile() { return LocalFileProtectionError(Kind::invalidFile); }
+    // A file of this format that does not open under the key (another key, or changed), or, by
+    // its first bytes, no protected file at all or one locked for an account.
+    static LocalFileProtectionError invalidFile(Found found = Found::protectedFile)
+    {
+        return LocalFileProtectionError(Kind::invalidFile, 0, found);
+    }
     static LocalFileProtectionError unreadableFile() { return LocalFileProtectionError(Kind::unreadableFile); }
     static LocalFileProtectionError writeFailed(int errorNumber = 0)
     {
         return LocalFileProtectionError(Kind::writeFailed, errorNumber);
     }
+    static LocalFileProtectionError noKey() { return LocalFileProtectionError(Kind::noKey); }
 
     Kind kind() const { return m_kind; }
     // The system's reason (an errno value) behind a failed write, when known; else 0.
     int errorNumber() const { return m_errorNumber; }
+    Found found() const { return m_found; }
 
 private:
     Kind m_kind;
     int m_errorNumber;
+    Found m_found;
 };
 
 // Seals files into the local protected format under the 32-byte local key, and opens them.
@@ -44,19 +56,29 @@ using Progress = std::function<void(qint64 done, qint64 total)>;
 
 // Both calls stop within about a megabyte of work once `cancel` (may be null) is requested,
 // throwing OperationCancelled; nothing is saved then. A path whose name was changed by a lossy
-// decoding before it got here gives UnrepresentableNameError (see NativePath.h).
+// decoding before it got here gives UnrepresentableNameError (see NativePath.h). With
+// `replaceExisting` false, a file that is at the output path when the result is ready (put there
+// by anyone, at any moment) is kept and the call fails with writeFailed(EEXIST).
 
 // Throws LocalFileProtectionError: unreadableFile when the input cannot be opened or is not a
 // regular file, writeFailed for everything after that.
 void protect(const QString& inputPath, const QString& outputPath, const QByteArray& keyData,
-             const Progress& progress = {}, const Cancellation* cancel = nullptr);
+             const Progress& progress = {}, const Cancellation* cancel = nullptr, bool replaceExisting = true);
 
 // Throws LocalFileProtectionError: unreadableFile when the input cannot be opened, is not a
 // regular file or its header cannot be read,
 // invalidFile when it is not a file sealed under this key or has been changed in any way,
 // writeFailed when the output cannot be created or written.
 void open(const QString& inputPath, const QString& outputPath, const QByteArray& keyData,
-          const Progress& progress = {}, const Cancellation* cancel = nullptr);
+          const Progress& progress = {}, const Cancellation* cancel = nullptr, bool replaceExisting = true);
+
+// The local key from the keychain: for sealing, made on first use; for opening, never made
+// (noKey when there is none: nothing could open here). Throws the keychain's errors.
+QByteArray localKey(const KeychainStore& keychain, bool sealing);
+
+// Throws invalidFile, telling what the file is instead, unless `firstBytes` (the first bytes of a
+// file, as many as it has up to the header's 11) begin a file of this format. Needs no key.
+void checkHeader(const QByteArray& firstBytes);
 
 // The same format through descriptors that need not be files (pipes, a terminal): records are
 // read and written in order, one at a time, and nothing is written anywhere else. Opening a

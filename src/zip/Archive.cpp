@@ -50,15 +50,23 @@ std::uint32_t crcOf(std::uint32_t crc, const unsigned char* data, std::size_t le
 Archive::Archive(const std::string& path, Limits limits) : m_path(path), m_limits(limits) {
     const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (fd < 0) throw ArchiveError(ArchiveError::Kind::unwritableArchive, path, errno);
-    m_out = std::make_unique<OutputFile>(fd, path);
+    start(fd);
+}
+
+Archive::Archive(int fd, const std::string& path, Limits limits) : m_path(path), m_ownsPath(false), m_limits(limits) {
+    start(fd);
+}
+
+void Archive::start(int fd) {
+    m_out = std::make_unique<OutputFile>(fd, m_path);
     // The file starts as an empty archive, as the end record alone. Entries overwrite it.
     unsigned char empty[kMaxEndRecordsSize];
     const std::size_t length = static_cast<std::size_t>(writeEndRecords(empty, {}, 0, m_limits) - empty);
     if (::pwrite(fd, empty, length, 0) != static_cast<ssize_t>(length)) {
         const int error = errno;
         m_out.reset();
-        ::unlink(path.c_str());
-        throw ArchiveError(ArchiveError::Kind::unwritableArchive, path, error);
+        if (m_ownsPath) ::unlink(m_path.c_str());
+        throw ArchiveError(ArchiveError::Kind::unwritableArchive, m_path, error);
     }
 }
 
@@ -181,7 +189,7 @@ void Archive::writeContent(EntryRecord& record, std::size_t bufferSize, const Pr
 void Archive::abandon() noexcept {
     if (!m_out) return;
     m_out.reset();
-    ::unlink(m_path.c_str());
+    if (m_ownsPath) ::unlink(m_path.c_str());
     m_centralDirectory = {};
 }
 

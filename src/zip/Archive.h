@@ -38,6 +38,9 @@ public:
 
     // Creates a new archive file, refusing to replace an existing one (unwritableArchive).
     explicit Archive(const std::string& path, Limits limits = {});
+    // Writes into an empty file already open for writing at `fd`, which the archive takes over;
+    // `path` only names it in errors, and abandon() closes it without removing anything.
+    Archive(int fd, const std::string& path, Limits limits = {});
     ~Archive();
     Archive(const Archive&) = delete;
     Archive& operator=(const Archive&) = delete;
@@ -72,8 +75,10 @@ private:
     void writeContent(EntryRecord& record, std::size_t bufferSize, const Provider& provider);
     void requireOpen() const;
     void throwIfCancelled() const;
+    void start(int fd);
 
     std::string m_path;
+    bool m_ownsPath = true;
     Limits m_limits;
     std::unique_ptr<OutputFile> m_out;
     std::vector<unsigned char> m_centralDirectory;

@@ -4,6 +4,8 @@
 #include "core/NativePath.h"
 #include "support/StoreFixture.h"
 
+#include <QAccessible>
+#include <QCloseEvent>
 #include <QDir>
 #include <QFile>
 #include <QQuickItem>
@@ -25,10 +27,10 @@ TEST_F(StoreTest, MainWindowIsBuiltOnceAndComesBackAfterClosing)
         QQuickWindow* window = delegate.mainWindow();
         ASSERT_NE(window, nullptr);
         EXPECT_TRUE(window->isVisible());
-        QTRY_COMPARE(readFile(probe), QByteArray("visible\n"));
+        EXPECT_TRUE(spinUntil([&] { return readFile(probe) == QByteArray("visible\n"); }));
 
         // The root view's appearance ran the launch decision: empty keychain, local mode.
-        QTRY_COMPARE(store().route(), KorvoStore::AppRoute::Main);
+        EXPECT_TRUE(spinUntil([&] { return store().route() == KorvoStore::AppRoute::Main; }));
         EXPECT_EQ(store().accessMode(), KorvoStore::AppAccessMode::Local);
 
         delegate.showMainWindow();   // already visible: same window
@@ -40,10 +42,10 @@ TEST_F(StoreTest, MainWindowIsBuiltOnceAndComesBackAfterClosing)
         delegate.showMainWindow();
         EXPECT_EQ(delegate.mainWindow(), window);
         EXPECT_TRUE(window->isVisible());
-        QTRY_COMPARE(readFile(probe), QByteArray("visible\n"));
+        EXPECT_TRUE(spinUntil([&] { return readFile(probe) == QByteArray("visible\n"); }));
 
-        // Settings: one window of its own, on the same store.
-        delegate.showSettings();
+        // Settings: one window of its own, on the same store, also opened with Ctrl+,.
+        QTest::keyClick(window, Qt::Key_Comma, Qt::ControlModifier);
         QQuickWindow* settings = delegate.settingsWindow();
         ASSERT_NE(settings, nullptr);
         EXPECT_TRUE(settings->isVisible());
@@ -68,7 +70,7 @@ TEST_F(StoreTest, ASecondLaunchHandsItsFilesToTheFirst)
     delegate.applicationDidFinishLaunching();
     QQuickWindow* window = delegate.mainWindow();
     ASSERT_NE(window, nullptr);
-    QTRY_COMPARE(store().route(), KorvoStore::AppRoute::Main);
+    EXPECT_TRUE(spinUntil([&] { return store().route() == KorvoStore::AppRoute::Main; }));
 
     const QString socket = workPath("korvo.socket");
     SingleInstance running(socket);
@@ -93,8 +95,8 @@ TEST_F(StoreTest, ASecondLaunchHandsItsFilesToTheFirst)
         window->close();
         ASSERT_FALSE(window->isVisible());
         EXPECT_TRUE(SingleInstance(socket).askRunningInstanceToReopen(c.sent));
-        QTRY_VERIFY(window->isVisible());
-        QTRY_COMPARE(store().selectedURLs(), c.selected);
+        EXPECT_TRUE(spinUntil([&] { return window->isVisible(); }));
+        EXPECT_TRUE(spinUntil([&] { return store().selectedURLs() == c.selected; }));
         EXPECT_EQ(store().mode(), c.mode);
         EXPECT_EQ(delegate.mainWindow(), window);
     }
@@ -105,31 +107,177 @@ TEST_F(StoreTest, ASecondLaunchHandsItsFilesToTheFirst)
     KorvoStore::setApplicationStore(nullptr);
 }
 
-// Linux: closing the main window quits when idle; while busy it asks first, and a no keeps it.
-TEST_F(StoreTest, ClosingTheWindowQuitsWhenIdleAndAsksWhenBusy)
+namespace {
+QQuickItem* item(QQuickWindow* window, const char* name)
 {
-    int quits = 0;
-    int asked = 0;
-    std::vector<bool> answers;
-    for (const bool busy : {false, true}) {
-        if (busy)
-            makeStore({{"KORVO_START_BUSY", "Locking file..."}});
-        KorvoStore::setApplicationStore(&store());
+    return window->contentItem()->findChild<QQuickItem*>(QString::fromLatin1(name));
+}
+
+// The window launched into local mode (empty keychain) and shown.
+QQuickWindow* launch(AppDelegate& delegate, KorvoStore& store)
+{
+    delegate.applicationDidFinishLaunching();
+    QTest::qWaitFor([&store] { return store.route() == KorvoStore::AppRoute::Main; }, 10000);
+    EXPECT_EQ(store.route(), KorvoStore::AppRoute::Main);
+    return delegate.mainWindow();
+}
+} // namespace
+
+// Linux: closing the main window quits when idle. While a job runs the window asks first, and
+// the job's save panel waits for the answer: "Cancel" lets the job go on; "Quit" cancels it and
+// quits once it has wound down, its job folder gone; a job that ends under the question
+// withdraws it and the close goes ahead.
+TEST_F(StoreTest, ClosingTheWindowQuitsWhenIdleAndAsksWhileAJobRuns)
+{
+    KorvoStore::setApplicationStore(&store());
+    // A folder: its bundling keeps the job busy past the close.
+    writeFile("Docs/report.pdf", QByteArray(16 << 20, 'r'));
+    const QString input = workPath("Docs/");
+    enum Answer { Idle, KeepRunning, Quit, EndsUnderTheQuestion };
+    for (const Answer answer : {Idle, KeepRunning, Quit, EndsUnderTheQuestion}) {
+        SCOPED_TRACE(int(answer));
+        int quits = 0;
         AppDelegate delegate(&store());
         delegate.setQuitOnClose(true);
         delegate.quitApplication = [&quits] { ++quits; };
-        delegate.confirmQuit = [&] { return answers.at(asked++); };
-        delegate.applicationDidFinishLaunching();
-        QTRY_COMPARE(store().isBusy(), busy);
-        if (busy) {
-            answers = {false, true};
-            delegate.mainWindow()->close();
-            EXPECT_TRUE(delegate.mainWindow()->isVisible());
+        QQuickWindow* window = launch(delegate, store());
+        if (answer == Idle) {
+            window->close();
             EXPECT_EQ(quits, 1);
+            continue;
         }
-        delegate.mainWindow()->close();
-        EXPECT_EQ(quits, busy ? 2 : 1);
-        EXPECT_EQ(asked, busy ? 2 : 0);
-        KorvoStore::setApplicationStore(nullptr);
+        const QString output = workPath(QStringLiteral("docs-%1.zip.korvolocal").arg(int(answer)));
+        m_dialogs->saveTitles.clear();
+        m_dialogs->saveAnswers = {output};
+        m_dialogs->onSave = answer != EndsUnderTheQuestion ? std::function<void()>() : [&] {
+            window->close();
+            EXPECT_TRUE(delegate.quitQuestionShown());
+        };
+        store().setSelectedURLs({input});
+        QCoro::Task<bool> job = store().runFileOperationTask();
+        if (answer != EndsUnderTheQuestion) {
+            // Delivered at once, while the folder is still being bundled (close() would first
+            // run the job's queued steps).
+            ASSERT_TRUE(store().isBusy());
+            QCloseEvent close;
+            QCoreApplication::sendEvent(window, &close);
+            EXPECT_TRUE(delegate.quitQuestionShown());
+            EXPECT_TRUE(window->isVisible());
+            spin(300);
+            EXPECT_TRUE(m_dialogs->saveTitles.isEmpty()) << "the save panel came up under the question";
+            delegate.answerQuitQuestion(answer == Quit);
+            EXPECT_FALSE(delegate.quitQuestionShown());
+        }
+        EXPECT_TRUE(spinUntil([&] { return !store().isBusy(); }));
+        EXPECT_EQ(quits, answer == KeepRunning ? 0 : 1);
+        EXPECT_EQ(QFile::exists(output), answer != Quit);
+        EXPECT_EQ(m_dialogs->saveTitles.size(), answer == Quit ? 0 : 1);
+        EXPECT_EQ(temporaryFiles(), QStringList());
+        if (answer == Quit) {
+            EXPECT_EQ(store().statusMessage(), "Cancelled.");
+        }
+        m_dialogs->onSave = {};
     }
+    KorvoStore::setApplicationStore(nullptr);
+}
+
+// Keyboard only: a lock started with Space on "Lock & Save", its save panel a window of its own.
+// Afterwards the keyboard is on the control before "Lock & Save" (which turned off with nothing
+// selected), not on the hidden overlay, and Tab moves on from there.
+TEST_F(StoreTest, TheKeyboardComesBackAfterAJob)
+{
+    KorvoStore::setApplicationStore(&store());
+    AppDelegate delegate(&store());
+    QQuickWindow* window = launch(delegate, store());
+    store().setSelectedURLs({writeFile("report.pdf", QByteArray(700 * 1024, 'r'))});
+    m_dialogs->saveAnswers = {workPath("report.pdf.korvolocal")};
+    QWindow panel;
+    // The panel keeps the keyboard until after the job has ended (no window manager hands it
+    // back at once).
+    m_dialogs->onSave = [&panel] {
+        panel.show();
+        panel.requestActivate();
+        EXPECT_TRUE(QTest::qWaitForWindowActive(&panel));
+    };
+    window->requestActivate();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window));
+    QQuickItem* run = item(window, "runButton");
+    for (int i = 0; i < 30 && window->activeFocusItem() != run; ++i)
+        QTest::keyClick(window, Qt::Key_Tab);
+    ASSERT_EQ(window->activeFocusItem(), run);
+    QTest::keyClick(window, Qt::Key_Space);
+    EXPECT_TRUE(spinUntil([&] { return !m_dialogs->saveTitles.isEmpty(); }));
+    EXPECT_TRUE(spinUntil([&] { return !store().isBusy(); }));
+    EXPECT_TRUE(store().statusMessage().startsWith("Saved to ")) << store().statusMessage().toStdString();
+    EXPECT_FALSE(window->isActive());
+    panel.hide();
+    window->requestActivate();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window));
+    QQuickItem* choose = item(window, "chooseButton");
+    EXPECT_TRUE(spinUntil([&] { return window->activeFocusItem() == choose; })) << window->activeFocusItem();
+    QTest::keyClick(window, Qt::Key_Tab);
+    EXPECT_NE(window->activeFocusItem(), choose);
+    m_dialogs->onSave = {};
+    KorvoStore::setApplicationStore(nullptr);
+}
+
+// Over the accessibility bus a password field gives its role and name, never its text, and a
+// button that is turned off says so.
+TEST_F(StoreTest, PasswordFieldsAndTurnedOffButtonsOverAccessibility)
+{
+    QAccessible::setActive(true);
+    KorvoStore::setApplicationStore(&store());
+    AppDelegate delegate(&store());
+    QQuickWindow* window = launch(delegate, store());
+    store().leaveLocalMode();
+    EXPECT_TRUE(spinUntil([&] { return item(window, "login-password") != nullptr; }));
+    QQuickItem* password = item(window, "login-password");
+    password->setProperty("text", QStringLiteral("Wrong-pass1"));
+    QAccessibleInterface* field = QAccessible::queryAccessibleInterface(password);
+    ASSERT_NE(field, nullptr);
+    EXPECT_EQ(field->role(), QAccessible::EditableText);
+    EXPECT_TRUE(field->state().passwordEdit);
+    EXPECT_EQ(field->text(QAccessible::Name), "Password");
+    EXPECT_EQ(field->text(QAccessible::Value), "");
+    ASSERT_NE(field->textInterface(), nullptr);
+    EXPECT_EQ(field->textInterface()->characterCount(), 11);
+    EXPECT_FALSE(field->textInterface()->text(0, 11).contains("Wrong"));
+    EXPECT_NE(field->parent(), nullptr);
+
+    // "Sign in" is off without an e-mail; "Start Without an Account" is on.
+    const struct {
+        const char* name;
+        bool disabled;
+    } buttons[] = {{"signIn", true}, {"startWithoutAccount", false}};
+    for (const auto& b : buttons) {
+        QAccessibleInterface* button = QAccessible::queryAccessibleInterface(item(window, b.name));
+        ASSERT_NE(button, nullptr) << b.name;
+        EXPECT_EQ(button->role(), QAccessible::Button) << b.name;
+        EXPECT_EQ(bool(button->state().disabled), b.disabled) << b.name;
+        EXPECT_FALSE(button->text(QAccessible::Name).isEmpty()) << b.name;
+    }
+    KorvoStore::setApplicationStore(nullptr);
+    QAccessible::setActive(false);
+}
+
+// A keyring that did not answer at launch is asked again when the window is activated; once it
+// answers, the summary and the status line say so without a relaunch.
+TEST_F(StoreTest, AKeyringThatComesBackIsNoticedWhenTheWindowIsActivated)
+{
+    m_keychain->failReads = -25291;
+    KorvoStore::setApplicationStore(&store());
+    AppDelegate delegate(&store());
+    QQuickWindow* window = launch(delegate, store());
+    EXPECT_TRUE(spinUntil([&] { return !store().keyringProblem().isEmpty(); }));
+    EXPECT_EQ(store().statusMessage(), store().keyringProblem());
+    EXPECT_FALSE(store().statusIsResult());
+    m_keychain->failReads = 0;
+    QWindow other;
+    other.show();
+    other.requestActivate();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&other));
+    window->requestActivate();
+    EXPECT_TRUE(spinUntil([&] { return store().keyringProblem().isEmpty(); }));
+    EXPECT_TRUE(store().statusMessage().startsWith("Offline protection is ready.")) << store().statusMessage().toStdString();
+    KorvoStore::setApplicationStore(nullptr);
 }

@@ -126,6 +126,11 @@ TEST_F(AccountTest, SignInReusesRestoresOrExplainsTheDeviceKey)
         {"session refused otherwise", {{"createSession", fail("Session limit reached.")}},
          AccountIdentity{"ana@example.com", "p1", QString::fromStdString(savedKey), std::nullopt, std::nullopt},
          "ana@example.com", "password1", {"verifyCredentials", "createSession"}, "Session limit reached."},
+        {"key signed out elsewhere: restore",
+         {{"createSession", fail("The Korvo service does not know this computer's device key (ed25519PrivateKeyHex).")}},
+         AccountIdentity{"ana@example.com", "p1", QString::fromStdString(savedKey), std::nullopt, std::nullopt},
+         "ana@example.com", "password1", {"verifyCredentials", "createSession", "generateKey", "rotateKey"},
+         "We sent you a security email. Confirm it, then sign in again."},
         {"wrong password", {{"verifyCredentials", ok({{"valid", false}, {"principalId", ""}})}}, std::nullopt,
          "ana@example.com", "password1", {"verifyCredentials"}, "That email or password is not correct."},
         {"seven characters", {}, std::nullopt, "ana@example.com", "passwor", {}, "Enter a valid email and password."},
@@ -316,14 +321,19 @@ TEST_F(AccountTest, UsageRefreshNeverOverlapsAndKeepsOldFiguresOnFailure)
 }
 
 // The way through (code sent, new password, back to sign-in) is the desktop end-to-end run's;
-// here a refused code keeps the reset screen with the service's sentence.
+// here a refused code keeps the reset screen with the service's sentence, and a reset of the
+// saved account is signed with its key (the service then keeps that key).
 TEST_F(AccountTest, PasswordRecoveryRefused)
 {
-    start({{"resetPassword", fail("That code has expired.")}});
+    start({{"resetPassword", fail("That code has expired.")}},
+          AccountIdentity{"ana@example.com", "p1", QString::fromStdString(savedKey), std::nullopt, std::nullopt});
     ASSERT_TRUE(await(store().forgotPasswordTask("Ana@example.com")));
-    EXPECT_FALSE(await(store().resetPasswordTask("Ana@example.com", "123456", "new password")));
+    EXPECT_FALSE(await(store().resetPasswordTask(" Ana@example.com", "123456", "new password")));
     EXPECT_EQ(store().errorMessage(), "That code has expired.");
     EXPECT_EQ(store().route(), Route::ResetPassword);
+    const nlohmann::json reset = requests().back();
+    EXPECT_EQ(reset.value("principalId", ""), "p1");
+    EXPECT_EQ(reset.value("ed25519PrivateKeyHex", ""), savedKey);
 }
 
 TEST_F(AccountTest, AccountDeletionInTwoSteps)

@@ -43,6 +43,15 @@ TEST_F(StoreTest, LocalLockAndOpenRoundTrip)
     await(store().bootstrapTask());
     const QByteArray contents = QByteArray("meeting notes\n").repeated(5000);
     const QString notes = writeFile("notes.txt", contents);
+    // Opening before any key exists makes none: nothing could open here, and that is said first.
+    store().setMode(Mode::Decrypt);
+    store().setSelectedURLs({writeFile("elsewhere.korvolocal", "KORVOLOCAL\x01")});
+    EXPECT_FALSE(await(store().runFileOperationTask()));
+    EXPECT_EQ(store().errorMessage(), LocalFileProtectionError::noKey().message());
+    EXPECT_TRUE(m_dialogs->saveTitles.isEmpty());
+    EXPECT_EQ(m_keychain->copyMatching({KeychainStore::service, KeychainStore::localProtectionAccount}).status,
+              KeychainStatus::itemNotFound);
+    store().setMode(Mode::Encrypt);
     store().setSelectedURLs({notes});
     m_dialogs->saveAnswers.push_back(workPath("saved/notes.txt.korvolocal"));
     QDir().mkpath(workPath("saved"));
@@ -71,9 +80,11 @@ TEST_F(StoreTest, FolderIsBundledOfferedUnderTheBundleNameAndTheBundleIsRemoved)
     await(store().bootstrapTask());
     writeFile("album/a.jpg", "aaaa");
     writeFile("album/sub/b.jpg", "bbbb");
+    writeFile("album/.thumbnails/a.png", "left out");
     store().setSelectedURLs({workPath("album") + "/"});
     m_dialogs->saveAnswers.push_back(workPath("album.korvolocal"));
     ASSERT_TRUE(await(store().runFileOperationTask())) << store().errorMessage().toStdString();
+    EXPECT_EQ(store().statusMessage(), "Saved to " + workPath("album.korvolocal") + " 1 hidden item was left out.");
     EXPECT_TRUE(m_dialogs->suggestedNames.last().contains(QRegularExpression("^korvo-[0-9A-Fa-f-]{36}\\.zip\\.korvolocal$")))
         << m_dialogs->suggestedNames.last().toStdString();
     EXPECT_TRUE(temporaryFiles().isEmpty()) << temporaryFiles().join(",").toStdString();
@@ -215,18 +226,20 @@ TEST_F(StoreTest, CancelStopsEachStageAndLeavesNothingBehind)
         names.sort();
         return names;
     };
-    const QStringList listing = workListing();
 
     const struct {
         const char* name;
         QStringList selection;
         bool cancels;
     } cases[] = {
+        // The small job goes first: after a cancelled large write, the next job's flush to disk
+        // waits for the file system to settle and may take longer than the delay.
+        {"small job", {small}, false},
         {"bundling", {workPath("big") + "/", small}, true},
         {"locking", {workPath("big/disk.img")}, true},
-        {"small job", {small}, false},
     };
     for (const auto& c : cases) {
+        const QStringList listing = workListing();
         store().setSelectedURLs(c.selection);
         m_dialogs->saveAnswers.assign(1, c.cancels ? output : workPath("small.korvolocal"));
         QElapsedTimer clock;

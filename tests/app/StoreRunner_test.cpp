@@ -1,7 +1,9 @@
 // The operation runner: busy state, the one error sentence, and its rewording rules.
 #include "support/StoreFixture.h"
 
+#include <QElapsedTimer>
 #include <QSignalSpy>
+#include <QTimer>
 
 namespace {
 const QString unavailable = QStringLiteral("Korvo is temporarily unavailable. Check your connection and try again.");
@@ -48,13 +50,15 @@ TEST_F(StoreTest, RunnerMarksBusyShowsTheBusyLineAndReportsFailures)
     EXPECT_EQ(statusInside, "Working...");
     EXPECT_FALSE(store().isBusy());
     EXPECT_EQ(busy.count(), 2);
-    // An operation that sets no line of its own leaves the busy line.
+    // An operation that sets no line of its own leaves the busy line, which reports no result.
     EXPECT_EQ(store().statusMessage(), "Working...");
+    EXPECT_FALSE(store().statusIsResult());
 
     EXPECT_FALSE(await(store().perform("Again...", failingWith("fetch failed"))));
     EXPECT_EQ(store().errorMessage(), unavailable);
     EXPECT_FALSE(store().isBusy());
     EXPECT_EQ(store().statusMessage(), "Again...");
+    EXPECT_FALSE(store().statusIsResult());
 
     // The next success clears the previous error.
     EXPECT_TRUE(await(store().perform("Third...", []() -> QCoro::Task<> { co_return; })));
@@ -74,4 +78,24 @@ TEST_F(StoreTest, RunnerTakesTheSentenceOfAnyErrorType)
     })));
     EXPECT_EQ(store().errorMessage(), KeychainStoreError::unexpectedStatus(-25293).message());
     EXPECT_FALSE(store().errorMessage().isEmpty());
+}
+
+// Escape or Cancel ends a request as it ends a file job: the bridge child it waits on is ended,
+// the line reads "Cancelled." (not a result) and no alert follows.
+TEST_F(StoreTest, CancelEndsAnAccountRequest)
+{
+    answer({{"verifyCredentials", {{"ok", true}, {"result", {{"valid", true}, {"principalId", "p1"}}}, {"delayMs", 30000}}}});
+    makeStore();
+    QElapsedTimer clock;
+    clock.start();
+    QTimer::singleShot(800, &store(), [this] {
+        EXPECT_TRUE(store().progress()->cancellable());
+        store().cancelOperation();
+    });
+    EXPECT_FALSE(await(store().loginTask("a@b.c", "password1")));
+    EXPECT_LT(clock.elapsed(), 10000);
+    EXPECT_EQ(store().statusMessage(), "Cancelled.");
+    EXPECT_FALSE(store().statusIsResult());
+    EXPECT_TRUE(store().errorMessage().isEmpty());
+    EXPECT_FALSE(store().progress()->cancellable());
 }

@@ -25,7 +25,12 @@ TEST_F(StoreTest, FirstLaunchWithEmptyKeychainOpensLocalModeWithLocalHistory)
 {
     writeHistory(store().activityHistoryURL(Access::Local), {ActivityItem::make("Locked on this Mac", "a -> b")});
     writeHistory(store().activityHistoryURL(Access::Account), {ActivityItem::make("Signed in", "x@y.z")});
+    // The window waits for the decision while the keyring is read, and it ends on the final route.
+    QList<std::pair<bool, Route>> deciding;
+    QObject::connect(&store(), &KorvoStore::isDecidingLaunchChanged, &store(),
+                     [this, &deciding] { deciding.append({store().isDecidingLaunch(), store().route()}); });
     await(store().bootstrapTask());
+    EXPECT_EQ(deciding, (QList<std::pair<bool, Route>>{{true, Route::Login}, {false, Route::Main}}));
     EXPECT_EQ(store().route(), Route::Main);
     EXPECT_EQ(store().accessMode(), Access::Local);
     EXPECT_EQ(store().statusMessage(), offlineReady);

@@ -259,14 +259,66 @@ TEST_F(BridgeRunnerTest, EveryWayACommandOrCheckEnds)
         EXPECT_EQ(error->message(), c.message);
     }
 
-    // Progress lines on standard error go to the progress function, never into the error text.
-    answer("", "progress 5 10\nprogress 10 10\nword\n", 1);
+    // Progress and temporary-file lines on standard error never reach the error text.
+    answer("", "progress 5 10\nunfinished 0123456789ab\nprogress 10 10\nword\n", 1);
     std::vector<std::pair<qint64, qint64>> reports;
     const auto ran = finish(bridge.runner().run<SessionResult>(listSecrets(), [&](qint64 done, qint64 total) {
         reports.emplace_back(done, total);
     }));
     EXPECT_EQ(ran.message(), "word");
     EXPECT_EQ(reports, (std::vector<std::pair<qint64, qint64>>{{5, 10}, {10, 10}}));
+}
+
+TEST_F(BridgeRunnerTest, OnlyTheTemporaryFileAKilledChildNamedIsRemoved)
+{
+    const QString output = bridge.folder() + "/report.pdf";
+    const auto partial = [&](const char* suffix) { return bridge.folder() + "/.report.pdf." + suffix + ".partial"; };
+    struct Case {
+        const char* name;
+        const char* mode;
+        int exitCode;
+        bool namedRemoved;
+    };
+    // The child names bbbbbbbbbbbb; the user's own file and another job's look the same.
+    for (const Case& c : {Case{"an orderly refusal cleans up itself", "answer", 1, false},
+                          Case{"stopped by a signal", "answer", 143, true}, Case{"killed outright", "crash", 0, true}}) {
+        SCOPED_TRACE(c.name);
+        for (const char* suffix : {"0123456789ab", "aaaaaaaaaaaa", "bbbbbbbbbbbb"})
+            touch(partial(suffix));
+        answer(R"({"ok":false,"error":"The selected file could not be read."})", "unfinished bbbbbbbbbbbb\n", c.exitCode, c.mode);
+        BridgeRequest request = listSecrets();
+        request.command = QStringLiteral("decryptFile");
+        request.outputPath = output;
+        EXPECT_FALSE(run(request).value.has_value());
+        EXPECT_TRUE(QFile::exists(partial("0123456789ab")));
+        EXPECT_TRUE(QFile::exists(partial("aaaaaaaaaaaa")));
+        EXPECT_EQ(QFile::exists(partial("bbbbbbbbbbbb")), !c.namedRemoved);
+    }
+}
+
+TEST_F(BridgeRunnerTest, EndingOneJobLeavesTheOtherRunsAlone)
+{
+    // listSecrets answers after 20 s, createSession after 2 s.
+    const QByteArray session = R"("ok":true,"result":{"principalId":"p-1","sessionAddress":"s-1","expiresAt":"e"})";
+    touch(bridge.folder() + "/table.json", QFile::ReadOwner | QFile::WriteOwner,
+          R"({"listSecrets":{"delayMs":20000,)" + session + R"(},"createSession":{"delayMs":2000,)" + session + "}}");
+    bridge.set("FIXTURE_TABLE", bridge.folder() + "/table.json");
+    BridgeRequest sessionRequest = listSecrets();
+    sessionRequest.command = QStringLiteral("createSession");
+    const BridgeRunner runner = bridge.runner();
+    const auto job = std::make_shared<BridgeChildren>();
+    auto cancelled = fixture::capture(runner.run<SessionResult>(listSecrets(), {}, job));
+    auto other = fixture::capture(runner.run<SessionResult>(sessionRequest));
+    QTimer::singleShot(500, [job] { job->terminateAll(); });
+    QElapsedTimer clock;
+    clock.start();
+    EXPECT_FALSE(QCoro::waitFor(cancelled).value.has_value());
+    EXPECT_LT(clock.elapsed(), 10000);
+    // A job ended before its child starts ends it at once.
+    auto late = fixture::capture(runner.run<SessionResult>(listSecrets(), {}, job));
+    EXPECT_FALSE(QCoro::waitFor(late).value.has_value());
+    const auto finished = QCoro::waitFor(other);
+    EXPECT_TRUE(finished.value.has_value()) << finished.message().toStdString();
 }
 
 // ---- pipes ------------------------------------------------------------------------------------

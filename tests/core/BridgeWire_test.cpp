@@ -211,7 +211,7 @@ TEST(ConsumptionPeriodDates, Rejections)
         {"1e300", unrecognised},                 // finite, but beyond any date
     };
     for (const auto& [json, expected] : cases) {
-        const auto error = testfiles::thrown<BridgeDecodingError>([&] { ConsumptionPeriodDate::decode(nlohmann::json::parse(json)); });
+        const auto error = testfiles::thrown<BridgeDecodingError>([&json = json] { ConsumptionPeriodDate::decode(nlohmann::json::parse(json)); });
         EXPECT_EQ(error ? error->message() : "accepted", expected) << json;
     }
 }

@@ -91,6 +91,7 @@ TEST_F(FilePreparation, FolderBecomesAnArchiveOfItsVisibleFiles)
     EXPECT_EQ(prepared.url, QDir(temporary.path()).filePath(prepared.displayName));
     EXPECT_EQ(prepared.cleanupURL, std::optional<QString>(prepared.url));
     EXPECT_EQ(leftovers(), QStringList{prepared.displayName});
+    EXPECT_EQ(prepared.skippedNote(), "2 hidden items were left out.");   // a hidden folder counts once
 
     const nlohmann::json entries = listArchive(prepared.url);
     QStringList names = namesOf(entries);
@@ -107,17 +108,24 @@ TEST_F(FilePreparation, FolderBecomesAnArchiveOfItsVisibleFiles)
     }
 }
 
-TEST_F(FilePreparation, EntriesFollowTheSelectionAndSameNamesAreKept)
+// Unpacking keeps one file per name, so a name met again is numbered before its extension.
+TEST_F(FilePreparation, EntriesFollowTheSelectionAndSameNamesAreNumbered)
 {
-    write("a/notes.txt", "first");
-    write("b/notes.txt", "second");
+    for (const char* folder : {"a", "b", "c"}) {
+        write(QString("%1/notes.txt").arg(folder), folder);
+        write(QString("%1/.profile").arg(folder), folder);
+    }
     write("x/Photos/one.jpg", "1");
-    write("y/Photos/two.jpg", "2");
-    const nlohmann::json entries = bundle({src("a/notes.txt"), src("b/notes.txt"), src("x/Photos/"), src("y/Photos/")});
-    EXPECT_EQ(namesOf(entries), (QStringList{"notes.txt", "notes.txt", "Photos/one.jpg", "Photos/two.jpg"}));
-    ASSERT_EQ(entries.size(), 4u);
-    EXPECT_EQ(entries[0]["data"], "first");
-    EXPECT_EQ(entries[1]["data"], "second");
+    write("y/Photos/one.jpg", "2");
+    write("y/Photos/two.jpg", "3");
+    const nlohmann::json entries = bundle({src("a/notes.txt"), src("b/notes.txt"), src("c/notes.txt"), src("a/.profile"),
+                                           src("b/.profile"), src("x/Photos/"), src("y/Photos/")});
+    EXPECT_EQ(namesOf(entries), (QStringList{"notes.txt", "notes (2).txt", "notes (3).txt", ".profile", ".profile (2)",
+                                             "Photos/one.jpg", "Photos/one (2).jpg", "Photos/two.jpg"}));
+    ASSERT_EQ(entries.size(), 8u);
+    EXPECT_EQ(entries[0]["data"], "a");
+    EXPECT_EQ(entries[1]["data"], "b");
+    EXPECT_EQ(entries[6]["data"], "2");
 
     write("readme.md", "top");
     write("Project/src/main.c", "code");
@@ -210,7 +218,10 @@ TEST_F(FilePreparation, SpecialFilesAreSkippedAndCounted)
     QStringList names = namesOf(listArchive(prepared.url));
     names.sort();
     EXPECT_EQ(names, (QStringList{"box/device-link", "box/kept.txt"}));   // a link is stored, not followed
-    EXPECT_EQ(prepared.skippedItems, 4);
+    EXPECT_EQ(prepared.leftOut.special, 4);
     EXPECT_EQ(prepared.skippedNote(), "4 items were left out: they are not files, folders or links.");
+    write("box/.cache", "hidden");
+    EXPECT_EQ(FilePreparationService::prepare({src("box/"), "/dev/null"}, temporary.path()).skippedNote(),
+              "3 items were left out: they are not files, folders or links. 1 hidden item was left out.");
     EXPECT_EQ(FilePreparationService::prepare({src("box/kept.txt")}, temporary.path()).skippedNote(), "");
 }

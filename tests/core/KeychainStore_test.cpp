@@ -135,7 +135,10 @@ TEST_P(KeychainStoreTest, IdentityLifecycle)
 TEST_P(KeychainStoreTest, LocalKeyIsCreatedOnceAndSurvivesIdentityRemoval)
 {
     const KeychainStore store(backend);
+    EXPECT_EQ(store.loadLocalProtectionKey(), std::nullopt) << "opening makes no key";
+    EXPECT_EQ(backend->copyMatching(keyItem).status, KeychainStatus::itemNotFound);
     const QByteArray key = store.loadOrCreateLocalProtectionKey();
+    EXPECT_EQ(store.loadLocalProtectionKey(), key);
     ASSERT_EQ(key.size(), 32);
     EXPECT_NE(key, QByteArray(32, '\0'));
 

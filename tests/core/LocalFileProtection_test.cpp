@@ -4,6 +4,7 @@
 
 #include "core/LocalFileProtectionService.h"
 #include "core/Cancellation.h"
+#include "core/local/FileIo.h"
 #include "fixtures/TestFiles.h"
 
 #include <QDir>
@@ -20,11 +21,13 @@
 #include <set>
 #include <thread>
 #include <sys/resource.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 
 using LocalFileProtectionService::open;
 using LocalFileProtectionService::protect;
 using Kind = LocalFileProtectionError::Kind;
+using Found = LocalFileProtectionError::Found;
 
 namespace {
 
@@ -220,12 +223,17 @@ protected:
         QFile::remove(path("sealed.korvolocal"));
     }
 
-    // Opens the changed bytes: invalidFile, and the folder holds only the tampered file.
-    void expectRejected(const QByteArray& tampered, const std::string& what, const QByteArray& key = testKey())
+    // Opens the changed bytes: invalidFile, telling what its first bytes make of it, and the
+    // folder holds only the tampered file.
+    void expectRejected(const QByteArray& tampered, const std::string& what, Found found = Found::protectedFile)
     {
         SCOPED_TRACE(what);
         writeFile(path("tampered.korvolocal"), tampered);
-        expectError(Kind::invalidFile, invalidSentence, [&] { open(path("tampered.korvolocal"), path("opened"), key); });
+        const auto call = [&] { open(path("tampered.korvolocal"), path("opened"), testKey()); };
+        expectError(Kind::invalidFile, invalidSentence, call);
+        if (const auto error = testfiles::thrown<LocalFileProtectionError>(call)) {
+            EXPECT_EQ(error->found(), found);
+        }
         EXPECT_EQ(entriesOf(folder()), QStringList{"tampered.korvolocal"});
     }
 
@@ -250,7 +258,9 @@ TEST_F(TamperTest, RecordsMovedRepeatedDroppedOrRelabelled)
 TEST_F(TamperTest, HeaderOrBytesChangedOrAdded)
 {
     expectRejected(withByte(m_sealed, 10, 0x02), "version 0x02");
-    expectRejected(QByteArray(), "empty file");
+    expectRejected(QByteArray(), "empty file", Found::otherFile);
+    expectRejected(QByteArray("PK\x03\x04", 4) + m_sealed, "a zip archive", Found::otherFile);
+    expectRejected("KORVOACCT\x01" + m_sealed.mid(10), "locked for an account", Found::accountFile);
     expectRejected(m_sealed + QByteArray(1, '\0'), "one byte appended");
     expectRejected(flipped(m_records[1].offset + 5 + 12 + chunk / 2), "inner ciphertext byte");
 }
@@ -330,8 +340,11 @@ TEST_F(LocalFileProtectionTest, FullDeviceOrCancellingKeepsEverything)
     for (const bool sealing : {true, false}) {
         Cancellation cancel;
         const auto cancelOnProgress = [&](qint64 done, qint64) {
-            if (done > 0)
-                std::thread([&] { cancel.request(); }).join();
+            if (done == 0)
+                return;
+            // The output being written has no name: not even a killed process could leave it.
+            EXPECT_EQ(entriesOf(folder()), (QStringList{"out", "plain", "sealed"}));
+            std::thread([&] { cancel.request(); }).join();
         };
         EXPECT_THROW(sealing ? protect(path("plain"), path("out"), testKey(), cancelOnProgress, &cancel)
                              : open(path("sealed"), path("out"), testKey(), cancelOnProgress, &cancel),
@@ -355,6 +368,15 @@ TEST_F(LocalFileProtectionTest, OutputThatCannotBeCreatedOrAWrongKeySize)
         expectError(Kind::writeFailed, writeFailedSentence, [&] { protect(path("plain"), output, testKey()); });
         expectError(Kind::writeFailed, writeFailedSentence, [&] { open(path("sealed"), output, testKey()); });
     }
+    // Told not to replace, a file found at the output when the result is ready stays.
+    for (const bool sealing : {true, false}) {
+        const auto error = testfiles::thrown<LocalFileProtectionError>([&] {
+            sealing ? protect(path("plain"), path("out"), testKey(), {}, nullptr, false)
+                    : open(path("sealed"), path("out"), testKey(), {}, nullptr, false);
+        });
+        ASSERT_TRUE(error);
+        EXPECT_EQ(std::pair(error->kind(), error->errorNumber()), std::pair(Kind::writeFailed, EEXIST));
+    }
     for (const QByteArray& key : {QByteArray(), QByteArray(16, 'k'), QByteArray(33, 'k')}) {
         expectError(Kind::writeFailed, writeFailedSentence, [&] { protect(path("plain"), path("out"), key); });
         expectError(Kind::invalidFile, invalidSentence, [&] { open(path("sealed"), path("out"), key); });
@@ -362,6 +384,21 @@ TEST_F(LocalFileProtectionTest, OutputThatCannotBeCreatedOrAWrongKeySize)
     EXPECT_EQ(readFile(path("out")), earlier);
     EXPECT_EQ(entriesOf(path("existing-folder")), QStringList{"keep"});
     EXPECT_EQ(entriesOf(folder()), (QStringList{"existing-folder", "out", "plain", "sealed"}));
+}
+
+// Where a file system cannot make nameless files, a hidden name is renamed into place, and
+// without replacing: never over a file that is there.
+TEST_F(LocalFileProtectionTest, RenamingWithoutReplacingKeepsWhatIsThere)
+{
+    writeFile(path("new"), "new");
+    writeFile(path("taken"), earlier);
+    const FileHandle here(::open(QFile::encodeName(folder()).constData(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+    EXPECT_FALSE(renameWithoutReplacing(here.fd(), "new", here.fd(), "taken"));
+    EXPECT_EQ(errno, EEXIST);
+    EXPECT_TRUE(renameWithoutReplacing(here.fd(), "new", AT_FDCWD, QFile::encodeName(path("free")).constData()));
+    EXPECT_EQ(readFile(path("taken")), earlier);
+    EXPECT_EQ(readFile(path("free")), "new");
+    EXPECT_EQ(entriesOf(folder()), (QStringList{"free", "taken"}));
 }
 
 } // namespace

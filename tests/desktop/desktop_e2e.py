@@ -8,6 +8,13 @@ the reference service on the built-in port. Each person has a HOME, a D-Bus sess
 unlocked Secret Service of their own; both apps join the accessibility bus of the session this
 runs in. Controls are found by role and accessible name over AT-SPI, then clicked and typed
 into with xdotool. KORVO_DESKTOP_SHOTS=DIR keeps the screenshots and the scratch folder.
+
+Every wait is for something the accessibility tree shows, never for a span of time: a press is
+made once its control stands still (no screen or layout still moving it), a screen counts as
+reached once the one it replaced is gone and no busy overlay covers it, a field once it holds
+every character. A wait gives up only after WAIT seconds in which the window showed no sign of
+working (its busy overlay, characters still arriving), so a loaded machine makes a run slower,
+not failed.
 """
 import hashlib
 import os
@@ -63,16 +70,28 @@ def log(text):
     print(f"[{time.monotonic() - START:5.1f}s] {text}", flush=True)
 
 
-def wait_for(what, probe, timeout=WAIT):
+def wait_for(what, probe, timeout=WAIT, working=None):
+    """Polls `probe` until it gives something true. When `timeout` seconds pass without it, a
+    `working` check that is true (the application shows it is still at it) grants as long again."""
     end = time.monotonic() + timeout
-    while time.monotonic() < end:
+    while True:
         try:
             if value := probe():
                 return value
         except Exception:  # an accessible object that went away while being read
             pass
+        if time.monotonic() >= end:
+            if not (working and quietly(working)):
+                raise Failure(f"timed out after {timeout} s of no progress waiting for {what}")
+            end = time.monotonic() + timeout
         time.sleep(0.1)
-    raise Failure(f"timed out after {timeout} s waiting for {what}")
+
+
+def quietly(probe):
+    try:
+        return probe()
+    except Exception:
+        return False
 
 
 def run(*command, **options):
@@ -120,9 +139,9 @@ class Service:
         return sorted(p for p in (self.data / "outbox").glob("*.eml")
                       if re.search(f"^To: {re.escape(to)}$", p.read_text(), re.M | re.I))
 
-    def code_after(self, to, seen):
+    def code_after(self, to, seen, working=None):
         """The code of the first e-mail to `to` beyond the `seen` ones."""
-        mail = wait_for(f"an e-mail to {to}", lambda: self.mails(to)[seen:])[0]
+        mail = wait_for(f"an e-mail to {to}", lambda: self.mails(to)[seen:], working=working)[0]
         return re.search(r"^X-Halvane-Code: (\d{6})$", mail.read_text(), re.M).group(1)
 
 
@@ -158,7 +177,8 @@ class Person:
                 self.proc, attempts = start(), attempts + 1
             desktop = pyatspi.Registry.getDesktop(0)
             return next((a for a in desktop if a is not None and a.get_process_id() == self.proc.pid), None)
-        self.app = wait_for(f"{self.name}'s Korvo in the accessibility tree", app)
+        # Nothing shows before the window is in the tree: a launch on a loaded machine gets longer.
+        self.app = wait_for(f"{self.name}'s Korvo in the accessibility tree", app, 4 * WAIT)
         # Nothing here runs a main loop for the bus's change events: read states and names afresh.
         self.app.set_cache_mask(Atspi.Cache.NONE)
         self.find("push button", "Lock|Sign in|Start Without an Account")
@@ -180,14 +200,35 @@ class Person:
         return pyatspi.findAllDescendants(self.app, lambda a: a.getRoleName() == role
                                           and re.fullmatch(name, a.name or "") and showing(a))
 
+    def working(self):
+        """The busy overlay is up: a progress bar named with a busy line ("Locking file...")."""
+        return bool(self.shown("progress bar", r".*\.\.\."))
+
     def find(self, role, name, timeout=WAIT):
         return wait_for(f"{role} '{name}'", lambda: next(
-            (a for a in self.shown(role, name) if has(a, pyatspi.STATE_ENABLED)), None), timeout)
+            (a for a in self.shown(role, name) if has(a, pyatspi.STATE_ENABLED)), None), timeout, self.working)
 
     def click(self, role, name):
-        control = self.find(role, name)
-        box = control.queryComponent().getExtents(pyatspi.DESKTOP_COORDS)
-        xdo("mousemove", str(box.x + box.width // 2), str(box.y + box.height // 2), "click", "1")
+        """Presses the control once it stands still: the same place on three reads in a row. A
+        screen fading in grows into place and a mode switch moves the controls below it; a
+        press aimed while they move lands beside the control, or on a screen that takes none."""
+        places = []
+
+        def steady():
+            box = places[-1][1].queryComponent().getExtents(pyatspi.DESKTOP_COORDS)
+            places.append((places[-1][0], places[-1][1], (box.x, box.y, box.width, box.height)))
+            return len(places) >= 3 and places[-1][2] == places[-2][2] == places[-3][2] and places[-1]
+
+        def located():
+            if not places:
+                places.append((None, self.find(role, name), None))
+            try:
+                return steady()
+            except Exception:  # the control went away (its screen was rebuilt): find it again
+                places.clear()
+                return False
+        _, control, (x, y, width, height) = wait_for(f"{role} '{name}' to stand still", located, working=self.working)
+        xdo("mousemove", str(x + width // 2), str(y + height // 2), "click", "1")
         return control
 
     def type(self, name, text, role="text"):
@@ -195,28 +236,27 @@ class Person:
         every character arrived."""
         field = self.click(role, name)
         wait_for(f"{role} '{name}' to take the keyboard",
-                 lambda: has(field, pyatspi.STATE_FOCUSED) or self.click(role, name) and False, 10)
+                 lambda: has(field, pyatspi.STATE_FOCUSED) or self.click(role, name) and False)
         xdo("key", "ctrl+a", "BackSpace")
         xdo("type", "--delay", "15", text)
-        wait_for(f"{len(text)} characters in '{name}'", lambda: field.queryText().characterCount == len(text), 5)
+        count = [None]
 
-    def to(self, button, heading=None, navigation=False):
-        """Presses `button`, then waits until `heading` is the only screen showing (none still
-        fading in or out), or for the main window (no heading, "Sign out") when it is None. A
-        `navigation` button (one that only changes the screen) is pressed again while it still
-        shows: a press that lands while the screen settles can be lost without a window manager."""
-        if button:
-            self.click("push button", button)
-        what = f"the screen '{heading or 'main window'}'"
-        arrived = lambda: [a.name for a in self.shown("heading")] == [heading] if heading else (  # noqa: E731
-            not self.shown("heading") and self.shown("push button", "Sign out"))
-        for _ in range(WAIT // 5 if navigation else 0):
-            try:
-                return wait_for(what, arrived, 5)
-            except Failure:
-                if self.shown("push button", re.escape(button)):
-                    self.click("push button", re.escape(button))
-        wait_for(what, arrived)
+        def arriving():  # characters still coming in
+            seen, count[0] = count[0], field.queryText().characterCount
+            return seen != count[0]
+        wait_for(f"{len(text)} characters in '{name}'", lambda: field.queryText().characterCount == len(text),
+                 working=arriving)
+
+    def to(self, button, heading=None):
+        """Presses `button`, then waits for the screen it leads to: `heading` the only heading
+        showing, or the main window (no heading, "Sign out") when it is None. The screen counts as
+        reached once the pressed button's screen is gone (the change has finished: the window
+        takes no press while screens change) and no busy overlay covers it."""
+        pressed = self.click("push button", button) if button else None
+        left = lambda: pressed is None or not quietly(lambda: showing(pressed))  # noqa: E731
+        arrived = lambda: left() and ([a.name for a in self.shown("heading")] == [heading] if heading else (  # noqa: E731
+            not self.shown("heading") and self.shown("push button", "Sign out"))) and not self.working()
+        wait_for(f"the screen '{heading or 'main window'}'", arrived, working=self.working)
 
     def keys(self, *names):
         """Presses keys in the main window, given the keyboard first (no window manager does)."""
@@ -227,7 +267,7 @@ class Person:
     def status(self, sentence):
         """Waits for the status line to read `sentence` and the busy overlay (named so too) to go."""
         self.find("label", re.escape(sentence))
-        wait_for("the busy overlay to go", lambda: not self.shown("progress bar", re.escape(sentence)))
+        wait_for("the busy overlay to go", lambda: not self.working())
 
     def shot(self, name):
         SHOTS.mkdir(parents=True, exist_ok=True)
@@ -238,7 +278,10 @@ class Person:
         """Picks `name` in the chooser, which opens on the home folder: the name typed, then Return."""
         self.click("push button", button)
         self.type("File name:", name)
-        time.sleep(0.3)  # the completer's list comes up under the field; Return takes the match
+        # The panel marks the item the typed name matches; Return then takes it.
+        self.find("table cell", re.escape(name))
+        wait_for(f"'{name}' marked in the chooser", lambda: any(
+            has(a, pyatspi.STATE_SELECTED) for a in self.shown("table cell", re.escape(name))))
         xdo("key", "Return")
         wait_for("the chooser to close", lambda: not self.shown("dialog", "Choose.*"))
 
@@ -251,6 +294,23 @@ class Person:
             raise Failure(f"the save panel suggests '{shown}', expected '{suggested}'")
         self.click("push button", "Save")
         return self.home / shown
+
+
+def turned_off(person, role, name):
+    """A control that shows but cannot be used must not read as enabled."""
+    control = wait_for(f"{role} '{name}'", lambda: next(iter(person.shown(role, re.escape(name))), None))
+    if has(control, pyatspi.STATE_ENABLED) or has(control, pyatspi.STATE_SENSITIVE):
+        raise Failure(f"{role} '{name}' reads as enabled while it is turned off")
+    return f"'{name}' turned off"
+
+
+def kept_private(person, name, typed):
+    """A password field tells its role and name, never its text."""
+    field = person.find("password text", re.escape(name))
+    shown = field.queryText().getText(0, -1)
+    if any(character in shown for character in typed):
+        raise Failure(f"password text '{name}' tells its text: {shown!r}")
+    return f"password text '{field.name}' shows {len(shown)} bullets"
 
 
 def first_launch():
@@ -301,7 +361,7 @@ def cancel_big_lock():
         text = ana.find("progress bar", r"[\d.]+ \w+ of .*", 1).name
         done, unit = re.match(r"([\d.]+) (\w+) of", text).groups()
         return float(done) * units[unit] >= 1 << 30 and text
-    seen = wait_for("the lock to pass half way", past_half, 90)
+    seen = wait_for("the lock to pass half way", past_half, working=ana.working)
     during = listing(ana)
     ana.shot("2-half-way")
     ana.keys("Escape")
@@ -318,18 +378,20 @@ def sign_up(person):
             other.quit()
     if not person.app:
         person.launch()
-    person.to("Go Halvane", "Protect your files", navigation=True)
-    person.to("Create account", "Create your account", navigation=True)
+    person.to("Go Halvane", "Protect your files")
+    person.to("Create account", "Create your account")
+    off = turned_off(person, "push button", "Send me the code")
     person.type("Email", person.email)
     person.type("Password", person.password, "password text")
     person.type("Confirm password", person.password, "password text")
+    private = kept_private(person, "Password", person.password)
     seen = len(service.mails(person.email))
     person.to("Send me the code", "Verify email")
-    person.type("Code", service.code_after(person.email, seen))
+    person.type("Code", service.code_after(person.email, seen, person.working))
     person.to("Verify and continue")
     person.number = person.find("radio button", r"Korvo #\d+").name.split("#")[1]
     person.shot(f"3-signed-up-{person.name}")
-    return f"{person.email} signed up with the mailed code; first Korvo #{person.number}"
+    return f"{person.email} signed up with the mailed code ({off}; {private}); first Korvo #{person.number}"
 
 
 def lock_for_ben():
@@ -366,11 +428,11 @@ def ben_opens():
 
 def reset_password():
     ben.to("Sign out", "Protect your files")
-    ben.to("Forgot password", "Recover password", navigation=True)
+    ben.to("Forgot password", "Recover password")
     ben.type("Email", ben.email)
     seen = len(service.mails(ben.email))
     ben.to("Send reset code", "Reset password")
-    ben.type("Code", service.code_after(ben.email, seen))
+    ben.type("Code", service.code_after(ben.email, seen, ben.working))
     ben.password = "Second-pass2"
     ben.type("New password", ben.password, "password text")
     ben.type("Confirm password", ben.password, "password text")
@@ -387,7 +449,11 @@ def delete_account():
     seen = len(service.mails(ben.email))
     ben.click("push button", "Send confirmation code")
     ben.find("dialog", "Check your email")
-    ben.type("Six-digit code", service.code_after(ben.email, seen))
+    code = service.code_after(ben.email, seen, ben.working)
+    ben.type("Six-digit code", "000000" if code != "000000" else "111111")
+    ben.click("push button", "Delete Account")
+    ben.find("label", re.escape("That code is not correct."))  # the sheet's own error line
+    ben.type("Six-digit code", code)
     ben.to("Delete Account", "Protect your files")
     ben.find("text", "Email")  # no remembered account any more
     ben.shot("4-deleted")

@@ -37,12 +37,14 @@ class CliTest(unittest.TestCase):
         return subprocess.run([CLI, *args], cwd=cwd or self.work, env=env, capture_output=True, timeout=120,
                               stdin=subprocess.DEVNULL, encoding="utf-8", errors="surrogateescape")   # names keep their bytes
 
-    def ok(self, *args, cwd=None):
+    def ok(self, *args, cwd=None, stderr=""):
+        """Runs a command that succeeds; returns the path it printed, which it does only when it
+        chose the output's name."""
         result = self.run_cli(*args, cwd=cwd)
         self.assertEqual(result.returncode, 0, result.stderr)
-        self.assertEqual(result.stderr, "")   # no progress bar unless stderr is a terminal
-        self.assertTrue(result.stdout.startswith("Saved to /"), result.stdout)
-        return result.stdout[len("Saved to "):].strip()
+        self.assertEqual(result.stderr, stderr)   # no progress bar unless stderr is a terminal
+        self.assertEqual(result.stdout.count("\n"), 1 if result.stdout else 0, result.stdout)
+        return result.stdout.strip()
 
     def failure(self, sentence, *args, cwd=None):
         result = self.run_cli(*args, cwd=cwd)
@@ -69,6 +71,31 @@ class CliTest(unittest.TestCase):
     def read(self, path):
         with open(os.path.join(self.work, path), "rb") as f:
             return f.read()
+
+    def start(self, args, folder):
+        """Starts the tool and returns it once it writes a file without a name in folder."""
+        process = subprocess.Popen([CLI, *args], cwd=self.work, env=dict(os.environ, TMPDIR=self.tmp),
+                                   stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+        deadline = time.monotonic() + 60
+        while not self.unnamed_files(process.pid, folder):
+            if process.poll() is not None or time.monotonic() > deadline:
+                process.kill()
+                self.fail("the step was over before it could be caught: %s" % process.communicate()[1])
+            time.sleep(0.001)
+        return process
+
+    @staticmethod
+    def unnamed_files(pid, folder):
+        """Files the process has open in folder that have no name there (made with O_TMPFILE)."""
+        found = []
+        try:
+            for fd in os.listdir("/proc/%d/fd" % pid):
+                target = os.readlink("/proc/%d/fd/%s" % (pid, fd))
+                if target.startswith(folder + "/#") and target.endswith(" (deleted)"):
+                    found.append(target)
+        except OSError:   # the process ended meanwhile
+            pass
+        return found
 
 
 class UsageTest(CliTest):
@@ -149,6 +176,7 @@ class OutputNameTest(CliTest):
                 (["lock", "-qo", "dir", "a.txt"], "dir/a.txt.korvolocal" + exists),   # errors even when quiet
                 (["lock", "-", "-o", "dir"], "standard input" + unnamed),
                 (["bundle", "-o", "a.txt", "dir"], "a.txt" + exists),
+                (["bundle", "-o", "/nonexistent/x.zip", "dir"], "/nonexistent/x.zip: cannot be saved: No such file"),
                 (["lock", "missing.txt", "-o", "x"], "missing.txt: No such file")):
             with self.subTest(args):
                 self.failure(message, *args)
@@ -164,31 +192,33 @@ class KeychainTest(CliTest):
         self.write("docs/sub/b.bin", os.urandom(70000))
         self.write("docs/.hidden", b"left out")
         os.makedirs(os.path.join(self.work, "out"))
-        self.assertEqual(self.ok("lock", "notes.txt"), os.path.join(self.work, "notes.txt.korvolocal"))
+        # Silent on success, but a name the tool chose is printed.
+        self.assertEqual(self.ok("lock", "notes.txt"), "notes.txt.korvolocal")
         first = self.read("notes.txt.korvolocal")
-        self.ok("lock", "-f", "notes.txt")
+        self.assertEqual(self.ok("lock", "-fo", "notes.txt.korvolocal", "notes.txt"), "")
         self.assertNotEqual(self.read("notes.txt.korvolocal"), first)
 
-        # Quiet: nothing on either stream. A folder as -o: the default name inside it.
-        result = self.run_cli("lock", "-qfo", "out", "docs")   # a folder without its slash is bundled
+        # Quiet: nothing on either stream. A folder as -o: the default name inside it; a folder
+        # alone (even without its slash) is bundled under its own name.
+        result = self.run_cli("lock", "-qfo", "out", "docs")
         self.assertEqual((result.returncode, result.stdout, result.stderr), (0, "", ""))
-        [sealed] = os.listdir(os.path.join(self.work, "out"))
-        self.assertRegex(sealed, r"^korvo-[0-9A-F]{8}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{12}\.zip\.korvolocal$")
+        self.assertEqual(os.listdir(os.path.join(self.work, "out")), ["docs.zip.korvolocal"])
         self.assertEqual(os.listdir(self.tmp), [])   # the temporary bundle is gone
+        self.assertEqual(self.ok("lock", "-o", "other.korvolocal", "docs", stderr="korvo-cli: 1 hidden item was left out.\n"), "")
 
         # Verbose: each step on standard error, the result on standard output.
-        result = self.run_cli("open", "--verbose", "--output=out", "out/" + sealed)
+        result = self.run_cli("open", "--verbose", "--output=out", "out/docs.zip.korvolocal")
         self.assertEqual(result.returncode, 0, result.stderr)
-        opened = os.path.join(self.work, "out", sealed[:-len(".korvolocal")])
-        self.assertEqual(result.stdout, "Saved to %s\n" % opened)
+        self.assertEqual(result.stdout, "out/docs.zip\n")
         self.assertRegex(result.stderr, r"^korvo-cli: fetching the local protection key from the keychain\n"
-                                        r"korvo-cli: opening out/korvo-\S+ into out/korvo-\S+\.zip\n"
+                                        r"korvo-cli: opening out/docs.zip.korvolocal into out/docs.zip\n"
+                                        r"korvo-cli: saved out/docs.zip\n"
                                         r"korvo-cli: done in \d+\.\d\d s\n$")
-        with zipfile.ZipFile(opened) as archive:
+        with zipfile.ZipFile(os.path.join(self.work, "out", "docs.zip")) as archive:
             self.assertEqual(sorted(archive.namelist()), ["docs/a.txt", "docs/sub/b.bin"])
             self.assertEqual(archive.read("docs/sub/b.bin"), self.read("docs/sub/b.bin"))
         os.remove(os.path.join(self.work, "notes.txt"))
-        self.assertEqual(self.ok("open", "notes.txt.korvolocal"), os.path.join(self.work, "notes.txt"))
+        self.assertEqual(self.ok("open", "notes.txt.korvolocal"), "notes.txt")
         self.assertEqual(self.read("notes.txt"), data)
 
     def test_standard_input_and_output_stream_without_temporary_files(self):
@@ -198,15 +228,31 @@ class KeychainTest(CliTest):
         sealed = self.stream(["lock", "-"], data)
         self.assertEqual(self.stream(["open", "-"], sealed), data)
         self.assertEqual(self.stream(["open", "-"], self.stream(["lock", "plain", "-o", "-"], b"")), data)
-        self.stream(["open", "-", "-o", "from-stdin"], sealed, stdout=b"Saved to %s\n" % os.fsencode(self.work + "/from-stdin"))
+        self.stream(["open", "-", "-o", "from-stdin"], sealed, stdout=b"")
         self.assertEqual(self.read("from-stdin"), data)
         self.write("sealed", sealed)
         self.assertEqual(self.stream(["open", "sealed", "-o", "-"], b""), data)
         for args, bad in ((["open", "-"], sealed[:-1]), (["open", "-"], sealed + b"x"), (["open", "-o", "bad", "-"], sealed[:-1])):
             self.stream(args, bad, status=1,
-                        stderr=b"korvo-cli: standard input: not protected with this computer's key, or changed since\n")
+                        stderr=b"korvo-cli: standard input: not locked with this keyring's key, or changed since\n")
+        # Named pipes and "<(command)" are read as streams.
+        self.assertEqual(subprocess.run(["bash", "-c", '"$0" lock -o piped <(cat plain) && "$0" open -o - <(cat piped)', CLI],
+                                        cwd=self.work, capture_output=True, check=True).stdout, data)
+        os.remove(os.path.join(self.work, "piped"))
         self.assertEqual(sorted(os.listdir(self.work)), ["from-stdin", "plain", "sealed"])
         self.assertEqual(os.listdir(self.tmp), [])
+        # Standard output that cannot take the data is named as such; a reader that goes away
+        # ends the tool quietly, as by SIGPIPE.
+        with open("/dev/full", "wb") as full:
+            result = subprocess.run([CLI, "lock", "-o", "-", "plain"], cwd=self.work, stdout=full, stderr=subprocess.PIPE)
+        self.assertEqual((result.returncode, result.stderr),
+                         (1, b"korvo-cli: standard output: cannot be saved: No space left on device\n"))
+        reader = subprocess.Popen([CLI, "open", "-o", "-", "sealed"], cwd=self.work, stdout=subprocess.PIPE,
+                                  stderr=subprocess.PIPE)
+        self.assertEqual(len(reader.stdout.read(10)), 10)
+        reader.stdout.close()
+        with reader.stderr:
+            self.assertEqual((reader.wait(timeout=60), reader.stderr.read()), (-signal.SIGPIPE, b""))
         # Protected data never goes to a terminal.
         primary, secondary = os.openpty()
         result = subprocess.run([CLI, "lock", "plain", "-o", "-"], cwd=self.work, stdout=secondary, stderr=subprocess.PIPE)
@@ -223,7 +269,7 @@ class KeychainTest(CliTest):
         self.write("tampered", bytes(tampered))
         self.write("out", b"earlier")
         # Unreadable inputs and outputs that cannot be saved are tests/faults' scenarios.
-        self.failure("tampered: not protected with this computer's key, or changed since",
+        self.failure("tampered: not locked with this keyring's key, or changed since",
                      "open", "-f", "tampered", "-o", "out")
         self.assertEqual(self.read("out"), b"earlier")
         self.assertEqual(sorted(os.listdir(self.work)), ["out", "plain", "sealed", "tampered"])
@@ -233,9 +279,9 @@ class KeychainTest(CliTest):
         data = os.urandom(5000)
         self.write(name, data)
         self.write(os.fsdecode(b"d\xe9j\xe0/") + name, b"inside")
-        self.assertEqual(self.ok("lock", name), os.path.join(self.work, name + ".korvolocal"))
+        self.assertEqual(self.ok("lock", name), name + ".korvolocal")
         os.remove(os.path.join(self.work, name))
-        self.assertEqual(self.ok("open", name + ".korvolocal"), os.path.join(self.work, name))
+        self.assertEqual(self.ok("open", name + ".korvolocal"), name)
         self.assertEqual(self.read(name), data)
         self.ok("bundle", "-o", "out.zip", os.fsdecode(b"d\xe9j\xe0"))
         with zipfile.ZipFile(os.path.join(self.work, "out.zip")) as archive:   # legacy names read as cp437
@@ -243,12 +289,21 @@ class KeychainTest(CliTest):
             self.assertEqual(archive.read(archive.namelist()[0]), b"inside")
 
     @unittest.skipUnless(shutil.which("secret-tool"), "secret-tool is not installed")
-    def test_missing_inputs_are_reported_before_a_key_is_made(self):
+    def test_missing_inputs_are_reported_and_opening_never_makes_a_key(self):
         self.write("a.txt", b"a")
+        self.write("other.korvolocal", b"KORVOLOCAL\x01" + os.urandom(100))   # locked elsewhere
+        self.write("account.korvo", b"KORVOACCT\x01" + os.urandom(100))
         subprocess.run(["secret-tool", "clear", *KEY_ITEM])   # fails when there is none yet
-        for args, name in ((["lock", "missing.txt"], "missing.txt"), (["lock", "a.txt", "gone/"], "gone/"),
-                           (["open", "missing.korvolocal"], "missing.korvolocal")):
-            self.failure("%s: No such file" % name, *args)
+        for args, sentence in ((["lock", "missing.txt"], "missing.txt: No such file"),
+                               (["lock", "a.txt", "gone/"], "gone/: No such file"),
+                               (["open", "missing.korvolocal"], "missing.korvolocal: No such file"),
+                               (["open", "-o", "x", "a.txt"], "a.txt: not a Korvo file"),
+                               (["open", "account.korvo"],
+                                "not signed in; sign in with korvo-cli sign-in EMAIL (sign up in the Korvo application)"),
+                               (["open", "other.korvolocal"], "this keyring holds no Korvo key, so files locked on "
+                                "another computer or by another user cannot be opened here")):
+            with self.subTest(args):
+                self.failure(sentence, *args)
         self.assertEqual(subprocess.run(["secret-tool", "lookup", *KEY_ITEM], capture_output=True).stdout, b"")
 
     @unittest.skipUnless(shutil.which("strace"), "strace is not installed")
@@ -273,58 +328,79 @@ class KeychainTest(CliTest):
 
 @unittest.skipUnless(HAS_KEYCHAIN, "needs the Secret Service (run under scripts/headless-session.sh)")
 class InterruptTest(CliTest):
-    def interrupt_when(self, args, folder, pattern, signals):
-        """Runs the tool, interrupts it once a file matching pattern appears in folder; returns the
-        exit status and the seconds from the first signal to the end."""
-        process = subprocess.Popen([CLI, *args], cwd=self.work, env=dict(os.environ, TMPDIR=self.tmp),
-                                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        deadline = time.monotonic() + 60
-        while not fnmatch.filter(os.listdir(folder), pattern):
-            if process.poll() is not None or time.monotonic() > deadline:
-                process.kill()
-                self.fail("the step was over before it could be interrupted")
-            time.sleep(0.001)
-        start = time.monotonic()
-        for i in range(signals):
-            time.sleep(0.02 if i else 0)   # a second signal, not one merged with the first
-            process.send_signal(signal.SIGINT)
-        process.wait(timeout=60)
-        return process.returncode, time.monotonic() - start
+    """Each step caught while it writes: its files have no name until they are complete."""
 
-    def test_ctrl_c_stops_every_step_at_once_and_leaves_nothing(self):
+    def setUp(self):
+        super().setUp()
         self.write("big.bin", b"\x5a" * (256 << 20))
         os.makedirs(os.path.join(self.work, "box"))
         os.link(os.path.join(self.work, "big.bin"), os.path.join(self.work, "box", "big.bin"))
         self.ok("lock", "-o", "big.korvolocal", "big.bin")
+        self.steps = (("bundling", ["lock", "box"], self.tmp),
+                      ("sealing", ["lock", "-f", "big.bin", "-o", "out"], self.work),
+                      ("opening", ["open", "-f", "big.korvolocal", "-o", "out"], self.work),
+                      ("bundle", ["bundle", "-f", "-o", "out", "big.bin"], self.work))
+
+    def test_ctrl_c_stops_every_step_at_once_and_even_a_kill_leaves_nothing(self):
         before = sorted(os.listdir(self.work))
-        for step, args, folder, pattern, signals in (
-                ("bundling", ["lock", "box"], self.tmp, "korvo-*.zip", 1),
-                ("bundling, Ctrl-C twice", ["lock", "box"], self.tmp, "korvo-*.zip", 2),
-                ("sealing", ["lock", "-f", "big.bin", "-o", "out"], self.work, ".korvo-*.partial", 1),
-                ("opening", ["open", "-f", "big.korvolocal", "-o", "out"], self.work, ".korvo-*.partial", 1)):
-            with self.subTest(step):
-                status, seconds = self.interrupt_when(args, folder, pattern, signals)
-                self.assertEqual(status, 130)
-                self.assertLess(seconds, 0.2)
+        for (step, args, folder), signals in ((s, n) for s in self.steps for n in (1, 2, 0)):
+            with self.subTest(step, signals=signals):
+                process = self.start(args, folder)
+                start = time.monotonic()
+                for i in range(signals):
+                    time.sleep(0.02 if i else 0)   # a second signal, not one merged with the first
+                    process.send_signal(signal.SIGINT)
+                if not signals:
+                    process.kill()
+                process.communicate(timeout=60)
+                self.assertEqual(process.returncode, 130 if signals else -signal.SIGKILL)
+                self.assertLess(time.monotonic() - start, 0.2)
                 self.assertEqual(os.listdir(self.tmp), [])
                 self.assertEqual(sorted(os.listdir(self.work)), before)
+
+    def test_two_writers_to_one_output_never_replace_each_other_without_force(self):
+        # The first is held mid-write while the second saves; the first must then refuse.
+        for step, args, folder in self.steps[1:]:
+            with self.subTest(step):
+                target = os.path.join(self.work, "out")
+                command = [a for a in args if a != "-f"]
+                first = self.start(command, folder)
+                first.send_signal(signal.SIGSTOP)
+                self.ok(*command)
+                saved = self.read("out")
+                first.send_signal(signal.SIGCONT)
+                self.assertEqual(first.communicate(timeout=60)[1], b"korvo-cli: out: already exists; use -f to replace it\n")
+                self.assertEqual(first.returncode, 1)
+                self.assertEqual(self.read("out"), saved)
+                os.remove(target)
 
 
 class BundleTest(CliTest):
     def test_bundle_writes_the_archive_and_refuses_to_replace_without_force(self):
         self.write("docs/a.txt", b"alpha")
+        self.write("docs/.hidden", b"left out")
         self.write("c.txt", b"gamma")
-        out = self.ok("bundle", "-o", "out.zip", "docs", "c.txt")
-        self.assertEqual(out, os.path.join(self.work, "out.zip"))
+        self.assertEqual(self.ok("bundle", "-o", "out.zip", "docs", "c.txt",
+                                 stderr="korvo-cli: 1 hidden item was left out.\n"), "")
+        out = os.path.join(self.work, "out.zip")
         with zipfile.ZipFile(out) as archive:
             self.assertEqual(sorted(archive.namelist()), ["c.txt", "docs/a.txt"])
         self.ok("bundle", "-fo", "out.zip", "c.txt")   # a single file is still archived
         with zipfile.ZipFile(out) as archive:
             self.assertEqual(archive.namelist(), ["c.txt"])
         self.write("into/x", b"")
-        self.ok("bundle", "-o", "into", "c.txt")   # a folder gets a new archive of its own
-        self.assertEqual(len(os.listdir(os.path.join(self.work, "into"))), 2)
+        self.assertRegex(self.ok("bundle", "-o", "into", "c.txt"), r"^into/korvo-[0-9A-F-]{36}\.zip$")   # a name of its own
+        self.assertEqual(self.ok("bundle", "-o", "into", "docs", stderr="korvo-cli: 1 hidden item was left out.\n"),
+                         "into/docs.zip")   # a folder alone: under its own name
+        self.assertEqual(len(os.listdir(os.path.join(self.work, "into"))), 3)
         self.assertEqual(sorted(os.listdir(self.work)), ["c.txt", "docs", "into", "out.zip"])
+        # An archive of the folder it is saved in leaves out itself and the one it replaces.
+        for args in (["bundle", "-o", "self.zip", "."], ["bundle", "-fo", "self.zip", "."]):
+            self.ok(*args, cwd=os.path.join(self.work, "into"))
+            with zipfile.ZipFile(os.path.join(self.work, "into", "self.zip")) as archive:
+                names = sorted(archive.namelist())
+            self.assertEqual(len(names), 3, names)   # x, docs.zip and the other archive
+            self.assertNotIn("into/self.zip", names)
 
     @unittest.skipUnless(os.geteuid() == 0 and shutil.which("unshare") and shutil.which("ldd"), "needs root and unshare")
     def test_the_root_folder_gives_relative_names(self):

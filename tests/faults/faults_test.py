@@ -1,6 +1,6 @@
 #!/usr/bin/env python3
 """Fault injection: full disks, an output folder that goes away, unreadable inputs, a keyring that
-refuses or vanishes, a bridge or service ended mid-file. Each fault must end with its one-sentence
+refuses or vanishes, a bridge, the application or the service ended mid-file. Each fault must end with its one-sentence
 error, leave the earlier file at the output path byte for byte, and leave no partial or temporary
 file: the scenario's output and temporary folders are listed before and after.
 
@@ -101,17 +101,29 @@ def listing(folders):
     return sorted(entries)
 
 
+def partial_outputs(process, folder):
+    """The partial outputs in `folder`: hidden ".partial" names, and files the process writes there
+    without a name (korvo-cli's, made with O_TMPFILE)."""
+    found = [path(folder, name) for name in (os.listdir(path(folder)) if os.path.isdir(path(folder)) else [])
+             if name.endswith(".partial")]
+    descriptors = f"/proc/{process.pid}/fd"
+    for fd in os.listdir(descriptors) if os.path.isdir(descriptors) else []:
+        target = os.readlink(f"{descriptors}/{fd}") if os.path.islink(f"{descriptors}/{fd}") else ""
+        if target.startswith(path(folder) + "/#") and target.endswith(" (deleted)"):
+            found.append(f"{descriptors}/{fd}")
+    return found
+
+
 def when_partial(folder, action, grown=0):
     """A fault struck once a partial output of at least `grown` bytes is in `folder`."""
     def fault(process):
         deadline = time.time() + 60
         while time.time() < deadline and process.poll() is None:
-            for name in os.listdir(path(folder)) if os.path.isdir(path(folder)) else []:
-                try:
-                    if name.endswith(".partial") and os.stat(path(folder, name)).st_size >= grown:
-                        return action(process)
-                except FileNotFoundError:
-                    pass
+            try:
+                if any(os.stat(partial).st_size >= grown for partial in partial_outputs(process, folder)):
+                    return action(process)
+            except (FileNotFoundError, ProcessLookupError):
+                pass
             time.sleep(0.002)
         raise AssertionError(f"no partial output appeared in {folder}")
     return fault
@@ -126,13 +138,33 @@ def paused(change):
     return action
 
 
+def children_of(process):
+    return [int(c) for c in subprocess.run(["pgrep", "-P", str(process.pid)], capture_output=True, text=True).stdout.split()]
+
+
 def kill_child(process):
-    children = subprocess.run(["pgrep", "-P", str(process.pid)], capture_output=True, text=True).stdout.split()
-    for child in children:
-        os.kill(int(child), signal.SIGKILL)
+    for child in children_of(process):
+        os.kill(child, signal.SIGKILL)
 
 
-def scenario(name, argv, sentence, output, env, folders, fault=None, moved=None, skip=None):
+def gone(pid):
+    try:
+        with open(f"/proc/{pid}/stat") as f:
+            return f.read().rsplit(")", 1)[1].split()[0] == "Z"
+    except FileNotFoundError:
+        return True
+
+
+def kill_application(process):
+    """The application dies outright; its bridge, left alone, must still remove its output."""
+    children = children_of(process)
+    process.kill()
+    deadline = time.time() + 20
+    while time.time() < deadline and not all(gone(child) for child in children):
+        time.sleep(0.01)
+
+
+def scenario(name, argv, sentence, output, env, folders, fault=None, moved=None, skip=None, status=1):
     """Runs one fault. `moved`: (folder, where the fault puts it, or None when it removes it)."""
     if skip:
         print(f"\n## {name}\n   SKIPPED: {skip}")
@@ -156,7 +188,7 @@ def scenario(name, argv, sentence, output, env, folders, fault=None, moved=None,
         earlier = path(new + output[len(old):]) if new else None
     after = listing(folders)
     problems = []
-    if process.returncode != 1 or said != sentence:
+    if process.returncode != status or said != sentence:
         problems.append(f"status {process.returncode}, said {said!r}, expected {sentence!r}")
     if earlier and open(earlier, "rb").read() != EARLIER:
         problems.append(f"the earlier file {os.path.relpath(earlier, ROOT)} changed")
@@ -279,14 +311,23 @@ def main():
              "Bridge command failed.", kill_child, 8 * MiB),
             ("bridge killed mid-decryptFile (256 MiB)", "decryptFile", "in/large.bin.korvo", "large.bin",
              "Bridge command failed.", kill_child, 8 * MiB),
+            ("application killed mid-decryptFile (256 MiB)", "decryptFile", "in/large.bin.korvo", "large.bin", "",
+             kill_application, 8 * MiB),
+            # Its bridge writes nothing while it waits: only the signal asked for at its start ends it.
+            ("application killed while its bridge waits on the service", "encryptFile", "in/big.bin", "big.bin.korvo", "",
+             kill_application, 0),
             ("service stopped mid-request", "encryptFile", "in/big.bin", "big.bin.korvo", "fetch failed", stopped, 0)]
     for number, (name, command, file, output, sentence, action, grown) in enumerate(jobs, 30):
         d = f"s{number:02}"
         os.makedirs(path(d, "tmp"))
-        if action is stopped:
+        waits = action is kill_application and grown == 0
+        if action is stopped or waits:
             os.kill(service.pid, signal.SIGSTOP)
         scenario(name, job(command, file, f"{d}/out/{output}"), sentence, f"{d}/out/{output}",
-                 dict(env, TMPDIR=path(d, "tmp")), [f"{d}/tmp", f"{d}/out"], when_partial(f"{d}/out", action, grown))
+                 dict(env, TMPDIR=path(d, "tmp")), [f"{d}/tmp", f"{d}/out"], when_partial(f"{d}/out", action, grown),
+                 status=-signal.SIGKILL if action is kill_application else 1)
+        if waits:
+            os.kill(service.pid, signal.SIGCONT)
 
 
 if __name__ == "__main__":

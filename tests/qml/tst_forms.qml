@@ -160,7 +160,12 @@ TestCase {
         verify(sheet.understandsDeletion)
         verify(send.enabled)
 
+        // The sheet hangs from the window's top edge; the steps cross-fade while it resizes.
+        verify(child(sheet.background, "sheetPlate").mapToItem(null, 0, 0).y < 0)
         sheet.step = "confirmationCode"
+        var codeStep = child(sheet.contentItem, "codeStep")
+        verify(codeStep.opacity < 1)
+        tryCompare(codeStep, "opacity", 1, 1000)
         // The code field takes the focus by itself.
         tryCompare(testCase.Window, "activeFocusItem", findChild(sheet.contentItem, "delete-account-otp"))
         var confirm = child(sheet.contentItem, "confirmDeletion")
@@ -200,9 +205,12 @@ TestCase {
         sheet.otp = "123456"
         compare(["backToPassword", "sendNewCode", "confirmDeletion"].map(function (n) { return child(sheet, n).enabled }),
                 [false, false, false])
-        KorvoStore.errorMessage = "That password is not correct."
-        verify(child(sheet.contentItem, "sheetError").visible)
-        compare(child(sheet.contentItem, "sheetError").text, "That password is not correct.")
+        KorvoStore.errorMessage = "That code is not correct."
+        var error = child(sheet.contentItem, "sheetError")
+        verify(error.visible)
+        compare(error.text, "That code is not correct.")
+        // A screen reader finds it as well.
+        compare([error.Accessible.role, error.Accessible.name], [Accessible.StaticText, "That code is not correct."])
     }
 
     // The settings' "Delete account..." presents the sheet (the sidebar's is driven end to end).
@@ -215,7 +223,9 @@ TestCase {
     function test_settingsInLocalMode() {
         KorvoStore.enterLocalMode()
         var shown = 0
-        var view = createTemporaryObject(settings, testCase, { openMainWindow: function () { shown += 1 } })
+        var closed = 0
+        var view = createTemporaryObject(settings, testCase, { openMainWindow: function () { shown += 1 },
+                                                               closeWindow: function () { closed += 1 } })
         verify(child(view, "accessSection").visible)
         verify(!child(view, "accountSection").visible)
         // "Connect to Halvane" leaves local mode for the sign-in screen.
@@ -227,6 +237,10 @@ TestCase {
         view.forceActiveFocus()
         keyClick(Qt.Key_Return)
         compare(shown, 2)
+        // Escape and Ctrl+W close the window.
+        keyClick(Qt.Key_Escape)
+        keyClick(Qt.Key_W, Qt.ControlModifier)
+        compare(closed, 2)
         // Without an identity, account mode shows neither section.
         verify(!child(view, "accessSection").visible)
         verify(!child(view, "accountSection").visible)

@@ -23,6 +23,9 @@ TestCase {
     function initTestCase() {
         KorvoStore.enterLocalMode()
     }
+    function cleanup() {
+        KorvoStore.enterLocalMode()
+    }
 
     // Resized from the initial width: sidebar, 1-point line, central column, 1-point line and
     // rail fill the row exactly on either side of the breakpoint.
@@ -37,6 +40,35 @@ TestCase {
         var central = child(view, "central")
         compare(central.x, child(view, "sidebar").width + 1)
         compare(central.x + central.width + 1 + child(view, "rail").width, data.width)
+    }
+
+    Component { id: accountBox; AccountBox {} }
+    Component { id: summary; LocalProtectionSummary { width: 284; height: 400 } }
+
+    // The account box of a 1240- and a 1100-point window: an address too long for it shrinks
+    // (not below 74 %) until it fits, and can be selected.
+    function test_accountTitleShrinksToFit_data() {
+        return [{ tag: "1240 wide", width: 228 - 30, email: "alex.morgan@example.com" },
+                { tag: "1100 wide", width: 206 - 26, email: "alex.morgan@mail.com" }]
+    }
+    function test_accountTitleShrinksToFit(data) {
+        KorvoStore.leaveLocalMode()
+        var box = createTemporaryObject(accountBox, testCase, { width: data.width, email: data.email })
+        var title = child(box, "accountTitle")
+        verify(title.implicitWidth > title.parent.width, "needs no shrinking: " + title.implicitWidth)
+        verify(title.scale >= 0.74 && title.scale < 1, title.scale)
+        verify(title.implicitWidth * title.scale <= title.parent.width + 0.5,
+               title.implicitWidth + " at " + title.scale + " in " + title.parent.width)
+        verify(title.selectByMouse && title.readOnly)
+    }
+
+    // A keyring sentence in the rail wraps within it.
+    function test_keyringSentenceWraps() {
+        var s = createTemporaryObject(summary, testCase)
+        var line = child(s, "localReadiness")
+        line.text = "No keyring is running, so Korvo cannot keep its key. Start your desktop's keyring (Secret Service) and try again."
+        verify(line.label.lineCount > 1)
+        verify(line.label.x + line.label.width <= s.width - 18)
     }
 
     function test_panels_data() {

@@ -15,9 +15,31 @@ TestCase {
     Component { id: row; SecretRow { width: 240 } }
     Component { id: activity; ActivityView { width: 284; height: 270 } }
     Component { id: card; DataConsumptionCard { width: 200 } }
+    Component { id: alertComponent; ErrorAlert {} }
+    Component {
+        id: coveredWindow
+        Item {
+            width: 300; height: 200
+            property int presses: 0
+            MouseArea { anchors.fill: parent; onClicked: parent.presses++ }
+            BusyOverlay { objectName: "overlay"; anchors.fill: parent; message: "Unlocking your account..."; opacity: 0.5 }
+        }
+    }
 
     function stats(used, limit, count) {
         return { used: used, limit: limit, remaining: limit - used, count: count, requestLimit: 500, rateLimit: 1 }
+    }
+
+    // The overlay takes every press while the work runs; once the store is done, a press made
+    // while the overlay fades out reaches the window it uncovers.
+    function test_overlayHoldsPressesOnlyWhileWorking_data() {
+        return [{ tag: "working", holds: true, presses: 0 }, { tag: "fading out", holds: false, presses: 1 }]
+    }
+    function test_overlayHoldsPressesOnlyWhileWorking(data) {
+        var window = createTemporaryObject(coveredWindow, testCase)
+        findChild(window, "overlay").holdsInput = data.holds
+        mouseClick(window, 20, 20)
+        compare(window.presses, data.presses)
     }
 
     // The ratio thresholds are tabled in the Format tests; here each tint reaches the fill.
@@ -72,12 +94,19 @@ TestCase {
         compare(findChild(r, "secretIcon").name, data.icon)
     }
 
-    function test_secretRowTapSelects() {
-        var r = createTemporaryObject(row, testCase, { secret: { secretId: 31 }, selectedSecretId: 25 })
+    // Korvo numbers beyond 2^31 read, match the selection and are handed on whole.
+    function test_secretRowTapSelects_data() {
+        return [{ tag: "small", id: 31, selected: 25 }, { tag: "past 2^31", id: 3000000001, selected: 3000000001 },
+                { tag: "past 2^32", id: 4294967321, selected: 25 }]
+    }
+    function test_secretRowTapSelects(data) {
+        var r = createTemporaryObject(row, testCase, { secret: { secretId: data.id }, selectedSecretId: data.selected })
+        compare(r.Accessible.name, "Korvo #" + data.id)
+        compare(r.isSelected, data.id === data.selected)
         var spy = createTemporaryObject(spyComponent, testCase, { target: r, signalName: "activated" })
         mouseClick(r)
         compare(spy.count, 1)
-        compare(spy.signalArguments[0][0], 31)
+        compare(spy.signalArguments[0][0], data.id)
     }
     Component { id: spyComponent; SignalSpy {} }
 
@@ -111,5 +140,16 @@ TestCase {
                 ? KorvoStore.dataConsumptionError : "Data use will appear here.")
         compare(findChild(c, "planName").text, "")
         KorvoStore.enterLocalMode()
+    }
+
+    // A service sentence is shown as typed: markup in it is text, never formatting.
+    function test_serviceSentenceIsPlainText() {
+        var sentence = "Quota <b>x</b><br>y"
+        var a = createTemporaryObject(alertComponent, testCase, { message: sentence })
+        var shown = findChild(a.contentItem, "alertMessage")
+        tryCompare(a, "opened", true)
+        compare(shown.text, sentence)
+        compare(shown.lineCount, 1)
+        verify(shown.contentWidth > shown.font.pixelSize * 6, "the tags take room as characters")
     }
 }

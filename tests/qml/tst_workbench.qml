@@ -100,6 +100,21 @@ TestCase {
         compare(edited[edited.length - 1], "")
     }
 
+    // While typing, the focus ring lies on the field's outline: it takes the look-up's colour,
+    // so a red (unavailable) outline is not hidden behind a green ring.
+    function test_numberFieldRingKeepsTheLookUpColour_data() {
+        return [{ tag: "idle", state: KorvoStore.Idle, color: KorvoTheme.accent },
+                { tag: "unavailable", state: KorvoStore.Unavailable, color: KorvoTheme.destructive },
+                { tag: "ready", state: KorvoStore.Ready, color: KorvoTheme.accent }]
+    }
+    function test_numberFieldRingKeepsTheLookUpColour(data) {
+        var field = createTemporaryObject(numberField, testCase, { lookupState: data.state })
+        field.input.forceActiveFocus()
+        var ring = child(field, "recipientFocusRing")
+        tryCompare(ring, "opacity", 1)
+        verify(Qt.colorEqual(ring.color, data.color), String(ring.color))
+    }
+
     function test_selectedFiles_data() {
         return [
             { tag: "none", paths: [], rows: [], more: "" },

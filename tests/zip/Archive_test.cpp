@@ -135,7 +135,7 @@ TEST(ArchiveFormat, Utf8NamesAndTheNameLengthLimit) {
             {"a/..", zip::ArchiveError::Kind::unsafeEntryPath},
         };
         for (const auto& [name, kind] : refused) {
-            const auto error = archiveError([&] { addBytes(archive, name, "never written"); });
+            const auto error = archiveError([&, &name = name] { addBytes(archive, name, "never written"); });
             EXPECT_EQ(error ? error->kind() : zip::ArchiveError::Kind{}, kind) << name;
         }
     }

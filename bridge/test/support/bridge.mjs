@@ -9,10 +9,11 @@ import { fileURLToPath } from 'node:url';
 export const BRIDGE_SCRIPT = fileURLToPath(new URL('../../korvo-bridge.mjs', import.meta.url));
 
 // `request` is an object (sent as JSON), a string (sent as is) or null (nothing sent and the
-// input left open, as for the health check). `started(child)` may act on the running child.
-export function runBridge(request, { args = [], env = {}, started } = {}) {
+// input left open, as for the health check). `started(child)` may act on the running child;
+// `script` runs another copy of the bridge (the benchmark compares versions).
+export function runBridge(request, { args = [], env = {}, started, script = BRIDGE_SCRIPT } = {}) {
   return new Promise((resolve, reject) => {
-    const child = spawn(process.execPath, [BRIDGE_SCRIPT, ...args], { env: { ...process.env, ...env }, stdio: ['pipe', 'pipe', 'pipe'] });
+    const child = spawn(process.execPath, [script, ...args], { env: { ...process.env, ...env }, stdio: ['pipe', 'pipe', 'pipe'] });
     started?.(child);
     let stdout = '';
     let stderr = '';

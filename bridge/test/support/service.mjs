@@ -3,6 +3,7 @@
 // against it: the address, the environment for the bridge, and the codes it e-mails.
 import { spawn } from 'node:child_process';
 import { existsSync, mkdirSync, mkdtempSync, readFileSync, readdirSync, rmSync } from 'node:fs';
+import { open } from 'node:fs/promises';
 import { request } from 'node:https';
 import { tmpdir } from 'node:os';
 import { dirname, join } from 'node:path';
@@ -79,4 +80,33 @@ export async function signUp(service, email, password = 'correct horse battery')
   await ok({ command: 'createSession', ...identity });
   const { secretId } = await ok({ command: 'createSecret', ...identity });
   return { email, password, ...identity, secretId };
+}
+
+// Locks `input` into `output` for Korvo `secretId` the way a modified bridge of `who` could:
+// a well-formed file whose recorded lock declares `declaredBytes`, whatever the file holds.
+export async function lockWithDeclaredSize(service, who, secretId, input, output, declaredBytes) {
+  const { validateRequest } = await import('../../lib/request.mjs');
+  const { DEVICE_AUTH, serviceCall } = await import('../../lib/commands.mjs');
+  const { CAPSULE_LENGTH, CAPSULE_SUITE, decodeKorvoPublicKey, encapsulate } = await import('../../lib/capsule.mjs');
+  const { FIXED_HEADER_LENGTH, encodeHeader } = await import('../../lib/format.mjs');
+  const { sealChunks } = await import('../../lib/chunk-stream.mjs');
+  const request = validateRequest({ command: 'getSecretPublicKey', blackboxUrl: service.url, principalId: who.principalId, ed25519PrivateKeyHex: who.ed25519PrivateKeyHex, secretId });
+  const ask = (method, path, body) => serviceCall(request, { method, path, body, auth: DEVICE_AUTH });
+  const trusted = process.env.KORVO_TRUSTED_CA;
+  process.env.KORVO_TRUSTED_CA = service.ca;
+  try {
+    const publicKey = decodeKorvoPublicKey((await ask('GET', `/korvos/${secretId}/public-key`)).publicKey, secretId);
+    const chunkSize = 1024 * 1024;
+    const header = encodeHeader({ chunkSize, secretId, suite: CAPSULE_SUITE, capsule: Buffer.alloc(CAPSULE_LENGTH) });
+    const context = header.subarray(0, FIXED_HEADER_LENGTH);
+    const { capsule, fileKey } = await encapsulate(publicKey, secretId, context);
+    capsule.copy(header, FIXED_HEADER_LENGTH);
+    const job = await ask('POST', '/usage/jobs', { kind: 'encrypt', secretId, bytes: declaredBytes, capsule: capsule.toString('base64'), context: context.toString('base64') });
+    const [from, to] = [await open(input, 'r'), await open(output, 'w')];
+    await sealChunks(from, to, { key: fileKey, header, chunkSize }).finally(() => Promise.all([from.close(), to.close()]));
+    await ask('POST', `/usage/jobs/${job.jobId}/complete`, {});
+  } finally {
+    if (trusted === undefined) delete process.env.KORVO_TRUSTED_CA;
+    else process.env.KORVO_TRUSTED_CA = trusted;
+  }
 }

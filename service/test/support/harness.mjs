@@ -11,11 +11,11 @@ import { signatureHeaders } from '../../src/signing.mjs';
 
 export const PASSWORD = 'correct horse 8';
 
-export async function startTestService() {
+export async function startTestService(options = {}) {
   const folder = mkdtempSync(join(tmpdir(), 'halvane-test-'));
   const clock = { offsetMs: 0, now() { return Date.now() + this.offsetMs; } };
   const service = await startService({
-    dataDir: join(folder, 'data'), port: 0, clock: () => clock.now(), trustedCaPath: join(folder, 'trusted-ca.pem'), log: () => {},
+    dataDir: join(folder, 'data'), port: 0, clock: () => clock.now(), trustedCaPath: join(folder, 'trusted-ca.pem'), log: () => {}, ...options,
   });
   const stop = async () => { await service.close(); rmSync(folder, { recursive: true, force: true }); };
   return { ...service, clock, stop };

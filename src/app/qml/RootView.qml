@@ -69,10 +69,13 @@ Item {
 
     // Screens are rebuilt on every route change, so their fields start empty. The first screen
     // comes in without a transition once the view is complete (the route's first value arrives
-    // while it is still being built, and must not stack a second screen).
+    // while it is still being built, and must not stack a second screen) and the launch decision
+    // has set the route.
     property bool complete: false
+    readonly property bool decidingLaunch: KorvoStore.isDecidingLaunch
+    onDecidingLaunchChanged: showRoute()
     function showRoute() {
-        if (!complete)
+        if (!complete || decidingLaunch)
             return
         screens.replace(null, screenFor(route), {}, screens.depth === 0 ? StackView.Immediate : StackView.Transition)
         focusBeforeBusy = null
@@ -88,145 +91,103 @@ Item {
     // after a route change Tab starts again from the top of the new screen.
     focus: true
 
-    // While the overlay is up the content stands still. It is taken as one picture, which stands
-    // in for all its items under the overlay's fade and is what the overlay blurs, and the content
-    // is left out of the window's frames until the overlay starts to leave. The picture is taken
-    // ahead, while the window rests (see overlayWarmUp), so a job's first frames cost no more
-    // than any other: the window as it was when the job was started.
-    ShaderEffectSource {
-        id: frozenContent
+    // The busy overlay exists only while a job runs and while it fades out: nothing of it is
+    // built, drawn or held in memory before the first job or after a job's end. A job's first
+    // frame builds it and takes the picture of the content it blurs.
+    Loader {
+        id: overlay
         anchors.fill: parent
-        sourceItem: contentLayer
-        live: false
-        hideSource: busy.visible && KorvoStore.isBusy
-        visible: hideSource && busy.opacity < 1
+        active: false
+        sourceComponent: overlayComponent
     }
-
-    BusyOverlay {
-        id: busy
-        objectName: "busyOverlay"
-        anchors.fill: parent
-        backdrop: frozenContent
-        message: KorvoStore.statusMessage
-        progress: overlayWarmUp.framesLeft === 1 ? warmUpFigures : KorvoStore.progress
-        opacity: 0
-        visible: opacity > 0
-        Accessible.ignored: overlayWarmUp.running
-        transform: Translate { x: overlayWarmUp.running ? busy.width + 200 : 0 }
-    }
-    QtObject {
-        id: warmUpFigures
-        readonly property bool visible: true
-        readonly property real fraction: 0.5
-        readonly property string text: "1.0 GB of 2.0 GB, about 5 s left"
-        readonly property bool cancellable: true
-    }
-    // The fade starts once the overlay's first frame is on screen: every step of a fade asks the
-    // window's thread for a frame, and that thread would wait on the first one, which takes the
-    // picture where the window had no rest to take it ahead.
-    NumberAnimation {
-        id: busyFade
-        target: busy
-        property: "opacity"
-        easing.type: Easing.InOutQuad
-        function go(value) {
-            stop()
-            to = value
-            duration = Math.round(160 * Math.abs(value - busy.opacity))
-            start()
-        }
-    }
-    Connections {
-        id: busyFirstFrame
-        target: root.Window.window
-        enabled: false
-        function onFrameSwapped() {
-            busyFirstFrame.enabled = false
-            busyFade.go(1)
-        }
-    }
-    function showBusy(shown) {
-        overlayWarmUp.cut()
-        busyFade.stop()
-        if (shown)
-            overlayWarmUp.takePicture()
-        busyFirstFrame.enabled = shown && busy.opacity === 0
-        if (busyFirstFrame.enabled)
-            busy.opacity = 0.02
-        else
-            busyFade.go(shown ? 1 : 0)
-    }
-
-    // The overlay's first appearance would take and blur the content and build its effects (a
-    // software renderer builds the shaders for each kind of item the first time it draws it into
-    // a picture) while the work has begun and the window waits on them. So whenever the window
-    // has rested a moment after drawing something new, the overlay is drawn out of sight for two
-    // frames, fading and with its bar, over a fresh picture of the content.
-    QtObject {
-        id: overlayWarmUp
-        objectName: "overlayWarmUp"
-        // Frames of the current warm-up left to draw, and warm-ups done so far.
-        property int framesLeft: 0
-        property int done: 0
-        readonly property bool running: framesLeft > 0
-        // The content has been drawn anew since its picture was taken.
-        property bool contentChanged: true
-        // The frame that hides the overlay again after a warm-up draws nothing new.
-        property bool ignoreNextFrame: false
-        function takePicture() {
-            if (!contentChanged)
-                return
-            frozenContent.scheduleUpdate()
-            contentChanged = false
-        }
-        function begin() {
-            if (KorvoStore.isBusy || running || busy.visible)
-                return
-            takePicture()
-            framesLeft = 2
-            busy.opacity = 0.5
-        }
-        function cut() {
-            if (!running)
-                return
-            framesLeft = 0
-            busy.opacity = 0
-        }
-        function frameSwapped() {
-            if (running) {
-                if (--framesLeft > 0) {
-                    busy.opacity = 1
-                } else {
-                    busy.opacity = 0
-                    ignoreNextFrame = true
-                    ++done
+    readonly property Item busy: overlay.item ? overlay.item.card : null
+    Component {
+        id: overlayComponent
+        Item {
+            id: layer
+            readonly property alias card: busy
+            // Nothing underneath changes while the overlay is up, so the content is taken once as
+            // one picture: it stands in for all the content's items while the overlay fades in and
+            // is what the overlay blurs, and the content is left out of the window's frames until
+            // the overlay starts to leave.
+            ShaderEffectSource {
+                id: frozenContent
+                anchors.fill: parent
+                sourceItem: contentLayer
+                live: false
+                hideSource: KorvoStore.isBusy
+                visible: hideSource && busy.opacity < 1
+            }
+            BusyOverlay {
+                id: busy
+                objectName: "busyOverlay"
+                anchors.fill: parent
+                backdrop: frozenContent
+                message: KorvoStore.statusMessage
+                holdsInput: KorvoStore.isBusy
+                // Under the quit question its Cancel goes: the question has its own.
+                progress: quitQuestion.opened ? null : KorvoStore.progress
+                opacity: 0
+                visible: opacity > 0
+            }
+            // The fade starts once the overlay's first frame is on screen: every step of a fade
+            // asks the window's thread for a frame, and that thread would wait on the first one,
+            // which takes and blurs the picture.
+            NumberAnimation {
+                id: fade
+                target: busy
+                property: "opacity"
+                easing.type: Easing.InOutQuad
+                function go(value) {
+                    stop()
+                    to = value
+                    duration = Math.round(160 * Math.abs(value - busy.opacity))
+                    start()
                 }
-            } else if (ignoreNextFrame) {
-                ignoreNextFrame = false
-            } else if (!KorvoStore.isBusy && !busy.visible) {
-                contentChanged = true
-                warmUpDelay.restart()
+                onFinished: if (busy.opacity === 0 && !KorvoStore.isBusy) overlay.active = false
+            }
+            Connections {
+                id: firstFrame
+                target: root.Window.window
+                enabled: false
+                function onFrameSwapped() {
+                    firstFrame.enabled = false
+                    fade.go(1)
+                }
+            }
+            function show(shown) {
+                fade.stop()
+                if (shown)
+                    frozenContent.scheduleUpdate()
+                firstFrame.enabled = shown && busy.opacity === 0
+                if (firstFrame.enabled)
+                    busy.opacity = 0.02
+                else
+                    fade.go(shown ? 1 : 0)
             }
         }
     }
-    Timer {
-        id: warmUpDelay
-        interval: 400
-        onTriggered: overlayWarmUp.begin()
-    }
-    Connections {
-        target: root.Window.window
-        enabled: !KorvoStore.isBusy   // a job's frames change nothing the warm-up looks at
-        function onFrameSwapped() { overlayWarmUp.frameSwapped() }
+    function showBusy(shown) {
+        if (shown)
+            overlay.active = true
+        if (overlay.item)
+            overlay.item.show(shown)
     }
 
-    // While busy the overlay holds the keyboard (Return cannot start the action twice); the
-    // control that had focus gets it back afterwards, or once the error alert is dismissed,
-    // when it still exists.
+    // While busy the overlay holds the keyboard (Return cannot start the action twice). When the
+    // job ends, or once its error alert is dismissed, the keyboard goes back to the control that
+    // started it; when that control can no longer take it ("Lock & Save" turns off once its files
+    // are saved), to the one before it in the Tab order. This holds when the window was not
+    // active at the end (a save panel had the keyboard): it gets the focus back when activated.
     property Item focusBeforeBusy: null
+    property bool focusBeforeBusyShown: false
     function restoreFocus() {
-        if (focusBeforeBusy && focusBeforeBusy.visible)
-            focusBeforeBusy.forceActiveFocus()
+        var target = focusBeforeBusy
+        focusBeforeBusy = null
+        if (target && !(target.visible && target.enabled))
+            target = target.nextItemInFocusChain(false)
+        if (target && target !== busy && target.visible && target.enabled)
+            target.forceActiveFocus(focusBeforeBusyShown ? Qt.TabFocusReason : Qt.OtherFocusReason)
         else
             forceActiveFocus()
     }
@@ -236,12 +197,25 @@ Item {
         function onIsBusyChanged() {
             root.showBusy(KorvoStore.isBusy)
             if (KorvoStore.isBusy) {
-                root.focusBeforeBusy = root.Window.activeFocusItem
+                var item = root.Window.activeFocusItem
+                root.focusBeforeBusy = item
+                root.focusBeforeBusyShown = item !== null && item.visualFocus === true
                 busy.forceActiveFocus()
-            } else if (!alert.opened && busy.activeFocus) {
+            } else if (!alert.opened && !quitQuestion.opened && busy && busy.focus) {
                 root.restoreFocus()
             }
         }
+    }
+
+    // Closing the window while a job runs asks first (AppDelegate.quitQuestionShown). The
+    // question stands in for the overlay's card, so one "Cancel" is on screen at a time.
+    QuitQuestion {
+        id: quitQuestion
+        objectName: "quitQuestion"
+        shown: AppDelegate.quitQuestionShown
+        onAnswered: (quit) => AppDelegate.answerQuitQuestion(quit)
+        // Kept running: the overlay holds the keyboard again; ended meanwhile: as after a job.
+        onClosed: if (KorvoStore.isBusy) busy.forceActiveFocus(); else if (!alert.opened) root.restoreFocus()
     }
 
     ErrorAlert {

@@ -14,34 +14,29 @@
 
 #include <algorithm>
 #include <csignal>
-#include <mutex>
-#include <set>
+#include <sys/prctl.h>
 #include <unistd.h>
 
-// The process ids of a runner's children while they run.
-class BridgeChildren {
-public:
-    void add(qint64 pid)
-    {
-        std::lock_guard lock(m_mutex);
-        m_pids.insert(pid);
-    }
-    void remove(qint64 pid)
-    {
-        std::lock_guard lock(m_mutex);
-        m_pids.erase(pid);
-    }
-    void terminateAll()
-    {
-        std::lock_guard lock(m_mutex);
-        for (const qint64 pid : m_pids)
-            ::kill(static_cast<pid_t>(pid), SIGTERM);
-    }
+void BridgeChildren::terminateAll()
+{
+    std::lock_guard lock(m_mutex);
+    m_terminated = true;
+    for (const qint64 pid : m_pids)
+        ::kill(static_cast<pid_t>(pid), SIGTERM);
+}
 
-private:
-    std::mutex m_mutex;
-    std::set<qint64> m_pids;
-};
+bool BridgeChildren::add(qint64 pid)
+{
+    std::lock_guard lock(m_mutex);
+    m_pids.insert(pid);
+    return !m_terminated;
+}
+
+void BridgeChildren::remove(qint64 pid)
+{
+    std::lock_guard lock(m_mutex);
+    m_pids.erase(pid);
+}
 
 namespace {
 
@@ -164,6 +159,8 @@ BridgeRunner::ChildLaunch BridgeRunner::commandLaunch(const BridgeRequest& reque
     ChildLaunch launch = childLaunch(QStringList());
     launch.input = request.toJson();
     launch.outputPath = request.outputPath;
+    if (!request.outputPath)
+        launch.silenceLimit = std::min(launch.silenceLimit, m_surroundings.requestSilenceLimit);
     return launch;
 }
 
@@ -238,24 +235,21 @@ void waitWhileAlive(QProcess& process, std::chrono::milliseconds limit)
     }
 }
 
-// The bridge writes a result beside its place as ".NAME.<12 hex digits>.partial" and removes it
-// on any failure or catchable signal. A child killed outright (the silence limit above, the
-// system short of memory, kill -9) cannot, nor can one stopped while the file is being created:
-// its unfinished file is removed here.
-void removeUnfinishedOutput(const QString& outputPath)
+// The bridge writes a result beside its place as ".NAME.<SUFFIX>.partial" and names SUFFIX (12
+// hexadecimal digits) on its standard error before it creates the file; it removes the file on
+// any failure, signal or broken pipe. A child killed outright (the silence limit above, the
+// system short of memory, kill -9) cannot: the files it named are removed here, and nothing
+// else beside the output, which may be the user's own or another job's.
+void removeUnfinishedOutput(const QString& outputPath, const QString& workingDirectory, const QStringList& suffixes)
 {
-    static const QRegularExpression partial(QStringLiteral("^[0-9a-f]{12}\\.partial$"));
-    const QFileInfo output(outputPath);
-    const QString prefix = QLatin1Char('.') + output.fileName() + QLatin1Char('.');
-    const QDir folder = output.dir();
-    for (const QString& name : folder.entryList(QDir::Files | QDir::Hidden | QDir::System)) {
-        if (name.startsWith(prefix) && partial.match(QStringView(name).mid(prefix.size())).hasMatch())
-            QFile::remove(folder.filePath(name));
-    }
+    const QFileInfo output(QDir(workingDirectory), outputPath);
+    for (const QString& suffix : suffixes)
+        QFile::remove(output.dir().filePath(QLatin1Char('.') + output.fileName() + QLatin1Char('.') + suffix + QStringLiteral(".partial")));
 }
 
 // The child's standard error as it arrives: lines "progress DONE TOTAL" go to the progress
-// function; everything else is the error text the run may end with.
+// function, lines "unfinished SUFFIX" name its temporary files; everything else is the error
+// text the run may end with.
 class ErrorStream {
 public:
     explicit ErrorStream(const BridgeRunner::Progress& progress) : m_progress(progress) {}
@@ -274,6 +268,8 @@ public:
         m_pending.clear();
         return m_text;
     }
+    // The suffixes of the temporary files the child named.
+    const QStringList& unfinished() const { return m_unfinished; }
 
 private:
     void take(const QByteArray& line)
@@ -290,10 +286,17 @@ private:
                 return;
             }
         }
+        static const QRegularExpression unfinished(QStringLiteral("^unfinished ([0-9a-f]{12})$"));
+        const QRegularExpressionMatch named = unfinished.match(QString::fromLatin1(line.trimmed()));
+        if (named.hasMatch()) {
+            m_unfinished << named.captured(1);
+            return;
+        }
         m_text += line;
     }
 
     const BridgeRunner::Progress& m_progress;
+    QStringList m_unfinished;
     QByteArray m_pending;
     QByteArray m_text;
 };
@@ -318,28 +321,50 @@ ChildEnd runChildBlocking(const BridgeRunner::ChildLaunch& launch)
         ErrorStream errors(launch.progress);
         QObject::connect(&process, &QProcess::readyReadStandardError, [&] { errors.add(process.readAllStandardError()); });
 
+        // The child gets SIGTERM when the application dies, so that it removes its unfinished
+        // output rather than finishing a job nobody waits for. The signal follows the thread
+        // that started the child: this one, which waits below until the child has ended.
+        const pid_t parent = ::getpid();
+        process.setChildProcessModifier([parent] {
+            ::prctl(PR_SET_PDEATHSIG, SIGTERM);
+            if (::getppid() != parent)   // the application died before the line above
+                ::raise(SIGTERM);
+        });
+
         process.start();
         if (!process.waitForStarted(-1))
             throw BridgeProcessError::startFailed(process.errorString());
         const qint64 pid = process.processId();
-        launch.children->add(pid);
         struct Forget {
-            BridgeChildren& children;
+            const BridgeRunner::ChildLaunch& launch;
             qint64 pid;
-            ~Forget() { children.remove(pid); }
-        } forget{*launch.children, pid};
+            ~Forget()
+            {
+                launch.children->remove(pid);
+                if (launch.job)
+                    launch.job->remove(pid);
+            }
+        } forget{launch, pid};
+        // A group ended while this child was starting ends it now.
+        const bool wantedByAll = launch.children->add(pid);
+        const bool wantedByJob = !launch.job || launch.job->add(pid);
+        if (!wantedByAll || !wantedByJob)
+            ::kill(static_cast<pid_t>(pid), SIGTERM);
         struct Leftovers {
-            const QProcess& process;
-            const std::optional<QString>& outputPath;
+            QProcess& process;
+            const BridgeRunner::ChildLaunch& launch;
+            ErrorStream& errors;
             ~Leftovers()
             {
-                // A stopped bridge removes its file itself, but a stop that comes while the file is
-                // still being created can miss it; a failed end of any kind is tidied here.
-                const bool failed = process.exitStatus() == QProcess::CrashExit || process.exitCode() != 0;
-                if (outputPath && process.state() == QProcess::NotRunning && failed)
-                    removeUnfinishedOutput(*outputPath);
+                errors.add(process.readAllStandardError());
+                // A bridge that answered (0 or 1) has put its result in place or removed it; one
+                // that ended any other way may have left the files it named.
+                const bool answered = process.exitStatus() == QProcess::NormalExit
+                    && (process.exitCode() == 0 || process.exitCode() == 1);
+                if (launch.outputPath && process.state() == QProcess::NotRunning && !answered)
+                    removeUnfinishedOutput(*launch.outputPath, launch.workingDirectory, errors.unfinished());
             }
-        } leftovers{process, launch.outputPath};
+        } leftovers{process, launch, errors};
         if (launch.input) {
             process.write(*launch.input);
             process.closeWriteChannel();

@@ -13,9 +13,26 @@
 #include <chrono>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
+#include <set>
 
-class BridgeChildren;
+// The running children of one runner, or of one run: ending them early sends each SIGTERM, on
+// which the bridge removes its unfinished output. A child that starts after the group was ended
+// is ended as soon as it has started.
+class BridgeChildren {
+public:
+    void terminateAll();
+
+    // Called by the runner around each child's life; false when the group was already ended.
+    bool add(qint64 pid);
+    void remove(qint64 pid);
+
+private:
+    std::mutex m_mutex;
+    std::set<qint64> m_pids;
+    bool m_terminated = false;
+};
 
 // How node is started: the program, and the arguments that go before the script's path
 // ("node" when node is found through /usr/bin/env on the inherited search path).
@@ -41,6 +58,9 @@ struct BridgeSurroundings {
     // A child that writes nothing and reads or writes no file for this long is ended. Sealing a
     // large file keeps the child reading, so long runs are not cut short.
     std::chrono::milliseconds silenceLimit = std::chrono::minutes(2);
+    // The same for a request to the service (a command without a file): the bridge gives up on
+    // a silent service after 15 s by itself; this ends a child that could not even do that.
+    std::chrono::milliseconds requestSilenceLimit = std::chrono::seconds(20);
 
     // The application's own: the build tree's resources when running from the build folder,
     // otherwise the installed ones.
@@ -78,22 +98,24 @@ public:
     using Progress = std::function<void(qint64 done, qint64 total)>;
 
     // Runs one command and reads its result record T. Throws BridgeError, BridgeDecodingError
-    // or BridgeProcessError.
+    // or BridgeProcessError. `job`, when given, ends this run's child alone (Cancel of one job).
     template<typename T>
-    QCoro::Task<T> run(BridgeRequest request, Progress progress = {}) const
+    QCoro::Task<T> run(BridgeRequest request, Progress progress = {}, std::shared_ptr<BridgeChildren> job = {}) const
     {
         // Everything the child needs is taken before the first suspension, so the runner may
         // go away while the child runs.
         // GCC 12 may destroy temporaries inside a co_await expression twice: await named locals.
         ChildLaunch launch = commandLaunch(request);
         launch.progress = std::move(progress);
+        launch.job = std::move(job);
         QCoro::Task<BridgeProcessResult> child = runChild(std::move(launch));
         const BridgeProcessResult process = co_await std::move(child);
         co_return BridgeOutcome::judgeCommand<T>(process);
     }
 
-    // Ends every child of this runner still running (the application is quitting): each gets
-    // SIGTERM, on which the bridge removes its unfinished output.
+    // Ends every child of this runner still running, and any started later (the application is
+    // quitting): each gets SIGTERM, on which the bridge removes its unfinished output. One job
+    // alone is ended through the `job` of its run.
     void terminateChildren() const;
 
     // The script to run (may throw BridgeError::missingBridge) and the way to start node.
@@ -110,7 +132,8 @@ public:
         std::chrono::milliseconds silenceLimit{};
         std::optional<QString> outputPath;   // a file command's result, for the leftovers of a killed child
         Progress progress;                   // reports read from the child's standard error
-        std::shared_ptr<BridgeChildren> children;
+        std::shared_ptr<BridgeChildren> children;   // every child of the runner
+        std::shared_ptr<BridgeChildren> job;        // this run's alone, when the caller wants to end it
     };
 
 private:

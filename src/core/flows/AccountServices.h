@@ -21,13 +21,14 @@ struct AccountServices {
     // ... and, for a signed-in account, its principal and device key.
     BridgeRequest request(const QString& command, const AccountIdentity& identity) const;
 
-    // Runs a command and reads its result record.
+    // Runs a command and reads its result record; `job`, when given, ends this run's child alone.
     template <typename T>
-    QCoro::Task<T> run(BridgeRequest request, BridgeRunner::Progress progress = {}) const
+    QCoro::Task<T> run(BridgeRequest request, BridgeRunner::Progress progress = {},
+                       std::shared_ptr<BridgeChildren> job = {}) const
     {
         // Everything is taken before the first suspension: a copy of these services may go
         // away while the child runs.
-        QCoro::Task<T> running = bridge->run<T>(std::move(request), std::move(progress));
+        QCoro::Task<T> running = bridge->run<T>(std::move(request), std::move(progress), std::move(job));
         co_return co_await running;
     }
     // Runs a command answered by a message: the service's message, or `fallback` without one.

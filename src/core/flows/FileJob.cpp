@@ -54,6 +54,7 @@ struct FileJob::State {
     QString folder;
     ProgressCounter counter;
     std::atomic<bool> bundling{false};
+    std::shared_ptr<BridgeChildren> children = std::make_shared<BridgeChildren>();
 };
 
 FileJob::FileJob(QString temporaryDirectory, std::shared_ptr<FileWorkQueue> queue, std::shared_ptr<const Cancellation> cancel)
@@ -100,6 +101,11 @@ FileJob::Figures FileJob::figures() const
         }
         state->counter.load(done, total);
     };
+}
+
+std::function<void()> FileJob::stopper() const
+{
+    return [children = m_state->children] { children->terminateAll(); };
 }
 
 QCoro::Task<PreparedInput> FileJob::prepare(QStringList urls)
@@ -155,7 +161,7 @@ QCoro::Task<FileJobResult> FileJob::runAccount(AccountServices services, Account
     request.filePath = input.url;
     request.outputPath = output;
     BridgeRunner::Progress progress = [state](qint64 done, qint64 total) { state->counter.store(done, total); };
-    QCoro::Task<FileJobResult> running = services.run<FileJobResult>(request, std::move(progress));
+    QCoro::Task<FileJobResult> running = services.run<FileJobResult>(request, std::move(progress), state->children);
     std::optional<FileJobResult> answer;
     try {
         answer = co_await running;

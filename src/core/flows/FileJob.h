@@ -50,13 +50,16 @@ public:
     // Seals or opens `input` into `output` with the local protection key.
     QCoro::Task<> runLocal(PreparedInput input, QString output, Direction direction, QByteArray key);
     // Seals for Korvo `secretId`, or opens, through the bridge as `identity`. A child ended
-    // because the job was cancelled (see stopChildren) ends in OperationCancelled.
+    // because the job was cancelled (see stopper) ends in OperationCancelled.
     QCoro::Task<FileJobResult> runAccount(AccountServices services, AccountIdentity identity, PreparedInput input,
                                           QString output, Direction direction, qint64 secretId);
 
     // The figures of the stage under way: the bundle's growth while preparing, then the
     // engine's or the bridge's own count.
     Figures figures() const;
+    // Ends this job's bridge child (no other run's), which removes its unfinished output; safe
+    // to call from any thread, also after the job is gone.
+    std::function<void()> stopper() const;
 
     // The last path component (a folder's trailing "/" ignored).
     static QString lastPathComponent(const QString& path);

@@ -1,5 +1,7 @@
 #include "core/flows/RecoveryFlow.h"
 
+#include "core/flows/AccountRules.h"
+
 namespace {
 const QString resetCodeSent = QStringLiteral("Reset code sent.");
 const QString passwordResetDone = QStringLiteral("Password reset.");
@@ -18,9 +20,13 @@ QCoro::Task<QString> RecoveryFlow::sendCode(QString email) const
     co_return co_await sending;
 }
 
-QCoro::Task<QString> RecoveryFlow::reset(QString email, QString code, QString newPassword) const
+QCoro::Task<QString> RecoveryFlow::reset(QString email, QString code, QString newPassword,
+                                         std::optional<AccountIdentity> saved) const
 {
-    BridgeRequest request = m_services.request(QStringLiteral("resetPassword"));
+    const bool signs = saved && saved->email == AccountRules::normalizedEmail(email)
+                       && AccountRules::hasValidDeviceKey(saved->ed25519PrivateKeyHex);
+    BridgeRequest request = signs ? m_services.request(QStringLiteral("resetPassword"), *saved)
+                                  : m_services.request(QStringLiteral("resetPassword"));
     request.email = email;
     request.otp = code;
     request.newPassword = newPassword;

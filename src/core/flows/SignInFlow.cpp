@@ -71,7 +71,7 @@ QCoro::Task<> SignInFlow::replaceDeviceKey(AccountIdentity identity, QString pas
     throw DeviceKeyReplaced(updated);
 }
 
-QCoro::Task<SignedIn> SignInFlow::openSession(AccountIdentity identity) const
+QCoro::Task<SignedIn> SignInFlow::openSession(AccountIdentity identity, std::optional<QString> password) const
 {
     std::optional<SessionResult> session;
     QString failure;
@@ -83,8 +83,14 @@ QCoro::Task<SignedIn> SignInFlow::openSession(AccountIdentity identity) const
         failure = error.message();
     }
     const bool pending = identity.deviceKeyConfirmationPending.value_or(false);
+    if (!session && pending)
+        throw FlowError(confirmSecurityEmailFirst);
+    if (!session && password && failure.contains(QLatin1String("ed25519PrivateKeyHex"))) {
+        QCoro::Task<> replacing = replaceDeviceKey(identity, *password);
+        co_await replacing;   // always ends with DeviceKeyReplaced
+    }
     if (!session)
-        throw FlowError(pending ? confirmSecurityEmailFirst : failure);
+        throw FlowError(failure);
     if (pending) {
         identity.deviceKeyConfirmationPending = std::nullopt;   // written as absent, not as false
         QCoro::Task<> saving = m_services.keychain->saveIdentity(identity);

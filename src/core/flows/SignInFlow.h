@@ -39,8 +39,10 @@ public:
     // DeviceKeyReplaced when the key had to be replaced, or the bridge's error.
     QCoro::Task<AccountIdentity> verify(QString email, QString password, std::optional<AccountIdentity> saved) const;
     // The session for `identity`; a pending device key that the service accepts is saved as
-    // confirmed. A refused session of a pending key asks for the security e-mail first.
-    QCoro::Task<SignedIn> openSession(AccountIdentity identity) const;
+    // confirmed. A refused session of a pending key asks for the security e-mail first. A key
+    // the service no longer knows (a password reset made elsewhere signs out the other
+    // computers) is replaced with `password` when given, as a missing one is (DeviceKeyReplaced).
+    QCoro::Task<SignedIn> openSession(AccountIdentity identity, std::optional<QString> password = {}) const;
 
 private:
     QCoro::Task<> replaceDeviceKey(AccountIdentity identity, QString password) const;

@@ -131,18 +131,62 @@ bool writeAll(int fd, const std::uint8_t* buffer, std::size_t count)
     return writeEverything(fd, buffer, count, std::nullopt);
 }
 
+namespace {
+
+QByteArray folderOf(const QByteArray& path)
+{
+    const qsizetype slash = path.lastIndexOf('/');
+    return slash < 0 ? QByteArray(".") : slash == 0 ? QByteArray("/") : path.left(slash);
+}
+
+QByteArray nameOf(const QByteArray& path)
+{
+    return path.mid(path.lastIndexOf('/') + 1);
+}
+
+// A rename lives in its folder: flush that too. A folder that cannot be opened or flushed (some
+// file systems refuse) leaves the rename as durable as the system makes it.
+void syncFolderOf(const QByteArray& path)
+{
+    const FileHandle directory(::open(folderOf(path).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (directory.isOpen())
+        ::fsync(directory.fd());
+}
+
+bool unsupported(int error)
+{
+    return error == EINVAL || error == ENOSYS || error == EOPNOTSUPP || error == ENOTSUP || error == EISDIR;
+}
+
+} // namespace
+
 bool renameDurably(const QByteArray& from, const QByteArray& to)
 {
     if (::rename(from.constData(), to.constData()) != 0)
         return false;
-    // The rename itself lives in the folder: flush it too. A folder that cannot be opened or
-    // flushed (some file systems refuse) leaves the rename as durable as the system makes it.
-    const qsizetype slash = to.lastIndexOf('/');
-    const QByteArray folder = slash < 0 ? QByteArray(".") : slash == 0 ? QByteArray("/") : to.left(slash);
-    const FileHandle directory(::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (directory.isOpen())
-        ::fsync(directory.fd());
+    syncFolderOf(to);
     return true;
+}
+
+bool renameWithoutReplacing(int fromFolder, const char* fromName, int toFolder, const char* toName)
+{
+    if (::renameat2(fromFolder, fromName, toFolder, toName, RENAME_NOREPLACE) == 0)
+        return true;
+    if (!unsupported(errno))
+        return false;
+    if (::linkat(fromFolder, fromName, toFolder, toName, 0) == 0) {
+        ::unlinkat(fromFolder, fromName, 0);
+        return true;
+    }
+    if (errno != EPERM && !unsupported(errno))
+        return false;
+    // Neither (some network and foreign file systems): look first, then rename.
+    struct stat info {};
+    if (::fstatat(toFolder, toName, &info, AT_SYMLINK_NOFOLLOW) == 0) {
+        errno = EEXIST;
+        return false;
+    }
+    return ::renameat(fromFolder, fromName, toFolder, toName) == 0;
 }
 
 QString temporarySiblingPath(const QString& finalPath)
@@ -157,21 +201,25 @@ QString temporarySiblingPath(const QString& finalPath)
         + QStringLiteral(".partial");
 }
 
-ReplacingOutputFile::ReplacingOutputFile(const QString& finalPath)
+ReplacingOutputFile::ReplacingOutputFile(const QString& finalPath, bool replaceExisting)
     : m_finalPath(NativePath::toNative(finalPath))
+    , m_replaceExisting(replaceExisting)
 {
     if (m_finalPath.isEmpty())
         return;
-    // The folder is held open so that the temporary file is removed even when someone moves
-    // the folder away while it is being written.
+    // The folder is held open so that the file is put in place, or removed, even when someone
+    // moves the folder away while it is being written.
     m_folder = openParentFolder(m_finalPath);
     if (!m_folder.isOpen())
+        return;
+    // 0666 so the process's umask gives the platform's default permissions.
+    m_file = FileHandle(::openat(m_folder.fd(), ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666));
+    if (m_file.isOpen() || !unsupported(errno))
         return;
     for (int attempt = 0; attempt < 8 && !m_file.isOpen(); ++attempt) {
         m_temporaryPath = NativePath::toNative(temporarySiblingPath(finalPath));
         if (m_temporaryPath.isEmpty())
             return;
-        // 0666 so the process's umask gives the platform's default permissions.
         m_file = FileHandle(::openat(m_folder.fd(), temporaryName().constData(),
                                      O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
         if (!m_file.isOpen() && errno != EEXIST)
@@ -185,14 +233,19 @@ ReplacingOutputFile::ReplacingOutputFile(const QString& finalPath)
 
 FileHandle openParentFolder(const QByteArray& path)
 {
-    const qsizetype slash = path.lastIndexOf('/');
-    const QByteArray folder = slash < 0 ? QByteArray(".") : slash == 0 ? QByteArray("/") : path.left(slash);
-    return FileHandle(::open(folder.constData(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+    return FileHandle(::open(folderOf(path).constData(), O_PATH | O_DIRECTORY | O_CLOEXEC));
 }
 
 QByteArray ReplacingOutputFile::temporaryName() const
 {
-    return m_temporaryPath.mid(m_temporaryPath.lastIndexOf('/') + 1);
+    return nameOf(m_temporaryPath);
+}
+
+QString ReplacingOutputFile::readablePath() const
+{
+    if (!m_temporaryPath.isEmpty() || !m_file.isOpen())
+        return NativePath::fromNative(m_temporaryPath);
+    return QStringLiteral("/proc/self/fd/%1").arg(m_file.fd());
 }
 
 ReplacingOutputFile::~ReplacingOutputFile()
@@ -207,16 +260,64 @@ void ReplacingOutputFile::startWriteBack(std::uint64_t offset, std::uint64_t len
                           SYNC_FILE_RANGE_WRITE);
 }
 
+// Gives the nameless file its final name: directly when it must not replace anything (linking
+// never replaces), else under a temporary name renamed over the final path. Both by path: a
+// folder moved away meanwhile is no longer where the file was asked to go.
+bool ReplacingOutputFile::linkInPlace()
+{
+    const QByteArray self = "/proc/self/fd/" + QByteArray::number(m_file.fd());
+    const auto link = [&](const QByteArray& path) {
+        return ::linkat(AT_FDCWD, self.constData(), AT_FDCWD, path.constData(), AT_SYMLINK_FOLLOW) == 0
+            || (errno == ENOENT && ::access("/proc/self/fd", F_OK) != 0
+                && ::linkat(m_file.fd(), "", AT_FDCWD, path.constData(), AT_EMPTY_PATH) == 0);
+    };
+    if (!m_replaceExisting)
+        return link(m_finalPath);
+    for (int attempt = 0; attempt < 8; ++attempt) {
+        const QByteArray path = NativePath::toNative(temporarySiblingPath(NativePath::fromNative(m_finalPath)));
+        if (path.isEmpty())
+            return false;
+        if (!link(path)) {
+            if (errno == EEXIST)
+                continue;
+            return false;
+        }
+        if (::rename(path.constData(), m_finalPath.constData()) == 0)
+            return true;
+        const int error = errno;
+        ::unlink(path.constData());
+        errno = error;
+        return false;
+    }
+    errno = EEXIST;
+    return false;
+}
+
 bool ReplacingOutputFile::commit()
 {
     if (!m_file.isOpen())
         return false;
-    if (::fdatasync(m_file.fd()) != 0 || !m_file.close() || !renameDurably(m_temporaryPath, m_finalPath)) {
+    bool placed = ::fdatasync(m_file.fd()) == 0;
+    if (placed && m_temporaryPath.isEmpty()) {
+        // A close that fails after the data reached the device loses nothing.
+        placed = linkInPlace();
+        if (placed)
+            m_file.close();
+    } else if (placed) {
+        // The temporary name is found where it is, the final one where it was asked for.
+        placed = m_file.close()
+            && (m_replaceExisting
+                    ? ::renameat(m_folder.fd(), temporaryName().constData(), AT_FDCWD, m_finalPath.constData()) == 0
+                    : renameWithoutReplacing(m_folder.fd(), temporaryName().constData(), AT_FDCWD,
+                                             m_finalPath.constData()));
+    }
+    if (!placed) {
         const int error = errno;
         discard();
         errno = error;
         return false;
     }
+    syncFolderOf(m_finalPath);
     ScratchFiles::release(m_temporaryPath);
     m_temporaryPath.clear();
     return true;

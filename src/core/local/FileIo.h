@@ -54,6 +54,12 @@ bool writeAllAt(int fd, const std::uint8_t* buffer, std::size_t count, std::uint
 // the rename fails.
 bool renameDurably(const QByteArray& from, const QByteArray& to);
 
+// Renames a name in one folder to a name in another (folder descriptors), failing with EEXIST
+// instead of replacing a file already there, also when another process puts one there at the
+// same moment. Where the file system cannot rename that way, the file is linked under the new
+// name and the old name removed.
+bool renameWithoutReplacing(int fromFolder, const char* fromName, int toFolder, const char* toName);
+
 // The same for descriptors read and written in order (pipes, terminals).
 std::optional<std::size_t> readFully(int fd, std::uint8_t* buffer, std::size_t count);
 bool writeAll(int fd, const std::uint8_t* buffer, std::size_t count);
@@ -62,33 +68,39 @@ bool writeAll(int fd, const std::uint8_t* buffer, std::size_t count);
 // Empty when no random name could be made.
 QString temporarySiblingPath(const QString& finalPath);
 
-// A file written under a temporary name in the folder of its final path and moved over that
-// path only by commit(). Until then (and whenever commit() fails) nothing at the final path
-// changes; a file that is never committed is removed.
+// A file written in the folder of its final path and given that path only by commit(). Until
+// then it has no name at all where the file system allows (so not even a killed process leaves
+// it behind), else a temporary hidden name beside the final path. Nothing at the final path
+// changes before commit() (nor when it fails); a file that is never committed is removed.
 class ReplacingOutputFile {
 public:
-    explicit ReplacingOutputFile(const QString& finalPath);
+    // With `replaceExisting` false, commit() fails (EEXIST) when the final path is taken by then.
+    explicit ReplacingOutputFile(const QString& finalPath, bool replaceExisting = true);
     ~ReplacingOutputFile();
     ReplacingOutputFile(const ReplacingOutputFile&) = delete;
     ReplacingOutputFile& operator=(const ReplacingOutputFile&) = delete;
 
-    // False when the temporary file could not be created.
+    // False when the file could not be created (errno tells why).
     bool isOpen() const { return m_file.isOpen(); }
     int fd() const { return m_file.fd(); }
+    // A path that opens the file as it is being written, for reading it back.
+    QString readablePath() const;
     // Starts writing a finished range to the device now, so that commit() has little left to wait
     // for. Never waits itself; a hint that may be ignored.
     void startWriteBack(std::uint64_t offset, std::uint64_t length) const;
-    // Flushes the file to the device, renames it over the final path and flushes the folder, so
-    // that after a power cut the final path holds either the old file or the whole new one.
+    // Flushes the file to the device, puts it at the final path and flushes the folder, so that
+    // after a power cut the final path holds either the old file or the whole new one.
     // False on failure (the file is removed; errno tells why).
     bool commit();
 
 private:
     void discard();
+    bool linkInPlace();
     QByteArray temporaryName() const;
 
     QByteArray m_finalPath;
-    QByteArray m_temporaryPath;
-    FileHandle m_folder;   // where the temporary file was made, wherever that folder goes
+    QByteArray m_temporaryPath;   // empty while the file has no name
+    bool m_replaceExisting;
+    FileHandle m_folder;   // where the file was made, wherever that folder goes
     FileHandle m_file;
 };

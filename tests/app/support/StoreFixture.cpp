@@ -19,6 +19,8 @@ std::optional<QStringList> ScriptedFileDialogs::chooseFiles(const OpenRequest& r
 std::optional<QString> ScriptedFileDialogs::chooseSaveLocation(const QString& title, const QString& suggestedName,
                                                                 const QString& startFolder)
 {
+    if (onSave)
+        onSave();
     saveTitles.append(title);
     startFolders.append(startFolder);
     suggestedNames.append(suggestedName);

@@ -20,6 +20,8 @@ public:
 
     std::optional<QStringList> chooseFiles(const OpenRequest& request) override;
     QStringList startFolders;
+    // Runs when the save panel is asked, before it answers (a panel is a window of its own).
+    std::function<void()> onSave;
     std::optional<QString> chooseSaveLocation(const QString& title, const QString& suggestedName,
                                               const QString& startFolder) override;
 };

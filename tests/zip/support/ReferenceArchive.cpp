@@ -70,7 +70,7 @@ void ReferenceArchive::add(const Item& item) {
     const auto [time, date] = dosTimeDate(item.modificationTime);
     const std::uint32_t crc = static_cast<std::uint32_t>(
         crc32(0, reinterpret_cast<const Bytef*>(item.content.data()), static_cast<uInt>(size)));
-    auto localHeader = [&](std::uint32_t crcField) {
+    auto localHeader = [&, time = time, date = date](std::uint32_t crcField) {
         Bytes h;
         fields(h, {{0x04034B50, 4}, {needed, 2}, {0x0800, 2}, {0, 2}, {time, 2}, {date, 2}, {crcField, 4},
                    {size32, 4}, {size32, 4}, {item.name.size(), 2}, {zip64 ? 20 : 0, 2}});

@@ -65,8 +65,8 @@ Item {
         passwordCharacter: "\u2022"
         text: root.text
         onTextEdited: root.text = text
-        // A password echo mode makes the field "password text" by itself; setting
-        // Accessible.passwordEdit as well would blank the accessible name on Qt 6.4.
+        // A password field is described by AccessibleControls: "password text" with this name,
+        // and bullets, never its text (Accessible.passwordEdit would blank the name on Qt 6.4).
         Accessible.role: Accessible.EditableText
         Accessible.name: root.placeholder
 

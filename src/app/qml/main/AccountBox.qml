@@ -5,6 +5,7 @@ import Korvo
 Rectangle {
     id: root
     readonly property bool local: KorvoStore.accessMode === KorvoStore.Local
+    property string email: KorvoStore.hasIdentity ? KorvoStore.identity.email : ""
     implicitHeight: row.implicitHeight + 22
     radius: KorvoTheme.cornerRadius
     color: KorvoTheme.thinMaterial
@@ -33,19 +34,33 @@ Rectangle {
             width: row.width - badge.width - row.spacing
             anchors.verticalCenter: parent.verticalCenter
             spacing: 2
-            KorvoText {
-                id: title
-                objectName: "accountTitle"
+            // One line, shrinking towards 74 % before it is cut, and selectable (an address
+            // to copy).
+            Item {
+                id: titleBox
                 width: parent.width
-                text: root.local ? KorvoStore.platformText("On this Mac")
-                                 : (KorvoStore.hasIdentity ? KorvoStore.identity.email : "Account")
-                size: 13
-                weight: Font.DemiBold
-                // One line, shrinking towards 74 % before it is truncated, but never below the
-                // caption under it.
-                fontSizeMode: Text.HorizontalFit
-                minimumPixelSize: Math.max(Math.ceil(13 * 0.74), caption.size)
-                elide: Text.ElideRight
+                height: title.implicitHeight
+                clip: true
+                TextEdit {
+                    id: title
+                    objectName: "accountTitle"
+                    anchors.verticalCenter: parent.verticalCenter
+                    scale: Math.max(0.74, Math.min(1, titleBox.width / Math.max(1, implicitWidth)))
+                    transformOrigin: Item.Left
+                    width: titleBox.width / scale
+                    text: root.local ? KorvoStore.platformText("On this Mac") : (root.email.length > 0 ? root.email : "Account")
+                    readOnly: true
+                    selectByMouse: true
+                    wrapMode: TextEdit.NoWrap
+                    font.family: KorvoTheme.fontFamily
+                    font.pixelSize: 13
+                    font.weight: Font.DemiBold
+                    color: KorvoTheme.textPrimary
+                    selectionColor: KorvoTheme.withAlpha(KorvoTheme.accent, 0.4)
+                    selectedTextColor: KorvoTheme.textPrimary
+                    Accessible.role: Accessible.StaticText
+                    Accessible.name: text
+                }
             }
             KorvoText {
                 id: caption

@@ -27,6 +27,7 @@ Item {
         // Never "ready" while the keyring cannot hold the local key: say what is wrong instead.
         SymbolLabel {
             readonly property bool keyringDown: KorvoStore.keyringProblem !== ""
+            objectName: "localReadiness"
             width: parent.width
             icon: keyringDown ? "exclamationmark.circle.fill" : "checkmark.circle.fill"
             text: keyringDown ? KorvoStore.keyringProblem : "Offline and ready"
@@ -34,6 +35,12 @@ Item {
             iconSize: 13
             weight: Font.DemiBold
             color: keyringDown ? KorvoTheme.destructive : KorvoTheme.accent
+            // The keyring's sentence is long: it wraps within the rail.
+            label.width: width - iconSize - spacing
+            label.wrapMode: Text.Wrap
+            label.elide: Text.ElideNone
+            Accessible.role: Accessible.StaticText
+            Accessible.name: text
         }
     }
 }

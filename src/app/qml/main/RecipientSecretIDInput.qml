@@ -13,6 +13,8 @@ Rectangle {
 
     radius: 8
     color: KorvoTheme.field
+    // The look-up's colour: red once the number is known to be unavailable.
+    readonly property color stateColor: lookupState === KorvoStore.Unavailable ? KorvoTheme.destructive : KorvoTheme.accent
     border.width: field.activeFocus ? 1.5 : 1
     border.color: {
         switch (lookupState) {
@@ -22,7 +24,8 @@ Rectangle {
         default: return field.activeFocus ? KorvoTheme.withAlpha(KorvoTheme.accent, 0.88) : KorvoTheme.strongBorder
         }
     }
-    FocusRing { shown: field.activeFocus; outset: 0; radius: root.radius }
+    // While typing, the ring lies on the outline, so it takes the look-up's colour.
+    FocusRing { objectName: "recipientFocusRing"; shown: field.activeFocus; outset: 0; radius: root.radius; color: root.stateColor }
 
     // Binding to field: replace the field's text only when it differs, so the caret stays.
     onTextChanged: if (field.text !== text) field.text = text

@@ -6,8 +6,9 @@ Rectangle {
     id: root
     property var secret: ({})
     property var selectedSecretId
-    signal activated(int secretId)
-    readonly property int secretId: secret.secretId !== undefined ? secret.secretId : -1
+    // Korvo numbers go past 2^31: carried as a double (exact to 2^53), never as an int.
+    signal activated(double secretId)
+    readonly property double secretId: secret.secretId !== undefined ? secret.secretId : -1
     readonly property bool isSelected: selectedSecretId !== undefined && selectedSecretId !== null
                                        && Number(selectedSecretId) === secretId
     readonly property bool isSyncing: secret.isSyncing !== undefined && secret.isSyncing !== null

@@ -43,7 +43,7 @@ Item {
         }
     }
 
-    DeleteAccountView {
+    AccountDeletionSheet {
         isPresented: root.isShowingAccountDeletion
         onDismissed: root.isShowingAccountDeletion = false
     }

@@ -7,7 +7,10 @@ SymbolLabel {
     objectName: "statusRow"
     Accessible.role: Accessible.StaticText
     Accessible.name: text
-    icon: KorvoStore.isBusy ? "clock" : "checkmark.circle"
+    // The check mark goes only beside a finished result (or "Ready"): not beside a busy line the
+    // runner left in place, a failure's last line, "Cancelled." or a keyring problem.
+    icon: KorvoStore.isBusy ? "clock"
+        : (KorvoStore.statusMessage === "" || KorvoStore.statusIsResult ? "checkmark.circle" : "")
     text: Format.statusText(KorvoStore.statusMessage)
     size: 12
     iconSize: 14

@@ -80,9 +80,12 @@ Popup {
     }
     background: Item {
         SoftShadow { target: plate; shadowOpacity: 0.45; radiusPoints: 24; offsetY: 8 }
+        // Hangs from the window's top edge: its upper corners lie beyond it.
         Rectangle {
             id: plate
+            objectName: "sheetPlate"
             anchors.fill: parent
+            anchors.topMargin: -radius
             radius: 12
             color: Qt.rgba(0.13, 0.14, 0.14, 0.98)
             border.width: 1
@@ -146,114 +149,133 @@ Popup {
 
             Rectangle { width: parent.width; height: 1; color: KorvoTheme.white(0.1) }
 
-            // Password step.
-            Column {
-                objectName: "passwordStep"
-                visible: sheet.step === "password"
+            // The two steps cross-fade in one place while the sheet takes the new step's
+            // height, both over 0.2 s, easing in and out.
+            Item {
+                id: steps
+                objectName: "deletionSteps"
                 width: parent.width
-                spacing: 16
-                KorvoText {
-                    width: parent.width
-                    text: KorvoStore.platformText("Deleting signs you out, removes this Mac's saved access, and makes your account unavailable. Some security records may be retained when required by law.")
-                    size: 14
-                    wrapMode: Text.Wrap
-                    elide: Text.ElideNone
-                }
-                MacTextInput {
-                    width: parent.width
-                    placeholder: "Account password"
-                    isSecure: true
-                    identifier: "delete-account-password"
-                    text: sheet.password
-                    onTextChanged: sheet.password = text
-                }
-                KorvoCheckBox {
-                    objectName: "understandsDeletion"
-                    width: parent.width
-                    text: "I understand that I will lose access to this account."
-                    checked: sheet.understandsDeletion
-                    onToggled: sheet.understandsDeletion = checked
-                }
-                RowLayout {
-                    width: parent.width
-                    spacing: 8
-                    SettingsButton {
-                        objectName: "cancelDeletion"
-                        text: "Cancel"
-                        onClicked: sheet.close()
-                    }
-                    Item { Layout.fillWidth: true }
-                    Spinner { diameter: 16; visible: sheet.busy }
-                    SettingsButton {
-                        objectName: "sendConfirmationCode"
-                        text: "Send confirmation code"
-                        prominent: true
-                        destructive: true
-                        enabled: sheet.canSendCode
-                        onClicked: sheet.sendCode(true)
-                    }
-                }
-            }
+                height: (sheet.step === "password" ? passwordStep : codeStep).implicitHeight
+                clip: true
+                Behavior on height { NumberAnimation { duration: 200; easing.type: Easing.InOutQuad } }
 
-            // Confirmation step.
-            Column {
-                objectName: "codeStep"
-                visible: sheet.step === "confirmationCode"
-                width: parent.width
-                spacing: 16
-                KorvoText {
+                // Password step.
+                Column {
+                    id: passwordStep
+                    objectName: "passwordStep"
+                    opacity: sheet.step === "password" ? 1 : 0
+                    visible: opacity > 0
+                    Behavior on opacity { NumberAnimation { duration: 200; easing.type: Easing.InOutQuad } }
                     width: parent.width
-                    text: KorvoStore.platformText("After confirmation, the saved account access and recent activity on this Mac will be removed.")
-                    size: 14
-                    wrapMode: Text.Wrap
-                    elide: Text.ElideNone
-                }
-                Loader {
-                    // Built when the step is shown, so the field focuses itself then.
-                    width: parent.width
-                    active: sheet.step === "confirmationCode"
-                    sourceComponent: MacTextInput {
-                        placeholder: "Six-digit code"
-                        identifier: "delete-account-otp"
-                        autoFocus: true
-                        text: sheet.otp
-                        onTextChanged: sheet.otp = text
+                    spacing: 16
+                    KorvoText {
+                        width: parent.width
+                        text: KorvoStore.platformText("Deleting signs you out, removes this Mac's saved access, and makes your account unavailable. Some security records may be retained when required by law.")
+                        size: 14
+                        wrapMode: Text.Wrap
+                        elide: Text.ElideNone
                     }
-                }
-                RowLayout {
-                    width: parent.width
-                    spacing: 8
-                    SettingsButton {
-                        objectName: "backToPassword"
-                        text: "Back"
-                        enabled: !sheet.busy
-                        onClicked: {
-                            sheet.otp = ""
-                            sheet.step = "password"
+                    MacTextInput {
+                        width: parent.width
+                        placeholder: "Account password"
+                        isSecure: true
+                        identifier: "delete-account-password"
+                        text: sheet.password
+                        onTextChanged: sheet.password = text
+                    }
+                    KorvoCheckBox {
+                        objectName: "understandsDeletion"
+                        width: parent.width
+                        text: "I understand that I will lose access to this account."
+                        checked: sheet.understandsDeletion
+                        onToggled: sheet.understandsDeletion = checked
+                    }
+                    RowLayout {
+                        width: parent.width
+                        spacing: 8
+                        SettingsButton {
+                            objectName: "cancelDeletion"
+                            text: "Cancel"
+                            onClicked: sheet.close()
+                        }
+                        Item { Layout.fillWidth: true }
+                        Spinner { diameter: 16; visible: sheet.busy }
+                        SettingsButton {
+                            objectName: "sendConfirmationCode"
+                            text: "Send confirmation code"
+                            prominent: true
+                            destructive: true
+                            enabled: sheet.canSendCode
+                            onClicked: sheet.sendCode(true)
                         }
                     }
-                    SettingsButton {
-                        objectName: "sendNewCode"
-                        text: "Send a new code"
-                        plain: true
-                        enabled: !sheet.busy
-                        onClicked: sheet.sendCode(false)
+                }
+
+                // Confirmation step.
+                Column {
+                    id: codeStep
+                    objectName: "codeStep"
+                    opacity: sheet.step === "confirmationCode" ? 1 : 0
+                    visible: opacity > 0
+                    Behavior on opacity { NumberAnimation { duration: 200; easing.type: Easing.InOutQuad } }
+                    width: parent.width
+                    spacing: 16
+                    KorvoText {
+                        width: parent.width
+                        text: KorvoStore.platformText("After confirmation, the saved account access and recent activity on this Mac will be removed.")
+                        size: 14
+                        wrapMode: Text.Wrap
+                        elide: Text.ElideNone
                     }
-                    Item { Layout.fillWidth: true }
-                    Spinner { diameter: 16; visible: sheet.busy }
-                    SettingsButton {
-                        objectName: "confirmDeletion"
-                        text: "Delete Account"
-                        prominent: true
-                        destructive: true
-                        enabled: sheet.canDelete
-                        onClicked: sheet.deleteAccount()
+                    Loader {
+                        // Built when the step is shown, so the field focuses itself then.
+                        width: parent.width
+                        active: sheet.step === "confirmationCode"
+                        sourceComponent: MacTextInput {
+                            placeholder: "Six-digit code"
+                            identifier: "delete-account-otp"
+                            autoFocus: true
+                            text: sheet.otp
+                            onTextChanged: sheet.otp = text
+                        }
+                    }
+                    RowLayout {
+                        width: parent.width
+                        spacing: 8
+                        SettingsButton {
+                            objectName: "backToPassword"
+                            text: "Back"
+                            enabled: !sheet.busy
+                            onClicked: {
+                                sheet.otp = ""
+                                sheet.step = "password"
+                            }
+                        }
+                        SettingsButton {
+                            objectName: "sendNewCode"
+                            text: "Send a new code"
+                            plain: true
+                            enabled: !sheet.busy
+                            onClicked: sheet.sendCode(false)
+                        }
+                        Item { Layout.fillWidth: true }
+                        Spinner { diameter: 16; visible: sheet.busy }
+                        SettingsButton {
+                            objectName: "confirmDeletion"
+                            text: "Delete Account"
+                            prominent: true
+                            destructive: true
+                            enabled: sheet.canDelete
+                            onClicked: sheet.deleteAccount()
+                        }
                     }
                 }
             }
 
             SymbolLabel {
                 objectName: "sheetError"
+                Accessible.role: Accessible.StaticText
+                Accessible.name: text
                 visible: KorvoStore.errorMessage.length > 0
                 width: parent.width
                 icon: "exclamationmark.triangle.fill"

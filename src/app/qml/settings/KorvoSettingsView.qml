@@ -18,8 +18,22 @@ Item {
     BackgroundGradient { anchors.fill: parent }
     MacVisualEffectView { anchors.fill: parent; material: "window"; opacity: 0.58 }
 
+    // Closes the settings window; the host may replace it.
+    property var closeWindow: function () { if (root.Window.window) root.Window.window.close() }
+
     Keys.onReturnPressed: root.openMainWindow()
     Keys.onEnterPressed: root.openMainWindow()
+    // Escape and Ctrl+W close the window as they close any settings window (the deletion sheet,
+    // while up, takes Escape itself; while one of its steps runs, Ctrl+W waits too).
+    Keys.onEscapePressed: root.closeWindow()
+    Shortcut {
+        sequences: [StandardKey.Close]
+        enabled: !(root.isShowingAccountDeletion && KorvoStore.isBusy)
+        onActivated: {
+            root.isShowingAccountDeletion = false
+            root.closeWindow()
+        }
+    }
     focus: true
 
     Flickable {
@@ -112,7 +126,7 @@ Item {
         }
     }
 
-    DeleteAccountView {
+    AccountDeletionSheet {
         isPresented: root.isShowingAccountDeletion
         onDismissed: root.isShowingAccountDeletion = false
     }

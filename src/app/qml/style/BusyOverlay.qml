@@ -53,8 +53,10 @@ FocusScope {
     }
     Timer { id: hoverDelay; interval: 300; onTriggered: root.cancelHoverable = true }
 
-    // Swallow pointer input and keys.
-    MouseArea { anchors.fill: parent; hoverEnabled: true; acceptedButtons: Qt.AllButtons }
+    // While the work runs, presses and hovering stop here. Once it is done the overlay still fades
+    // out for a moment, and a press then belongs to the window it uncovers.
+    property bool holdsInput: true
+    MouseArea { anchors.fill: parent; hoverEnabled: true; acceptedButtons: Qt.AllButtons; enabled: root.holdsInput }
     Keys.onPressed: (event) => {
         event.accepted = true
         if (event.key === Qt.Key_Escape && root.progress !== null && root.progress.cancellable)

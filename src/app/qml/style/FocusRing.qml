@@ -9,6 +9,9 @@ Item {
     property bool shown: false
     property real radius: 8
     property real outset: 3
+    // The ring's colour: the accent, unless the control's own outline says something (a
+    // look-up that failed) that the ring must not hide.
+    property color color: KorvoTheme.accent
     anchors.fill: parent
     anchors.margins: -outset
     z: 10
@@ -16,14 +19,19 @@ Item {
     visible: opacity > 0
     Behavior on opacity { NumberAnimation { duration: 120; easing.type: Easing.OutCubic } }
 
-    Glow {
+    // The glow builds its shaders when it is made, and every control has a ring: it is made only
+    // while the ring shows.
+    Loader {
         anchors.fill: line
-        source: line
-        radius: 7
-        samples: 15
-        spread: 0.3
-        transparentBorder: true
-        color: KorvoTheme.withAlpha(KorvoTheme.accent, 0.2)
+        active: ring.visible
+        sourceComponent: Glow {
+            source: line
+            radius: 7
+            samples: 15
+            spread: 0.3
+            transparentBorder: true
+            color: KorvoTheme.withAlpha(ring.color, 0.2)
+        }
     }
     Rectangle {
         id: line
@@ -32,6 +40,6 @@ Item {
         radius: ring.radius
         color: "transparent"
         border.width: 1.5
-        border.color: KorvoTheme.withAlpha(KorvoTheme.accent, 0.88)
+        border.color: KorvoTheme.withAlpha(ring.color, 0.88)
     }
 }
