@@ -20,8 +20,22 @@ inline constexpr qsizetype minimumPasswordLength = 8;
 // At least minimumPasswordLength characters.
 bool hasMinimumLength(const QString& password);
 
-// The normalised e-mail holds "@" and the password (as typed) has at least 8 characters.
+// The normalised e-mail holds "@" and the password (as typed) has at least 8 characters: the
+// sign-in form may be sent.
 bool canSubmit(const QString& email, const QString& password);
+// Account creation and password reset compare the fields exactly as typed.
+bool canRegister(const QString& email, const QString& password, const QString& confirmation);
+bool canResetPassword(const QString& code, const QString& password, const QString& confirmation);
+// The deletion code may be asked for once the password is long enough and the box is ticked.
+bool canRequestDeletion(const QString& password, bool understandsDeletion);
+
+// One point each: at least 8 characters, an upper-case letter, a decimal digit (of any
+// script), a character that is neither a letter nor a digit.
+int passwordScore(const QString& password);
+
+// The numeric characters of `text` (any script's digits, full-width ones, superscripts,
+// fractions, ...), in order.
+QString numericCharactersOnly(const QString& text);
 
 // The saved identity when it belongs to the same e-mail (compared normalised) and principal,
 // with its e-mail normalised; otherwise a fresh identity without a device key.
