@@ -1,8 +1,8 @@
 #include "KorvoStore.h"
 
-#include "BackgroundTask.h"
-#include "FileWorkQueue.h"
 #include "WidgetFileDialogs.h"
+#include "core/threads/FileWorkQueue.h"
+#include "core/threads/SerialQueue.h"
 #include "core/bridge/KorvoPublicKeyCache.h"
 #include "core/PlatformWording.h"
 
@@ -12,7 +12,6 @@
 #include <QProcessEnvironment>
 #include <QQmlEngine>
 #include <QTemporaryDir>
-#include <QThreadPool>
 
 namespace {
 QPointer<KorvoStore> applicationStore;
@@ -33,20 +32,13 @@ StoreDependencies StoreDependencies::standard()
 KorvoStore::KorvoStore(StoreDependencies dependencies, QObject* parent)
     : QObject(parent)
     , m_deps(std::move(dependencies))
-    , m_keychain(m_deps.keychainBackend)
+    , m_keychain(std::make_shared<KeychainQueue>(m_deps.keychainBackend))
     , m_history(m_deps.paths)
-    , m_keychainQueue(std::make_unique<QThreadPool>())
-    , m_historyQueue(std::make_unique<QThreadPool>())
-    , m_fileQueue(std::make_unique<FileWorkQueue>())
+    , m_historyQueue(std::make_unique<SerialQueue>())
+    , m_fileQueue(std::make_shared<FileWorkQueue>())
 {
     if (!m_deps.publicKeyCache)
         m_deps.publicKeyCache = std::make_shared<KorvoPublicKeyCache>(m_deps.paths);
-    // One keychain call at a time, in the order they were asked for: a later save never
-    // lands before an earlier one.
-    for (QThreadPool* queue : {m_keychainQueue.get(), m_historyQueue.get()}) {
-        queue->setMaxThreadCount(1);
-        queue->setExpiryTimeout(-1);
-    }
     // Every input of the computed workbench values announces them.
     for (auto signal : {&KorvoStore::accessModeChanged, &KorvoStore::modeChanged,
                         &KorvoStore::encryptionTargetChanged, &KorvoStore::recipientSecretIdTextChanged,
@@ -85,40 +77,16 @@ KorvoStore* KorvoStore::create(QQmlEngine* engine, QJSEngine*)
     return applicationStore;
 }
 
-// ---- keychain access of the identity ----
+// ---- the flows' services ----
 
-QCoro::Task<AccountIdentity> KorvoStore::loadIdentity()
+AccountServices KorvoStore::services() const
 {
-    const KeychainStore keychain = m_keychain;
-    QCoro::Task<AccountIdentity> loading = runInBackground([keychain] { return keychain.load(); }, m_keychainQueue.get());
-    co_return co_await loading;
-}
-
-QCoro::Task<> KorvoStore::saveIdentity(AccountIdentity identity)
-{
-    const KeychainStore keychain = m_keychain;
-    QCoro::Task<> saving = runInBackground([keychain, identity] { keychain.save(identity); }, m_keychainQueue.get());
-    co_await saving;
-}
-
-QCoro::Task<bool> KorvoStore::deleteSavedIdentity()
-{
-    const KeychainStore keychain = m_keychain;
-    QCoro::Task<bool> deleting = runInBackground(
-        [keychain] {
-            try {
-                return keychain.deleteIdentity();
-            } catch (const std::exception&) {
-                return false;
-            }
-        },
-        m_keychainQueue.get());
-    co_return co_await deleting;
+    return AccountServices{m_deps.bridge, m_keychain, m_deps.publicKeyCache};
 }
 
 QCoro::Task<> KorvoStore::keychainIdle()
 {
-    QCoro::Task<> waiting = runInBackground([] {}, m_keychainQueue.get());
+    QCoro::Task<> waiting = m_keychain->idle();
     co_await waiting;
 }
 

@@ -30,9 +30,8 @@
 #include "StoreError.h"
 #include "core/ActivityHistory.h"
 #include "core/AppPaths.h"
-#include "core/FilePreparationService.h"
-#include "core/KeychainStore.h"
-#include "core/bridge/BridgeRunner.h"
+#include "core/KeychainQueue.h"
+#include "core/flows/AccountServices.h"
 
 #include <QCoro/QCoroTask>
 #include <QHash>
@@ -49,7 +48,7 @@
 
 class QQmlEngine;
 class QJSEngine;
-class QThreadPool;
+class SerialQueue;
 class FileWorkQueue;
 class KorvoPublicKeyCache;
 
@@ -298,51 +297,26 @@ private:
     void resetSignedInState();
     QCoro::Task<bool> removeLocalAccountData();
 
-    // Keychain access of the identity, off the window's thread and in the order asked.
-    QCoro::Task<AccountIdentity> loadIdentity();
-    QCoro::Task<> saveIdentity(AccountIdentity identity);
-    QCoro::Task<bool> deleteSavedIdentity();
-
-    // Bridge commands: the request gets the service address; authenticated ones also the
-    // signed-in principal and device key.
-    template <typename T>
-    QCoro::Task<T> runBridge(BridgeRequest request)
-    {
-        const std::shared_ptr<BridgeRunner> bridge = m_deps.bridge;
-        request.blackboxUrl = bridge->blackboxUrl();
-        QCoro::Task<T> running = bridge->run<T>(std::move(request));
-        co_return co_await running;
-    }
-    template <typename T>
-    QCoro::Task<T> authenticatedRequest(QString command)
-    {
-        QCoro::Task<T> running = runBridge<T>(authenticatedBridgeRequest(command));
-        co_return co_await running;
-    }
-    BridgeRequest authenticatedBridgeRequest(const QString& command) const;
-    // Sends a command answered by a message and shows that message, or `fallback` without one.
-    QCoro::Task<> runMessageCommand(BridgeRequest request, QString fallback);
+    // The flows' services: this store's bridge, keychain queue and key cache.
+    AccountServices services() const;
+    // The signed-in identity; throws "Sign in on this computer first." without one.
+    const AccountIdentity& signedInIdentity() const;
+    // Shows a signed-in account: identity, account mode, its history; then its session and Korvos.
+    QCoro::Task<> enterAccount(AccountIdentity identity, QString activityTitle, QString activityDetail,
+                               std::optional<QString> password = {});
+    // Applies a Korvo list and, when it chose another Korvo, selects and saves it.
+    QCoro::Task<> refreshKorvos(bool createIfEmpty);
+    QCoro::Task<> saveSelectedSecret(qint64 secretId);
 
     // Account operations.
     QCoro::Task<> loginSteps(QString email, QString password);
-    QCoro::Task<> restoreDeviceKey(AccountIdentity identity, QString password);
-    QCoro::Task<> clearDeviceKeyConfirmation();
-    QCoro::Task<> registerSteps(QString email, QString password);
     QCoro::Task<> verifyOtpSteps(QString email, QString password, QString principalId, QString otp);
-    void finishSignIn(const QString& activityTitle, const QString& activityDetail);
-    QCoro::Task<> refreshSecretsAndEnsureDefault(bool createIfEmpty);
     QCoro::Task<> createSecretSteps();
-    QCoro::Task<> saveSelectedSecret(qint64 secretId);
-    QCoro::Task<QString> recipientPublicKey(qint64 secretId);
-    QCoro::Task<> requestAccountDeletionSteps(QString password);
     QCoro::Task<> confirmAccountDeletionSteps(QString otp);
 
     // File workflow.
     QCoro::Task<> runFileOperationSteps();
     QString askForOutputURL(const QString& input, WorkMode mode);
-    QCoro::Task<> runLocalFileOperation(QString inputURL, QString output, WorkMode mode);
-    QCoro::Task<> runAccountFileOperation(PreparedInput prepared, QString output, WorkMode mode, qint64 secretId,
-                                          std::shared_ptr<ProgressCounter> counter, std::shared_ptr<BridgeChildren> job);
     qint64 operationSecretId() const;
     QString recipientActivitySuffix(qint64 secretId) const;
 
@@ -367,11 +341,10 @@ private:
     // Bumped whenever the signed-in state is cleared: late usage answers of an earlier sign-in
     // are dropped.
     quint64 m_signedInEpoch = 0;
-    KeychainStore m_keychain;
+    std::shared_ptr<KeychainQueue> m_keychain;
     ActivityHistory m_history;
-    std::unique_ptr<QThreadPool> m_keychainQueue;
-    std::unique_ptr<QThreadPool> m_historyQueue;
-    std::unique_ptr<FileWorkQueue> m_fileQueue;
+    std::unique_ptr<SerialQueue> m_historyQueue;
+    std::shared_ptr<FileWorkQueue> m_fileQueue;
     // Lists handed to the history queue and not yet written, by access mode.
     struct UnsavedHistory {
         QList<ActivityItem> items;
@@ -429,9 +402,9 @@ public:
     void selectLaunchFiles(const QStringList& paths);
 
 private:
-    // The local key, fetched off the window's thread (made only for locking; opening without
+    // The local key, fetched on the keychain's queue (made only for locking; opening without
     // one fails); keyringProblem follows the answer.
-    QCoro::Task<> ensureLocalKey(WorkMode mode);
+    QCoro::Task<QByteArray> localKey(WorkMode mode);
     void setKeyringProblem(const QString& problem);
     OperationProgress m_progress;
     QString m_keyringProblem;

@@ -1,11 +1,10 @@
 // The recent-activity list of the current access mode and its file. The file is written on a
 // queue of its own, one write at a time in the order asked, so a slow disk never holds up the
 // window; a list still waiting to be written is what a load in the meantime sees.
-#include "BackgroundTask.h"
 #include "KorvoStore.h"
+#include "core/threads/SerialQueue.h"
 
 #include <QPointer>
-#include <QThreadPool>
 
 ActivityHistory::Mode KorvoStore::historyMode(AppAccessMode mode)
 {
@@ -38,8 +37,7 @@ QCoro::Task<> KorvoStore::writeHistory(AppAccessMode mode, QList<ActivityItem> i
     QPointer<KorvoStore> self(this);
     QString failure;
     try {
-        QCoro::Task<> writing = runInBackground([history, mode, items] { history.save(historyMode(mode), items); },
-                                                m_historyQueue.get());
+        QCoro::Task<> writing = m_historyQueue->run([history, mode, items] { history.save(historyMode(mode), items); });
         co_await writing;
     } catch (const KorvoError& error) {
         failure = error.message();
@@ -58,21 +56,13 @@ QCoro::Task<bool> KorvoStore::removeHistoryFile(AppAccessMode mode)
     m_unsavedHistory.remove(mode);
     const ActivityHistory history = m_history;
     // Behind every write already queued, so none of them brings the file back.
-    QCoro::Task<bool> removing = runInBackground(
-        [history, mode] {
-            try {
-                return history.remove(historyMode(mode));
-            } catch (const std::exception&) {
-                return false;
-            }
-        },
-        m_historyQueue.get());
+    QCoro::Task<bool> removing = m_historyQueue->run([history, mode] { return history.remove(historyMode(mode)); });
     co_return co_await removing;
 }
 
 QCoro::Task<> KorvoStore::historyIdle()
 {
-    QCoro::Task<> waiting = runInBackground([] {}, m_historyQueue.get());
+    QCoro::Task<> waiting = m_historyQueue->idle();
     co_await waiting;
 }
 

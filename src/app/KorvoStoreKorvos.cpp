@@ -3,7 +3,9 @@
 #include "LaunchEnvironment.h"
 #include "StoreRecords.h"
 #include "core/PlatformWording.h"
-#include "core/bridge/KorvoPublicKeyCache.h"
+#include "core/flows/KorvosFlow.h"
+#include "core/flows/RecipientLookup.h"
+#include "core/flows/UsageFlow.h"
 
 #include <QPointer>
 #include <QTimer>
@@ -20,55 +22,17 @@ const QString noKorvoSelectedLabel = QStringLiteral("No Korvo selected");
 const QString loadingKorvosBusy = QStringLiteral("Loading Korvos...");
 const QString creatingKorvoBusy = QStringLiteral("Creating Korvo...");
 const QString korvoCreatedTitle = QStringLiteral("Korvo created");
-const QString korvoNotVerified = QStringLiteral("That Korvo could not be verified.");
 const QString usageUnavailable = QStringLiteral("Usage is temporarily unavailable.");
 // Typing pauses this long before a number is looked up.
 constexpr std::chrono::milliseconds recipientDebounce{280};
 
-// A base-10 number with one optional sign and ASCII digits only, that fits in 64 bits.
-std::optional<qint64> parseKorvoNumber(const QString& text)
-{
-    const QString trimmed = text.trimmed();
-    if (trimmed.isEmpty())
-        return std::nullopt;
-    qsizetype start = (trimmed.front() == QLatin1Char('+') || trimmed.front() == QLatin1Char('-')) ? 1 : 0;
-    if (start == trimmed.size())
-        return std::nullopt;
-    for (qsizetype i = start; i < trimmed.size(); ++i) {
-        if (trimmed[i] < QLatin1Char('0') || trimmed[i] > QLatin1Char('9'))
-            return std::nullopt;
-    }
-    bool ok = false;
-    const qint64 value = trimmed.toLongLong(&ok, 10);
-    if (!ok)
-        return std::nullopt;
-    return value;
-}
-
-bool isSyncing(const KorvoSecret& secret)
-{
-    return secret.isSyncing.value_or(0) != 0;
-}
-
-// The recipient's key, fetched for the cache: the answer must be about the number asked for.
-QCoro::Task<QString> fetchPublicKey(std::shared_ptr<BridgeRunner> bridge, BridgeRequest request)
-{
-    QCoro::Task<KorvoPublicKeyResult> fetching = bridge->run<KorvoPublicKeyResult>(request);
-    const KorvoPublicKeyResult result = co_await fetching;
-    if (result.secretId != request.secretId)
-        throw StoreError::message(korvoNotVerified);
-    co_return result.publicKey;
-}
 } // namespace
 
 // ---- labels and validity of the workbench's key ----
 
 std::optional<qint64> KorvoStore::recipientSecretId() const
 {
-    const auto value = parseKorvoNumber(m_recipientSecretIdText);
-    if (!value || *value <= 0)
-        return std::nullopt;
-    return value;
+    return RecipientLookup::korvoNumber(m_recipientSecretIdText);
 }
 
 QString KorvoStore::recipientLookupRequest() const
@@ -107,35 +71,20 @@ QCoro::QmlTask KorvoStore::refreshSecrets() { return refreshSecretsTask(); }
 
 QCoro::Task<bool> KorvoStore::refreshSecretsTask()
 {
-    QCoro::Task<bool> running = perform(loadingKorvosBusy, [this] { return refreshSecretsAndEnsureDefault(false); });
+    QCoro::Task<bool> running = perform(loadingKorvosBusy, [this] { return refreshKorvos(false); });
     co_return co_await running;
 }
 
-QCoro::Task<> KorvoStore::refreshSecretsAndEnsureDefault(bool createIfEmpty)
+QCoro::Task<> KorvoStore::refreshKorvos(bool createIfEmpty)
 {
-    QCoro::Task<SecretListResult> listing = authenticatedRequest<SecretListResult>(QStringLiteral("listSecrets"));
-    const SecretListResult list = co_await listing;
-    setSecrets(StoreRecords::secrets(list.secrets));
-
-    if (list.secrets.empty() && createIfEmpty) {
-        QCoro::Task<CreateSecretResult> creating = authenticatedRequest<CreateSecretResult>(QStringLiteral("createSecret"));
-        const CreateSecretResult created = co_await creating;
-        setSelectedSecretId(created.secretId);
-        QCoro::Task<> saving = saveSelectedSecret(created.secretId);
-        co_await saving;
-        QCoro::Task<SecretListResult> relisting = authenticatedRequest<SecretListResult>(QStringLiteral("listSecrets"));
-        const SecretListResult fresh = co_await relisting;
-        setSecrets(StoreRecords::secrets(fresh.secrets));
+    const KorvosFlow flow(services());
+    QCoro::Task<KorvosFlow::Listed> listing = flow.refresh(signedInIdentity(), m_selectedSecretId, createIfEmpty);
+    const KorvosFlow::Listed listed = co_await listing;
+    setSecrets(StoreRecords::secrets(listed.secrets));
+    if (!listed.choice)
         co_return;
-    }
-
-    const auto listed = [this](const KorvoSecret& secret) { return secret.secretId == m_selectedSecretId; };
-    if ((m_selectedSecretId && std::any_of(list.secrets.begin(), list.secrets.end(), listed)) || list.secrets.empty())
-        co_return;
-    const auto settled = std::find_if(list.secrets.begin(), list.secrets.end(), [](const KorvoSecret& s) { return !isSyncing(s); });
-    const qint64 chosen = settled != list.secrets.end() ? settled->secretId : list.secrets.front().secretId;
-    setSelectedSecretId(chosen);
-    QCoro::Task<> saving = saveSelectedSecret(chosen);
+    setSelectedSecretId(*listed.choice);
+    QCoro::Task<> saving = saveSelectedSecret(*listed.choice);
     co_await saving;
 }
 
@@ -149,14 +98,15 @@ QCoro::Task<bool> KorvoStore::createSecretTask()
 
 QCoro::Task<> KorvoStore::createSecretSteps()
 {
-    QCoro::Task<CreateSecretResult> creating = authenticatedRequest<CreateSecretResult>(QStringLiteral("createSecret"));
-    const CreateSecretResult created = co_await creating;
-    setSelectedSecretId(created.secretId);
-    QCoro::Task<> saving = saveSelectedSecret(created.secretId);
+    const KorvosFlow flow(services());
+    QCoro::Task<qint64> creating = flow.create(signedInIdentity());
+    const qint64 created = co_await creating;
+    setSelectedSecretId(created);
+    QCoro::Task<> saving = saveSelectedSecret(created);
     co_await saving;
-    QCoro::Task<> refreshing = refreshSecretsAndEnsureDefault(false);
+    QCoro::Task<> refreshing = refreshKorvos(false);
     co_await refreshing;
-    rememberActivity(ActivityItem::make(korvoCreatedTitle, korvoLabelPrefix + QString::number(created.secretId)));
+    rememberActivity(ActivityItem::make(korvoCreatedTitle, korvoLabelPrefix + QString::number(created)));
 }
 
 QCoro::Task<> KorvoStore::saveSelectedSecret(qint64 secretId)
@@ -164,13 +114,13 @@ QCoro::Task<> KorvoStore::saveSelectedSecret(qint64 secretId)
     // Start states never touch the keychain.
     if (environmentHas(LaunchEnvironment::startRoute) || !m_identity)
         co_return;
-    AccountIdentity updated = *m_identity;
-    updated.selectedSecretId = secretId;
+    const KorvosFlow flow(services());
+    const QString principalId = m_identity->principalId;
     QPointer<KorvoStore> self(this);
-    QCoro::Task<> saving = saveIdentity(updated);
+    QCoro::Task<AccountIdentity> saving = flow.saveSelection(*m_identity, secretId);
     co_await saving;
     // Only the selection is taken over: the identity may have changed meanwhile.
-    if (self && m_identity && m_identity->principalId == updated.principalId) {
+    if (self && m_identity && m_identity->principalId == principalId) {
         AccountIdentity current = *m_identity;
         current.selectedSecretId = secretId;
         setIdentity(current);
@@ -218,27 +168,17 @@ QCoro::Task<> KorvoStore::prepareRecipientKorvoTask()
 
     bool found = false;
     try {
-        QCoro::Task<QString> fetching = recipientPublicKey(number);
+        const RecipientLookup lookup(services());
+        QCoro::Task<QString> fetching = lookup.publicKey(signedInIdentity(), number);
         co_await fetching;
         found = true;
-    } catch (const std::exception&) {
+    } catch (const KorvoError&) {
+        // Unknown, unreachable or not verified: the mark says the number cannot be used.
     }
     // A newer entry or look-up owns the state now; so does a changed target or number.
     if (!current() || m_encryptionTarget != EncryptionTarget::Recipient || recipientSecretId() != number)
         co_return;
     setRecipientKorvoState(found ? RecipientKorvoState::Ready : RecipientKorvoState::Unavailable, number);
-}
-
-QCoro::Task<QString> KorvoStore::recipientPublicKey(qint64 secretId)
-{
-    BridgeRequest request = authenticatedBridgeRequest(QStringLiteral("getSecretPublicKey"));
-    const std::shared_ptr<BridgeRunner> bridge = m_deps.bridge;
-    const std::shared_ptr<KorvoPublicKeyCache> cache = m_deps.publicKeyCache;
-    request.blackboxUrl = bridge->blackboxUrl();
-    request.secretId = secretId;
-    QCoro::Task<QString> looking = cache->publicKey(bridge->blackboxUrl(), secretId,
-                                                    [bridge, request] { return fetchPublicKey(bridge, request); });
-    co_return co_await looking;
 }
 
 // ---- usage figures ----
@@ -256,9 +196,11 @@ QCoro::Task<> KorvoStore::refreshDataConsumptionTask()
     QPointer<KorvoStore> self(this);
     std::optional<DataConsumptionResult> result;
     try {
-        QCoro::Task<DataConsumptionResult> fetching = authenticatedRequest<DataConsumptionResult>(QStringLiteral("dataConsumption"));
+        const UsageFlow flow(services());
+        QCoro::Task<DataConsumptionResult> fetching = flow.fetch(*m_identity);
         result = co_await fetching;
-    } catch (const std::exception&) {
+    } catch (const KorvoError&) {
+        // The figures stay as they were; the card says they are unavailable.
     }
     // Figures of an account that has signed out since are dropped.
     if (!self || epoch != m_signedInEpoch)

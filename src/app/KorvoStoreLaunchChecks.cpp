@@ -2,10 +2,7 @@
 // save panel of a local operation), and the bridge's health in local mode too.
 #include "KorvoStore.h"
 
-#include "BackgroundTask.h"
-#include "core/LocalFileProtectionService.h"
-
-#include <QThreadPool>
+#include <QPointer>
 
 void KorvoStore::setKeyringProblem(const QString& problem)
 {
@@ -18,16 +15,12 @@ void KorvoStore::setKeyringProblem(const QString& problem)
 QCoro::Task<> KorvoStore::checkKeyringTask()
 {
     // Reading the local key's item unlocks nothing and creates nothing; a missing item is fine.
-    const std::shared_ptr<KeychainBackend> backend = m_deps.keychainBackend;
-    QCoro::Task<int> asking = runInBackground(
-        [backend] {
-            const KeychainReadResult result =
-                backend->copyMatching({QString::fromLatin1(KeychainStore::service),
-                                       QString::fromLatin1(KeychainStore::localProtectionAccount)});
-            return result.status;
-        },
-        m_keychainQueue.get());
+    // The check runs unawaited when the window is activated: the store may be gone by its answer.
+    const QPointer<KorvoStore> self(this);
+    QCoro::Task<int> asking = m_keychain->localKeyStatus();
     const int status = co_await asking;
+    if (!self)
+        co_return;
     const bool answers = status == KeychainStatus::success || status == KeychainStatus::itemNotFound;
     const QString earlierProblem = m_keyringProblem;
     setKeyringProblem(answers ? QString() : KeychainStoreError::unexpectedStatus(status).message());
@@ -43,19 +36,18 @@ QCoro::Task<> KorvoStore::checkKeyringTask()
     }
 }
 
-QCoro::Task<> KorvoStore::ensureLocalKey(WorkMode mode)
+QCoro::Task<QByteArray> KorvoStore::localKey(WorkMode mode)
 {
-    const KeychainStore keychain = m_keychain;
-    const bool locking = mode == WorkMode::Encrypt;
-    QCoro::Task<> fetching = runInBackground([keychain, locking] { LocalFileProtectionService::localKey(keychain, locking); },
-                                             m_keychainQueue.get());
+    QCoro::Task<QByteArray> fetching = m_keychain->localProtectionKey(mode == WorkMode::Encrypt);
+    QByteArray key;
     try {
-        co_await fetching;
+        key = co_await fetching;
     } catch (const KeychainStoreError& error) {
         setKeyringProblem(error.message());
         throw;
     }
     setKeyringProblem({});
+    co_return key;
 }
 
 QCoro::Task<> KorvoStore::checkBridgeTask()

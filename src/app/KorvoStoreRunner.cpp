@@ -1,22 +1,15 @@
 // The operation runner: every long user action passes through perform().
 #include "KorvoStore.h"
-#include "core/PlatformWording.h"
-#include "core/local/Cancellation.h"
+#include "core/flows/FlowError.h"
+#include "core/Cancellation.h"
 
 namespace {
-const QString serviceUnavailable = QStringLiteral("Korvo is temporarily unavailable. Check your connection and try again.");
 const QString cancelled = QStringLiteral("Cancelled.");
-const QString restorePrivateAccess = platformText(QStringLiteral("This Mac needs to restore private access. Sign in again to continue."));
 }
 
 QString KorvoStore::userFacingSentence(const QString& description)
 {
-    if (description == QLatin1String("fetch failed")
-        || description.contains(QLatin1String("ECONNREFUSED"), Qt::CaseInsensitive))
-        return serviceUnavailable;
-    if (description.contains(QLatin1String("ed25519PrivateKeyHex"), Qt::CaseInsensitive))
-        return restorePrivateAccess;
-    return description;
+    return accountFailureSentence(description);
 }
 
 QCoro::Task<bool> KorvoStore::perform(QString busyMessage, Operation operation, bool jobCancelsItself)
@@ -53,11 +46,11 @@ QCoro::Task<bool> KorvoStore::perform(QString busyMessage, Operation operation, 
     } catch (const OperationCancelled&) {
         description.clear();
     } catch (const KorvoError& error) {
+        // Every flow and engine error is one of these, the ZIP writer's included (BundleError).
         description = error.message();
     } catch (const std::exception& error) {
+        // Only what no flow raises itself (memory, threads) arrives here.
         description = QString::fromUtf8(error.what());
-    } catch (...) {
-        description = QStringLiteral("The operation could not be completed.");
     }
     // The user stopped it (a request whose child was ended fails as a process): no alert, the
     // line says so.

@@ -1,8 +1,11 @@
-// Sign-in, the device key, account creation with the e-mailed code, and password recovery.
-#include "AccountSignIn.h"
+// Sign-in, account creation with the e-mailed code, and password recovery: the flows in
+// core/flows run them; the store shows their steps and results.
 #include "KorvoStore.h"
 #include "StoreRecords.h"
 #include "core/PlatformWording.h"
+#include "core/flows/RecoveryFlow.h"
+#include "core/flows/RegistrationFlow.h"
+#include "core/flows/SignInFlow.h"
 
 namespace {
 const QString unlockingBusy = QStringLiteral("Unlocking your account...");
@@ -11,49 +14,45 @@ const QString verifyingEmailBusy = QStringLiteral("Verifying your email...");
 const QString sendingCodeAgainBusy = QStringLiteral("Sending code again...");
 const QString sendingResetCodeBusy = QStringLiteral("Sending reset code...");
 const QString resettingPasswordBusy = QStringLiteral("Resetting password...");
-
-const QString enterValidEmailAndPassword = QStringLiteral("Enter a valid email and password.");
-const QString wrongEmailOrPassword = QStringLiteral("That email or password is not correct.");
-const QString confirmSecurityEmailFirst = QStringLiteral("Confirm the security email we sent you, then sign in again.");
-const QString securityEmailSent = QStringLiteral("We sent you a security email. Confirm it, then sign in again.");
-const QString restoringPrivateAccess = platformText(QStringLiteral("Restoring private access on this Mac..."));
-const QString couldNotRestore = platformText(QStringLiteral("This Mac could not restore private access. Please try again."));
 const QString signInOnThisMacFirst = platformText(QStringLiteral("Sign in on this Mac first."));
-const QString emailNotVerified = QStringLiteral("Email was not verified.");
-const QString couldNotFinishSetup = platformText(QStringLiteral("We could not finish setting up this Mac. Try again."));
 
 const QString signedInTitle = QStringLiteral("Signed in");
 const QString accountReadyTitle = QStringLiteral("Account ready");
 const QString protectionReadyDetail = platformText(QStringLiteral("Protection is ready on this Mac"));
-const QString codeSentPrefix = QStringLiteral("Code sent to ");
-const QString codeSentAgain = QStringLiteral("Code sent again.");
-const QString resetCodeSent = QStringLiteral("Reset code sent.");
-const QString passwordResetDone = QStringLiteral("Password reset.");
-
-BridgeRequest command(const char* name)
-{
-    BridgeRequest request;
-    request.command = QString::fromLatin1(name);
-    return request;
-}
 } // namespace
 
-BridgeRequest KorvoStore::authenticatedBridgeRequest(const QString& commandName) const
+const AccountIdentity& KorvoStore::signedInIdentity() const
 {
     if (!m_identity)
         throw StoreError::message(signInOnThisMacFirst);
-    BridgeRequest request;
-    request.command = commandName;
-    request.principalId = m_identity->principalId;
-    request.ed25519PrivateKeyHex = m_identity->ed25519PrivateKeyHex;
-    return request;
+    return *m_identity;
 }
 
-QCoro::Task<> KorvoStore::runMessageCommand(BridgeRequest request, QString fallback)
+QCoro::Task<> KorvoStore::enterAccount(AccountIdentity identity, QString activityTitle, QString activityDetail,
+                                       std::optional<QString> password)
 {
-    QCoro::Task<SimpleMessageResult> sending = runBridge<SimpleMessageResult>(std::move(request));
-    const SimpleMessageResult result = co_await sending;
-    setStatusMessage(result.message.value_or(fallback));
+    setIdentity(identity);
+    setAccessMode(AppAccessMode::Account);
+    loadActivities(AppAccessMode::Account);
+
+    const SignInFlow flow(services(), [this](const QString& line) { setStatusMessage(line); });
+    QCoro::Task<SignedIn> opening = flow.openSession(identity, password);
+    std::optional<SignedIn> answer;
+    try {
+        answer = co_await opening;
+    } catch (const DeviceKeyReplaced& replaced) {
+        setIdentity(replaced.identity());   // the new key waits for the security e-mail
+        throw;
+    }
+    const SignedIn& signedIn = *answer;
+    setSession(StoreRecords::session(signedIn.session));
+    setIdentity(signedIn.identity);
+    QCoro::Task<> refreshing = refreshKorvos(true);
+    co_await refreshing;
+
+    setRoute(AppRoute::Main);
+    rememberActivity(ActivityItem::make(activityTitle, activityDetail));
+    scheduleDataConsumptionRefresh();
 }
 
 // ---- sign-in ----
@@ -68,96 +67,17 @@ QCoro::Task<bool> KorvoStore::loginTask(QString email, QString password)
 
 QCoro::Task<> KorvoStore::loginSteps(QString email, QString password)
 {
-    const QString normalized = AccountSignIn::normalizedEmail(email);
-    if (!AccountSignIn::canSubmit(normalized, password))
-        throw StoreError::message(enterValidEmailAndPassword);
-
-    BridgeRequest verify = command("verifyCredentials");
-    verify.email = normalized;
-    verify.password = password;
-    QCoro::Task<VerifyCredentialsResult> verifying = runBridge<VerifyCredentialsResult>(verify);
-    const VerifyCredentialsResult credentials = co_await verifying;
-    if (!credentials.valid)
-        throw StoreError::message(wrongEmailOrPassword);
-
-    const AccountIdentity identity = AccountSignIn::identity(normalized, credentials.principalId, m_identity);
-    if (!AccountSignIn::hasValidDeviceKey(identity.ed25519PrivateKeyHex)) {
-        QCoro::Task<> restoring = restoreDeviceKey(identity, password);
-        co_await restoring;   // always ends the sign-in with a sentence
-    }
-
-    setIdentity(identity);
-    setAccessMode(AppAccessMode::Account);
-    loadActivities(AppAccessMode::Account);
-
-    std::optional<SessionResult> session;
-    QString sessionFailure;
+    const SignInFlow flow(services(), [this](const QString& line) { setStatusMessage(line); });
+    AccountIdentity identity;
     try {
-        QCoro::Task<SessionResult> opening = authenticatedRequest<SessionResult>(QStringLiteral("createSession"));
-        session = co_await opening;
-    } catch (const KorvoError& error) {
-        sessionFailure = error.message();
+        QCoro::Task<AccountIdentity> verifying = flow.verify(email, password, m_identity);
+        identity = co_await verifying;
+    } catch (const DeviceKeyReplaced& replaced) {
+        setIdentity(replaced.identity());   // the new key waits for the security e-mail
+        throw;
     }
-    if (!session) {
-        if (m_identity && m_identity->deviceKeyConfirmationPending.value_or(false))
-            throw StoreError::message(confirmSecurityEmailFirst);
-        // A key the service no longer knows (a password reset made elsewhere signs out the
-        // other computers) is restored with the password just given, as a missing one is.
-        if (sessionFailure.contains(QLatin1String("ed25519PrivateKeyHex"))) {
-            QCoro::Task<> restoring = restoreDeviceKey(identity, password);
-            co_await restoring;   // always ends the sign-in with a sentence
-        }
-        throw StoreError::message(sessionFailure);
-    }
-    setSession(StoreRecords::session(*session));
-
-    QCoro::Task<> clearing = clearDeviceKeyConfirmation();
-    co_await clearing;
-    QCoro::Task<> refreshing = refreshSecretsAndEnsureDefault(true);
-    co_await refreshing;
-    finishSignIn(signedInTitle, identity.email);
-}
-
-QCoro::Task<> KorvoStore::restoreDeviceKey(AccountIdentity identity, QString password)
-{
-    setStatusMessage(restoringPrivateAccess);
-    QCoro::Task<GeneratedKey> generating = runBridge<GeneratedKey>(command("generateKey"));
-    const GeneratedKey key = co_await generating;
-
-    BridgeRequest rotate = command("rotateKey");
-    rotate.email = identity.email;
-    rotate.password = password;
-    rotate.ed25519PrivateKeyHex = key.privateKeyHex;
-    QCoro::Task<RotateKeyResult> rotating = runBridge<RotateKeyResult>(rotate);
-    const RotateKeyResult rotated = co_await rotating;
-    if (!rotated.success)
-        throw StoreError::message(couldNotRestore);
-
-    AccountIdentity updated = identity;
-    updated.ed25519PrivateKeyHex = key.privateKeyHex;
-    updated.deviceKeyConfirmationPending = true;
-    QCoro::Task<> saving = saveIdentity(updated);
-    co_await saving;
-    setIdentity(updated);
-    throw StoreError::message(securityEmailSent);
-}
-
-QCoro::Task<> KorvoStore::clearDeviceKeyConfirmation()
-{
-    if (!m_identity || !m_identity->deviceKeyConfirmationPending.value_or(false))
-        co_return;
-    AccountIdentity cleared = *m_identity;
-    cleared.deviceKeyConfirmationPending = std::nullopt;   // written as absent, not as false
-    QCoro::Task<> saving = saveIdentity(cleared);
-    co_await saving;
-    setIdentity(cleared);
-}
-
-void KorvoStore::finishSignIn(const QString& activityTitle, const QString& activityDetail)
-{
-    setRoute(AppRoute::Main);
-    rememberActivity(ActivityItem::make(activityTitle, activityDetail));
-    scheduleDataConsumptionRefresh();
+    QCoro::Task<> entering = enterAccount(identity, signedInTitle, identity.email, password);
+    co_await entering;
 }
 
 // ---- account creation ----
@@ -166,19 +86,14 @@ QCoro::QmlTask KorvoStore::registerAccount(const QString& email, const QString& 
 
 QCoro::Task<bool> KorvoStore::registerAccountTask(QString email, QString password)
 {
-    QCoro::Task<bool> running = perform(creatingAccountBusy, [this, email, password] { return registerSteps(email, password); });
+    QCoro::Task<bool> running = perform(creatingAccountBusy, [this, email, password]() -> QCoro::Task<> {
+        const RegistrationFlow flow(services());
+        QCoro::Task<RegistrationFlow::Started> starting = flow.start(email, password);
+        const RegistrationFlow::Started started = co_await starting;
+        showVerifyOtp(email, password, started.principalId);
+        setStatusMessage(started.message);
+    });
     co_return co_await running;
-}
-
-QCoro::Task<> KorvoStore::registerSteps(QString email, QString password)
-{
-    BridgeRequest request = command("register");
-    request.email = email;
-    request.password = password;
-    QCoro::Task<RegisterResult> registering = runBridge<RegisterResult>(request);
-    const RegisterResult result = co_await registering;
-    showVerifyOtp(email, password, result.principalId);
-    setStatusMessage(result.message.value_or(codeSentPrefix + email + QLatin1Char('.')));
 }
 
 QCoro::QmlTask KorvoStore::resendOtp(const QString& email) { return resendOtpTask(email); }
@@ -186,10 +101,10 @@ QCoro::QmlTask KorvoStore::resendOtp(const QString& email) { return resendOtpTas
 QCoro::Task<bool> KorvoStore::resendOtpTask(QString email)
 {
     QCoro::Task<bool> running = perform(sendingCodeAgainBusy, [this, email]() -> QCoro::Task<> {
-        BridgeRequest request = command("resendOtp");
-        request.email = email;
-        QCoro::Task<> sending = runMessageCommand(request, codeSentAgain);
-        co_await sending;
+        const RegistrationFlow flow(services());
+        QCoro::Task<QString> sending = flow.resendCode(email);
+        const QString line = co_await sending;
+        setStatusMessage(line);
     });
     co_return co_await running;
 }
@@ -210,40 +125,11 @@ QCoro::Task<bool> KorvoStore::verifyOtpAndFinishTask(QString email, QString pass
 
 QCoro::Task<> KorvoStore::verifyOtpSteps(QString email, QString password, QString principalId, QString otp)
 {
-    BridgeRequest verify = command("verifyEmail");
-    verify.email = email;
-    verify.otp = otp;
-    QCoro::Task<VerifyEmailResult> verifying = runBridge<VerifyEmailResult>(verify);
-    const VerifyEmailResult verified = co_await verifying;
-    if (!verified.emailVerified)
-        throw StoreError::message(emailNotVerified);
-
-    QCoro::Task<GeneratedKey> generating = runBridge<GeneratedKey>(command("generateKey"));
-    const GeneratedKey key = co_await generating;
-
-    BridgeRequest registerKey = command("registerKey");
-    registerKey.password = password;
-    registerKey.principalId = principalId;
-    registerKey.ed25519PrivateKeyHex = key.privateKeyHex;
-    QCoro::Task<RegisterKeyResult> registering = runBridge<RegisterKeyResult>(registerKey);
-    const RegisterKeyResult registered = co_await registering;
-    if (registered.nodeRegistrationStatus != QLatin1String("complete")
-        && registered.nodeRegistrationStatus != QLatin1String("partial"))
-        throw StoreError::message(couldNotFinishSetup);
-
-    const AccountIdentity identity{email, principalId, key.privateKeyHex, std::nullopt, std::nullopt};
-    QCoro::Task<> saving = saveIdentity(identity);
-    co_await saving;
-    setIdentity(identity);
-    setAccessMode(AppAccessMode::Account);
-    loadActivities(AppAccessMode::Account);
-
-    QCoro::Task<SessionResult> opening = authenticatedRequest<SessionResult>(QStringLiteral("createSession"));
-    const SessionResult session = co_await opening;
-    setSession(StoreRecords::session(session));
-    QCoro::Task<> refreshing = refreshSecretsAndEnsureDefault(true);
-    co_await refreshing;
-    finishSignIn(accountReadyTitle, protectionReadyDetail);
+    const RegistrationFlow flow(services());
+    QCoro::Task<AccountIdentity> finishing = flow.finish(email, password, principalId, otp);
+    const AccountIdentity identity = co_await finishing;
+    QCoro::Task<> entering = enterAccount(identity, accountReadyTitle, protectionReadyDetail);
+    co_await entering;
 }
 
 // ---- password recovery ----
@@ -253,10 +139,10 @@ QCoro::QmlTask KorvoStore::forgotPassword(const QString& email) { return forgotP
 QCoro::Task<bool> KorvoStore::forgotPasswordTask(QString email)
 {
     QCoro::Task<bool> running = perform(sendingResetCodeBusy, [this, email]() -> QCoro::Task<> {
-        BridgeRequest request = command("forgotPassword");
-        request.email = email;
-        QCoro::Task<> sending = runMessageCommand(request, resetCodeSent);
-        co_await sending;
+        const RecoveryFlow flow(services());
+        QCoro::Task<QString> sending = flow.sendCode(email);
+        const QString line = co_await sending;
+        setStatusMessage(line);
         showResetPassword(email);
     });
     co_return co_await running;
@@ -270,19 +156,10 @@ QCoro::QmlTask KorvoStore::resetPassword(const QString& email, const QString& ot
 QCoro::Task<bool> KorvoStore::resetPasswordTask(QString email, QString otp, QString newPassword)
 {
     QCoro::Task<bool> running = perform(resettingPasswordBusy, [this, email, otp, newPassword]() -> QCoro::Task<> {
-        BridgeRequest request = command("resetPassword");
-        // Sent from the computer that keeps this account's key, the reset is signed with it, so
-        // the service keeps this key and signs out the others.
-        if (m_identity && m_identity->email == AccountSignIn::normalizedEmail(email)
-            && AccountSignIn::hasValidDeviceKey(m_identity->ed25519PrivateKeyHex)) {
-            request.principalId = m_identity->principalId;
-            request.ed25519PrivateKeyHex = m_identity->ed25519PrivateKeyHex;
-        }
-        request.email = email;
-        request.otp = otp;
-        request.newPassword = newPassword;
-        QCoro::Task<> resetting = runMessageCommand(request, passwordResetDone);
-        co_await resetting;
+        const RecoveryFlow flow(services());
+        QCoro::Task<QString> resetting = flow.reset(email, otp, newPassword, m_identity);
+        const QString line = co_await resetting;
+        setStatusMessage(line);
         setRoute(AppRoute::Login);
     });
     co_return co_await running;

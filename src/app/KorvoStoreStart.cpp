@@ -75,9 +75,9 @@ QCoro::Task<> KorvoStore::bootstrapTask()
     QPointer<KorvoStore> self(this);
     AccountIdentity identity;
     try {
-        QCoro::Task<AccountIdentity> loading = loadIdentity();
+        QCoro::Task<AccountIdentity> loading = m_keychain->loadIdentity();
         identity = co_await loading;
-    } catch (const std::exception&) {
+    } catch (const KeychainStoreError&) {
         if (!self)
             co_return;
         enterLocalMode();
@@ -234,7 +234,7 @@ QCoro::Task<> KorvoStore::signOutTask(bool deleteIdentity)
 
 QCoro::Task<bool> KorvoStore::removeLocalAccountData()
 {
-    QCoro::Task<bool> deleting = deleteSavedIdentity();
+    QCoro::Task<bool> deleting = m_keychain->deleteIdentity();
     const bool identityRemoved = co_await deleting;
     setActivities({});
     QCoro::Task<bool> removing = removeHistoryFile(AppAccessMode::Account);
@@ -254,7 +254,7 @@ QCoro::Task<> KorvoStore::runBridgeCheck()
         setBridgeCheck({{QStringLiteral("sdkVersion"), check.sdkVersion},
                         {QStringLiteral("blackboxUrl"), check.blackboxUrl},
                         {QStringLiteral("node"), check.node}});
-    } catch (const std::exception&) {
+    } catch (const KorvoError&) {
         if (self)
             setBridgeCheck({});
     }

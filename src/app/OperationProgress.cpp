@@ -1,6 +1,6 @@
 #include "OperationProgress.h"
 
-#include "core/local/Cancellation.h"
+#include "core/Cancellation.h"
 
 #include <QLocale>
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "core/threads/ProgressCounter.h"
+
 #include <QElapsedTimer>
 #include <QObject>
 #include <QTimer>
@@ -10,23 +12,6 @@
 #include <memory>
 
 class Cancellation;
-
-// Figures a worker thread writes while it runs; the window reads them on its own thread.
-struct ProgressCounter {
-    std::atomic<qint64> done{0};
-    std::atomic<qint64> total{0};
-
-    void store(qint64 doneNow, qint64 totalNow)
-    {
-        total.store(totalNow, std::memory_order_relaxed);
-        done.store(doneNow, std::memory_order_relaxed);
-    }
-    void load(qint64& doneNow, qint64& totalNow) const
-    {
-        doneNow = done.load(std::memory_order_relaxed);
-        totalNow = total.load(std::memory_order_relaxed);
-    }
-};
 
 // The running file operation as the busy overlay shows it: a bar with bytes done of total and
 // the time left, and the way to stop it. The window's thread samples the figures a few times a

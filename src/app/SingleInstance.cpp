@@ -1,6 +1,6 @@
 #include "SingleInstance.h"
 
-#include "core/local/NativePath.h"
+#include "core/NativePath.h"
 
 #include <QDir>
 #include <QLocalServer>

@@ -1,8 +1,8 @@
 #include "AppDelegate.h"
 #include "KorvoStore.h"
 #include "SingleInstance.h"
-#include "core/local/Cancellation.h"
-#include "core/local/NativePath.h"
+#include "core/Cancellation.h"
+#include "core/NativePath.h"
 
 #include <QApplication>
 #include <QDir>

@@ -5,10 +5,10 @@
 #include "cli/ProgressBar.h"
 #include "core/FilePreparationService.h"
 #include "core/LocalFileProtectionService.h"
-#include "core/local/Cancellation.h"
+#include "core/Cancellation.h"
 #include "core/local/FileIo.h"
-#include "core/local/NativePath.h"
-#include "core/local/OutputNames.h"
+#include "core/NativePath.h"
+#include "core/OutputNames.h"
 #include "zip/ArchiveError.h"
 
 #include <QDir>
@@ -26,6 +26,8 @@ namespace {
 using Progress = LocalFileProtectionService::Progress;
 constexpr bool localMode = true;   // the command line works in local mode only
 const QString standardStream = QStringLiteral("-");
+
+} // namespace
 
 bool isFolder(const QString& path)
 {
@@ -107,6 +109,15 @@ void refuseTerminal()
         throw CliError(QStringLiteral("protected data is not written to a terminal; redirect standard output or use -o FILE"));
 }
 
+std::optional<Saved> saved(const std::optional<QString>& output, const CliOptions& options)
+{
+    if (!output)
+        return std::nullopt;
+    return Saved{*output, nameChosen(options)};
+}
+
+namespace {
+
 // A pipe given by name (a FIFO, or "<(command)"): read as a stream, like standard input.
 bool isPipe(const QString& path)
 {
@@ -185,13 +196,6 @@ void setOutput(Context& context, const std::optional<QString>& output)
 {
     context.toStandardOutput = !output;
     context.output = output ? shownPath(*output) : QStringLiteral("standard output");
-}
-
-std::optional<Saved> saved(const std::optional<QString>& output, const CliOptions& options)
-{
-    if (!output)
-        return std::nullopt;
-    return Saved{*output, nameChosen(options)};
 }
 
 // A file that is not of this format is said as such before the keyring is asked for a key.

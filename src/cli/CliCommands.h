@@ -50,4 +50,24 @@ bool readerWentAway(const std::exception& error, const Context& context);
 // A path as messages show it: relative to the current folder when inside it, else absolute.
 QString shownPath(const QString& absolutePath);
 
+// Helpers the account commands share with these (CliCommands.cpp).
+bool isFolder(const QString& path);
+QString fileName(const QString& path);
+// An absolute, clean path, worked out on the text alone (names keep their bytes).
+QString absolutePath(const QString& path);
+// The engine's selection: absolute paths, folders with a trailing "/".
+QStringList selectionPaths(const QStringList& arguments);
+// Throws CliError naming the first input that is not there.
+void requireInputs(const QStringList& arguments);
+// The output for `given` (-o), or `defaultName` in the current folder; throws when no name.
+QString outputPath(const std::optional<QString>& given, const QString& defaultName, const QString& input);
+// Whether korvo-cli picks the output's name: no -o, or -o naming a folder.
+bool nameChosen(const CliOptions& options);
+// What a command saved at `output` (nothing when the result went to standard output).
+std::optional<Saved> saved(const std::optional<QString>& output, const CliOptions& options);
+// Throws CliError when `output` exists and -f was not given.
+void refuseExisting(const QString& output, bool force);
+// Throws CliError when standard output is a terminal.
+void refuseTerminal();
+
 } // namespace CliCommands

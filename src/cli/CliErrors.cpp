@@ -6,7 +6,7 @@
 #include "core/FilePreparationService.h"
 #include "core/KeychainStore.h"
 #include "core/LocalFileProtectionService.h"
-#include "core/local/NativePath.h"
+#include "core/NativePath.h"
 #include "zip/ArchiveError.h"
 
 #include <QDir>

@@ -10,7 +10,7 @@ std::optional<CliOptions::Command> commandNamed(const QString& name)
         return CliOptions::Command::open;
     if (name == QLatin1String("bundle"))
         return CliOptions::Command::bundle;
-    return std::nullopt;
+    return accountCommandNamed(name);
 }
 
 std::optional<UsageError> checkCounts(const CliOptions& options, const QString& name)
@@ -93,7 +93,12 @@ std::variant<CliOptions, UsageError> parseArguments(const QStringList& arguments
             const qsizetype equals = argument.indexOf(QLatin1Char('='));
             const QString name = argument.mid(2, equals < 0 ? -1 : equals - 2);
             const QChar letter = shortNameOf(name);
-            if (letter.isNull())
+            const auto account = letter.isNull() ? applyAccountOption(options, name, equals < 0 ? std::nullopt
+                                                                          : std::optional(argument.mid(equals + 1)), nextValue)
+                                                 : std::nullopt;
+            if (account)
+                error = *account;
+            else if (letter.isNull())
                 error = QStringLiteral("unknown option --%1").arg(name);
             else if (letter == QLatin1Char('o'))
                 error = apply(options, letter, equals < 0 ? nextValue() : std::optional(argument.mid(equals + 1)), help);
@@ -119,7 +124,9 @@ std::variant<CliOptions, UsageError> parseArguments(const QStringList& arguments
     }
     if (help)
         return CliOptions{};
-    if (auto error = checkCounts(options, first))
+    if (auto error = checkAccountUsage(options, first))
+        return *error;
+    if (auto error = accountCommandNamed(first) ? std::nullopt : checkCounts(options, first))
         return *error;
     return options;
 }

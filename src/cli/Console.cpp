@@ -1,6 +1,6 @@
 #include "cli/Console.h"
 
-#include "core/local/NativePath.h"
+#include "core/NativePath.h"
 
 namespace Console {
 namespace {

@@ -1,6 +1,6 @@
 #include "cli/Interruption.h"
 
-#include "core/local/Cancellation.h"
+#include "core/Cancellation.h"
 
 #include <atomic>
 #include <csignal>
@@ -14,6 +14,10 @@ namespace Interruption {
 namespace {
 
 constexpr long graceNanoseconds = 150'000'000;
+// A command whose work runs in a child (the bridge) waits for it to end: the child removes its
+// unfinished output only while someone reads its answer.
+constexpr long childGraceNanoseconds = 10'000'000'000;
+std::atomic<long> grace{graceNanoseconds};
 const char* const cancelledLine = "korvo-cli: cancelled; nothing was saved\n";
 
 Cancellation stop;
@@ -36,8 +40,9 @@ void watch(sigset_t set)
     }
     received.store(signalNumber);
     stop.request();
-    const timespec grace{0, graceNanoseconds};
-    sigtimedwait(&set, nullptr, &grace);   // a second signal, or the grace period over
+    const long wait = grace.load();
+    const timespec period{wait / 1'000'000'000, wait % 1'000'000'000};
+    sigtimedwait(&set, nullptr, &period);   // a second signal, or the grace period over
     ScratchFiles::removeAll();
     if (!reported.exchange(true) && ::write(STDERR_FILENO, cancelledLine, std::strlen(cancelledLine)) < 0) {
         // Nothing more can be done about a closed standard error.
@@ -66,6 +71,11 @@ const Cancellation& cancellation()
 int exitStatus()
 {
     return 128 + received.load();
+}
+
+void allowChildrenToEnd()
+{
+    grace.store(childGraceNanoseconds);
 }
 
 void reporting()

@@ -16,5 +16,9 @@ const Cancellation& cancellation();
 int exitStatus();
 // Tells the watcher the command is reporting its own end, so it need not speak for it.
 void reporting();
+// The command's work runs in child processes, which it ends on the first signal and waits for:
+// the watcher then gives it up to 10 s before ending the process itself (a second signal still
+// ends it at once).
+void allowChildrenToEnd();
 
 } // namespace Interruption

@@ -9,9 +9,16 @@ _korvo_cli()
     fi
     COMPREPLY=()
     if ((COMP_CWORD == 1)); then
-        mapfile -t COMPREPLY < <(compgen -W "lock open bundle --help --version" -- "$cur")
+        mapfile -t COMPREPLY < <(compgen -W "lock open bundle sign-in sign-out status korvos --help --version" -- "$cur")
+    elif [[ $command == @(sign-in|sign-out|status|korvos) ]]; then
+        # Account commands: their own options; sign-in's e-mail address is typed.
+        local -A options=([sign-in]="--password-stdin -q --quiet" [korvos]="--new --select= -q --quiet")
+        [[ $cur == -* ]] && mapfile -t COMPREPLY < <(compgen -W "${options[$command]:-}" -- "$cur")
+        [[ ${COMPREPLY[*]} == *= ]] && compopt -o nospace
     elif [[ $cur == -* && $cur != - ]]; then
-        mapfile -t COMPREPLY < <(compgen -W "-o --output= -f --force -q --quiet -v --verbose -h --help" -- "$cur")
+        local account=
+        [[ $command == lock ]] && account="--for="
+        mapfile -t COMPREPLY < <(compgen -W "-o --output= -f --force -q --quiet -v --verbose -h --help $account" -- "$cur")
         [[ ${COMPREPLY[*]} == *= ]] && compopt -o nospace
     elif [[ $prev == -o || $prev == --output ]]; then
         compopt -o filenames

@@ -1,14 +1,16 @@
 // korvo-cli: locks and opens files on the same engine and with the same keychain key as the
-// application, and bundles items into a zip archive the way the application does.
+// application, and bundles items into a zip archive the way the application does; in account
+// mode, on the application's flows and with the account it keeps in the keychain.
 
+#include "cli/CliAccountCommands.h"
 #include "cli/CliCommands.h"
 #include "cli/CliOptions.h"
 #include "cli/Console.h"
 #include "cli/Interruption.h"
+#include "core/Cancellation.h"
 #include "core/KeychainStore.h"
 #include "core/LocalFileProtectionService.h"
-#include "core/local/Cancellation.h"
-#include "core/local/NativePath.h"
+#include "core/NativePath.h"
 
 #include <QStringList>
 
@@ -40,20 +42,29 @@ int run(const CliOptions& options, CliCommands::Context& context)
     std::optional<CliCommands::Saved> saved;
     switch (options.command) {
     case CliOptions::Command::help:
-        Console::printLine(stdout, usageText().chopped(1));
+        Console::printLine(stdout, (usageText() + accountUsageText()).chopped(1));
         return exitSuccess;
     case CliOptions::Command::version:
         std::printf("korvo-cli %s\n", KORVO_VERSION);
         return exitSuccess;
     case CliOptions::Command::lock:
-        saved = CliCommands::lock(options, keyForLocking, context);
+        saved = options.recipient ? CliAccountCommands::lock(options, context)
+                                  : CliCommands::lock(options, keyForLocking, context);
         break;
     case CliOptions::Command::open:
-        saved = CliCommands::open(options, keyForOpening, context);
+        saved = CliAccountCommands::isAccountFile(options.paths.first()) ? CliAccountCommands::open(options, context)
+                                                                          : CliCommands::open(options, keyForOpening, context);
         break;
     case CliOptions::Command::bundle:
         saved = CliCommands::bundle(options, context);
         break;
+    case CliOptions::Command::signIn:
+    case CliOptions::Command::signOut:
+    case CliOptions::Command::status:
+    case CliOptions::Command::korvos:
+        CliAccountCommands::run(options);
+        Interruption::reporting();
+        return exitSuccess;
     }
     Interruption::reporting();
     const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;

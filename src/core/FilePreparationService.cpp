@@ -1,7 +1,7 @@
 #include "core/FilePreparationService.h"
 
-#include "core/local/Cancellation.h"
-#include "core/local/NativePath.h"
+#include "core/Cancellation.h"
+#include "core/NativePath.h"
 #include "zip/Archive.h"
 
 #include <QUuid>

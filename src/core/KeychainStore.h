@@ -42,11 +42,6 @@ private:
     int m_status;
 };
 
-// The user's keychain as seen by the Secret Service (items with attributes service and account).
-std::shared_ptr<KeychainBackend> makeSecretServiceKeychainBackend();
-// A process-local store for tests.
-std::shared_ptr<KeychainBackend> makeInMemoryKeychainBackend();
-
 // Keeps the account identity and the local protection key between launches. Holds no state
 // beyond its names; every call goes straight to the backend and may run on any thread.
 class KeychainStore {

@@ -2,11 +2,11 @@
 #include "core/KeychainStore.h"
 #include "core/PlatformWording.h"
 
-#include "core/local/Cancellation.h"
+#include "core/Cancellation.h"
 #include "core/local/FileIo.h"
 #include "core/local/GcmCipher.h"
 #include "core/local/LocalFormat.h"
-#include "core/local/NativePath.h"
+#include "core/NativePath.h"
 #include "core/local/WorkerGroup.h"
 
 #include <algorithm>

@@ -1,7 +1,7 @@
 // The one main window: built once, shown again after closing, reported through the probe file.
 #include "AppDelegate.h"
 #include "SingleInstance.h"
-#include "core/local/NativePath.h"
+#include "core/NativePath.h"
 #include "support/StoreFixture.h"
 
 #include <QAccessible>

@@ -2,6 +2,7 @@
 // out leaving the selection, the history and the temporary folder as they should be.
 #include "support/StoreFixture.h"
 
+#include "core/FilePreparationService.h"
 #include "core/LocalFileProtectionService.h"
 
 #include <QDir>

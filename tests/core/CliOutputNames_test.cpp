@@ -1,7 +1,7 @@
 // Suggested output names in both access modes: suffixes are matched case-sensitively and only
 // at the end, except ".zip", which goes wherever it appears.
 
-#include "core/local/OutputNames.h"
+#include "core/OutputNames.h"
 
 #include <gtest/gtest.h>
 

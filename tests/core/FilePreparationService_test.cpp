@@ -3,8 +3,8 @@
 
 #include "core/FilePreparationService.h"
 #include "core/LocalFileProtectionService.h"
-#include "core/local/Cancellation.h"
-#include "core/local/NativePath.h"
+#include "core/Cancellation.h"
+#include "core/NativePath.h"
 #include "fixtures/TestFiles.h"
 #include "zip/ArchiveError.h"
 

@@ -3,7 +3,7 @@
 // (the earlier file at the output path survives, no partial or temporary file is left).
 
 #include "core/LocalFileProtectionService.h"
-#include "core/local/Cancellation.h"
+#include "core/Cancellation.h"
 #include "core/local/FileIo.h"
 #include "fixtures/TestFiles.h"
 

@@ -426,6 +426,27 @@ def ben_opens():
     return "ben relaunched, signed in on the remembered account, opened it: " + same_bytes(ana.home / "report.pdf", saved)
 
 
+def cli_shares():
+    """korvo-cli on the accounts made in the windows: ana signs in with it (her window is closed)
+    and locks a file for ben's number; ben opens it with korvo-cli and in his window."""
+    def korvo_cli(person, *args, stdin=None):
+        result = subprocess.run([ROOT / "prefix/bin/korvo-cli", *args], cwd=person.home, env=person.env, input=stdin,
+                                capture_output=True, text=True, timeout=120)
+        log(f"   {person.name}$ korvo-cli {' '.join(args)}: {result.returncode} {result.stdout.strip()} {result.stderr.strip()}")
+        if result.returncode != 0:
+            raise Failure(f"korvo-cli {args[0]} failed: {result.stderr.strip()}")
+    korvo_cli(ana, "sign-in", "--password-stdin", ana.email, stdin=ana.password + "\n")
+    (ana.home / "plan.bin").write_bytes(os.urandom(2 << 20))
+    korvo_cli(ana, "lock", "--for", ben.number, "plan.bin")
+    shutil.copy(ana.home / "plan.bin.korvo", ben.home)
+    korvo_cli(ben, "open", "-o", "plan-cli.bin", "plan.bin.korvo")
+    ben.choose("plan.bin.korvo", "Choose protected file")
+    saved = ben.run_and_save(r"plan\.bin")
+    ben.status(f"Saved to {saved}")
+    return (same_bytes(ana.home / "plan.bin", ben.home / "plan-cli.bin") + "; "
+            + same_bytes(ana.home / "plan.bin", saved))
+
+
 def reset_password():
     ben.to("Sign out", "Protect your files")
     ben.to("Forgot password", "Recover password")
@@ -469,6 +490,7 @@ STEPS = [
     ("ana: connect and sign up", lambda: sign_up(ana)),
     ("ana: lock report.pdf for ben's Korvo number", lock_for_ben),
     ("ben: sign in and open it", ben_opens),
+    ("korvo-cli: ana signs in and locks for ben; ben opens it with korvo-cli and in the window", cli_shares),
     ("ben: password reset", reset_password),
     ("ben: delete the account", delete_account),
 ]

@@ -149,8 +149,11 @@ class DocumentationTest(CliTest):
                       'printf "%s\\n" "${COMPREPLY[@]}"')
             return set(subprocess.run(["bash", "-c", script, completion, "korvo-cli", *words], cwd=self.work,
                                       capture_output=True, text=True, check=True).stdout.split())
-        self.assertEqual(complete(""), {"lock", "open", "bundle", "--help", "--version"})
-        self.assertEqual({o.rstrip("=") for o in complete("lock", "--")}, options - {"--version"})
+        self.assertEqual(complete(""), {"lock", "open", "bundle", "sign-in", "sign-out", "status", "korvos", "--help",
+                                        "--version"})
+        self.assertEqual({o.rstrip("=") for o in complete("lock", "--")},
+                         options - {"--version", "--password", "--new", "--select"})
+        self.assertEqual(complete("korvos", "--"), {"--new", "--select=", "--quiet"})
         self.assertEqual(complete("open", ""), {"a.korvolocal"})
         self.assertEqual(complete("lock", "--output", "=", "b"), {"b.txt"})
 
@@ -296,7 +299,7 @@ class KeychainTest(CliTest):
                                (["open", "missing.korvolocal"], "missing.korvolocal: No such file"),
                                (["open", "-o", "x", "a.txt"], "a.txt: not a Korvo file"),
                                (["open", "account.korvo"],
-                                "account.korvo: locked for a Korvo account; open it in Korvo, signed in to that account"),
+                                "not signed in; sign in with korvo-cli sign-in EMAIL (sign up in the Korvo application)"),
                                (["open", "other.korvolocal"], "this keyring holds no Korvo key, so files locked on "
                                 "another computer or by another user cannot be opened here")):
             with self.subTest(args):

@@ -1,7 +1,6 @@
 import QtQuick
 import QtTest
 import "qrc:/Korvo/qml/style/Format.js" as Format
-import "qrc:/Korvo/qml/auth/AccountRules.js" as Rules
 
 // Formatting rules of the status panels and the workbench, and the account forms' rules, at
 // their boundaries.
@@ -78,18 +77,6 @@ TestCase {
         compare(Format.lastPathComponent("/"), "/")
     }
 
-    function test_numericFilter_data() {
-        return [
-            { tag: "signs and separators", text: "-4,2.0 ", digits: "420" },
-            { tag: "arabic-indic digits pass", text: "\u0664\u0662x", digits: "\u0664\u0662" },
-            { tag: "superscript and fraction are numbers", text: "2\u00B2\u00BD", digits: "2\u00B2\u00BD" },
-            { tag: "astral digit kept whole", text: "a\uD835\uDFD8b", digits: "\uD835\uDFD8" },
-            { tag: "emoji dropped whole", text: "4\uD83D\uDE00", digits: "4" }
-        ]
-    }
-    function test_numericFilter(data) {
-        compare(Format.numericCharactersOnly(data.text), data.digits)
-    }
 
     function test_statusAndInitials() {
         compare(Format.statusText(""), "Ready")
@@ -99,60 +86,5 @@ TestCase {
         compare(Format.initials("a_b-c@x"), "AB")
         compare(Format.initials(""), "K")
         compare(Format.initials("...@x"), "K")
-    }
-
-    // When each account form may be sent. Lengths count characters: an astral character is one.
-    function test_formRules_data() {
-        var pw = "abcdefgh", seven = "abcdefg", astral7 = "abcdef\uD83D\uDE00"
-        return [
-            { tag: "sign-in", rule: "canSignIn", args: ["a@b", pw], ok: true },
-            { tag: "sign-in trims and lowers the e-mail", rule: "canSignIn", args: ["  A@B  ", pw], ok: true },
-            { tag: "sign-in without @", rule: "canSignIn", args: ["ab", pw], ok: false },
-            { tag: "sign-in with 7 characters", rule: "canSignIn", args: ["a@b", seven], ok: false },
-            { tag: "sign-in: 6 letters and an emoji are 7", rule: "canSignIn", args: ["a@b", astral7], ok: false },
-            { tag: "create", rule: "canRegister", args: ["a@b", pw, pw], ok: true },
-            { tag: "create: confirmation one character off", rule: "canRegister", args: ["a@b", pw, "abcdefgH"], ok: false },
-            { tag: "create without @", rule: "canRegister", args: ["ab", pw, pw], ok: false },
-            { tag: "verify any code", rule: "canVerifyCode", args: ["1"], ok: true },
-            { tag: "verify empty", rule: "canVerifyCode", args: [""], ok: false },
-            { tag: "recover", rule: "canRequestReset", args: ["@"], ok: true },
-            { tag: "recover without @", rule: "canRequestReset", args: ["a.b"], ok: false },
-            { tag: "reset", rule: "canResetPassword", args: ["1", pw, pw], ok: true },
-            { tag: "reset without code", rule: "canResetPassword", args: ["", pw, pw], ok: false },
-            { tag: "reset, passwords differ", rule: "canResetPassword", args: ["1", pw, pw + "x"], ok: false },
-            { tag: "delete: request", rule: "canRequestDeletion", args: [pw, true, false], ok: true },
-            { tag: "delete: 7 characters, box ticked", rule: "canRequestDeletion", args: [seven, true, false], ok: false },
-            { tag: "delete: 8 characters, box clear", rule: "canRequestDeletion", args: [pw, false, false], ok: false },
-            { tag: "delete: request while busy", rule: "canRequestDeletion", args: [pw, true, true], ok: false },
-            { tag: "delete: six digits with blanks", rule: "canConfirmDeletion", args: [" 123456 ", false], ok: true },
-            { tag: "delete: full-width digits", rule: "canConfirmDeletion", args: ["\uFF11\uFF12\uFF13\uFF14\uFF15\uFF16", false], ok: true },
-            { tag: "delete: five digits", rule: "canConfirmDeletion", args: ["12345", false], ok: false },
-            { tag: "delete: five digits and a letter", rule: "canConfirmDeletion", args: ["12345a", false], ok: false },
-            { tag: "delete: blank inside", rule: "canConfirmDeletion", args: ["123 456", false], ok: false },
-            { tag: "delete: confirm while busy", rule: "canConfirmDeletion", args: ["123456", true], ok: false }
-        ]
-    }
-    function test_formRules(data) {
-        compare(Rules[data.rule].apply(null, data.args), data.ok)
-    }
-
-    function test_passwordStrength_data() {
-        return [
-            { tag: "empty", password: "", score: 0 },
-            { tag: "8 lower-case letters", password: "abcdefgh", score: 1 },
-            { tag: "3 characters: upper, digit, symbol", password: "A1!", score: 3 },
-            { tag: "all four", password: "Abcdefg1!", score: 4 },
-            { tag: "a blank is a symbol", password: "a b", score: 1 },
-            { tag: "accented capital is upper case", password: "\u00C9t\u00E9", score: 1 },
-            { tag: "arabic-indic digit is a digit", password: "\u0664", score: 1 },
-            { tag: "CJK letters are letters, not symbols", password: "\u6F22\u5B57\u6F22\u5B57\u6F22\u5B57\u6F22\u5B57", score: 1 },
-            { tag: "emoji is a symbol and one character", password: "abcdef\uD83D\uDE00", score: 1 },
-            { tag: "superscript two is not a decimal digit", password: "\u00B2", score: 1 }
-        ]
-    }
-    function test_passwordStrength(data) {
-        compare(Rules.passwordScore(data.password), data.score)
-        compare(Rules.strengthText(data.score), data.score >= 3 ? "Good password strength."
-                                                                 : "Use 8+ characters with a number or symbol.")
     }
 }

@@ -81,6 +81,14 @@ public:
     static QString defaultBlackboxUrl();
     // The service address that requests carry; the runner itself does not use it.
     const QString& blackboxUrl() const { return m_blackboxUrl; }
+    // A request for `command` carrying that address: the way every command's request starts.
+    BridgeRequest request(const QString& command) const
+    {
+        BridgeRequest request;
+        request.command = command;
+        request.blackboxUrl = m_blackboxUrl;
+        return request;
+    }
 
     // Runs the script with "--check" and nothing on its input.
     QCoro::Task<BridgeCheckResult> check() const;

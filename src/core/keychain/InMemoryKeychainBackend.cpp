@@ -1,4 +1,4 @@
-#include "core/KeychainStore.h"
+#include "core/keychain/KeychainBackend.h"
 
 #include <QHash>
 #include <QPair>

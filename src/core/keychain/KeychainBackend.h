@@ -3,6 +3,8 @@
 #include <QByteArray>
 #include <QString>
 
+#include <memory>
+
 // The platform store beneath KeychainStore: generic-password items addressed by a service and
 // an account name, every operation answering with a signed status code.
 namespace KeychainStatus {
@@ -42,3 +44,8 @@ public:
     // Removes the item; itemNotFound when there was none.
     virtual int remove(const KeychainItemQuery& query) = 0;
 };
+
+// The user's keychain as seen by the Secret Service (items with attributes service and account).
+std::shared_ptr<KeychainBackend> makeSecretServiceKeychainBackend();
+// A process-local store for tests.
+std::shared_ptr<KeychainBackend> makeInMemoryKeychainBackend();

@@ -1,6 +1,6 @@
 #include "core/keychain/SecretServiceSession.h"   // first: GLib before Qt
 
-#include "core/KeychainStore.h"
+#include "core/keychain/KeychainBackend.h"
 #include "core/keychain/KeychainCreationLock.h"
 
 #include <algorithm>

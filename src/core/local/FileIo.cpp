@@ -1,8 +1,8 @@
 #include "core/local/FileIo.h"
 
-#include "core/local/Cancellation.h"
+#include "core/Cancellation.h"
 #include "core/local/GcmCipher.h"
-#include "core/local/NativePath.h"
+#include "core/NativePath.h"
 
 #include <cerrno>
 #include <cstdio>

@@ -1,6 +1,5 @@
 import QtQuick
 import Korvo
-import "AccountRules.js" as Rules
 
 // Account creation: e-mail, password twice, and the code is mailed.
 AuthShell {
@@ -8,7 +7,7 @@ AuthShell {
     property string email
     property string password
     property string confirmPassword
-    readonly property bool canSubmit: Rules.canRegister(email, password, confirmPassword)
+    readonly property bool canSubmit: FormRules.canRegister(email, password, confirmPassword)
     title: "Create your account"
     subtitle: "We will email you a six-digit code to confirm it is you."
     defaultButton: send

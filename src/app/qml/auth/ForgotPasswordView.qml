@@ -1,6 +1,5 @@
 import QtQuick
 import Korvo
-import "AccountRules.js" as Rules
 
 // Asks for a password-reset code.
 AuthShell {
@@ -23,7 +22,7 @@ AuthShell {
         width: parent.width
         text: "Send reset code"
         systemImage: "envelope.badge"
-        enabled: Rules.canRequestReset(root.email)
+        enabled: FormRules.canRequestReset(root.email)
         onClicked: KorvoStore.forgotPassword(root.email)
     }
     AuthLink {

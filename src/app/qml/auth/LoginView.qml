@@ -1,6 +1,5 @@
 import QtQuick
 import Korvo
-import "AccountRules.js" as Rules
 
 // Sign-in, with the choice to start without an account.
 AuthShell {
@@ -11,7 +10,7 @@ AuthShell {
     property string rememberedEmail: KorvoStore.hasIdentity ? KorvoStore.identity.email : ""
     readonly property bool hasRemembered: rememberedEmail.length > 0
     readonly property string signInEmail: hasRemembered ? rememberedEmail : email
-    readonly property bool canSubmit: Rules.canSignIn(signInEmail, password)
+    readonly property bool canSubmit: FormRules.canSignIn(signInEmail, password)
     title: "Protect your files"
     subtitle: KorvoStore.platformText("Start instantly on this Mac. Connect only when you want online features.")
     defaultButton: signIn

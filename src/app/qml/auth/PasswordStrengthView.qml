@@ -1,13 +1,12 @@
 import QtQuick
 import Korvo
-import "AccountRules.js" as Rules
 
 // Four bars and a line of advice for the password being chosen.
 Column {
     id: root
     property string password
-    readonly property int score: Rules.passwordScore(password)
-    readonly property string advice: Rules.strengthText(score)
+    readonly property int score: FormRules.passwordScore(password)
+    readonly property string advice: FormRules.strengthText(score)
     spacing: 7
     Accessible.role: Accessible.StaticText
     Accessible.name: advice

@@ -1,6 +1,5 @@
 import QtQuick
 import Korvo
-import "AccountRules.js" as Rules
 
 // The reset code and the new password, twice.
 AuthShell {
@@ -9,7 +8,7 @@ AuthShell {
     property string otp
     property string newPassword
     property string confirmPassword
-    readonly property bool canSubmit: Rules.canResetPassword(otp, newPassword, confirmPassword)
+    readonly property bool canSubmit: FormRules.canResetPassword(otp, newPassword, confirmPassword)
     title: "Reset password"
     subtitle: email
     defaultButton: reset

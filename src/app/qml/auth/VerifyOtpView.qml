@@ -1,6 +1,5 @@
 import QtQuick
 import Korvo
-import "AccountRules.js" as Rules
 
 // The six-digit code mailed after account creation.
 AuthShell {
@@ -26,7 +25,7 @@ AuthShell {
         width: parent.width
         text: "Verify and continue"
         systemImage: "key"
-        enabled: Rules.canVerifyCode(root.otp)
+        enabled: FormRules.canVerifyCode(root.otp)
         onClicked: KorvoStore.verifyOtpAndFinish(root.email, root.password, root.principalId, root.otp)
     }
     Item {

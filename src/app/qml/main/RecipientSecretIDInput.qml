@@ -1,6 +1,5 @@
 import QtQuick
 import Korvo
-import "../style/Format.js" as Format
 
 // The other person's Korvo number. Only numeric characters survive typing or pasting; the
 // outline follows the lookup state.
@@ -51,7 +50,7 @@ Rectangle {
         font.weight: Font.DemiBold
         text: root.text
         onTextEdited: {
-            var digits = Format.numericCharactersOnly(text)
+            var digits = FormRules.numericCharactersOnly(text)
             if (digits !== text) {
                 var caret = cursorPosition - (text.length - digits.length)
                 text = digits

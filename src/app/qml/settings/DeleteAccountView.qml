@@ -3,7 +3,6 @@ import QtQuick.Controls.Basic
 import QtQuick.Layouts
 import QtQuick.Templates as T
 import Korvo
-import "../auth/AccountRules.js" as Rules
 
 // The two-step account deletion sheet: the password (and the acknowledgement) asks the service
 // for a code; the code deletes the account. Shown while `isPresented`; every presentation
@@ -22,8 +21,8 @@ Popup {
     // A deletion step is running (the store's busy flag).
     property bool busy: KorvoStore.isBusy
     readonly property string identityEmail: KorvoStore.hasIdentity ? KorvoStore.identity.email : ""
-    readonly property bool canSendCode: Rules.canRequestDeletion(password, understandsDeletion, busy)
-    readonly property bool canDelete: Rules.canConfirmDeletion(otp, busy)
+    readonly property bool canSendCode: FormRules.canRequestDeletion(password, understandsDeletion, busy)
+    readonly property bool canDelete: FormRules.canConfirmDeletion(otp, busy)
 
     objectName: "deleteAccountSheet"
     parent: T.Overlay.overlay
@@ -139,7 +138,7 @@ Popup {
                         objectName: "sheetSubtitle"
                         width: parent.width
                         text: sheet.step === "password" ? "This action requires email confirmation."
-                                                         : Rules.deletionCodeSubtitle(sheet.identityEmail)
+                                                         : FormRules.deletionCodeSubtitle(sheet.identityEmail)
                         color: KorvoTheme.textMuted
                         wrapMode: Text.Wrap
                         elide: Text.ElideNone

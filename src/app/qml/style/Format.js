@@ -190,56 +190,6 @@ function lastPathComponent(path) {
     return trimmed.slice(trimmed.lastIndexOf("/") + 1);
 }
 
-// ---- Korvo numbers --------------------------------------------------------
-
-// Decimal digits of every script (start of each run of ten), then other numeric characters
-// (superscripts, fractions, roman numerals, circled numbers, ...), as [first, last] ranges.
-var decimalDigitRuns = [0x30, 0x660, 0x6F0, 0x7C0, 0x966, 0x9E6, 0xA66, 0xAE6, 0xB66, 0xBE6,
-                        0xC66, 0xCE6, 0xD66, 0xDE6, 0xE50, 0xED0, 0xF20, 0x1040, 0x1090, 0x17E0,
-                        0x1810, 0x1946, 0x19D0, 0x1A80, 0x1A90, 0x1B50, 0x1BB0, 0x1C40, 0x1C50,
-                        0xA620, 0xA8D0, 0xA900, 0xA9D0, 0xA9F0, 0xAA50, 0xABF0, 0xFF10,
-                        0x104A0, 0x11066, 0x110F0, 0x11136, 0x111D0, 0x116C0, 0x1D7CE, 0x1D7D8,
-                        0x1D7E2, 0x1D7EC, 0x1D7F6, 0x1E950, 0x1FBF0];
-var otherNumericRanges = [[0xB2, 0xB3], [0xB9, 0xB9], [0xBC, 0xBE], [0x9F4, 0x9F9],
-                          [0xBF0, 0xBF2], [0xF2A, 0xF33], [0x1369, 0x137C], [0x16EE, 0x16F0],
-                          [0x2070, 0x2070], [0x2074, 0x2079], [0x2080, 0x2089], [0x2150, 0x2182],
-                          [0x2185, 0x2189], [0x2460, 0x249B], [0x24EA, 0x24FF], [0x2776, 0x2793],
-                          [0x2CFD, 0x2CFD], [0x3007, 0x3007], [0x3021, 0x3029], [0x3038, 0x303A],
-                          [0x3192, 0x3195], [0x3220, 0x3229], [0x3248, 0x324F], [0x3251, 0x325F],
-                          [0x3280, 0x3289], [0x32B1, 0x32BF], [0x1F100, 0x1F10C]];
-
-function isDecimalDigitCodePoint(cp) {
-    for (var i = 0; i < decimalDigitRuns.length; ++i) {
-        if (cp >= decimalDigitRuns[i] && cp < decimalDigitRuns[i] + 10)
-            return true;
-    }
-    return false;
-}
-
-function isNumericCodePoint(cp) {
-    if (isDecimalDigitCodePoint(cp))
-        return true;
-    for (var j = 0; j < otherNumericRanges.length; ++j) {
-        if (cp >= otherNumericRanges[j][0] && cp <= otherNumericRanges[j][1])
-            return true;
-    }
-    return false;
-}
-
-// Keeps the numeric characters of the text, in order; no length limit.
-function numericCharactersOnly(text) {
-    var s = text === undefined || text === null ? "" : String(text);
-    var out = "";
-    for (var i = 0; i < s.length; ++i) {
-        var cp = s.codePointAt(i);
-        var width = cp > 0xFFFF ? 2 : 1;
-        if (isNumericCodePoint(cp))
-            out += s.substr(i, width);
-        i += width - 1;
-    }
-    return out;
-}
-
 // ---- Status line ----------------------------------------------------------
 
 var readyText = "Ready";

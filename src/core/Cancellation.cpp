@@ -1,7 +1,8 @@
-#include "core/local/Cancellation.h"
+#include "core/Cancellation.h"
 
 #include <QByteArrayList>
 
+#include <cerrno>
 #include <mutex>
 #include <system_error>
 #include <thread>
@@ -46,8 +47,12 @@ void release(const QByteArray& nativePath)
 void removeAll()
 {
     const std::lock_guard lock(scratchMutex);
-    for (const QByteArray& path : scratchFiles())
-        ::unlink(path.constData());
+    // Newest first, so that a scratch folder goes after the files made in it.
+    const QList<QByteArray>& paths = scratchFiles();
+    for (auto path = paths.crbegin(); path != paths.crend(); ++path) {
+        if (::unlink(path->constData()) != 0 && errno == EISDIR)
+            ::rmdir(path->constData());
+    }
     scratchFiles().clear();
 }
 

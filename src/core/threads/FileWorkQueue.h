@@ -1,6 +1,6 @@
 #pragma once
 
-#include "BackgroundTask.h"
+#include "core/threads/BackgroundTask.h"
 
 #include <memory>
 #include <utility>

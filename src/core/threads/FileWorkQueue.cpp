@@ -1,4 +1,4 @@
-#include "FileWorkQueue.h"
+#include "core/threads/FileWorkQueue.h"
 
 #include <QThreadPool>
 

@@ -1,4 +1,4 @@
-#include "core/local/NativePath.h"
+#include "core/NativePath.h"
 
 #include "zip/Utf8.h"
 

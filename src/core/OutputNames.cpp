@@ -1,4 +1,4 @@
-#include "core/local/OutputNames.h"
+#include "core/OutputNames.h"
 
 namespace OutputNames {
 

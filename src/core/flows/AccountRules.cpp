@@ -1,9 +1,9 @@
-#include "AccountSignIn.h"
+#include "core/flows/AccountRules.h"
 
 #include <QList>
 #include <QTextBoundaryFinder>
 
-namespace AccountSignIn {
+namespace AccountRules {
 
 QString normalizedEmail(const QString& email)
 {
@@ -19,9 +19,51 @@ qsizetype characterCount(const QString& text)
     return count;
 }
 
+bool hasMinimumLength(const QString& password)
+{
+    return characterCount(password) >= minimumPasswordLength;
+}
+
 bool canSubmit(const QString& email, const QString& password)
 {
-    return normalizedEmail(email).contains(QLatin1Char('@')) && characterCount(password) >= 8;
+    return normalizedEmail(email).contains(QLatin1Char('@')) && hasMinimumLength(password);
+}
+
+bool canRegister(const QString& email, const QString& password, const QString& confirmation)
+{
+    return email.contains(QLatin1Char('@')) && hasMinimumLength(password) && password == confirmation;
+}
+
+bool canResetPassword(const QString& code, const QString& password, const QString& confirmation)
+{
+    return !code.isEmpty() && hasMinimumLength(password) && password == confirmation;
+}
+
+bool canRequestDeletion(const QString& password, bool understandsDeletion)
+{
+    return understandsDeletion && hasMinimumLength(password);
+}
+
+int passwordScore(const QString& password)
+{
+    bool upper = false, digit = false, symbol = false;
+    for (const char32_t c : password.toUcs4()) {
+        const bool isDigit = QChar::isDigit(c);
+        upper = upper || QChar::isUpper(c);
+        digit = digit || isDigit;
+        symbol = symbol || (!isDigit && !QChar::isLetter(c));
+    }
+    return int(hasMinimumLength(password)) + int(upper) + int(digit) + int(symbol);
+}
+
+QString numericCharactersOnly(const QString& text)
+{
+    QList<uint> kept;
+    for (const uint c : text.toUcs4()) {
+        if (QChar::isNumber(char32_t(c)))
+            kept.append(c);
+    }
+    return QString::fromUcs4(reinterpret_cast<const char32_t*>(kept.constData()), kept.size());
 }
 
 AccountIdentity identity(const QString& email, const QString& principalId,
@@ -54,14 +96,9 @@ bool hasValidDeviceKey(const QString& key)
 std::optional<QString> sixDigitCode(const QString& text)
 {
     const QString trimmed = text.trimmed();
-    const QList<uint> characters = trimmed.toUcs4();
-    if (characters.size() != 6 || characterCount(trimmed) != 6)
+    if (characterCount(trimmed) != 6 || numericCharactersOnly(trimmed) != trimmed)
         return std::nullopt;
-    for (const uint c : characters) {
-        if (!QChar::isNumber(char32_t(c)))
-            return std::nullopt;
-    }
     return trimmed;
 }
 
-} // namespace AccountSignIn
+} // namespace AccountRules

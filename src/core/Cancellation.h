@@ -26,8 +26,9 @@ public:
 };
 
 // Files that hold partial or plain data only while an operation runs (a bundle, an output not
-// yet renamed into place). Each is listed from creation until it is removed or renamed, so that
-// a process that has to end at once can still remove them all. Safe from any thread.
+// yet renamed into place), and the folders made for them. Each is listed from creation until it
+// is removed or renamed, so that a process that has to end at once can still remove them all.
+// Safe from any thread.
 namespace ScratchFiles {
 
 void track(const QByteArray& nativePath);
