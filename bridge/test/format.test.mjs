@@ -9,7 +9,7 @@ import { openInput, writeAtomically } from '../lib/atomic-file.mjs';
 import { POOL_THRESHOLD_CHUNKS, openChunks, sealChunks } from '../lib/chunk-stream.mjs';
 import { readLockedHeader } from '../lib/file-commands.mjs';
 import { CAPSULE_LENGTH, CAPSULE_SUITE } from '../lib/capsule.mjs';
-import { DAMAGED_FILE, NEWER_FORMAT, NOT_A_KORVO_FILE, encodeHeader } from '../lib/format.mjs';
+import { DAMAGED_FILE, NEWER_FORMAT, NOT_A_KORVO_FILE, encodeHeader, headerLengthFromPrefix } from '../lib/format.mjs';
 import { temporaryFolder } from './support/bridge.mjs';
 
 const CHUNK = 64;
@@ -115,6 +115,8 @@ test('a change anywhere, a cut, an extension, reordered chunks or a wrong key ar
     await expectRefused(dir, damaged, key, sentence).catch((e) => assert.fail(`${what}: ${e.message}`));
   }
   await expectRefused(dir, locked, randomBytes(32), DAMAGED_FILE);
+  // A capsule length that disagrees with the header length is refused before the capsule is sent.
+  assert.throws(() => headerLengthFromPrefix(flip(29).subarray(0, h)), { message: DAMAGED_FILE });
 
   // The same refusals in the middle and at a cut of a body with many chunks in flight.
   const large = await lock(dir, randomBytes(40 * CHUNK));

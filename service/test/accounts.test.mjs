@@ -4,7 +4,7 @@ import { INVALID_EMAIL, SHORT_PASSWORD, UNVERIFIED, WRONG_CREDENTIALS } from '..
 import { CODE_KINDS, CODE_LIFETIME_MS, EXPIRED_CODE, LOCKED_CODE, MALFORMED_CODE, OneTimeCodes, WRONG_CODE } from '../src/codes.mjs';
 import { openDatabase } from '../src/db.mjs';
 import { NO_SUCH_KORVO } from '../src/korvos.mjs';
-import { CODE_REQUESTS_PER_ADDRESS, CODE_REQUESTS_PER_CLIENT, Limits, WRONG_CODES_PER_DAY, tooManyCodeRequests, tooManyFromClient } from '../src/limits.mjs';
+import { CODE_REQUESTS_PER_ADDRESS, CODE_REQUESTS_PER_CLIENT, FREE_WRONG_PASSWORDS, Limits, WRONG_CODES_PER_DAY, tooManyCodeRequests, tooManyFromClient } from '../src/limits.mjs';
 import { SIGNUP_QUIET_MS } from '../src/signups.mjs';
 import { PASSWORD, atOffset, call, createAccount, createKorvo, latestCode, mailTo, newDevice, startTestService } from './support/harness.mjs';
 
@@ -152,12 +152,17 @@ describe('accounts through the service', () => {
     });
   });
 
-  test('wrong passwords and unknown addresses look the same; a waiting sign-up is told to verify', async () => {
+  test('wrong passwords and unknown addresses look the same; a waiting sign-up is told to verify; ten wrong a day are free', async () => {
     await createAccount(service, 'creds@example.com');
     for (const [email, password] of [['creds@example.com', `${PASSWORD}!`], ['nobody@example.com', PASSWORD], ['creds@example.com', 'x'.repeat(2000)]]) {
       const res = await post('verify-credentials', { email, password });
       assert.deepEqual([res.status, res.json], [200, { valid: false, principalId: '' }]);
     }
+    // Right passwords are not counted; the free wrong ones are judged, the next one waits.
+    const email = (await createAccount(service, 'allowance@example.com')).email;
+    for (let i = 0; i < 12; i += 1) assert.equal(await valid(email, PASSWORD), true);
+    for (let i = 0; i < FREE_WRONG_PASSWORDS; i += 1) assert.equal(await valid(email, `wrong ${i} password`), false);
+    assert.equal((await post('verify-credentials', { email, password: 'one too many' })).status, 429);
     await post('register', { email: 'pending@example.com', password: PASSWORD });
     assert.deepEqual(await refusal('verify-credentials', { email: 'pending@example.com', password: PASSWORD }), [403, UNVERIFIED]);
   });

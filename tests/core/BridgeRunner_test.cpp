@@ -230,7 +230,9 @@ TEST_F(BridgeRunnerTest, EveryWayACommandOrCheckEnds)
         {"check: failed exit, empty stderr", kCheck, "", 4, E::processFailed, "Bridge check failed.", "check"},
         {"check: clean exit, error ignored when the result is there",
          R"({"ok":true,"error":"x","result":{"sdkVersion":"1","blackboxUrl":"u","node":"n"}})", "", 0, E::ok, "", "check"},
-        {"check: clean exit, ok false with error", R"({"ok":false,"error":"down"})", "", 0, E::invalidResponse, invalid, "check"},
+        {"check: clean exit, ok false, even with a result",
+         R"({"ok":false,"error":"down","result":{"sdkVersion":"1","blackboxUrl":"u","node":"n"}})", "", 0,
+         E::invalidResponse, invalid, "check"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -347,7 +349,7 @@ TEST_F(BridgeRunnerTest, ASilentChildIsEndedAndChildrenEndWhenTheApplicationQuit
     // A child that hangs without output or file traffic (a FIFO, a wedged network call).
     bridge.set("FIXTURE_DELAY_MS", "20000");
     BridgeSurroundings surroundings = bridge.surroundings();
-    surroundings.silenceLimit = std::chrono::milliseconds(400);
+    surroundings.requestSilenceLimit = std::chrono::milliseconds(400);   // a request: no file to write
     QElapsedTimer clock;
     clock.start();
     const auto silent = finish(BridgeRunner(surroundings, QStringLiteral("https://fixture.test:3010")).run<EchoResult>(listSecrets()));

@@ -4,7 +4,6 @@
 import { spawn } from 'node:child_process';
 import { existsSync, mkdirSync, mkdtempSync, readFileSync, readdirSync, rmSync } from 'node:fs';
 import { open } from 'node:fs/promises';
-import { request } from 'node:https';
 import { tmpdir } from 'node:os';
 import { dirname, join } from 'node:path';
 import { fileURLToPath } from 'node:url';
@@ -54,13 +53,6 @@ export async function startService({ root } = {}) {
       if (!root) rmSync(folder, { recursive: true, force: true });
     },
   };
-}
-
-// Visits a link from an e-mail with the service's authority trusted; resolves to the status.
-export function visitLink(service, link) {
-  return new Promise((resolve, reject) => {
-    request(link, { ca: readFileSync(service.ca, 'utf8') }, (res) => { res.resume().on('end', () => resolve(res.statusCode)); }).on('error', reject).end();
-  });
 }
 
 // Signs up `email` through the bridge as the application does (register, verify the code,
