@@ -3,7 +3,7 @@
 // timer on the window's thread keeps ticking. Prints medians, the store's added time and the
 // largest heartbeat gap.
 //   bench_app_account [ROUNDS]   (default 20; BENCH_GAPS=1 names the step of every gap over 40 ms)
-#include "../tests/app/support/ReferenceService.h"
+#include "ReferenceService.h"
 #include "KorvoStore.h"
 
 #include <QCoreApplication>

@@ -13,7 +13,7 @@
 #include "AppBench.h"
 #include "KorvoStore.h"
 #include "WidgetFileDialogs.h"
-#include "../tests/app/support/ReferenceService.h"
+#include "ReferenceService.h"
 
 #include <QApplication>
 #include <QDir>

@@ -311,13 +311,8 @@ void run(const CliOptions& options)
 std::optional<CliCommands::Saved> lock(const CliOptions& options, CliCommands::Context& context)
 {
     using namespace CliCommands;
-    const bool fromStandardInput = options.paths.first() == standardStream;
-    const bool toStandardOutput = options.output == standardStream || (fromStandardInput && !options.output);
-    context.input = fromStandardInput ? QStringLiteral("standard input") : options.paths.first();
-    if (!fromStandardInput)
-        requireInputs(options.paths);
-    if (toStandardOutput)
-        refuseTerminal();
+    const LockEnds ends = lockEnds(options, context);
+    const bool fromStandardInput = ends.fromStandardInput, toStandardOutput = ends.toStandardOutput;
 
     CliAccountSession session;
     const AccountIdentity identity = session.signedInIdentity();

@@ -219,7 +219,7 @@ QString shownPath(const QString& absolutePath)
                                                                                   : absolutePath;
 }
 
-std::optional<Saved> lock(const CliOptions& options, const KeySource& key, Context& context)
+LockEnds lockEnds(const CliOptions& options, Context& context)
 {
     const bool fromStandardInput = options.paths.first() == standardStream;
     const bool toStandardOutput = options.output == standardStream || (fromStandardInput && !options.output);
@@ -228,6 +228,13 @@ std::optional<Saved> lock(const CliOptions& options, const KeySource& key, Conte
         requireInputs(options.paths);
     if (toStandardOutput)
         refuseTerminal();
+    return {fromStandardInput, toStandardOutput};
+}
+
+std::optional<Saved> lock(const CliOptions& options, const KeySource& key, Context& context)
+{
+    const LockEnds ends = lockEnds(options, context);
+    const bool fromStandardInput = ends.fromStandardInput, toStandardOutput = ends.toStandardOutput;
     const QStringList paths = fromStandardInput ? QStringList() : selectionPaths(options.paths);
     const bool singleFile = paths.size() == 1 && !paths.first().endsWith(QLatin1Char('/'));
     const QString bundle = fromStandardInput || singleFile ? QString() : bundleName(paths);

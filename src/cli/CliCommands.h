@@ -69,5 +69,13 @@ std::optional<Saved> saved(const std::optional<QString>& output, const CliOption
 void refuseExisting(const QString& output, bool force);
 // Throws CliError when standard output is a terminal.
 void refuseTerminal();
+// Where a lock reads and writes: standard input ("-") and standard output ("-o -", or by default
+// for standard input). Names the input in `context`, and throws when an input is missing or
+// the output would be a terminal.
+struct LockEnds {
+    bool fromStandardInput;
+    bool toStandardOutput;
+};
+LockEnds lockEnds(const CliOptions& options, Context& context);
 
 } // namespace CliCommands

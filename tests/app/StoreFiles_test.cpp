@@ -14,30 +14,6 @@
 
 using Mode = KorvoStore::WorkMode;
 
-// The naming rules are tabled in core (OutputNames); here the store hands them the mode and the
-// access mode it is in.
-TEST_F(StoreTest, DefaultOutputNamesFollowModeAndAccessMode)
-{
-    const struct {
-        bool local;
-        Mode mode;
-        const char* input;
-        const char* expected;
-    } cases[] = {
-        {true, Mode::Encrypt, "/d/report.pdf", "report.pdf.korvolocal"},
-        {false, Mode::Encrypt, "/d/report.pdf", "report.pdf.korvo"},
-        {true, Mode::Decrypt, "/d/notes.txt.korvolocal", "notes.txt"},
-        {false, Mode::Decrypt, "/d/notes.txt.korvolocal", "notes.txt.korvolocal"},
-    };
-    for (const auto& c : cases) {
-        if (c.local)
-            store().enterLocalMode();
-        else
-            store().leaveLocalMode();
-        EXPECT_EQ(store().defaultOutputName(c.input, c.mode), QString::fromUtf8(c.expected)) << c.input;
-    }
-}
-
 TEST_F(StoreTest, LocalLockAndOpenRoundTrip)
 {
     await(store().bootstrapTask());

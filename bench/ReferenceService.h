@@ -1,7 +1,7 @@
 #pragma once
 
 // The reference online service on a free loopback port, in a temporary folder of its own, for
-// tests and benchmarks that drive the real bridge against it. Stopped when destroyed.
+// benchmarks that drive the real bridge against it. Stopped when destroyed.
 
 #include <QElapsedTimer>
 #include <QProcess>
