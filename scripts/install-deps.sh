@@ -23,7 +23,7 @@ PACKAGES=(
   # the desktop end-to-end run finds controls through the accessibility tree
   python3-pyatspi at-spi2-core
   # independent readers and benchmark peers
-  python3 python3-cryptography zip unzip p7zip-full age time
+  python3 zip unzip p7zip-full age time
   # the sanitizer build and the libFuzzer targets
   clang libclang-rt-14-dev
 )
