@@ -67,18 +67,9 @@ TestCase {
         compare(findChild(g, "gaugeFill").width, 2)
     }
 
-    // Each figure reaches its own line (the wording rules are tabled in the Format tests).
-    function test_gaugeTexts() {
-        var g = createTemporaryObject(gauge, testCase, { stats: stats(1048576, 3221225472, 1) })
-        compare(findChild(g, "gaugeAmounts").text, "1 MB / 3 GB")
-        compare(findChild(g, "gaugeRemaining").text, "3 GB left")
-        compare(findChild(g, "gaugeCount").text, "1 action")
-    }
-
     function test_secretRowSelection_data() {
         return [
             { tag: "selected", selected: 25, syncing: 0, marks: true, icon: "key.fill" },
-            { tag: "other selected", selected: 26, syncing: 0, marks: false, icon: "key.fill" },
             { tag: "none selected", selected: undefined, syncing: undefined, marks: false, icon: "key.fill" },
             { tag: "syncing", selected: 25, syncing: 1, marks: true, icon: "hourglass" }
         ]
