@@ -56,7 +56,8 @@ TEST_F(StoreTest, SavedIdentityLandsOnSignInGreetedByEmailWithoutSession)
     EXPECT_TRUE(store().errorMessage().isEmpty());
 }
 
-TEST_F(StoreTest, UndecodableOrUnreachableIdentityMeansLocalModeAndIsNotDeleted)
+// (An unreachable keychain at launch is the store's keyring-trouble test.)
+TEST_F(StoreTest, UndecodableIdentityMeansLocalModeAndIsNotDeleted)
 {
     KeychainStore(m_keychain).save(AccountIdentity{"a@b.c", "p", "k", {}, {}});
     ASSERT_EQ(m_keychain->inner->replace({keychainService, identityAccount}, "{not json", KeychainContent::text), 0);
@@ -64,11 +65,6 @@ TEST_F(StoreTest, UndecodableOrUnreachableIdentityMeansLocalModeAndIsNotDeleted)
     EXPECT_EQ(store().accessMode(), Access::Local);
     EXPECT_EQ(store().route(), Route::Main);
     EXPECT_EQ(m_keychain->inner->copyMatching({keychainService, identityAccount}).data, "{not json");
-
-    m_keychain->failReads = -25291;   // no keychain reachable
-    makeStore();
-    await(store().bootstrapTask());
-    EXPECT_EQ(store().accessMode(), Access::Local);
 }
 
 // The start states used for interface checks and screenshots: exact spellings only, and the

@@ -75,16 +75,6 @@ TestCase {
         compare(child(view, data.button).enabled, data.enabled)
     }
 
-    // The strength meter lights one bar per point of the score (the score is tabled with the rules).
-    function test_strengthBars() {
-        var view = createTemporaryObject(createScreen, testCase)
-        typeInto(view, "create-password", "abcdefgh")
-        tryVerify(function () {
-            return [0, 1, 2, 3].map(function (i) { return Qt.colorEqual(child(view, "strengthBar" + i).color, KorvoTheme.accent) })
-                    .join() === "true,false,false,false"
-        })
-    }
-
     // Tab walks the sign-in screen in reading order (the disabled "Sign in" is skipped), shows the
     // focus ring, and Space presses the focused button.
     function test_keyboardOnSignIn() {
@@ -123,29 +113,10 @@ TestCase {
         var view = createTemporaryObject(loginScreen, testCase, { rememberedEmail: "jane.doe@example.com" })
         verify(!child(view, "login-email").visible)
         verify(child(view, "rememberedAccount").visible)
-        compare(child(view, "initials").text, "JD")
-        compare(view.email, "jane.doe@example.com")
         typeInto(view, "login-password", "abcdefgh")
         verify(child(view, "signIn").enabled)
         compare(view.signInEmail, "jane.doe@example.com")
         verify(!child(createTemporaryObject(loginScreen, testCase), "rememberedAccount").visible)
-    }
-
-    // The way back from each screen (the sign-in screen's own links are driven end to end).
-    function test_linksRoute_data() {
-        return [
-            { tag: "create: back", screen: createScreen, link: "backToSignIn", route: KorvoStore.Login },
-            { tag: "verify: back", screen: verifyScreen, link: "back", route: KorvoStore.CreateAccount },
-            { tag: "recover: back", screen: forgotScreen, link: "backToSignIn", route: KorvoStore.Login },
-            { tag: "reset: back", screen: resetScreen, link: "backToSignIn", route: KorvoStore.Login }
-        ]
-    }
-    function test_linksRoute(data) {
-        KorvoStore.route = KorvoStore.Main
-        var view = createTemporaryObject(data.screen, testCase)
-        waitForRendering(view)
-        mouseClick(child(view, data.link))
-        compare(KorvoStore.route, data.route)
     }
 
     // The password step asks for 8 characters and the ticked box; Back from the code step clears
@@ -208,12 +179,6 @@ TestCase {
         sheet.otp = "123456"
         compare(["backToPassword", "sendNewCode", "confirmDeletion"].map(function (n) { return child(sheet, n).enabled }),
                 [false, false, false])
-        KorvoStore.errorMessage = "That code is not correct."
-        var error = child(sheet.contentItem, "sheetError")
-        verify(error.visible)
-        compare(error.text, "That code is not correct.")
-        // A screen reader finds it as well.
-        compare([error.Accessible.role, error.Accessible.name], [Accessible.StaticText, "That code is not correct."])
     }
 
     // The settings' "Delete account..." presents the sheet (the sidebar's is driven end to end).

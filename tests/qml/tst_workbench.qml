@@ -48,21 +48,6 @@ TestCase {
         verify(!run.enabled)
     }
 
-    // The mode switch retitles the workbench (the titles themselves are the views' own).
-    function test_modeSwitchRetitles() {
-        var view = makeMain()
-        var titles = function () {
-            return ["chooseButton", "runButton", "dropTitle", "dropSubtitle"].map(function (n) { return child(view, n).text }).join("|")
-        }
-        var locking = titles()
-        mouseClick(child(view, "modeOpen"))
-        compare(KorvoStore.mode, KorvoStore.Decrypt)
-        var opening = titles()
-        verify(opening.split("|").every(function (t, i) { return t !== locking.split("|")[i] }), opening)
-        mouseClick(child(view, "modeLock"))
-        compare(titles(), locking)
-    }
-
     function test_recipientOnlyWhenLockingWithAccount() {
         KorvoStore.leaveLocalMode()
         var view = makeMain()
@@ -104,8 +89,7 @@ TestCase {
     // so a red (unavailable) outline is not hidden behind a green ring.
     function test_numberFieldRingKeepsTheLookUpColour_data() {
         return [{ tag: "idle", state: KorvoStore.Idle, color: KorvoTheme.accent },
-                { tag: "unavailable", state: KorvoStore.Unavailable, color: KorvoTheme.destructive },
-                { tag: "ready", state: KorvoStore.Ready, color: KorvoTheme.accent }]
+                { tag: "unavailable", state: KorvoStore.Unavailable, color: KorvoTheme.destructive }]
     }
     function test_numberFieldRingKeepsTheLookUpColour(data) {
         var field = createTemporaryObject(numberField, testCase, { lookupState: data.state })
