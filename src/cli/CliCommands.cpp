@@ -210,6 +210,26 @@ void checkProtectedFile(const QString& input)
         LocalFileProtectionService::checkHeader(first.left(static_cast<qsizetype>(*length)));
 }
 
+// Seals or opens one input into `output`, or onto standard output when there is none: a pipe
+// (`input` empty: standard input) record by record, a file through the engine with a progress bar.
+std::optional<Saved> runOne(bool sealing, const QString& input, bool fromPipe, const std::optional<QString>& output,
+                            const CliOptions& options, const QByteArray& key)
+{
+    if (fromPipe) {
+        const FileHandle pipe = input.isEmpty() ? FileHandle() : openPipe(input);
+        runStream(sealing, input.isEmpty() ? STDIN_FILENO : pipe.fd(), output, options.force, key);
+        return saved(output, options);
+    }
+    if (!output) {
+        runStreamFrom(sealing, input, std::nullopt, false, key);
+        return std::nullopt;
+    }
+    ProgressBar bar(sealing ? "Locking" : "Opening");
+    const auto run = sealing ? LocalFileProtectionService::protect : LocalFileProtectionService::open;
+    run(input, *output, key, progressOn(bar), &Interruption::cancellation(), options.force);
+    return saved(output, options);
+}
+
 } // namespace
 
 QString shownPath(const QString& absolutePath)
@@ -249,26 +269,11 @@ std::optional<Saved> lock(const CliOptions& options, const KeySource& key, Conte
 
     Console::detail(QStringLiteral("fetching the local protection key from the keychain"));
     const QByteArray keyData = key();
-    if (fromStandardInput || (singleFile && isPipe(paths.first()))) {
+    if (fromStandardInput || singleFile) {
         describeStep("locking", context);
-        const FileHandle pipe = fromStandardInput ? FileHandle() : openPipe(paths.first());
-        runStream(true, fromStandardInput ? STDIN_FILENO : pipe.fd(), output, options.force, keyData);
-        return saved(output, options);
+        const QString input = fromStandardInput ? QString() : paths.first();
+        return runOne(true, input, fromStandardInput || isPipe(input), output, options, keyData);
     }
-    // Seals one file into the output, or onto standard output when there is none.
-    const auto lockFile = [&](const QString& path) -> std::optional<Saved> {
-        describeStep("locking", context);
-        if (!output) {
-            runStreamFrom(true, path, std::nullopt, false, keyData);
-            return std::nullopt;
-        }
-        ProgressBar bar("Locking");
-        LocalFileProtectionService::protect(path, *output, keyData, progressOn(bar), &Interruption::cancellation(),
-                                            options.force);
-        return saved(output, options);
-    };
-    if (singleFile)
-        return lockFile(paths.first());
 
     // The bundle is written in the temporary folder without a name, read back and never kept.
     Console::detail(QStringLiteral("bundling %1 item(s) into a temporary zip archive").arg(paths.size()));
@@ -281,7 +286,8 @@ std::optional<Saved> lock(const CliOptions& options, const KeySource& key, Conte
                                                       output ? QStringList{*output} : QStringList(),
                                                       &Interruption::cancellation()));
     context.input = bundle;
-    return lockFile(scratch.readablePath());
+    describeStep("locking", context);
+    return runOne(true, scratch.readablePath(), false, output, options, keyData);
 }
 
 std::optional<Saved> open(const CliOptions& options, const KeySource& key, Context& context)
@@ -308,19 +314,7 @@ std::optional<Saved> open(const CliOptions& options, const KeySource& key, Conte
     Console::detail(QStringLiteral("fetching the local protection key from the keychain"));
     const QByteArray keyData = key();
     describeStep("opening", context);
-    if (fromPipe) {
-        const FileHandle pipe = fromStandardInput ? FileHandle() : openPipe(input);
-        runStream(false, fromStandardInput ? STDIN_FILENO : pipe.fd(), output, options.force, keyData);
-        return saved(output, options);
-    }
-    if (!output) {
-        runStreamFrom(false, input, std::nullopt, false, keyData);
-        return std::nullopt;
-    }
-    ProgressBar bar("Opening");
-    LocalFileProtectionService::open(input, *output, keyData, progressOn(bar), &Interruption::cancellation(),
-                                     options.force);
-    return saved(output, options);
+    return runOne(false, input, fromPipe, output, options, keyData);
 }
 
 Saved bundle(const CliOptions& options, Context& context)
