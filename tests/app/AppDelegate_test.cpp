@@ -4,7 +4,6 @@
 #include "core/NativePath.h"
 #include "support/StoreFixture.h"
 
-#include <QAccessible>
 #include <QCloseEvent>
 #include <QDir>
 #include <QFile>
@@ -15,63 +14,73 @@
 
 Q_IMPORT_QML_PLUGIN(KorvoPlugin)
 
-TEST_F(StoreTest, MainWindowIsBuiltOnceAndComesBackAfterClosing)
+// The views find the store as the application's while a test runs.
+class WindowTest : public StoreTest {
+protected:
+    void SetUp() override
+    {
+        StoreTest::SetUp();
+        KorvoStore::setApplicationStore(&store());
+    }
+    void TearDown() override { KorvoStore::setApplicationStore(nullptr); }
+
+    // The window launched into local mode (empty keychain) and shown.
+    QQuickWindow* launch(AppDelegate& delegate)
+    {
+        delegate.applicationDidFinishLaunching();
+        EXPECT_TRUE(spinUntil([this] { return store().route() == KorvoStore::AppRoute::Main; }));
+        return delegate.mainWindow();
+    }
+    static QQuickItem* item(QQuickWindow* window, const char* name)
+    {
+        return window->contentItem()->findChild<QQuickItem*>(QString::fromLatin1(name));
+    }
+};
+
+TEST_F(WindowTest, MainWindowIsBuiltOnceAndComesBackAfterClosing)
 {
     const QString probe = workPath("probe.txt");
     qputenv("KORVO_LAUNCH_PROBE_PATH", probe.toLocal8Bit());
-    KorvoStore::setApplicationStore(&store());
-    {
-        AppDelegate delegate(&store());
-        delegate.applicationWillFinishLaunching();
-        delegate.applicationDidFinishLaunching();
-        QQuickWindow* window = delegate.mainWindow();
-        ASSERT_NE(window, nullptr);
-        EXPECT_TRUE(window->isVisible());
-        EXPECT_TRUE(spinUntil([&] { return readFile(probe) == QByteArray("visible\n"); }));
-
-        // The root view's appearance ran the launch decision: empty keychain, local mode.
-        EXPECT_TRUE(spinUntil([&] { return store().route() == KorvoStore::AppRoute::Main; }));
-        EXPECT_EQ(store().accessMode(), KorvoStore::AppAccessMode::Local);
-
-        delegate.showMainWindow();   // already visible: same window
-        EXPECT_EQ(delegate.mainWindow(), window);
-
-        window->close();
-        EXPECT_FALSE(window->isVisible());
-        QFile::remove(probe);
-        delegate.showMainWindow();
-        EXPECT_EQ(delegate.mainWindow(), window);
-        EXPECT_TRUE(window->isVisible());
-        EXPECT_TRUE(spinUntil([&] { return readFile(probe) == QByteArray("visible\n"); }));
-
-        // Settings: one window of its own, on the same store, also opened with Ctrl+,.
-        QTest::keyClick(window, Qt::Key_Comma, Qt::ControlModifier);
-        QQuickWindow* settings = delegate.settingsWindow();
-        ASSERT_NE(settings, nullptr);
-        EXPECT_TRUE(settings->isVisible());
-        EXPECT_NE(settings->contentItem()->childItems().size(), 0);
-        delegate.showSettings();
-        EXPECT_EQ(delegate.settingsWindow(), settings);
-
-        // A second showing does not run the launch decision again.
-        store().leaveLocalMode();
-        delegate.showMainWindow();
-        QTest::qWait(50);
-        EXPECT_EQ(store().route(), KorvoStore::AppRoute::Login);
-    }
-    KorvoStore::setApplicationStore(nullptr);
-    qunsetenv("KORVO_LAUNCH_PROBE_PATH");
-}
-
-TEST_F(StoreTest, ASecondLaunchHandsItsFilesToTheFirst)
-{
-    KorvoStore::setApplicationStore(&store());
     AppDelegate delegate(&store());
+    delegate.applicationWillFinishLaunching();
     delegate.applicationDidFinishLaunching();
     QQuickWindow* window = delegate.mainWindow();
     ASSERT_NE(window, nullptr);
-    EXPECT_TRUE(spinUntil([&] { return store().route() == KorvoStore::AppRoute::Main; }));
+    EXPECT_TRUE(window->isVisible());
+    EXPECT_TRUE(spinUntil([&] { return readFile(probe) == QByteArray("visible\n"); }));
+    delegate.showMainWindow();   // already visible: same window
+    EXPECT_EQ(delegate.mainWindow(), window);
 
+    window->close();
+    EXPECT_FALSE(window->isVisible());
+    QFile::remove(probe);
+    delegate.showMainWindow();
+    EXPECT_EQ(delegate.mainWindow(), window);
+    EXPECT_TRUE(window->isVisible());
+    EXPECT_TRUE(spinUntil([&] { return readFile(probe) == QByteArray("visible\n"); }));
+
+    // Settings: one window of its own, on the same store, also opened with Ctrl+,.
+    QTest::keyClick(window, Qt::Key_Comma, Qt::ControlModifier);
+    QQuickWindow* settings = delegate.settingsWindow();
+    ASSERT_NE(settings, nullptr);
+    EXPECT_TRUE(settings->isVisible());
+    EXPECT_NE(settings->contentItem()->childItems().size(), 0);
+    delegate.showSettings();
+    EXPECT_EQ(delegate.settingsWindow(), settings);
+
+    // A second showing does not run the launch decision again.
+    store().leaveLocalMode();
+    delegate.showMainWindow();
+    QTest::qWait(50);
+    EXPECT_EQ(store().route(), KorvoStore::AppRoute::Login);
+    qunsetenv("KORVO_LAUNCH_PROBE_PATH");
+}
+
+TEST_F(WindowTest, ASecondLaunchHandsItsFilesToTheFirst)
+{
+    AppDelegate delegate(&store());
+    QQuickWindow* window = launch(delegate);
+    ASSERT_NE(window, nullptr);
     const QString socket = workPath("korvo.socket");
     SingleInstance running(socket);
     EXPECT_FALSE(SingleInstance(socket).askRunningInstanceToReopen());   // nobody listens yet
@@ -104,32 +113,14 @@ TEST_F(StoreTest, ASecondLaunchHandsItsFilesToTheFirst)
     // An existing socket file, as a killed instance leaves behind, does not stop the next one.
     SingleInstance successor(socket);
     EXPECT_TRUE(successor.listen([](const QStringList&) {}));
-    KorvoStore::setApplicationStore(nullptr);
 }
-
-namespace {
-QQuickItem* item(QQuickWindow* window, const char* name)
-{
-    return window->contentItem()->findChild<QQuickItem*>(QString::fromLatin1(name));
-}
-
-// The window launched into local mode (empty keychain) and shown.
-QQuickWindow* launch(AppDelegate& delegate, KorvoStore& store)
-{
-    delegate.applicationDidFinishLaunching();
-    QTest::qWaitFor([&store] { return store.route() == KorvoStore::AppRoute::Main; }, 10000);
-    EXPECT_EQ(store.route(), KorvoStore::AppRoute::Main);
-    return delegate.mainWindow();
-}
-} // namespace
 
 // Linux: closing the main window quits when idle. While a job runs the window asks first, and
 // the job's save panel waits for the answer: "Cancel" lets the job go on; "Quit" cancels it and
 // quits once it has wound down, its job folder gone; a job that ends under the question
 // withdraws it and the close goes ahead.
-TEST_F(StoreTest, ClosingTheWindowQuitsWhenIdleAndAsksWhileAJobRuns)
+TEST_F(WindowTest, ClosingTheWindowQuitsWhenIdleAndAsksWhileAJobRuns)
 {
-    KorvoStore::setApplicationStore(&store());
     // A folder: its bundling keeps the job busy past the close.
     writeFile("Docs/report.pdf", QByteArray(16 << 20, 'r'));
     const QString input = workPath("Docs/");
@@ -140,7 +131,7 @@ TEST_F(StoreTest, ClosingTheWindowQuitsWhenIdleAndAsksWhileAJobRuns)
         AppDelegate delegate(&store());
         delegate.setQuitOnClose(true);
         delegate.quitApplication = [&quits] { ++quits; };
-        QQuickWindow* window = launch(delegate, store());
+        QQuickWindow* window = launch(delegate);
         if (answer == Idle) {
             window->close();
             EXPECT_EQ(quits, 1);
@@ -173,22 +164,17 @@ TEST_F(StoreTest, ClosingTheWindowQuitsWhenIdleAndAsksWhileAJobRuns)
         EXPECT_EQ(QFile::exists(output), answer != Quit);
         EXPECT_EQ(m_dialogs->saveTitles.size(), answer == Quit ? 0 : 1);
         EXPECT_EQ(temporaryFiles(), QStringList());
-        if (answer == Quit) {
-            EXPECT_EQ(store().statusMessage(), "Cancelled.");
-        }
-        m_dialogs->onSave = {};
+        EXPECT_EQ(store().statusMessage() == "Cancelled.", answer == Quit);
     }
-    KorvoStore::setApplicationStore(nullptr);
 }
 
 // Keyboard only: a lock started with Space on "Lock & Save", its save panel a window of its own.
 // Afterwards the keyboard is on the control before "Lock & Save" (which turned off with nothing
 // selected), not on the hidden overlay, and Tab moves on from there.
-TEST_F(StoreTest, TheKeyboardComesBackAfterAJob)
+TEST_F(WindowTest, TheKeyboardComesBackAfterAJob)
 {
-    KorvoStore::setApplicationStore(&store());
     AppDelegate delegate(&store());
-    QQuickWindow* window = launch(delegate, store());
+    QQuickWindow* window = launch(delegate);
     store().setSelectedURLs({writeFile("report.pdf", QByteArray(700 * 1024, 'r'))});
     m_dialogs->saveAnswers = {workPath("report.pdf.korvolocal")};
     QWindow panel;
@@ -217,49 +203,15 @@ TEST_F(StoreTest, TheKeyboardComesBackAfterAJob)
     EXPECT_TRUE(spinUntil([&] { return window->activeFocusItem() == choose; })) << window->activeFocusItem();
     QTest::keyClick(window, Qt::Key_Tab);
     EXPECT_NE(window->activeFocusItem(), choose);
-    m_dialogs->onSave = {};
-    KorvoStore::setApplicationStore(nullptr);
-}
-
-// Over the accessibility bus a password field gives its role and name, never its text, and a
-// button that is turned off says so.
-TEST_F(StoreTest, PasswordFieldsAndTurnedOffButtonsOverAccessibility)
-{
-    QAccessible::setActive(true);
-    KorvoStore::setApplicationStore(&store());
-    AppDelegate delegate(&store());
-    QQuickWindow* window = launch(delegate, store());
-    store().leaveLocalMode();
-    EXPECT_TRUE(spinUntil([&] { return item(window, "login-password") != nullptr; }));
-    QQuickItem* password = item(window, "login-password");
-    password->setProperty("text", QStringLiteral("Wrong-pass1"));
-    QAccessibleInterface* field = QAccessible::queryAccessibleInterface(password);
-    ASSERT_NE(field, nullptr);
-    EXPECT_EQ(field->role(), QAccessible::EditableText);
-    EXPECT_TRUE(field->state().passwordEdit);
-    EXPECT_EQ(field->text(QAccessible::Name), "Password");
-    EXPECT_EQ(field->text(QAccessible::Value), "");
-    ASSERT_NE(field->textInterface(), nullptr);
-    EXPECT_EQ(field->textInterface()->characterCount(), 11);
-    EXPECT_FALSE(field->textInterface()->text(0, 11).contains("Wrong"));
-    EXPECT_NE(field->parent(), nullptr);
-
-    // "Sign in" is off without an e-mail.
-    QAccessibleInterface* signIn = QAccessible::queryAccessibleInterface(item(window, "signIn"));
-    ASSERT_NE(signIn, nullptr);
-    EXPECT_TRUE(signIn->state().disabled);
-    KorvoStore::setApplicationStore(nullptr);
-    QAccessible::setActive(false);
 }
 
 // A keyring that did not answer at launch is asked again when the window is activated; once it
 // answers, the summary and the status line say so without a relaunch.
-TEST_F(StoreTest, AKeyringThatComesBackIsNoticedWhenTheWindowIsActivated)
+TEST_F(WindowTest, AKeyringThatComesBackIsNoticedWhenTheWindowIsActivated)
 {
     m_keychain->failReads = -25291;
-    KorvoStore::setApplicationStore(&store());
     AppDelegate delegate(&store());
-    QQuickWindow* window = launch(delegate, store());
+    QQuickWindow* window = launch(delegate);
     EXPECT_TRUE(spinUntil([&] { return !store().keyringProblem().isEmpty(); }));
     EXPECT_EQ(store().statusMessage(), store().keyringProblem());
     EXPECT_FALSE(store().statusIsResult());
@@ -271,5 +223,4 @@ TEST_F(StoreTest, AKeyringThatComesBackIsNoticedWhenTheWindowIsActivated)
     window->requestActivate();
     EXPECT_TRUE(spinUntil([&] { return store().keyringProblem().isEmpty(); }));
     EXPECT_TRUE(store().statusMessage().startsWith("Offline protection is ready.")) << store().statusMessage().toStdString();
-    KorvoStore::setApplicationStore(nullptr);
 }

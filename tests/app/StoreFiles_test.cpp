@@ -20,31 +20,21 @@ TEST_F(StoreTest, LocalLockAndOpenRoundTrip)
     const QString notes = writeFile("notes.txt", contents);
     // Opening before any key exists makes none: nothing could open here, and that is said first.
     store().setMode(Mode::Decrypt);
-    store().setSelectedURLs({writeFile("elsewhere.korvolocal", "KORVOLOCAL\x01")});
-    EXPECT_FALSE(await(store().runFileOperationTask()));
+    EXPECT_FALSE(runJob({writeFile("elsewhere.korvolocal", "KORVOLOCAL\x01")}));
     EXPECT_EQ(store().errorMessage(), LocalFileProtectionError::noKey().message());
     EXPECT_TRUE(m_dialogs->saveTitles.isEmpty());
     EXPECT_EQ(m_keychain->copyMatching({KeychainStore::service, KeychainStore::localProtectionAccount}).status,
               KeychainStatus::itemNotFound);
+    // The names offered and the status line are the desktop run's.
     store().setMode(Mode::Encrypt);
-    store().setSelectedURLs({notes});
-    m_dialogs->saveAnswers.push_back(workPath("saved/notes.txt.korvolocal"));
-    QDir().mkpath(workPath("saved"));
-    ASSERT_TRUE(await(store().runFileOperationTask())) << store().errorMessage().toStdString();
-
-    EXPECT_EQ(m_dialogs->suggestedNames.last(), "notes.txt.korvolocal");
+    ASSERT_TRUE(runJob({notes}, workPath("notes.txt.korvolocal"))) << store().errorMessage().toStdString();
     ASSERT_EQ(store().activities().size(), 1);
     EXPECT_EQ(store().activities().front().title, "Locked on this computer");
     EXPECT_EQ(store().activities().front().detail, "notes.txt -> notes.txt.korvolocal");
     EXPECT_TRUE(store().selectedURLs().isEmpty());
-    EXPECT_EQ(store().statusMessage(), "Saved to " + workPath("saved/notes.txt.korvolocal"));
-    EXPECT_NE(readFile(workPath("saved/notes.txt.korvolocal")), contents);
 
     store().setMode(Mode::Decrypt);
-    store().setSelectedURLs({workPath("saved/notes.txt.korvolocal")});
-    m_dialogs->saveAnswers.push_back(workPath("opened.txt"));
-    ASSERT_TRUE(await(store().runFileOperationTask())) << store().errorMessage().toStdString();
-    EXPECT_EQ(m_dialogs->suggestedNames.last(), "notes.txt");
+    ASSERT_TRUE(runJob({workPath("notes.txt.korvolocal")}, workPath("opened.txt"))) << store().errorMessage().toStdString();
     EXPECT_EQ(readFile(workPath("opened.txt")), contents);
     EXPECT_EQ(store().activities().front().title, "Opened on this computer");
     EXPECT_EQ(store().activities().front().detail, "notes.txt.korvolocal -> opened.txt");
@@ -57,9 +47,7 @@ TEST_F(StoreTest, FolderIsBundledAndTheBundleIsRemoved)
     writeFile("album/a.jpg", "aaaa");
     writeFile("album/sub/b.jpg", "bbbb");
     writeFile("album/.thumbnails/a.png", "left out");
-    store().setSelectedURLs({workPath("album") + "/"});
-    m_dialogs->saveAnswers.push_back(workPath("album.korvolocal"));
-    ASSERT_TRUE(await(store().runFileOperationTask())) << store().errorMessage().toStdString();
+    ASSERT_TRUE(runJob({workPath("album") + "/"}, workPath("album.korvolocal"))) << store().errorMessage().toStdString();
     EXPECT_EQ(store().statusMessage(), "Saved to " + workPath("album.korvolocal") + " 1 hidden item was left out.");
     EXPECT_TRUE(temporaryFiles().isEmpty()) << temporaryFiles().join(",").toStdString();
     EXPECT_TRUE(store().activities().front().detail.endsWith(" -> album.korvolocal"));
@@ -84,9 +72,7 @@ TEST_F(StoreTest, EveryFailureKeepsTheSelectionWritesNoHistoryAndRemovesTheBundl
          LocalFileProtectionError::writeFailed().message()},
     };
     for (const Case& c : cases) {
-        store().setSelectedURLs(selection);
-        m_dialogs->saveAnswers.push_back(c.saveAnswer);
-        EXPECT_FALSE(await(store().runFileOperationTask())) << c.name;
+        EXPECT_FALSE(runJob(selection, c.saveAnswer)) << c.name;
         EXPECT_EQ(store().errorMessage(), c.expectedError) << c.name;
         EXPECT_EQ(store().selectedURLs(), selection) << c.name;
         EXPECT_EQ(store().statusMessage(), "Locking file...") << c.name;
@@ -96,17 +82,14 @@ TEST_F(StoreTest, EveryFailureKeepsTheSelectionWritesNoHistoryAndRemovesTheBundl
     }
 
     // Nothing chosen: the preparation error, and no panel is shown.
-    store().setSelectedURLs({});
     const qsizetype panels = m_dialogs->saveTitles.size();
-    EXPECT_FALSE(await(store().runFileOperationTask()));
+    EXPECT_FALSE(runJob({}));
     EXPECT_EQ(store().errorMessage(), FilePreparationError::noFiles().message());
     EXPECT_EQ(m_dialogs->saveTitles.size(), panels);
 
     // A file that is not sealed under this key does not open, and nothing is left behind.
     store().setMode(Mode::Decrypt);
-    store().setSelectedURLs({workPath("docs/one.txt")});
-    m_dialogs->saveAnswers.push_back(workPath("one-opened.txt"));
-    EXPECT_FALSE(await(store().runFileOperationTask()));
+    EXPECT_FALSE(runJob({workPath("docs/one.txt")}, workPath("one-opened.txt")));
     EXPECT_EQ(store().errorMessage(), LocalFileProtectionError::invalidFile().message());
     EXPECT_FALSE(QFile::exists(workPath("one-opened.txt")));
     EXPECT_EQ(store().statusMessage(), "Opening file...");
@@ -119,9 +102,7 @@ TEST_F(StoreTest, AccountModeChecksComeAfterTheSavePanelAndWriteNothing)
     const QStringList selection{workPath("docs/one.txt"), workPath("docs/two.txt")};
     store().leaveLocalMode();   // account mode, no identity
 
-    store().setSelectedURLs(selection);
-    m_dialogs->saveAnswers.push_back(workPath("out.korvo"));
-    EXPECT_FALSE(await(store().runFileOperationTask()));
+    EXPECT_FALSE(runJob(selection, workPath("out.korvo")));
     EXPECT_EQ(store().errorMessage(), "Sign in first.");
     EXPECT_TRUE(m_dialogs->suggestedNames.last().endsWith(".zip.korvo"));
     EXPECT_TRUE(temporaryFiles().isEmpty());
@@ -131,15 +112,11 @@ TEST_F(StoreTest, AccountModeChecksComeAfterTheSavePanelAndWriteNothing)
     await(store().bootstrapTask());   // identity, no Korvo selected
     store().setEncryptionTarget(KorvoStore::EncryptionTarget::Recipient);
     store().setRecipientSecretIdText("  ");
-    store().setSelectedURLs(selection);
-    m_dialogs->saveAnswers.push_back(workPath("out.korvo"));
-    EXPECT_FALSE(await(store().runFileOperationTask()));
+    EXPECT_FALSE(runJob(selection, workPath("out.korvo")));
     EXPECT_EQ(store().errorMessage(), "Enter the other person's Korvo number.");
 
     store().setMode(Mode::Decrypt);
-    store().setSelectedURLs({workPath("docs/one.txt")});
-    m_dialogs->saveAnswers.push_back(workPath("out.txt"));
-    EXPECT_FALSE(await(store().runFileOperationTask()));
+    EXPECT_FALSE(runJob({workPath("docs/one.txt")}, workPath("out.txt")));
     EXPECT_EQ(store().errorMessage(), "Choose or create a Korvo first.");
     EXPECT_EQ(store().selectedURLs(), QStringList{workPath("docs/one.txt")});
     EXPECT_FALSE(QFile::exists(workPath("out.korvo")) || QFile::exists(workPath("out.txt")));
@@ -207,8 +184,6 @@ TEST_F(StoreTest, CancelStopsEachStageAndLeavesNothingBehind)
     };
     for (const auto& c : cases) {
         const QStringList listing = workListing();
-        store().setSelectedURLs(c.selection);
-        m_dialogs->saveAnswers.assign(1, c.cancels ? output : workPath("small.korvolocal"));
         QElapsedTimer clock;
         qint64 shownAt = -1;
         double shownFraction = -1;
@@ -220,7 +195,7 @@ TEST_F(StoreTest, CancelStopsEachStageAndLeavesNothingBehind)
             store().cancelOperation();
         });
         clock.start();
-        const bool succeeded = await(store().runFileOperationTask());
+        const bool succeeded = runJob(c.selection, c.cancels ? output : workPath("small.korvolocal"));
         QObject::disconnect(connection);
 
         EXPECT_EQ(succeeded, !c.cancels) << c.name;
@@ -255,15 +230,13 @@ TEST_F(StoreTest, KeyringTroubleIsSaidAtWindowOpenAndBeforeTheSavePanel)
     EXPECT_EQ(store().statusMessage(), sentence);
 
     writeFile("docs/one.txt", "1");
-    store().setSelectedURLs({workPath("docs/"), workPath("docs/one.txt")});
-    EXPECT_FALSE(await(store().runFileOperationTask()));
+    EXPECT_FALSE(runJob({workPath("docs/"), workPath("docs/one.txt")}));
     EXPECT_EQ(store().errorMessage(), sentence);
     EXPECT_TRUE(m_dialogs->saveTitles.isEmpty());
     EXPECT_TRUE(temporaryFiles().isEmpty());
 
     m_keychain->failReads = 0;
-    m_dialogs->saveAnswers.push_back(workPath("docs.korvolocal"));
-    EXPECT_TRUE(await(store().runFileOperationTask())) << store().errorMessage().toStdString();
+    EXPECT_TRUE(runJob(store().selectedURLs(), workPath("docs.korvolocal"))) << store().errorMessage().toStdString();
     EXPECT_TRUE(store().keyringProblem().isEmpty());
 }
 
@@ -274,15 +247,13 @@ TEST_F(StoreTest, CancelEndsTheBridgeChildInAccountMode)
     saveIdentity("ana@example.com", 7);
     makeStore();
     await(store().bootstrapTask());
-    store().setSelectedURLs({writeFile("notes.txt", "notes")});
-    m_dialogs->saveAnswers.push_back(workPath("notes.txt.korvo"));
     QElapsedTimer clock;
     const auto connection = QObject::connect(store().progress(), &OperationProgress::changed, [this] {
         if (store().progress()->visible())
             store().cancelOperation();
     });
     clock.start();
-    EXPECT_FALSE(await(store().runFileOperationTask()));
+    EXPECT_FALSE(runJob({writeFile("notes.txt", "notes")}, workPath("notes.txt.korvo")));
     QObject::disconnect(connection);
     EXPECT_LT(clock.elapsed(), 10000);
     EXPECT_EQ(store().statusMessage(), "Cancelled.");

@@ -9,10 +9,11 @@ namespace {
 const QString unavailable = QStringLiteral("Korvo is temporarily unavailable. Check your connection and try again.");
 const QString restoreAccess = QStringLiteral("This computer needs to restore private access. Sign in again to continue.");
 
-KorvoStore::Operation failingWith(QString text)
+template <typename Error>
+KorvoStore::Operation failing(Error error)
 {
-    return [text]() -> QCoro::Task<> {
-        throw StoreError::message(text);
+    return [error]() -> QCoro::Task<> {
+        throw error;
         co_return;
     };
 }
@@ -54,7 +55,7 @@ TEST_F(StoreTest, RunnerMarksBusyShowsTheBusyLineAndReportsFailures)
     EXPECT_EQ(store().statusMessage(), "Working...");
     EXPECT_FALSE(store().statusIsResult());
 
-    EXPECT_FALSE(await(store().perform("Again...", failingWith("fetch failed"))));
+    EXPECT_FALSE(await(store().perform("Again...", failing(StoreError::message("fetch failed")))));
     EXPECT_EQ(store().errorMessage(), unavailable);
     EXPECT_FALSE(store().isBusy());
     EXPECT_EQ(store().statusMessage(), "Again...");
@@ -63,19 +64,11 @@ TEST_F(StoreTest, RunnerMarksBusyShowsTheBusyLineAndReportsFailures)
     // The next success clears the previous error.
     EXPECT_TRUE(await(store().perform("Third...", []() -> QCoro::Task<> { co_return; })));
     EXPECT_TRUE(store().errorMessage().isEmpty());
-}
 
-TEST_F(StoreTest, RunnerTakesTheSentenceOfAnyErrorType)
-{
-    EXPECT_FALSE(await(store().perform("x", []() -> QCoro::Task<> {
-        throw std::runtime_error("Disk full.");
-        co_return;
-    })));
+    // Any error type gives its sentence.
+    EXPECT_FALSE(await(store().perform("x", failing(std::runtime_error("Disk full.")))));
     EXPECT_EQ(store().errorMessage(), "Disk full.");
-    EXPECT_FALSE(await(store().perform("x", []() -> QCoro::Task<> {
-        throw KeychainStoreError::unexpectedStatus(-25293);
-        co_return;
-    })));
+    EXPECT_FALSE(await(store().perform("x", failing(KeychainStoreError::unexpectedStatus(-25293)))));
     EXPECT_EQ(store().errorMessage(), KeychainStoreError::unexpectedStatus(-25293).message());
 }
 

@@ -67,55 +67,25 @@ TEST_F(StoreTest, UndecodableIdentityMeansLocalModeAndIsNotDeleted)
     EXPECT_EQ(m_keychain->inner->copyMatching({keychainService, identityAccount}).data, "{not json");
 }
 
-// The start states used for interface checks and screenshots: exact spellings only, and the
-// demonstration state never saves its sample history nor replaces a real one. (That choosing a
-// Korvo there writes nothing to the keychain is checked with the Korvo selection.)
+// The start states are for screenshots: another spelling leaves the choice to the keychain, and
+// the demonstration state never saves its sample history nor replaces a real one.
 TEST_F(StoreTest, StartStatesNeedTheExactSpellingAndKeepTheRealHistory)
 {
     saveIdentity("ana@example.com");
-    const struct {
-        const char* route;
-        Route expected;
-        Access access;
-        bool identity;
-    } cases[] = {
-        {"createAccount", Route::CreateAccount, Access::Account, false},
-        {"login", Route::Login, Access::Account, false},
-        {"local", Route::Main, Access::Local, false},
-        {"Main", Route::Login, Access::Account, true},   // another spelling: the keychain decides
-    };
-    for (const auto& c : cases) {
-        makeStore({{"KORVO_START_ROUTE", c.route}});
-        await(store().bootstrapTask());
-        EXPECT_EQ(store().route(), c.expected) << c.route;
-        EXPECT_EQ(store().accessMode(), c.access) << c.route;
-        EXPECT_EQ(store().hasIdentity(), c.identity) << c.route;
-    }
+    makeStore({{"KORVO_START_ROUTE", "Main"}});
+    await(store().bootstrapTask());
+    EXPECT_EQ(store().route(), Route::Login);
+    EXPECT_TRUE(store().hasIdentity());
 
     writeHistory(store().activityHistoryURL(Access::Account), {ActivityItem::make("Signed in", "ana@example.com")});
     makeStore({{"KORVO_START_ROUTE", "main"}});
     await(store().bootstrapTask());
     EXPECT_EQ(store().route(), Route::Main);
-    EXPECT_TRUE(store().activeSecretIsValid());
     EXPECT_EQ(store().activities().size(), 1);   // the existing history, not the samples
     QFile::remove(store().activityHistoryURL(Access::Account));
     makeStore({{"KORVO_START_ROUTE", "main"}});
     await(store().bootstrapTask());
     EXPECT_FALSE(QFile::exists(store().activityHistoryURL(Access::Account)));   // samples are not saved
-}
-
-TEST_F(StoreTest, StartSelectionKeepsOrderSkipsEmptyPartsAndMarksFolders)
-{
-    const QString folder = QFileInfo(writeFile("album/a.jpg", "x")).absolutePath();
-    const QString file = writeFile("notes.txt", "x");
-    makeStore({{"KORVO_START_ROUTE", "main"},
-               {"KORVO_START_SELECTION", "::" + file + ":" + folder + "::" + folder + "/:/no/such/file.txt:"}});
-    await(store().bootstrapTask());
-    EXPECT_EQ(store().selectedURLs(), QStringList({file, folder + "/", folder + "/", "/no/such/file.txt"}));
-    // Local mode clears the selection while it is entered: the start states come after.
-    makeStore({{"KORVO_START_ROUTE", "local"}, {"KORVO_START_SELECTION", file}});
-    await(store().bootstrapTask());
-    EXPECT_EQ(store().selectedURLs(), QStringList({file}));
 }
 
 TEST_F(StoreTest, LeavingLocalModeGreetsByIdentityOrAsksToSignIn)

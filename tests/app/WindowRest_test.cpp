@@ -59,9 +59,8 @@ TEST_F(StoreTest, AnIdleWindowDrawsNoFrames)
             ASSERT_TRUE(QTest::qWaitForWindowExposed(window)) << c.name;
             if (c.lockFirst) {
                 settle(window);
-                store().setSelectedURLs({writeFile("notes.txt", QByteArray("meeting notes\n").repeated(5000))});
-                m_dialogs->saveAnswers.push_back(workPath("notes.txt.korvolocal"));
-                EXPECT_TRUE(await(store().runFileOperationTask())) << store().errorMessage().toStdString();
+                EXPECT_TRUE(runJob({writeFile("notes.txt", QByteArray("meeting notes\n").repeated(5000))},
+                                   workPath("notes.txt.korvolocal"))) << store().errorMessage().toStdString();
             }
             settle(window);
             EXPECT_EQ(framesOver(window, 3000), 0) << c.name;

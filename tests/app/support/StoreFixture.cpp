@@ -3,55 +3,33 @@
 #include <QDir>
 #include <QFile>
 #include <QProcessEnvironment>
-#include <QTest>
+
+namespace {
+template <typename T>
+std::optional<T> next(std::deque<std::optional<T>>& answers)
+{
+    if (answers.empty())
+        return std::nullopt;
+    const std::optional<T> answer = answers.front();
+    answers.pop_front();
+    return answer;
+}
+} // namespace
 
 std::optional<QStringList> ScriptedFileDialogs::chooseFiles(const OpenRequest& request)
 {
     openRequests.append(request);
-    if (openAnswers.empty())
-        return std::nullopt;
-    const bool confirmed = openAnswers.front().has_value();
-    const QStringList chosen = openAnswers.front().value_or(QStringList());
-    openAnswers.pop_front();
-    return confirmed ? std::optional<QStringList>(chosen) : std::nullopt;
+    return next(openAnswers);
 }
 
 std::optional<QString> ScriptedFileDialogs::chooseSaveLocation(const QString& title, const QString& suggestedName,
-                                                                const QString& startFolder)
+                                                                const QString&)
 {
     if (onSave)
         onSave();
     saveTitles.append(title);
-    startFolders.append(startFolder);
     suggestedNames.append(suggestedName);
-    if (saveAnswers.empty())
-        return std::nullopt;
-    const bool confirmed = saveAnswers.front().has_value();
-    const QString chosen = saveAnswers.front().value_or(QString());
-    saveAnswers.pop_front();
-    return confirmed ? std::optional<QString>(chosen) : std::nullopt;
-}
-
-KeychainReadResult SwitchableKeychainBackend::copyMatching(const KeychainItemQuery& query)
-{
-    if (failReads)
-        return {failReads, {}};
-    return inner->copyMatching(query);
-}
-
-int SwitchableKeychainBackend::add(const KeychainItemQuery& query, const QByteArray& data, KeychainContent content)
-{
-    return failWrites ? failWrites : inner->add(query, data, content);
-}
-
-int SwitchableKeychainBackend::replace(const KeychainItemQuery& query, const QByteArray& data, KeychainContent content)
-{
-    return failWrites ? failWrites : inner->replace(query, data, content);
-}
-
-int SwitchableKeychainBackend::remove(const KeychainItemQuery& query)
-{
-    return failWrites ? failWrites : inner->remove(query);
+    return next(saveAnswers);
 }
 
 void StoreTest::SetUp()
@@ -138,14 +116,4 @@ std::vector<std::string> StoreTest::commands() const
     for (const nlohmann::json& request : requests())
         names.push_back(request["command"].get<std::string>());
     return names;
-}
-
-void StoreTest::spin(int milliseconds)
-{
-    QTest::qWait(milliseconds);
-}
-
-bool StoreTest::spinUntil(const std::function<bool()>& done)
-{
-    return QTest::qWaitFor(done, 10000);
 }

@@ -3,13 +3,15 @@
 #include "KorvoStore.h"
 
 #include <QTemporaryDir>
+#include <QTest>
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
 #include <deque>
 #include <functional>
 
-// Open and save panels that answer from a script and remember what they were asked.
+// Open and save panels that answer from a script (no answer left: cancelled) and remember what
+// they were asked.
 class ScriptedFileDialogs : public FileDialogs {
 public:
     std::deque<std::optional<QStringList>> openAnswers;
@@ -17,27 +19,42 @@ public:
     QList<OpenRequest> openRequests;
     QStringList saveTitles;
     QStringList suggestedNames;
-
-    std::optional<QStringList> chooseFiles(const OpenRequest& request) override;
-    QStringList startFolders;
     // Runs when the save panel is asked, before it answers (a panel is a window of its own).
     std::function<void()> onSave;
+
+    std::optional<QStringList> chooseFiles(const OpenRequest& request) override;
     std::optional<QString> chooseSaveLocation(const QString& title, const QString& suggestedName,
                                               const QString& startFolder) override;
 };
 
-// A keychain whose writes and deletions can be made to fail with a status code.
+// A keychain whose reads, or writes and deletions, can be made to fail with a status code.
 class SwitchableKeychainBackend : public KeychainBackend {
 public:
     std::shared_ptr<KeychainBackend> inner = makeInMemoryKeychainBackend();
-    int failWrites = 0;   // status returned by add/replace/remove when not 0
+    int failWrites = 0;
     int failReads = 0;
 
-    KeychainReadResult copyMatching(const KeychainItemQuery& query) override;
-    int add(const KeychainItemQuery& query, const QByteArray& data, KeychainContent content) override;
-    int replace(const KeychainItemQuery& query, const QByteArray& data, KeychainContent content) override;
-    int remove(const KeychainItemQuery& query) override;
+    KeychainReadResult copyMatching(const KeychainItemQuery& query) override
+    {
+        return failReads ? KeychainReadResult{failReads, {}} : inner->copyMatching(query);
+    }
+    int add(const KeychainItemQuery& query, const QByteArray& data, KeychainContent content) override
+    {
+        return failWrites ? failWrites : inner->add(query, data, content);
+    }
+    int replace(const KeychainItemQuery& query, const QByteArray& data, KeychainContent content) override
+    {
+        return failWrites ? failWrites : inner->replace(query, data, content);
+    }
+    int remove(const KeychainItemQuery& query) override { return failWrites ? failWrites : inner->remove(query); }
 };
+
+// Runs a task to completion on the test's event loop.
+template <typename T>
+T await(QCoro::Task<T>&& task)
+{
+    return QCoro::waitFor(std::move(task));
+}
 
 // A store on a temporary data folder, a temporary bundle folder, an in-memory keychain,
 // scripted dialogs and a bridge that cannot be found.
@@ -54,14 +71,22 @@ protected:
     // The fixture bridge answering each command from `table` ({"command": envelope or list});
     // takes effect with the next makeStore().
     void answer(const nlohmann::json& table);
-    // The requests the fixture bridge received, in order.
+    // The requests the fixture bridge received, in order, and their commands.
     std::vector<nlohmann::json> requests() const;
     std::vector<std::string> commands() const;
+    // Runs the file job on `selection`, the save panel answering `saveAs` (none: cancelled).
+    bool runJob(const QStringList& selection, std::optional<QString> saveAs = std::nullopt)
+    {
+        store().setSelectedURLs(selection);
+        if (saveAs)
+            m_dialogs->saveAnswers.push_back(*saveAs);
+        return await(store().runFileOperationTask());
+    }
     // Runs the event loop for a while (debounces, background refreshes).
-    static void spin(int milliseconds);
+    static void spin(int milliseconds) { QTest::qWait(milliseconds); }
     // Spins until `done` holds or ten seconds pass (a loaded machine starts node slowly).
-    static bool spinUntil(const std::function<bool()>& done);
-    // Writes a file of the given size into the work folder and returns its path.
+    static bool spinUntil(const std::function<bool()>& done) { return QTest::qWaitFor(done, 10000); }
+    // Writes a file into the work folder and returns its path.
     QString writeFile(const QString& name, const QByteArray& contents);
     // The whole contents of a file, or nothing when it cannot be read.
     static QByteArray readFile(const QString& path);
@@ -77,10 +102,3 @@ protected:
     std::unique_ptr<KorvoStore> m_store;
     QHash<QString, QString> m_bridgeEnvironment;
 };
-
-// Runs a task to completion on the test's event loop.
-template <typename T>
-T await(QCoro::Task<T>&& task)
-{
-    return QCoro::waitFor(std::move(task));
-}
