@@ -50,7 +50,6 @@ TestCase {
     function test_planName_data() {
         return [
             { tag: "dash and underscore", id: "pro_annual-2", name: "Pro Annual" },
-            { tag: "single word", id: "free", name: "Free" },
             { tag: "upper case is lowered after the first letter", id: "TEAM_PLUS", name: "Team Plus" },
             { tag: "only the part before the first dash", id: "a-b-c", name: "A" },
             { tag: "empty", id: "", name: "" },
@@ -76,7 +75,6 @@ TestCase {
         compare(Format.moreFilesText(4), "+ 1 more")
         compare(Format.lastPathComponent("/"), "/")
     }
-
 
     function test_initials() {
         compare(Format.initials("jane.doe@example.com"), "JD")

@@ -2,7 +2,7 @@ import QtQuick
 import QtTest
 import Korvo
 
-// Status panels drawn from given figures: the usage gauge, the Korvo row, the empty lists.
+// Status panels drawn from given figures: the usage gauge, the Korvo row, the activity list.
 TestCase {
     id: testCase
     name: "Panels"
@@ -14,7 +14,6 @@ TestCase {
     Component { id: gauge; UsageGauge { width: 200; title: "Protect"; systemImage: "lock.fill" } }
     Component { id: row; SecretRow { width: 240 } }
     Component { id: activity; ActivityView { width: 284; height: 270 } }
-    Component { id: card; DataConsumptionCard { width: 200 } }
     Component { id: alertComponent; ErrorAlert {} }
     Component {
         id: coveredWindow
@@ -62,33 +61,27 @@ TestCase {
         compare(fill.visible, data.fill > 0)
     }
 
-    function test_secretRowSelection_data() {
+    // The selected row is marked, a syncing one shows the hourglass; Korvo numbers beyond 2^31
+    // read, match the selection and are handed on whole when tapped.
+    function test_secretRow_data() {
         return [
-            { tag: "selected", selected: 25, syncing: 0, marks: true, icon: "key.fill" },
-            { tag: "none selected", selected: undefined, syncing: undefined, marks: false, icon: "key.fill" },
-            { tag: "syncing", selected: 25, syncing: 1, marks: true, icon: "hourglass" }
+            { tag: "selected", id: 25, selected: 25, syncing: 0, icon: "key.fill" },
+            { tag: "none selected", id: 31, selected: undefined, icon: "key.fill" },
+            { tag: "syncing", id: 25, selected: 25, syncing: 1, icon: "hourglass" },
+            { tag: "past 2^31", id: 3000000001, selected: 3000000001, icon: "key.fill" },
+            { tag: "past 2^32", id: 4294967321, selected: 25, icon: "key.fill" }
         ]
     }
-    function test_secretRowSelection(data) {
-        var secret = { secretId: 25, ownerPrincipalId: "p", clusterId: 1 }
+    function test_secretRow(data) {
+        var secret = { secretId: data.id, ownerPrincipalId: "p", clusterId: 1 }
         if (data.syncing !== undefined)
             secret.isSyncing = data.syncing
         var r = createTemporaryObject(row, testCase, { secret: secret, selectedSecretId: data.selected })
-        compare(r.isSelected, data.marks)
-        compare(findChild(r, "usedForNewFiles").visible, data.marks)
-        compare(findChild(r, "selectedCheck").visible, data.marks)
+        var marks = data.id === data.selected
+        compare([r.isSelected, findChild(r, "usedForNewFiles").visible, findChild(r, "selectedCheck").visible],
+                [marks, marks, marks])
         compare(findChild(r, "secretIcon").name, data.icon)
-    }
-
-    // Korvo numbers beyond 2^31 read, match the selection and are handed on whole.
-    function test_secretRowTapSelects_data() {
-        return [{ tag: "small", id: 31, selected: 25 }, { tag: "past 2^31", id: 3000000001, selected: 3000000001 },
-                { tag: "past 2^32", id: 4294967321, selected: 25 }]
-    }
-    function test_secretRowTapSelects(data) {
-        var r = createTemporaryObject(row, testCase, { secret: { secretId: data.id }, selectedSecretId: data.selected })
         compare(r.Accessible.name, "Korvo #" + data.id)
-        compare(r.isSelected, data.id === data.selected)
         var spy = createTemporaryObject(spyComponent, testCase, { target: r, signalName: "activated" })
         mouseClick(r)
         compare(spy.count, 1)
@@ -111,21 +104,6 @@ TestCase {
         a.items = Array(50).fill(entry)
         tryVerify(function () { return findChild(a, "activityScrollBar").visible })
         verify(list.y + list.height <= a.height - 10)
-    }
-
-    // Without figures the card asks for them once and then shows why they are missing.
-    function test_dataUseWithoutFigures() {
-        KorvoStore.leaveLocalMode()
-        var c = createTemporaryObject(card, testCase)
-        tryCompare(KorvoStore, "isDataConsumptionLoading", false, 20000)
-        verify(!KorvoStore.hasDataConsumption)
-        verify(!findChild(c, "gauges").visible)
-        var missing = findChild(c, "dataUseMissing")
-        verify(missing.visible)
-        compare(missing.text, KorvoStore.dataConsumptionError.length > 0
-                ? KorvoStore.dataConsumptionError : "Data use will appear here.")
-        compare(findChild(c, "planName").text, "")
-        KorvoStore.enterLocalMode()
     }
 
     // A service sentence is shown as typed: markup in it is text, never formatting.

@@ -35,7 +35,6 @@ TestCase {
         var alert = findChild(root, "errorAlert")
         KorvoStore.errorMessage = "The selected file could not be read."
         tryCompare(alert, "opened", true)
-        compare(alert.title, "Korvo")
         compare(alert.message, "The selected file could not be read.")
         keyClick(Qt.Key_Escape)
         tryCompare(alert, "opened", false)
