@@ -9,10 +9,6 @@ using Route = KorvoStore::AppRoute;
 using Access = KorvoStore::AppAccessMode;
 
 namespace {
-const QString offlineReady = QStringLiteral("Offline protection is ready. Connect anytime for post-quantum protection.");
-const QString keychainService = QStringLiteral("com.korvo.security.macos");
-const QString identityAccount = QStringLiteral("web2.identity");
-
 void writeHistory(const QString& path, const QList<ActivityItem>& items)
 {
     QFile file(path);
@@ -33,7 +29,6 @@ TEST_F(StoreTest, FirstLaunchWithEmptyKeychainOpensLocalModeWithLocalHistory)
     EXPECT_EQ(deciding, (QList<std::pair<bool, Route>>{{true, Route::Login}, {false, Route::Main}}));
     EXPECT_EQ(store().route(), Route::Main);
     EXPECT_EQ(store().accessMode(), Access::Local);
-    EXPECT_EQ(store().statusMessage(), offlineReady);
     ASSERT_EQ(store().activities().size(), 1);
     EXPECT_EQ(store().activities().front().title, "Locked on this Mac");
     EXPECT_FALSE(store().hasIdentity());
@@ -60,11 +55,12 @@ TEST_F(StoreTest, SavedIdentityLandsOnSignInGreetedByEmailWithoutSession)
 TEST_F(StoreTest, UndecodableIdentityMeansLocalModeAndIsNotDeleted)
 {
     KeychainStore(m_keychain).save(AccountIdentity{"a@b.c", "p", "k", {}, {}});
-    ASSERT_EQ(m_keychain->inner->replace({keychainService, identityAccount}, "{not json", KeychainContent::text), 0);
+    const KeychainItemQuery identity{KeychainStore::service, KeychainStore::identityAccount};
+    ASSERT_EQ(m_keychain->inner->replace(identity, "{not json", KeychainContent::text), 0);
     await(store().bootstrapTask());
     EXPECT_EQ(store().accessMode(), Access::Local);
     EXPECT_EQ(store().route(), Route::Main);
-    EXPECT_EQ(m_keychain->inner->copyMatching({keychainService, identityAccount}).data, "{not json");
+    EXPECT_EQ(m_keychain->inner->copyMatching(identity).data, "{not json");
 }
 
 // The start states are for screenshots: another spelling leaves the choice to the keychain, and

@@ -1,5 +1,6 @@
 // A window that nothing asks to change draws no frame: after launch in each start state, with
-// the error alert up, and after a job has come and gone. Runs on the X server (the window's real
+// the error alert up, and after a job has come and gone (on the local screen the launch decision
+// also ends on). Runs on the X server (the window's real
 // renderer), not offscreen.
 #include "AppDelegate.h"
 #include "support/StoreFixture.h"
@@ -43,7 +44,6 @@ TEST_F(StoreTest, AnIdleWindowDrawsNoFrames)
         QHash<QString, QString> environment;
         bool lockFirst;
     } cases[] = {
-        {"launch decision (local mode)", {}, false},
         {"signed in", {{"KORVO_START_ROUTE", "main"}}, false},
         {"sign-in screen", {{"KORVO_START_ROUTE", "login"}}, false},
         {"error alert up", {{"KORVO_START_ROUTE", "local"}, {"KORVO_START_ERROR", "The selected file could not be read."}}, false},
