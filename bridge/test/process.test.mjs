@@ -60,6 +60,10 @@ test('requests that cannot be carried out are refused with a sentence and exit s
     // Refused before the service is asked: renaming a result there would fail or replace a device.
     ...[dir, `${join(dir, 'name')}/`, fifo, '/dev/null'].map((outputPath) => [{ ...keyed, command: 'decryptFile', filePath: input, outputPath },
       /^The result can only be saved as a file: choose a file name, not a folder or a device\.$/]),
+    // A missing or malformed device key is named, for every command that needs one.
+    ...['12', `${KEY.slice(2)}zz`, 42].map((key) => [{ ...keyed, command: 'listSecrets', ed25519PrivateKeyHex: key }, /ed25519PrivateKeyHex/]),
+    ...['createSession', 'createSecret', 'dataConsumption', 'registerKey', 'rotateKey', 'getSecretPublicKey', 'encryptFile', 'decryptFile']
+      .map((command) => [{ ...keyed, email: 'a@b.c', password: 'password1', filePath: '/nonexistent/in', outputPath: '/nonexistent/out', command, ed25519PrivateKeyHex: undefined }, /ed25519PrivateKeyHex/]),
   ];
   for (const [request, expected] of cases) {
     const { status, envelope, stdout } = await runBridge(request);
@@ -71,50 +75,28 @@ test('requests that cannot be carried out are refused with a sentence and exit s
   assert.match(envelope.error, /trusted certificate file .*absent\.pem could not be read/, 'a file named on purpose must exist');
 });
 
-test('a missing or malformed device key is named in the error for every command that needs one', async () => {
-  const filled = { blackboxUrl: NOWHERE, principalId: 'p', email: 'a@b.c', password: 'password1', secretId: 3, filePath: '/nonexistent/in', outputPath: '/nonexistent/out' };
-  const pairs = [...['12', `${KEY.slice(2)}zz`, 42].map((key) => ['listSecrets', key]),   // length, digits, type
-    ...['createSession', 'createSecret', 'dataConsumption', 'registerKey', 'rotateKey', 'getSecretPublicKey', 'encryptFile', 'decryptFile'].map((command) => [command, undefined])];
-  for (const [command, key] of pairs) {
-    const { status, envelope } = await runBridge({ ...filled, command, ed25519PrivateKeyHex: key });
-    assert.equal(status, 1);
-    assert.match(envelope.error, /ed25519PrivateKeyHex/, `${command} with ${JSON.stringify(key)}`);
-  }
-});
-
-test('an unreachable service is reported as node reports it, also for a key written with 0x', async () => {
-  const server = createServer();
+// A service that takes the connection and never answers: what a stopped service looks like.
+async function silentService(t) {
+  const server = createServer(() => {});
   await new Promise((resolve) => server.listen(0, '127.0.0.1', resolve));
-  const { port } = server.address();
-  await new Promise((resolve) => server.close(resolve));
-  for (const request of [{ command: 'verifyCredentials', email: 'a@b.c', password: 'password1' },
-    { command: 'listSecrets', principalId: 'p', ed25519PrivateKeyHex: `0x${KEY.toUpperCase()}` }]) {
-    const { status, envelope } = await runBridge({ ...request, blackboxUrl: `https://127.0.0.1:${port}` });
-    assert.deepEqual([status, envelope], [1, { ok: false, error: 'fetch failed' }]);
-  }
-});
+  t.after(() => server.close());
+  return `https://127.0.0.1:${server.address().port}`;
+}
 
-test('a service that takes the connection and never answers is given up within 20 s', async (t) => {
-  // What a stopped service looks like: the system accepts the connection, nothing answers.
-  const sockets = [];
-  const server = createServer((socket) => sockets.push(socket));
-  await new Promise((resolve) => server.listen(0, '127.0.0.1', resolve));
-  t.after(() => { sockets.forEach((s) => s.destroy()); server.close(); });
-  const began = Date.now();
-  const { status, envelope } = await runBridge({ command: 'verifyCredentials', email: 'a@b.c', password: 'password1',
-    blackboxUrl: `https://127.0.0.1:${server.address().port}` });
-  assert.deepEqual([status, envelope], [1, { ok: false, error: 'fetch failed' }]);
-  assert.ok(Date.now() - began < 20_000, `gave up after ${Date.now() - began} ms`);
+test('an unreachable or silent service is reported as node reports it, within 20 s, also for a key written with 0x', async (t) => {
+  const silent = await silentService(t);
+  for (const [blackboxUrl, request] of [[NOWHERE, { command: 'verifyCredentials', email: 'a@b.c', password: 'password1' }],
+    [NOWHERE, { command: 'listSecrets', principalId: 'p', ed25519PrivateKeyHex: `0x${KEY.toUpperCase()}` }], [silent, { command: 'resendOtp', email: 'a@b.c' }]]) {
+    const began = Date.now();
+    const { status, envelope } = await runBridge({ ...request, blackboxUrl });
+    assert.deepEqual([status, envelope, Date.now() - began < 20_000], [1, { ok: false, error: 'fetch failed' }, true], blackboxUrl);
+  }
 });
 
 test('a bridge stopped by a signal removes its unfinished output and says so', async (t) => {
   const dir = temporaryFolder(t);
   await writeFile(join(dir, 'in'), 'plain text');
-  // A service that takes the connection and never answers keeps the bridge busy with its output begun.
-  const silent = createServer(() => {});
-  await new Promise((resolve) => silent.listen(0, '127.0.0.1', resolve));
-  t.after(() => silent.close());
-  const request = { command: 'encryptFile', blackboxUrl: `https://127.0.0.1:${silent.address().port}`, principalId: 'p',
+  const request = { command: 'encryptFile', blackboxUrl: await silentService(t), principalId: 'p',
     ed25519PrivateKeyHex: KEY, secretId: 3, filePath: join(dir, 'in'), outputPath: join(dir, 'out') };
   for (const [signal, number] of [['SIGTERM', 15], ['SIGINT', 2], ['SIGHUP', 1]]) {
     const stopWhenBegun = async (child) => {
@@ -145,14 +127,15 @@ test('a certificate its authority may not vouch for is reported as untrusted, no
   await issue('outside', 'ca', [...server, 'subjectAltName=IP:127.0.0.1,DNS:elsewhere.test']);
   await issue('middle', 'ca', ['basicConstraints=critical,CA:TRUE', 'keyUsage=critical,keyCertSign']);
   await issue('below', 'middle', [...server, 'subjectAltName=IP:127.0.0.1']);
-  for (const [name, chain] of [['outside', []], ['below', ['middle']]]) {
+  // The last: an authority that is not the one trusted.
+  for (const [name, chain, trusted = 'ca'] of [['outside', []], ['below', ['middle']], ['outside', [], 'middle']]) {
     const certs = await Promise.all([name, ...chain].map((n) => readFile(join(dir, `${n}.pem`), 'utf8')));
     const tls = createTlsServer({ key: await readFile(join(dir, `${name}.key`)), cert: certs.join('') }, (socket) => socket.end());
     tls.on('tlsClientError', () => {});
     await new Promise((resolve) => tls.listen(0, '127.0.0.1', resolve));
     const { envelope } = await runBridge({ command: 'resendOtp', email: 'a@b.c', blackboxUrl: `https://127.0.0.1:${tls.address().port}` },
-      { env: { KORVO_TRUSTED_CA: join(dir, 'ca.pem') } });
+      { env: { KORVO_TRUSTED_CA: join(dir, `${trusted}.pem`) } });
     await new Promise((resolve) => tls.close(resolve));
-    assert.equal(envelope.error, 'The Korvo service could not prove its identity, so the bridge did not talk to it.', name);
+    assert.equal(envelope.error, 'The Korvo service could not prove its identity, so the bridge did not talk to it.', `${name} ${trusted}`);
   }
 });
