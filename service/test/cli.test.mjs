@@ -1,11 +1,11 @@
 import assert from 'node:assert/strict';
 import { spawn, spawnSync } from 'node:child_process';
 import { chmodSync, lstatSync, mkdirSync, mkdtempSync, readFileSync, readdirSync, rmSync, statSync, symlinkSync, writeFileSync } from 'node:fs';
-import { request } from 'node:https';
 import { tmpdir } from 'node:os';
 import { join } from 'node:path';
 import { after, test } from 'node:test';
 import { fileURLToPath } from 'node:url';
+import { call } from './support/harness.mjs';
 
 const script = fileURLToPath(new URL('../halvane.mjs', import.meta.url));
 const folder = mkdtempSync(join(tmpdir(), 'halvane-cli-'));
@@ -28,15 +28,7 @@ function launch(args, env) {
   return { ready, output: () => out, stop: () => new Promise((resolve) => { child.once('exit', resolve); child.kill('SIGTERM'); }) };
 }
 
-function fetchJson(port, path, ca, body) {
-  return new Promise((resolve, reject) => {
-    request({ host: 'localhost', port, path, method: body ? 'POST' : 'GET', ca, headers: { 'Content-Type': 'application/json' } }, (res) => {
-      let text = '';
-      res.on('data', (d) => { text += d; });
-      res.on('end', () => resolve({ status: res.statusCode, json: JSON.parse(text) }));
-    }).on('error', reject).end(body && JSON.stringify(body));
-  });
-}
+const fetchJson = (port, path, caPem, body) => call({ port, caPem }, body ? 'POST' : 'GET', path, body);
 
 test('serves HTTPS trusted through the written authority, reads the clock file, and latest-mail reads the outbox', async () => {
   const data = join(folder, 'data');
