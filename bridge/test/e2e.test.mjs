@@ -44,11 +44,8 @@ describe('the bridge against the service', { skip: !serviceAvailable && 'service
     for (const listed of await Promise.all([1, 2, 3].map(() => run({ command: 'listSecrets', ...keyOf(alice) })))) {
       assert.deepEqual(listed.result.secrets.map((k) => [k.secretId, k.ownerPrincipalId]), [[alice.secretId, alice.principalId]]);
     }
-    const key = await run({ command: 'getSecretPublicKey', ...keyOf(bob), secretId: alice.secretId });
-    assert.equal(Buffer.from(key.result.publicKey, 'base64').length, 1216);
-    assert.equal((await usage(alice)).decryption.limitGB, 2);
-    const wrong = await run({ command: 'verifyCredentials', email: 'alice@example.test', password: 'not the password' });
-    assert.deepEqual(wrong, { ok: true, result: { valid: false, principalId: '' } });
+    assert.equal(Buffer.from((await run({ command: 'getSecretPublicKey', ...keyOf(bob), secretId: alice.secretId })).result.publicKey, 'base64').length, 1216);
+    assert.deepEqual(await run({ command: 'verifyCredentials', email: 'alice@example.test', password: 'not it' }), { ok: true, result: { valid: false, principalId: '' } });
   });
 
   // Rotation, resets and deletion are the service's own tests; here, what the bridge sends and says.

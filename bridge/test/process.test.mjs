@@ -19,15 +19,13 @@ test('the health check answers without reading its input; generateKey gives fres
     const { status, envelope } = await runBridge(null, { args });
     assert.deepEqual([status, envelope], [0, { ok: true, result: { sdkVersion: '1.0.0', blackboxUrl: 'https://localhost:3010', node: process.version } }]);
   }
-  const seen = new Set();
-  for (let i = 0; i < 2; i += 1) {
-    const { privateKeyHex, publicKeyHex } = (await runBridge({ command: 'generateKey', blackboxUrl: NOWHERE })).envelope.result;
+  const keys = await Promise.all([1, 2].map(async () => (await runBridge({ command: 'generateKey', blackboxUrl: NOWHERE })).envelope.result));
+  for (const { privateKeyHex, publicKeyHex } of keys) {
     const der = Buffer.concat([Buffer.from('302e020100300506032b657004220420', 'hex'), Buffer.from(privateKeyHex, 'hex')]);
     assert.match(privateKeyHex, /^[0-9a-f]{64}$/);
     assert.equal(createPublicKey(createPrivateKey({ key: der, format: 'der', type: 'pkcs8' })).export({ format: 'der', type: 'spki' }).subarray(12).toString('hex'), publicKeyHex);
-    seen.add(privateKeyHex);
   }
-  assert.equal(seen.size, 2);
+  assert.notEqual(keys[0].privateKeyHex, keys[1].privateKeyHex);
 });
 
 test('requests that cannot be carried out are refused with a sentence and exit status 1, before any network use', async (t) => {

@@ -24,7 +24,7 @@ describe('attacks through the service', () => {
   const bind = async (principalId, password, device = newDevice()) => (await call(service, 'POST', '/v1/devices/register', { principalId, password }, { device })).status;
   const attacker = { from: '127.0.0.66' };
 
-  test('a sign-up contested every day can still be finished by whoever reads the mailbox; the other party gets nothing', async () => {
+  test('a sign-up contested every day can still be finished by whoever reads the mailbox, even against a simultaneous finish; the other party gets nothing', async () => {
     const email = 'contested@example.com';
     const theirs = (await post('register', { email, password: 'attacker password' }, attacker)).json;
     const owner = (await post('register', { email, password: PASSWORD })).json;
@@ -33,24 +33,17 @@ describe('attacks through the service', () => {
     assert.match(stopped.code ?? '', /^[0-9]{6}$/, 'the notice carries a code for the owner');
     const again = (await post('register', { email, password: 'attacker password 2' }, attacker)).json;
     assert.deepEqual([again.message, await bind(again.principalId, 'attacker password 2')], [owner.message, 403], 'binding before the code was entered');
-    // The owner, still on the code screen of the stopped sign-up, enters the code from the notice.
+    // The owner, still on the code screen of the stopped sign-up, enters the code from the notice;
+    // the other party finishing at the same moment makes both fail, and the owner gets a new code.
     assert.deepEqual((await post('verify-email', { email, code: stopped.code })).json.emailVerified, true);
+    assert.deepEqual(await Promise.all([bind(theirs.principalId, 'attacker password'), bind(owner.principalId, PASSWORD)]), [403, 403]);
+    await post('verify-email', { email, code: latestCode(service, email) });
     assert.equal(await bind(owner.principalId, PASSWORD), 201);
     for (const [principalId, password] of [[theirs.principalId, 'attacker password'], [again.principalId, 'attacker password 2']]) {
       assert.equal(await bind(principalId, password), 401);
       assert.deepEqual((await post('verify-credentials', { email, password })).json.valid, false);
     }
     assert.equal((await post('verify-credentials', { email, password: PASSWORD })).json.valid, true);
-  });
-
-  test('two parties finishing one contested sign-up at once both fail, and the owner gets a new code', async () => {
-    const email = 'race@example.com';
-    const theirs = (await post('register', { email, password: 'attacker password' }, attacker)).json;
-    const owner = (await post('register', { email, password: PASSWORD })).json;
-    await post('verify-email', { email, code: mailTo(service, email).code });
-    assert.deepEqual(await Promise.all([bind(theirs.principalId, 'attacker password'), bind(owner.principalId, PASSWORD)]), [403, 403]);
-    await post('verify-email', { email, code: latestCode(service, email) });
-    assert.equal(await bind(owner.principalId, PASSWORD), 201);
   });
 
   test('asking for reset codes does not block other codes, nor the owner for longer than a code lives', async () => {
