@@ -4,26 +4,14 @@ import { after, before, describe, test } from 'node:test';
 import assert from 'node:assert/strict';
 import { randomBytes } from 'node:crypto';
 import { appendFile, chmod, readFile, readdir, stat, truncate, writeFile } from 'node:fs/promises';
-import { setTimeout as sleep } from 'node:timers/promises';
 import { join } from 'node:path';
-import { temporaryFolder } from './support/bridge.mjs';
+import { temporaryFolder, whenPartial } from './support/bridge.mjs';
 import { serviceAvailable, signUp, startService } from './support/service.mjs';
 
 const keyOf = (a) => ({ principalId: a.principalId, ed25519PrivateKeyHex: a.ed25519PrivateKeyHex });
 const DAMAGED = 'This file was changed or is incomplete, so it cannot be opened.';
 const mode = async (path) => (await stat(path)).mode & 0o7777;
 const STOPPED = /^The bridge was stopped before it finished\.$/;
-
-// Acts on a running bridge once its temporary output holds `grown` bytes.
-const whenPartial = (dir, grown, action) => async (child) => {
-  for (let i = 0; i < 3000; i += 1) {
-    for (const name of (await readdir(dir)).filter((n) => n.endsWith('.partial'))) {
-      if ((await stat(join(dir, name)).catch(() => ({ size: -1 }))).size >= grown) return action(child);
-    }
-    await sleep(2);
-  }
-  throw new Error('no temporary output appeared');
-};
 
 describe('the bridge against the service', { skip: !serviceAvailable && 'service not installed' }, () => {
   let service;

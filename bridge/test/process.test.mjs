@@ -7,9 +7,8 @@ import { createServer as createTlsServer } from 'node:tls';
 import { createPrivateKey, createPublicKey } from 'node:crypto';
 import { execFileSync } from 'node:child_process';
 import { readFile, readdir, writeFile } from 'node:fs/promises';
-import { setTimeout as sleep } from 'node:timers/promises';
 import { join } from 'node:path';
-import { runBridge, temporaryFolder } from './support/bridge.mjs';
+import { runBridge, temporaryFolder, whenPartial } from './support/bridge.mjs';
 
 const KEY = 'ab'.repeat(32);
 const NOWHERE = 'https://127.0.0.1:1';
@@ -97,11 +96,7 @@ test('a bridge stopped by a signal removes its unfinished output and says so', a
   const request = { command: 'encryptFile', blackboxUrl: await silentService(t), principalId: 'p',
     ed25519PrivateKeyHex: KEY, secretId: 3, filePath: join(dir, 'in'), outputPath: join(dir, 'out') };
   for (const [signal, number] of [['SIGTERM', 15], ['SIGINT', 2], ['SIGHUP', 1]]) {
-    const stopWhenBegun = async (child) => {
-      for (let i = 0; i < 500 && !(await readdir(dir)).some((name) => name.endsWith('.partial')); i += 1) await sleep(10);
-      child.kill(signal);
-    };
-    const { status, envelope } = await runBridge(request, { started: stopWhenBegun });
+    const { status, envelope } = await runBridge(request, { started: whenPartial(dir, 0, (child) => child.kill(signal)) });
     assert.deepEqual([status, envelope, await readdir(dir)], [128 + number, { ok: false, error: 'The bridge was stopped before it finished.' }, ['in']], signal);
   }
 });
