@@ -85,7 +85,7 @@ describe('accounts through the service', () => {
     }
   });
 
-  test('signing up again with the same password is a retry with a new code; a verified address is taken', async () => {
+  test('signing up again with the same password is a retry with a new code', async () => {
     const email = 'twice@example.com';
     const first = (await post('register', { email, password: PASSWORD })).json;
     const oldCode = latestCode(service, email);
@@ -94,7 +94,6 @@ describe('accounts through the service', () => {
     assert.equal(again.principalId, first.principalId);
     if (oldCode !== newCode) assert.equal((await post('verify-email', { email, code: oldCode })).json.error, WRONG_CODE);
     assert.equal((await post('verify-email', { email, code: newCode })).status, 200);
-    assert.equal((await post('register', { email: 'Twice@example.com', password: PASSWORD })).status, 201);
   });
 
   test('an address signed up again by someone else before its code is entered: the other learns and changes nothing and ends with no working key', async () => {
