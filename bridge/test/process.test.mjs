@@ -103,23 +103,17 @@ test('a bridge stopped by a signal removes its unfinished output and says so', a
 
 test('a certificate its authority may not vouch for is reported as untrusted, not as an unreachable service', async (t) => {
   const dir = temporaryFolder(t);
-  const ssl = (...args) => execFileSync('openssl', args, { cwd: dir, stdio: 'pipe' });
-  const newKey = (name) => ssl('genpkey', '-algorithm', 'EC', '-pkeyopt', 'ec_paramgen_curve:P-256', '-out', `${name}.key`);
+  // A key and certificate `name`, signed by `issuer` (or by itself), with these extensions.
+  const issue = (name, issuer, extensions) => execFileSync('openssl', ['req', '-x509', '-newkey', 'ec', '-pkeyopt', 'ec_paramgen_curve:P-256',
+    '-nodes', '-keyout', `${name}.key`, '-subj', `/CN=${name}`, '-days', '2', ...(issuer ? ['-CA', `${issuer}.pem`, '-CAkey', `${issuer}.key`] : []),
+    ...extensions.flatMap((extension) => ['-addext', extension]), '-out', `${name}.pem`], { cwd: dir, stdio: 'pipe' });
   // An authority like the service's: only this computer's names, no authority below it.
-  newKey('ca');
-  ssl('req', '-x509', '-new', '-key', 'ca.key', '-subj', '/CN=Test authority', '-days', '2',
-    '-addext', 'basicConstraints=critical,CA:TRUE,pathlen:0', '-addext', 'keyUsage=critical,keyCertSign',
-    '-addext', 'nameConstraints=critical,permitted;DNS:localhost,permitted;IP:127.0.0.0/255.0.0.0', '-out', 'ca.pem');
-  const issue = async (name, issuer, extensions) => {
-    newKey(name);
-    ssl('req', '-new', '-key', `${name}.key`, '-subj', `/CN=${name}`, '-out', `${name}.csr`);
-    await writeFile(join(dir, `${name}.ext`), `${extensions.join('\n')}\n`);
-    ssl('x509', '-req', '-in', `${name}.csr`, '-CA', `${issuer}.pem`, '-CAkey', `${issuer}.key`, '-set_serial', '7', '-days', '2', '-extfile', `${name}.ext`, '-out', `${name}.pem`);
-  };
+  issue('ca', undefined, ['basicConstraints=critical,CA:TRUE,pathlen:0', 'keyUsage=critical,keyCertSign',
+    'nameConstraints=critical,permitted;DNS:localhost,permitted;IP:127.0.0.0/255.0.0.0']);
   const server = ['basicConstraints=critical,CA:FALSE', 'extendedKeyUsage=serverAuth'];
-  await issue('outside', 'ca', [...server, 'subjectAltName=IP:127.0.0.1,DNS:elsewhere.test']);
-  await issue('middle', 'ca', ['basicConstraints=critical,CA:TRUE', 'keyUsage=critical,keyCertSign']);
-  await issue('below', 'middle', [...server, 'subjectAltName=IP:127.0.0.1']);
+  issue('outside', 'ca', [...server, 'subjectAltName=IP:127.0.0.1,DNS:elsewhere.test']);
+  issue('middle', 'ca', ['basicConstraints=critical,CA:TRUE', 'keyUsage=critical,keyCertSign']);
+  issue('below', 'middle', [...server, 'subjectAltName=IP:127.0.0.1']);
   // The last: an authority that is not the one trusted.
   for (const [name, chain, trusted = 'ca'] of [['outside', []], ['below', ['middle']], ['outside', [], 'middle']]) {
     const certs = await Promise.all([name, ...chain].map((n) => readFile(join(dir, `${n}.pem`), 'utf8')));
