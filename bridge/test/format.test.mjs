@@ -14,9 +14,7 @@ import { temporaryFolder } from './support/bridge.mjs';
 
 const CHUNK = 64;
 
-async function lock(dir, plain) {
-  const key = randomBytes(32);
-  const header = encodeHeader({ chunkSize: CHUNK, secretId: 7, suite: CAPSULE_SUITE, capsule: randomBytes(CAPSULE_LENGTH) });
+async function lock(dir, plain, key = randomBytes(32), header = encodeHeader({ chunkSize: CHUNK, secretId: 7, suite: CAPSULE_SUITE, capsule: randomBytes(CAPSULE_LENGTH) })) {
   const [source, locked] = [join(dir, 'plain.bin'), join(dir, 'plain.bin.korvo')];
   await writeFile(source, plain);
   const input = await openInput(source);
@@ -72,12 +70,8 @@ test('a file sealed by an earlier version is sealed byte for byte the same, and 
   const dir = temporaryFolder(t);
   const vector = JSON.parse(await readFile(new URL('./vectors/chunks.json', import.meta.url), 'utf8'));
   const [key, header, plain, locked] = ['key', 'header', 'plain', 'locked'].map((name) => Buffer.from(vector[name], 'hex'));
-  const [source, target] = [join(dir, 'plain.bin'), join(dir, 'plain.bin.korvo')];
-  await writeFile(source, plain);
-  const input = await openInput(source);
-  await writeAtomically(target, (out) => sealChunks(input.handle, out, { key, header, chunkSize: CHUNK })).finally(() => input.handle.close());
+  const target = (await lock(dir, plain, key, header)).locked;
   assert.deepEqual(await readFile(target), locked);
-  await writeFile(target, locked);
   assert.deepEqual((await unlock(dir, target, key)).plain, plain);
 });
 

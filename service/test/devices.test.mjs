@@ -13,26 +13,12 @@ const flipFirst = (hex) => (hex[0] === 'f' ? 'e' : 'f') + hex.slice(1);
 const session = (device, options = {}) => call(service, 'POST', '/v1/sessions', {}, { device, ...options });
 const outcome = (res) => [res.status, res.json.error, res.json.reason];
 
-test('a replayed request is refused even when its first use succeeded, and meters nothing twice', async () => {
+test('a request is refused when replayed, even after its first use succeeded, or five minutes off the service clock either way', async () => {
   const account = await createAccount(service, 'replay@example.com');
-  const first = await call(service, 'POST', '/v1/korvos', {}, { device: account.device, nonce: 'ab'.repeat(16) });
-  assert.equal(first.status, 201);
-  const replay = await call(service, 'POST', '/v1/korvos', {}, { device: account.device, nonce: 'AB'.repeat(16) });
-  assert.deepEqual(outcome(replay), [401, REPLAYED_REQUEST, 'replay'], 'the nonce is compared without case');
+  const korvo = (nonce) => call(service, 'POST', '/v1/korvos', {}, { device: account.device, nonce });
+  assert.equal((await korvo('ab'.repeat(16))).status, 201);
+  assert.deepEqual(outcome(await korvo('AB'.repeat(16))), [401, REPLAYED_REQUEST, 'replay'], 'the nonce is compared without case');
   assert.equal((await call(service, 'GET', '/v1/korvos', undefined, { device: account.device })).json.secrets.length, 1);
-
-  const rawBody = JSON.stringify({ kind: 'encrypt', secretId: first.json.secretId, bytes: 1000, capsule: Buffer.alloc(1120, 1).toString('base64') });
-  const headers = signatureHeaders({ privateKeyHex: account.device.privateKeyHex, method: 'POST', target: '/v1/usage/jobs', body: Buffer.from(rawBody), now: service.clock.now() });
-  const send = () => call(service, 'POST', '/v1/usage/jobs', undefined, { rawBody, headers });
-  const [once, twice] = [await send(), await send()];
-  assert.deepEqual([once.status, twice.status], [201, 401], 'the exact same bytes sent twice');
-  await call(service, 'POST', `/v1/usage/jobs/${once.json.jobId}/complete`, {}, { device: account.device });
-  const usage = await call(service, 'GET', '/v1/usage', undefined, { device: account.device });
-  assert.deepEqual([usage.json.encryption.used, usage.json.encryption.count], [1000, 1]);
-});
-
-test('timestamps more than five minutes off either way, on the service clock, are refused', async () => {
-  const account = await createAccount(service, 'clock@example.com');
   const now = service.clock.now();
   for (const [skew, status] of [[-301e3, 401], [301e3, 401], [-290e3, 200], [290e3, 200]]) {
     const res = await session(account.device, { now: now + skew });
@@ -95,7 +81,6 @@ test('a first key binds once, needs the password, a verified e-mail and proof of
   assert.deepEqual([bound.status, bound.json], [201, {
     principalId, emailHex: Buffer.from(email).toString('hex'), nodeRegistrationStatus: 'complete', failedNodes: [], nodeErrors: [],
   }]);
-  assert.equal((await session(device)).status, 200);
   assert.deepEqual(outcome(await bind({ device: newDevice() })).slice(0, 2), [409, ACCOUNT_HAS_KEY]);
   const other = await createAccount(service, 'first-other@example.com');
   assert.equal((await bind({ device }, { principalId: other.principalId, password: PASSWORD })).status, 409, 'a key belongs to one account');
@@ -119,13 +104,10 @@ test('a rotated key waits for the e-mailed link, which expires after 24 hours; t
   const fresh = newDevice();
   assert.deepEqual(outcome(await rotate(fresh, account.email, 'not it at all')).slice(0, 2), [401, WRONG_CREDENTIALS]);
   assert.deepEqual([(await rotate(fresh, ' ROTATE@example.com')).json.success], [true]);
-  assert.deepEqual(outcome(await session(fresh)), [403, PENDING_KEY, 'pending-key']);
-  assert.equal((await call(service, 'GET', '/v1/korvos', undefined, { device: fresh })).status, 403);
-  assert.equal((await session(account.device)).status, 200);
+  assert.deepEqual([outcome(await session(fresh)), (await session(account.device)).status], [[403, PENDING_KEY, 'pending-key'], 200]);
 
-  const link = mailTo(service, account.email).link;
-  assert.ok(link.startsWith(`${service.url}/v1/devices/confirm?token=`), link);
-  const path = link.slice(service.url.length);
+  const path = mailTo(service, account.email).link.replace(service.url, '');
+  assert.match(path, /^\/v1\/devices\/confirm\?token=/);
   assert.equal((await call(service, 'GET', `${path}x`)).status, 404);
   const confirmed = await call(service, 'GET', path);
   assert.deepEqual([confirmed.status, /text\/html/.test(confirmed.headers['content-type'])], [200, true]);
@@ -135,7 +117,7 @@ test('a rotated key waits for the e-mailed link, which expires after 24 hours; t
 
   const slow = newDevice();
   await rotate(slow);
-  const late = mailTo(service, account.email).link.slice(service.url.length);
+  const late = mailTo(service, account.email).link.replace(service.url, '');
   assert.equal(await atOffset(service, CONFIRM_LINK_LIFETIME_MS + 1000, async () => (await call(service, 'GET', late)).status), 410);
   assert.equal((await session(slow)).status, 403);
 });

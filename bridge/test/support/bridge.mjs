@@ -2,6 +2,8 @@
 // standard input, the envelope read from its standard output.
 import { spawn } from 'node:child_process';
 import { mkdtempSync, rmSync } from 'node:fs';
+import { readdir, stat } from 'node:fs/promises';
+import { setTimeout as sleep } from 'node:timers/promises';
 import { tmpdir } from 'node:os';
 import { join } from 'node:path';
 import { fileURLToPath } from 'node:url';
@@ -29,6 +31,17 @@ export function runBridge(request, { args = [], env = {}, started, script = BRID
     if (request !== null) child.stdin.end(typeof request === 'string' ? request : JSON.stringify(request));
   });
 }
+
+// For `started`: acts on a running bridge once its temporary output in `dir` holds `grown` bytes.
+export const whenPartial = (dir, grown, action) => async (child) => {
+  for (let i = 0; i < 3000; i += 1) {
+    for (const name of (await readdir(dir)).filter((n) => n.endsWith('.partial'))) {
+      if ((await stat(join(dir, name)).catch(() => ({ size: -1 }))).size >= grown) return action(child);
+    }
+    await sleep(2);
+  }
+  throw new Error('no temporary output appeared');
+};
 
 export function temporaryFolder(t) {
   const dir = mkdtempSync(join(tmpdir(), 'korvo-bridge-test-'));

@@ -62,23 +62,21 @@ export function call(service, method, path, body, options = {}) {
 export const mailTo = (service, email) => latestMail(service.outboxFolder, email);
 export const latestCode = (service, email) => mailTo(service, email)?.code;
 
+// POSTs that must answer `status`; the answer's JSON.
+async function mustPost(service, status, path, body, options) {
+  const res = await call(service, 'POST', path, body, options);
+  if (res.status !== status) throw new Error(`${path}: ${res.text}`);
+  return res.json;
+}
+
 // A verified account with an active device key: { email, principalId, device }.
 export async function createAccount(service, email) {
-  const step = async (what, status, path, body, options) => {
-    const res = await call(service, 'POST', path, body, options);
-    if (res.status !== status) throw new Error(`${what}: ${res.text}`);
-    return res.json;
-  };
-  const { principalId } = await step('register', 201, '/v1/accounts/register', { email, password: PASSWORD });
-  await step('verify', 200, '/v1/accounts/verify-email', { email, code: latestCode(service, email) });
+  const { principalId } = await mustPost(service, 201, '/v1/accounts/register', { email, password: PASSWORD });
+  await mustPost(service, 200, '/v1/accounts/verify-email', { email, code: latestCode(service, email) });
   const device = newDevice();
-  await step('register key', 201, '/v1/devices/register', { principalId, password: PASSWORD }, { device });
+  await mustPost(service, 201, '/v1/devices/register', { principalId, password: PASSWORD }, { device });
   return { email, principalId, device };
 }
 
 // A Korvo for the account; returns its number.
-export async function createKorvo(service, account) {
-  const made = await call(service, 'POST', '/v1/korvos', {}, { device: account.device });
-  if (made.status !== 201) throw new Error(`create korvo: ${made.text}`);
-  return made.json.secretId;
-}
+export const createKorvo = async (service, account) => (await mustPost(service, 201, '/v1/korvos', {}, { device: account.device })).secretId;
