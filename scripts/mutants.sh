@@ -80,7 +80,7 @@ targets_for() {
   local name
   for name in $(cd "$build" && ctest -N -R "$1" | sed -n 's/^ *Test *#[0-9]*: //p'); do
     case "$name" in
-      e2e.cli) echo korvo-cli ;;
+      e2e.cli|e2e.cli_account) echo korvo-cli ;;
       faults.injection) echo korvo-cli; echo faults_bridge_job ;;
       node.*) ;;
       *) local target=${name/./_}
