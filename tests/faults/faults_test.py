@@ -9,11 +9,12 @@ file: the scenario's output and temporary folders are listed before and after.
 Keyrings run on private buses of their own, so the session's keyring is never touched. The
 small disks are tmpfs mounts; where mounting is refused, those scenarios are skipped with the reason.
 """
-import json, os, re, shlex, shutil, signal, subprocess, sys, tempfile, time
+import os, pathlib, shlex, shutil, signal, subprocess, sys, tempfile, time
 
 CLI, JOB, SOURCE = map(os.path.abspath, sys.argv[1:4])
 BRIDGE = os.path.join(SOURCE, "bridge", "korvo-bridge.mjs")
-SERVICE = os.path.join(SOURCE, "service", "halvane.mjs")
+sys.path.insert(0, os.path.join(SOURCE, "tests", "e2e"))
+import people  # noqa: E402
 ROOT = tempfile.mkdtemp(prefix="korvo-faults-")
 MiB = 1 << 20
 EARLIER = b"the earlier file at the output path\n"
@@ -164,11 +165,14 @@ def kill_application(process):
         time.sleep(0.01)
 
 
-def scenario(name, argv, sentence, output, env, folders, fault=None, moved=None, skip=None, status=1):
-    """Runs one fault. `moved`: (folder, where the fault puts it, or None when it removes it)."""
+def scenario(d, name, argv, sentence, output, env, fault=None, moved=None, skip=None, status=1):
+    """Runs one fault, with {d}/tmp as the temporary folder and the output in {d}/out. `moved`:
+    (folder, where the fault puts it, or None when it removes it)."""
     if skip:
         print(f"\n## {name}\n   SKIPPED: {skip}")
         return skipped.append(name)
+    os.makedirs(path(d, "tmp"), exist_ok=True)
+    env, folders = dict(env, TMPDIR=path(d, "tmp")), [f"{d}/tmp", f"{d}/out"]
     write(output, EARLIER)
     before = listing(folders)
     process = start(argv, cwd=ROOT, env=env, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
@@ -200,41 +204,17 @@ def scenario(name, argv, sentence, output, env, folders, fault=None, moved=None,
         failures.append(name)
 
 
-def bridge(request, env):
-    answer = subprocess.run(["node", BRIDGE], input=json.dumps(request).encode(), env=env, capture_output=True,
-                            timeout=60)
-    envelope = json.loads(answer.stdout or b"{}")
-    if not envelope.get("ok"):
-        raise AssertionError(f"{request['command']}: {envelope.get('error')} {answer.stderr.decode()}")
-    return envelope["result"]
-
-
 def account():
-    """The reference service on a free port and an account on it; returns the service and the
-    command line of one file job through the engine's runner."""
-    env = dict(os.environ, KORVO_TRUSTED_CA=path("service-ca.pem"), KORVO_BRIDGE_SCRIPT=BRIDGE)
-    service = start(["node", SERVICE, "--port", "0", "--data", path("service")], env=env, stdout=subprocess.PIPE,
-                    stderr=subprocess.DEVNULL)
-    url = None
-    while not url:
-        line = service.stdout.readline()
-        if not line:
-            raise AssertionError("the reference service did not start")
-        url = (re.search(rb"listening on (https://\S+)", line) or [None, None])[1]
-    url = url.decode()
-    subprocess.Popen(["cat"], stdin=service.stdout, stdout=subprocess.DEVNULL)   # keeps its log flowing
-    email, password = "faults@example.com", "correct horse battery"
-    ask = lambda **request: bridge(dict(blackboxUrl=url, **request), env)
-    principal = ask(command="register", email=email, password=password)["principalId"]
-    code = subprocess.run(["node", SERVICE, "latest-mail", "--data", path("service"), "--to", email, "--code"],
-                          env=env, capture_output=True, text=True, check=True).stdout.strip()
-    ask(command="verifyEmail", email=email, otp=code)
-    key = ask(command="generateKey")["privateKeyHex"]
-    ask(command="registerKey", password=password, principalId=principal, ed25519PrivateKeyHex=key)
-    ask(command="createSession", principalId=principal, ed25519PrivateKeyHex=key)
-    secret = ask(command="createSecret", principalId=principal, ed25519PrivateKeyHex=key)["secretId"]
-    return service, env, lambda command, file, output: [JOB, command, path(file), path(output), str(secret),
-                                                         principal, key, url]
+    """The reference service on a free port and an account on it; returns the service, the
+    environment, and the command line of one file job through the engine's runner."""
+    service = people.Service(pathlib.Path(SOURCE), pathlib.Path(ROOT), port=0)
+    started.append(service.proc)
+    env = dict(os.environ, KORVO_TRUSTED_CA=str(service.ca), KORVO_BRIDGE_SCRIPT=BRIDGE)
+    principal, key = service.sign_up(env, "faults@example.com", "correct horse battery")
+    service.bridge(env, command="createSession", principalId=principal, ed25519PrivateKeyHex=key)
+    secret = service.bridge(env, command="createSecret", principalId=principal, ed25519PrivateKeyHex=key)["secretId"]
+    return service.proc, env, lambda command, file, output: [JOB, command, path(file), path(output), str(secret),
+                                                              principal, key, service.url]
 
 
 def main():
@@ -279,19 +259,16 @@ def main():
     ]
     for number, (name, small, drop, args, sentence, fault) in enumerate(local, 1):
         d = f"s{number:02}"
-        os.makedirs(path(d, "tmp"))
         argv = [CLI] + args.replace("{d}", d).split()
         moved = {rename: (f"{d}/out", f"{d}/moved"), remove: (f"{d}/out", None)}.get(fault)
-        scenario(name, DROP + [shlex.join(argv)] if drop else argv, sentence.replace("{d}", d), argv[argv.index("-o") + 1],
-                 dict(cli_env, TMPDIR=path(d, "tmp")), [f"{d}/tmp", f"{d}/out"], fault and fault(d), moved,
-                 small and mount_tmpfs(f"{d}/{small}", "4m"))
+        scenario(d, name, DROP + [shlex.join(argv)] if drop else argv, sentence.replace("{d}", d),
+                 argv[argv.index("-o") + 1], cli_env, fault and fault(d), moved, small and mount_tmpfs(f"{d}/{small}", "4m"))
 
     keyrings = [("no Secret Service on the bus", False, None, NO_KEYRING),
                 ("keyring locked", True, lock_default_collection, LOCKED),
                 ("keyring killed during a first-use lock", True, "stop", NO_KEYRING)]
     for number, (name, with_keyring, action, sentence) in enumerate(keyrings, 20):
         d = f"s{number:02}"
-        os.makedirs(path(d, "tmp"))
         env, daemon = private_bus(with_keyring)
         fault = None
         if action == "stop":
@@ -299,9 +276,8 @@ def main():
             fault = lambda process, daemon=daemon: (time.sleep(1), daemon.kill())
         elif action:
             action(env)
-        scenario(name, [CLI, "lock", "-f", "-o", f"{d}/out/big.bin.korvolocal", "in/big.bin"],
-                 "korvo-cli: " + sentence, f"{d}/out/big.bin.korvolocal", dict(env, TMPDIR=path(d, "tmp")),
-                 [f"{d}/tmp", f"{d}/out"], fault)
+        scenario(d, name, [CLI, "lock", "-f", "-o", f"{d}/out/big.bin.korvolocal", "in/big.bin"], "korvo-cli: " + sentence,
+                 f"{d}/out/big.bin.korvolocal", env, fault)
 
     service, env, job = account()
     subprocess.run(job("encryptFile", "in/large.bin", "in/large.bin.korvo"), env=env, check=True, capture_output=True)
@@ -319,13 +295,11 @@ def main():
             ("service stopped mid-request", "encryptFile", "in/big.bin", "big.bin.korvo", "fetch failed", stopped, 0)]
     for number, (name, command, file, output, sentence, action, grown) in enumerate(jobs, 30):
         d = f"s{number:02}"
-        os.makedirs(path(d, "tmp"))
         waits = action is kill_application and grown == 0
         if action is stopped or waits:
             os.kill(service.pid, signal.SIGSTOP)
-        scenario(name, job(command, file, f"{d}/out/{output}"), sentence, f"{d}/out/{output}",
-                 dict(env, TMPDIR=path(d, "tmp")), [f"{d}/tmp", f"{d}/out"], when_partial(f"{d}/out", action, grown),
-                 status=-signal.SIGKILL if action is kill_application else 1)
+        scenario(d, name, job(command, file, f"{d}/out/{output}"), sentence, f"{d}/out/{output}", env,
+                 when_partial(f"{d}/out", action, grown), status=-signal.SIGKILL if action is kill_application else 1)
         if waits:
             os.kill(service.pid, signal.SIGCONT)
 
