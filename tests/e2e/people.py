@@ -63,3 +63,10 @@ class Person:
 
     def close(self):
         os.kill(self.bus_pid, signal.SIGTERM)
+
+
+def save_identity(env, email, principal, key):
+    """The account as the application keeps it in the keyring."""
+    identity = json.dumps({"email": email, "principalId": principal, "ed25519PrivateKeyHex": key}, separators=(",", ":"))
+    subprocess.run(["secret-tool", "store", "--label=com.korvo.security.macos web2.identity", "service",
+                    "com.korvo.security.macos", "account", "web2.identity"], input=identity, env=env, check=True, text=True)

@@ -1,18 +1,17 @@
 #!/usr/bin/env python3
 """Fault injection: full disks, an output folder that goes away, unreadable inputs, a keyring that
-refuses or vanishes, a bridge, the application or the service ended mid-file. Each fault must end with its one-sentence
-error, leave the earlier file at the output path byte for byte, and leave no partial or temporary
-file: the scenario's output and temporary folders are listed before and after.
+refuses or vanishes, a bridge, korvo-cli or the service ended mid-file, Ctrl-C. Each fault must end
+with its one-sentence error, leave the earlier file at the output path byte for byte, and leave no
+partial or temporary file: the scenario's output and temporary folders are listed before and after.
 
-    faults_test.py KORVO_CLI FAULTS_BRIDGE_JOB SOURCE_DIR
+    faults_test.py KORVO_CLI SOURCE_DIR
 
 Keyrings run on private buses of their own, so the session's keyring is never touched. The
 small disks are tmpfs mounts; where mounting is refused, those scenarios are skipped with the reason.
 """
 import os, pathlib, shlex, shutil, signal, subprocess, sys, tempfile, time
 
-CLI, JOB, SOURCE = map(os.path.abspath, sys.argv[1:4])
-BRIDGE = os.path.join(SOURCE, "bridge", "korvo-bridge.mjs")
+CLI, SOURCE = map(os.path.abspath, sys.argv[1:3])
 sys.path.insert(0, os.path.join(SOURCE, "tests", "e2e"))
 import people  # noqa: E402
 ROOT = tempfile.mkdtemp(prefix="korvo-faults-")
@@ -91,14 +90,13 @@ def mount_tmpfs(relative, size):
 
 
 def listing(folders):
-    """Every file and folder below each folder, hidden ones included, with file sizes."""
-    entries = []
+    """Every file below each folder, hidden ones included, with its size. (An empty folder is no
+    file: one that korvo-cli killed outright leaves in the temporary folder is no concern.)"""
+    entries = [folder + " (missing)" for folder in folders if not os.path.isdir(path(folder))]
     for folder in folders:
-        if not os.path.isdir(path(folder)):
-            entries.append(folder + " (missing)")
         for base, dirs, files in os.walk(path(folder)):
             relative = os.path.relpath(base, ROOT)
-            entries += [relative + "/"] + [f"{relative}/{f} ({os.lstat(os.path.join(base, f)).st_size})" for f in files]
+            entries += [f"{relative}/{f} ({os.lstat(os.path.join(base, f)).st_size})" for f in files]
     return sorted(entries)
 
 
@@ -157,7 +155,7 @@ def gone(pid):
 
 
 def kill_application(process):
-    """The application dies outright; its bridge, left alone, must still remove its output."""
+    """korvo-cli dies outright; its bridge, left alone, must still remove its output."""
     children = children_of(process)
     process.kill()
     deadline = time.time() + 20
@@ -204,17 +202,18 @@ def scenario(d, name, argv, sentence, output, env, fault=None, moved=None, skip=
         failures.append(name)
 
 
-def account():
-    """The reference service on a free port and an account on it; returns the service, the
-    environment, and the command line of one file job through the engine's runner."""
-    service = people.Service(pathlib.Path(SOURCE), pathlib.Path(ROOT), port=0)
+def account(cli_env):
+    """The reference service on korvo-cli's built-in port and an account signed in on the keyring
+    of `cli_env`: the environment and the Korvo number to lock for."""
+    service = people.Service(pathlib.Path(SOURCE), pathlib.Path(ROOT))
     started.append(service.proc)
-    env = dict(os.environ, KORVO_TRUSTED_CA=str(service.ca), KORVO_BRIDGE_SCRIPT=BRIDGE)
-    principal, key = service.sign_up(env, "faults@example.com", "correct horse battery")
-    service.bridge(env, command="createSession", principalId=principal, ed25519PrivateKeyHex=key)
-    secret = service.bridge(env, command="createSecret", principalId=principal, ed25519PrivateKeyHex=key)["secretId"]
-    return service.proc, env, lambda command, file, output: [JOB, command, path(file), path(output), str(secret),
-                                                              principal, key, service.url]
+    env = dict(cli_env, KORVO_TRUSTED_CA=str(service.ca))
+    email, password = "faults@example.com", "correct horse battery"
+    people.save_identity(env, email, *service.sign_up(env, email, password))
+    subprocess.run([CLI, "sign-in", "--password-stdin", email], input=password + "\n", text=True, env=env, check=True,
+                   capture_output=True)
+    status = subprocess.run([CLI, "status"], env=env, capture_output=True, text=True, check=True).stdout
+    return service.proc, env, status.split("Korvo: #")[1].split()[0]
 
 
 def main():
@@ -279,30 +278,34 @@ def main():
         scenario(d, name, [CLI, "lock", "-f", "-o", f"{d}/out/big.bin.korvolocal", "in/big.bin"], "korvo-cli: " + sentence,
                  f"{d}/out/big.bin.korvolocal", env, fault)
 
-    service, env, job = account()
-    subprocess.run(job("encryptFile", "in/large.bin", "in/large.bin.korvo"), env=env, check=True, capture_output=True)
+    service, env, number = account(cli_env)
+    subprocess.run([CLI, "lock", "--for", number, "-q", "-o", "in", "in/large.bin"], cwd=ROOT, env=env, check=True)
     # The service is stopped before the job starts, and killed once the job waits on it.
     stopped = lambda process: (time.sleep(0.5), service.kill())
-    jobs = [("bridge killed mid-encryptFile (256 MiB)", "encryptFile", "in/large.bin", "large.bin.korvo",
-             "Bridge command failed.", kill_child, 8 * MiB),
-            ("bridge killed mid-decryptFile (256 MiB)", "decryptFile", "in/large.bin.korvo", "large.bin",
-             "Bridge command failed.", kill_child, 8 * MiB),
-            ("application killed mid-decryptFile (256 MiB)", "decryptFile", "in/large.bin.korvo", "large.bin", "",
-             kill_application, 8 * MiB),
+    lock, unlock = ["lock", "--for", number], ["open"]
+    bridge_failed = "korvo-cli: {}: Bridge command failed."
+    jobs = [("bridge killed mid-lock (256 MiB)", lock, "in/large.bin", "large.bin.korvo",
+             bridge_failed.format("in/large.bin"), kill_child, 8 * MiB),
+            ("bridge killed mid-open (256 MiB)", unlock, "in/large.bin.korvo", "large.bin",
+             bridge_failed.format("in/large.bin.korvo"), kill_child, 8 * MiB),
+            ("korvo-cli killed mid-open (256 MiB)", unlock, "in/large.bin.korvo", "large.bin", "", kill_application, 8 * MiB),
             # Its bridge writes nothing while it waits: only the signal asked for at its start ends it.
-            ("application killed while its bridge waits on the service", "encryptFile", "in/big.bin", "big.bin.korvo", "",
+            ("korvo-cli killed while its bridge waits on the service", lock, "in/big.bin", "big.bin.korvo", "",
              kill_application, 0),
-            ("service stopped mid-request", "encryptFile", "in/big.bin", "big.bin.korvo", "fetch failed", stopped, 0)]
+            ("Ctrl-C mid-lock (256 MiB)", lock, "in/large.bin", "large.bin.korvo",
+             "korvo-cli: cancelled; nothing was saved", lambda process: process.send_signal(signal.SIGINT), 8 * MiB),
+            ("service stopped mid-request", lock, "in/big.bin", "big.bin.korvo", "korvo-cli: in/big.bin: Korvo is temporarily unavailable. Check your connection and try "
+             "again.", stopped, 0)]
     for number, (name, command, file, output, sentence, action, grown) in enumerate(jobs, 30):
         d = f"s{number:02}"
         waits = action is kill_application and grown == 0
         if action is stopped or waits:
             os.kill(service.pid, signal.SIGSTOP)
-        scenario(d, name, job(command, file, f"{d}/out/{output}"), sentence, f"{d}/out/{output}", env,
-                 when_partial(f"{d}/out", action, grown), status=-signal.SIGKILL if action is kill_application else 1)
+        status = {kill_application: -signal.SIGKILL, stopped: 1}.get(action, 130 if "Ctrl-C" in name else 1)
+        scenario(d, name, [CLI, *command, "-f", "-o", f"{d}/out/{output}", file], sentence, f"{d}/out/{output}", env,
+                 when_partial(f"{d}/out", action, grown), status=status)
         if waits:
             os.kill(service.pid, signal.SIGCONT)
-
 
 if __name__ == "__main__":
     began = time.time()
