@@ -163,9 +163,10 @@ def kill_application(process):
         time.sleep(0.01)
 
 
-def scenario(d, name, argv, sentence, output, env, fault=None, moved=None, skip=None, status=1):
+def scenario(d, name, argv, sentence, output, env, fault=None, moved=None, skip=None, status=1, within=None):
     """Runs one fault, with {d}/tmp as the temporary folder and the output in {d}/out. `moved`:
-    (folder, where the fault puts it, or None when it removes it)."""
+    (folder, where the fault puts it, or None when it removes it); `within`: seconds the tool may
+    take to end once struck."""
     if skip:
         print(f"\n## {name}\n   SKIPPED: {skip}")
         return skipped.append(name)
@@ -177,7 +178,9 @@ def scenario(d, name, argv, sentence, output, env, fault=None, moved=None, skip=
     try:
         if fault:
             fault(process)
+        struck = time.monotonic()
         out, err = process.communicate(timeout=90)
+        took = time.monotonic() - struck
     finally:
         process.kill()
     said = (err or out).decode(errors="replace").strip()
@@ -192,6 +195,8 @@ def scenario(d, name, argv, sentence, output, env, fault=None, moved=None, skip=
     problems = []
     if process.returncode != status or said != sentence:
         problems.append(f"status {process.returncode}, said {said!r}, expected {sentence!r}")
+    if within and took > within:
+        problems.append(f"it took {took:.2f} s to end")
     if earlier and open(earlier, "rb").read() != EARLIER:
         problems.append(f"the earlier file {os.path.relpath(earlier, ROOT)} changed")
     if after != expected:
@@ -262,6 +267,41 @@ def main():
         moved = {rename: (f"{d}/out", f"{d}/moved"), remove: (f"{d}/out", None)}.get(fault)
         scenario(d, name, DROP + [shlex.join(argv)] if drop else argv, sentence.replace("{d}", d),
                  argv[argv.index("-o") + 1], cli_env, fault and fault(d), moved, small and mount_tmpfs(f"{d}/{small}", "4m"))
+
+    # At each step that writes: Ctrl-C (once, or twice) and a kill end it at once; a file that
+    # appears at the output meanwhile (another writer's) is not replaced without -f.
+    os.makedirs(path("in/box"))
+    os.link(path("in/large.bin"), path("in/box/large.bin"))
+    subprocess.run([CLI, "lock", "-q", "-o", "in", "in/large.bin"], cwd=ROOT, env=cli_env, check=True)
+
+    def interrupt(times):
+        def action(process):
+            for i in range(times):
+                time.sleep(0.02 if i else 0)   # a second signal, not one merged with the first
+                process.send_signal(signal.SIGINT)
+        return action
+    steps = [("bundling", "lock -o {d}/out/box.korvolocal in/box", "tmp"),
+             ("locking", "lock -o {d}/out/large.bin.korvolocal in/large.bin", "out"),
+             ("opening", "open -o {d}/out/large.bin in/large.bin.korvolocal", "out"),
+             ("bundle", "bundle -o {d}/out/large.zip in/large.bin", "out")]
+    cancelled = "korvo-cli: cancelled; nothing was saved"
+    strikes = [("Ctrl-C", interrupt(1), 130, cancelled), ("Ctrl-C twice", interrupt(2), 130, cancelled),
+               ("kill", lambda process: process.kill(), -signal.SIGKILL, ""),
+               ("another writer's file", None, 1, "korvo-cli: {}: already exists; use -f to replace it")]
+    for number, ((step, args, folder), (how, action, status, sentence)) in enumerate(
+            [(step, strike) for step in steps for strike in strikes], 40):
+        d = f"s{number:02}"
+        argv = [CLI] + args.replace("{d}", d).split()
+        output = argv[argv.index("-o") + 1]
+        if action:
+            argv.insert(2, "-f")
+        elif step == "bundling":
+            continue
+        else:   # the earlier file is put aside before the tool starts, and comes back while it writes
+            argv = ["sh", "-c", f'mv {output} {d}/aside && exec "$0" "$@"'] + argv
+            action = paused(lambda d=d, output=output: os.rename(path(d, "aside"), path(output)))
+        scenario(d, f"{how} while {step}", argv, sentence.format(output), output, cli_env,
+                 when_partial(f"{d}/{folder}", action), status=status, within=status != 1 and 0.2)
 
     keyrings = [("no Secret Service on the bus", False, None, NO_KEYRING),
                 ("keyring locked", True, lock_default_collection, LOCKED),
