@@ -80,8 +80,7 @@ targets_for() {
   local name
   for name in $(cd "$build" && ctest -N -R "$1" | sed -n 's/^ *Test *#[0-9]*: //p'); do
     case "$name" in
-      e2e.cli) echo korvo-cli ;;
-      faults.injection) echo korvo-cli; echo faults_bridge_job ;;
+      e2e.cli|e2e.cli_account|faults.injection) echo korvo-cli ;;
       node.*) ;;
       *) local target=${name/./_}
          if grep -qx "$target" <<<"$all_targets"; then echo "$target"; fi ;;

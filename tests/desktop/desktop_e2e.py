@@ -3,30 +3,15 @@
 
    desktop_e2e.py BUILD_DIR SOURCE_DIR      (inside scripts/headless-session.sh)
 
-Installs BUILD_DIR into a temporary prefix and runs that program, with its own bridge, against
-the reference service on the built-in port. Each person has a HOME, a D-Bus session and an
-unlocked Secret Service of their own; both apps join the accessibility bus of the session this
-runs in. Controls are found by role and accessible name over AT-SPI, then clicked and typed
-into with xdotool. KORVO_DESKTOP_SHOTS=DIR keeps the screenshots and the scratch folder.
+Installs BUILD_DIR into a temporary prefix and runs it against the reference service on the
+built-in port; both people's apps join this session's accessibility bus. Controls are found by
+role and name over AT-SPI and pressed with xdotool. KORVO_DESKTOP_SHOTS=DIR keeps the screenshots.
 
-Every wait is for something the accessibility tree shows, never for a span of time: a press is
-made once its control stands still (no screen or layout still moving it), a screen counts as
-reached once the one it replaced is gone and no busy overlay covers it, a field once it holds
-every character. A wait gives up only after WAIT seconds in which the window showed no sign of
-working (its busy overlay, characters still arriving), so a loaded machine makes a run slower,
-not failed.
+Every wait is for something the accessibility tree shows, never for a span of time, and gives up
+only after WAIT seconds in which the window showed no sign of working (its busy overlay,
+characters still arriving): a loaded machine makes a run slower, not failed.
 """
-import hashlib
-import os
-import pathlib
-import re
-import shutil
-import signal
-import subprocess
-import sys
-import tempfile
-import time
-import zipfile
+import os, pathlib, re, shutil, signal, subprocess, sys, tempfile, time, zipfile
 
 from gi.repository import Gio, GLib
 
@@ -57,6 +42,8 @@ import pyatspi  # noqa: E402
 from gi.repository import Atspi  # noqa: E402
 
 BUILD, SOURCE = (pathlib.Path(p).resolve() for p in sys.argv[1:3])
+sys.path.insert(0, str(SOURCE / "tests/e2e"))
+import people  # noqa: E402
 ROOT = pathlib.Path(tempfile.mkdtemp(prefix="korvo-desktop-"))
 SHOTS = pathlib.Path(os.environ.get("KORVO_DESKTOP_SHOTS", ROOT / "shots"))
 START, WAIT = time.monotonic(), 30
@@ -116,51 +103,23 @@ def listing(person):
     return f"home: {', '.join(home)}; TMPDIR: {', '.join(sorted(map(str, person.tmp.rglob('*')))) or 'empty'}"
 
 
-def same_bytes(a, b):
-    digest = [hashlib.sha256(pathlib.Path(p).read_bytes()).hexdigest() for p in (a, b)]
-    if digest[0] != digest[1]:
-        raise Failure(f"{b} differs from {a}")
-    return f"{pathlib.Path(b).name}: {pathlib.Path(a).stat().st_size} bytes, sha256 {digest[0][:12]}... identical"
+def mails(to):
+    return sorted(p for p in (service.data / "outbox").glob("*.eml")
+                  if re.search(f"^To: {re.escape(to)}$", p.read_text(), re.M | re.I))
 
 
-class Service:
-    """The reference service on the application's built-in address, with its own data."""
-
-    def __init__(self):
-        self.data, output = ROOT / "service", ROOT / "service.log"
-        self.proc = subprocess.Popen(["node", SOURCE / "service/halvane.mjs", "--port", "3010", "--data", self.data],
-                                     env=dict(os.environ, KORVO_TRUSTED_CA=str(ROOT / "trusted-ca.pem")),
-                                     stdout=open(output, "w"), stderr=subprocess.STDOUT)
-        wait_for("the service", lambda: "listening on" in output.read_text() or self.proc.poll() is not None)
-        if self.proc.poll() is not None:  # port 3010 taken, most likely: its own sentence says
-            raise Failure("the service did not start: " + output.read_text())
-
-    def mails(self, to):
-        return sorted(p for p in (self.data / "outbox").glob("*.eml")
-                      if re.search(f"^To: {re.escape(to)}$", p.read_text(), re.M | re.I))
-
-    def code_after(self, to, seen, working=None):
-        """The code of the first e-mail to `to` beyond the `seen` ones."""
-        mail = wait_for(f"an e-mail to {to}", lambda: self.mails(to)[seen:], working=working)[0]
-        return re.search(r"^X-Halvane-Code: (\d{6})$", mail.read_text(), re.M).group(1)
+def code_after(to, seen, working=None):
+    """The code of the first e-mail to `to` beyond the `seen` ones."""
+    mail = wait_for(f"an e-mail to {to}", lambda: mails(to)[seen:], working=working)[0]
+    return re.search(r"^X-Halvane-Code: (\d{6})$", mail.read_text(), re.M).group(1)
 
 
-class Person:
+class Person(people.Person):
     """Someone with a HOME, a session bus and a keyring of their own, and Korvo when running."""
 
-    def __init__(self, name, email, password):
-        self.name, self.email, self.password = name, email, password
-        self.home, self.tmp, run_dir = ROOT / name, ROOT / f"{name}-tmp", ROOT / f"{name}-run"
-        for folder in (self.tmp, run_dir, self.home / ".local/share"):
-            folder.mkdir(parents=True, mode=0o700)
-        self.env = dict(os.environ, HOME=str(self.home), XDG_RUNTIME_DIR=str(run_dir), TMPDIR=str(self.tmp),
-                        XDG_DATA_HOME=f"{self.home}/.local/share", XDG_CONFIG_HOME=f"{self.home}/.config",
-                        XDG_CACHE_HOME=f"{self.home}/.cache", KORVO_TRUSTED_CA=str(ROOT / "trusted-ca.pem"),
-                        QT_LINUX_ACCESSIBILITY_ALWAYS_ON="1")
-        address, pid = run("dbus-daemon", "--session", "--fork", "--print-address=1", "--print-pid=1",
-                           env=self.env).split()
-        self.env["DBUS_SESSION_BUS_ADDRESS"], self.bus_pid = address, int(pid)
-        run("gnome-keyring-daemon", "--unlock", "--components=secrets", input="\n", env=self.env)
+    def __init__(self, name, password):
+        super().__init__(ROOT, name, service, QT_LINUX_ACCESSIBILITY_ALWAYS_ON="1")
+        self.password = password
         self.a11y = subprocess.Popen([sys.executable, __file__, "--a11y-bus", A11Y], env=self.env,
                                      stdout=subprocess.PIPE, text=True)
         self.a11y.stdout.readline()
@@ -192,7 +151,7 @@ class Person:
         if self.proc:
             self.quit()
         self.a11y.terminate()
-        os.kill(self.bus_pid, signal.SIGTERM)
+        super().close()
 
     # ---- the accessibility tree ----
     def shown(self, role, name=".*"):
@@ -385,9 +344,9 @@ def sign_up(person):
     person.type("Password", person.password, "password text")
     person.type("Confirm password", person.password, "password text")
     private = kept_private(person, "Password", person.password)
-    seen = len(service.mails(person.email))
+    seen = len(mails(person.email))
     person.to("Send me the code", "Verify email")
-    person.type("Code", service.code_after(person.email, seen, person.working))
+    person.type("Code", code_after(person.email, seen, person.working))
     person.to("Verify and continue")
     person.number = person.find("radio button", r"Korvo #\d+").name.split("#")[1]
     person.shot(f"3-signed-up-{person.name}")
@@ -423,37 +382,18 @@ def ben_opens():
     ben.choose("report.pdf.korvo", "Choose protected file")
     saved = ben.run_and_save(r"report\.pdf")
     ben.status(f"Saved to {saved}")
-    return "ben relaunched, signed in on the remembered account, opened it: " + same_bytes(ana.home / "report.pdf", saved)
-
-
-def cli_shares():
-    """korvo-cli on the accounts made in the windows: ana signs in with it (her window is closed)
-    and locks a file for ben's number; ben opens it with korvo-cli and in his window."""
-    def korvo_cli(person, *args, stdin=None):
-        result = subprocess.run([ROOT / "prefix/bin/korvo-cli", *args], cwd=person.home, env=person.env, input=stdin,
-                                capture_output=True, text=True, timeout=120)
-        log(f"   {person.name}$ korvo-cli {' '.join(args)}: {result.returncode} {result.stdout.strip()} {result.stderr.strip()}")
-        if result.returncode != 0:
-            raise Failure(f"korvo-cli {args[0]} failed: {result.stderr.strip()}")
-    korvo_cli(ana, "sign-in", "--password-stdin", ana.email, stdin=ana.password + "\n")
-    (ana.home / "plan.bin").write_bytes(os.urandom(2 << 20))
-    korvo_cli(ana, "lock", "--for", ben.number, "plan.bin")
-    shutil.copy(ana.home / "plan.bin.korvo", ben.home)
-    korvo_cli(ben, "open", "-o", "plan-cli.bin", "plan.bin.korvo")
-    ben.choose("plan.bin.korvo", "Choose protected file")
-    saved = ben.run_and_save(r"plan\.bin")
-    ben.status(f"Saved to {saved}")
-    return (same_bytes(ana.home / "plan.bin", ben.home / "plan-cli.bin") + "; "
-            + same_bytes(ana.home / "plan.bin", saved))
+    if saved.read_bytes() != (ana.home / "report.pdf").read_bytes():
+        raise Failure(f"{saved} differs from ana's report.pdf")
+    return f"ben relaunched, signed in on the remembered account, opened it: {saved.name} identical"
 
 
 def reset_password():
     ben.to("Sign out", "Protect your files")
     ben.to("Forgot password", "Recover password")
     ben.type("Email", ben.email)
-    seen = len(service.mails(ben.email))
+    seen = len(mails(ben.email))
     ben.to("Send reset code", "Reset password")
-    ben.type("Code", service.code_after(ben.email, seen, ben.working))
+    ben.type("Code", code_after(ben.email, seen, ben.working))
     ben.password = "Second-pass2"
     ben.type("New password", ben.password, "password text")
     ben.type("Confirm password", ben.password, "password text")
@@ -467,10 +407,10 @@ def delete_account():
     ben.find("dialog", "Delete your account")
     ben.type("Account password", ben.password, "password text")
     ben.click("check box", "I understand that I will lose access to this account.")
-    seen = len(service.mails(ben.email))
+    seen = len(mails(ben.email))
     ben.click("push button", "Send confirmation code")
     ben.find("dialog", "Check your email")
-    code = service.code_after(ben.email, seen, ben.working)
+    code = code_after(ben.email, seen, ben.working)
     ben.type("Six-digit code", "000000" if code != "000000" else "111111")
     ben.click("push button", "Delete Account")
     ben.find("label", re.escape("That code is not correct."))  # the sheet's own error line
@@ -490,7 +430,6 @@ STEPS = [
     ("ana: connect and sign up", lambda: sign_up(ana)),
     ("ana: lock report.pdf for ben's Korvo number", lock_for_ben),
     ("ben: sign in and open it", ben_opens),
-    ("korvo-cli: ana signs in and locks for ben; ben opens it with korvo-cli and in the window", cli_shares),
     ("ben: password reset", reset_password),
     ("ben: delete the account", delete_account),
 ]
@@ -498,13 +437,13 @@ STEPS = [
 # Asking for the address starts the accessibility bus and its registry before any app looks.
 A11Y = re.search(r'string "(.*)"', run("dbus-send", "--session", "--print-reply", "--dest=org.a11y.Bus",
                                        "/org/a11y/bus", "org.a11y.Bus.GetAddress")).group(1)
-people = ana, ben = Person("ana", "ana@example.com", "First-pass1"), Person("ben", "ben@example.com", "Harbour-light7")
-service, failed = None, False
+service, failed, both = None, False, []
 try:
     run("cmake", "--install", BUILD, "--prefix", ROOT / "prefix")
     log(f"installed {BUILD} into {ROOT / 'prefix'}")
-    service = Service()
-    log("reference service listening on https://localhost:3010")
+    service = people.Service(SOURCE, ROOT)
+    log(f"reference service listening on {service.url}")
+    both = ana, ben = Person("ana", "First-pass1"), Person("ben", "Harbour-light7")
     for number, (title, step) in enumerate(STEPS, 1):
         started = time.monotonic()
         log(f"{number}. {title}")
@@ -513,7 +452,7 @@ try:
 except Exception as error:  # report with the evidence, then fail
     failed = True
     log(f"FAILED: {error!r}")
-    for person in people:
+    for person in both:
         if person.app:
             person.shot(f"failure-{person.name}")
             named = [f"{a.getRoleName()} '{a.name}'" for a in pyatspi.findAllDescendants(person.app, showing) if a.name]
@@ -521,11 +460,10 @@ except Exception as error:  # report with the evidence, then fail
         output = ROOT / f"{person.name}.log"
         log(f"{person.name}'s output:\n" + (output.read_text(errors="replace")[-3000:] if output.exists() else ""))
 finally:
-    for person in people:
+    for person in both:
         person.close()
     if service:
-        service.proc.terminate()
-        service.proc.wait(10)
+        service.stop()
     log(f"{'FAILED' if failed else 'passed'}: {time.monotonic() - START:.0f} s in all; screenshots in {SHOTS}")
     if not failed and "KORVO_DESKTOP_SHOTS" not in os.environ:
         shutil.rmtree(ROOT, ignore_errors=True)

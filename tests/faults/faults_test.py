@@ -1,19 +1,19 @@
 #!/usr/bin/env python3
 """Fault injection: full disks, an output folder that goes away, unreadable inputs, a keyring that
-refuses or vanishes, a bridge, the application or the service ended mid-file. Each fault must end with its one-sentence
-error, leave the earlier file at the output path byte for byte, and leave no partial or temporary
-file: the scenario's output and temporary folders are listed before and after.
+refuses or vanishes, a bridge, korvo-cli or the service ended mid-file, Ctrl-C. Each fault must end
+with its one-sentence error, leave the earlier file at the output path byte for byte, and leave no
+partial or temporary file: the scenario's output and temporary folders are listed before and after.
 
-    faults_test.py KORVO_CLI FAULTS_BRIDGE_JOB SOURCE_DIR
+    faults_test.py KORVO_CLI SOURCE_DIR
 
 Keyrings run on private buses of their own, so the session's keyring is never touched. The
 small disks are tmpfs mounts; where mounting is refused, those scenarios are skipped with the reason.
 """
-import json, os, re, shlex, shutil, signal, subprocess, sys, tempfile, time
+import os, pathlib, shlex, shutil, signal, subprocess, sys, tempfile, time
 
-CLI, JOB, SOURCE = map(os.path.abspath, sys.argv[1:4])
-BRIDGE = os.path.join(SOURCE, "bridge", "korvo-bridge.mjs")
-SERVICE = os.path.join(SOURCE, "service", "halvane.mjs")
+CLI, SOURCE = map(os.path.abspath, sys.argv[1:3])
+sys.path.insert(0, os.path.join(SOURCE, "tests", "e2e"))
+import people  # noqa: E402
 ROOT = tempfile.mkdtemp(prefix="korvo-faults-")
 MiB = 1 << 20
 EARLIER = b"the earlier file at the output path\n"
@@ -90,14 +90,13 @@ def mount_tmpfs(relative, size):
 
 
 def listing(folders):
-    """Every file and folder below each folder, hidden ones included, with file sizes."""
-    entries = []
+    """Every file below each folder, hidden ones included, with its size. (An empty folder is no
+    file: one that korvo-cli killed outright leaves in the temporary folder is no concern.)"""
+    entries = [folder + " (missing)" for folder in folders if not os.path.isdir(path(folder))]
     for folder in folders:
-        if not os.path.isdir(path(folder)):
-            entries.append(folder + " (missing)")
         for base, dirs, files in os.walk(path(folder)):
             relative = os.path.relpath(base, ROOT)
-            entries += [relative + "/"] + [f"{relative}/{f} ({os.lstat(os.path.join(base, f)).st_size})" for f in files]
+            entries += [f"{relative}/{f} ({os.lstat(os.path.join(base, f)).st_size})" for f in files]
     return sorted(entries)
 
 
@@ -156,7 +155,7 @@ def gone(pid):
 
 
 def kill_application(process):
-    """The application dies outright; its bridge, left alone, must still remove its output."""
+    """korvo-cli dies outright; its bridge, left alone, must still remove its output."""
     children = children_of(process)
     process.kill()
     deadline = time.time() + 20
@@ -164,18 +163,24 @@ def kill_application(process):
         time.sleep(0.01)
 
 
-def scenario(name, argv, sentence, output, env, folders, fault=None, moved=None, skip=None, status=1):
-    """Runs one fault. `moved`: (folder, where the fault puts it, or None when it removes it)."""
+def scenario(d, name, argv, sentence, output, env, fault=None, moved=None, skip=None, status=1, within=None):
+    """Runs one fault, with {d}/tmp as the temporary folder and the output in {d}/out. `moved`:
+    (folder, where the fault puts it, or None when it removes it); `within`: seconds the tool may
+    take to end once struck."""
     if skip:
         print(f"\n## {name}\n   SKIPPED: {skip}")
         return skipped.append(name)
+    os.makedirs(path(d, "tmp"), exist_ok=True)
+    env, folders = dict(env, TMPDIR=path(d, "tmp")), [f"{d}/tmp", f"{d}/out"]
     write(output, EARLIER)
     before = listing(folders)
     process = start(argv, cwd=ROOT, env=env, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
     try:
         if fault:
             fault(process)
+        struck = time.monotonic()
         out, err = process.communicate(timeout=90)
+        took = time.monotonic() - struck
     finally:
         process.kill()
     said = (err or out).decode(errors="replace").strip()
@@ -190,6 +195,8 @@ def scenario(name, argv, sentence, output, env, folders, fault=None, moved=None,
     problems = []
     if process.returncode != status or said != sentence:
         problems.append(f"status {process.returncode}, said {said!r}, expected {sentence!r}")
+    if within and took > within:
+        problems.append(f"it took {took:.2f} s to end")
     if earlier and open(earlier, "rb").read() != EARLIER:
         problems.append(f"the earlier file {os.path.relpath(earlier, ROOT)} changed")
     if after != expected:
@@ -200,41 +207,18 @@ def scenario(name, argv, sentence, output, env, folders, fault=None, moved=None,
         failures.append(name)
 
 
-def bridge(request, env):
-    answer = subprocess.run(["node", BRIDGE], input=json.dumps(request).encode(), env=env, capture_output=True,
-                            timeout=60)
-    envelope = json.loads(answer.stdout or b"{}")
-    if not envelope.get("ok"):
-        raise AssertionError(f"{request['command']}: {envelope.get('error')} {answer.stderr.decode()}")
-    return envelope["result"]
-
-
-def account():
-    """The reference service on a free port and an account on it; returns the service and the
-    command line of one file job through the engine's runner."""
-    env = dict(os.environ, KORVO_TRUSTED_CA=path("service-ca.pem"), KORVO_BRIDGE_SCRIPT=BRIDGE)
-    service = start(["node", SERVICE, "--port", "0", "--data", path("service")], env=env, stdout=subprocess.PIPE,
-                    stderr=subprocess.DEVNULL)
-    url = None
-    while not url:
-        line = service.stdout.readline()
-        if not line:
-            raise AssertionError("the reference service did not start")
-        url = (re.search(rb"listening on (https://\S+)", line) or [None, None])[1]
-    url = url.decode()
-    subprocess.Popen(["cat"], stdin=service.stdout, stdout=subprocess.DEVNULL)   # keeps its log flowing
+def account(cli_env):
+    """The reference service on korvo-cli's built-in port and an account signed in on the keyring
+    of `cli_env`: the environment and the Korvo number to lock for."""
+    service = people.Service(pathlib.Path(SOURCE), pathlib.Path(ROOT))
+    started.append(service.proc)
+    env = dict(cli_env, KORVO_TRUSTED_CA=str(service.ca))
     email, password = "faults@example.com", "correct horse battery"
-    ask = lambda **request: bridge(dict(blackboxUrl=url, **request), env)
-    principal = ask(command="register", email=email, password=password)["principalId"]
-    code = subprocess.run(["node", SERVICE, "latest-mail", "--data", path("service"), "--to", email, "--code"],
-                          env=env, capture_output=True, text=True, check=True).stdout.strip()
-    ask(command="verifyEmail", email=email, otp=code)
-    key = ask(command="generateKey")["privateKeyHex"]
-    ask(command="registerKey", password=password, principalId=principal, ed25519PrivateKeyHex=key)
-    ask(command="createSession", principalId=principal, ed25519PrivateKeyHex=key)
-    secret = ask(command="createSecret", principalId=principal, ed25519PrivateKeyHex=key)["secretId"]
-    return service, env, lambda command, file, output: [JOB, command, path(file), path(output), str(secret),
-                                                         principal, key, url]
+    people.save_identity(env, email, *service.sign_up(env, email, password))
+    subprocess.run([CLI, "sign-in", "--password-stdin", email], input=password + "\n", text=True, env=env, check=True,
+                   capture_output=True)
+    status = subprocess.run([CLI, "status"], env=env, capture_output=True, text=True, check=True).stdout
+    return service.proc, env, status.split("Korvo: #")[1].split()[0]
 
 
 def main():
@@ -279,19 +263,51 @@ def main():
     ]
     for number, (name, small, drop, args, sentence, fault) in enumerate(local, 1):
         d = f"s{number:02}"
-        os.makedirs(path(d, "tmp"))
         argv = [CLI] + args.replace("{d}", d).split()
         moved = {rename: (f"{d}/out", f"{d}/moved"), remove: (f"{d}/out", None)}.get(fault)
-        scenario(name, DROP + [shlex.join(argv)] if drop else argv, sentence.replace("{d}", d), argv[argv.index("-o") + 1],
-                 dict(cli_env, TMPDIR=path(d, "tmp")), [f"{d}/tmp", f"{d}/out"], fault and fault(d), moved,
-                 small and mount_tmpfs(f"{d}/{small}", "4m"))
+        scenario(d, name, DROP + [shlex.join(argv)] if drop else argv, sentence.replace("{d}", d),
+                 argv[argv.index("-o") + 1], cli_env, fault and fault(d), moved, small and mount_tmpfs(f"{d}/{small}", "4m"))
+
+    # At each step that writes: Ctrl-C (once, or twice) and a kill end it at once; a file that
+    # appears at the output meanwhile (another writer's) is not replaced without -f.
+    os.makedirs(path("in/box"))
+    os.link(path("in/large.bin"), path("in/box/large.bin"))
+    subprocess.run([CLI, "lock", "-q", "-o", "in", "in/large.bin"], cwd=ROOT, env=cli_env, check=True)
+
+    def interrupt(times):
+        def action(process):
+            for i in range(times):
+                time.sleep(0.02 if i else 0)   # a second signal, not one merged with the first
+                process.send_signal(signal.SIGINT)
+        return action
+    steps = [("bundling", "lock -o {d}/out/box.korvolocal in/box", "tmp"),
+             ("locking", "lock -o {d}/out/large.bin.korvolocal in/large.bin", "out"),
+             ("opening", "open -o {d}/out/large.bin in/large.bin.korvolocal", "out"),
+             ("bundle", "bundle -o {d}/out/large.zip in/large.bin", "out")]
+    cancelled = "korvo-cli: cancelled; nothing was saved"
+    strikes = [("Ctrl-C", interrupt(1), 130, cancelled), ("Ctrl-C twice", interrupt(2), 130, cancelled),
+               ("kill", lambda process: process.kill(), -signal.SIGKILL, ""),
+               ("another writer's file", None, 1, "korvo-cli: {}: already exists; use -f to replace it")]
+    for number, ((step, args, folder), (how, action, status, sentence)) in enumerate(
+            [(step, strike) for step in steps for strike in strikes], 40):
+        d = f"s{number:02}"
+        argv = [CLI] + args.replace("{d}", d).split()
+        output = argv[argv.index("-o") + 1]
+        if action:
+            argv.insert(2, "-f")
+        elif step == "bundling":
+            continue
+        else:   # the earlier file is put aside before the tool starts, and comes back while it writes
+            argv = ["sh", "-c", f'mv {output} {d}/aside && exec "$0" "$@"'] + argv
+            action = paused(lambda d=d, output=output: os.rename(path(d, "aside"), path(output)))
+        scenario(d, f"{how} while {step}", argv, sentence.format(output), output, cli_env,
+                 when_partial(f"{d}/{folder}", action), status=status, within=status != 1 and 0.2)
 
     keyrings = [("no Secret Service on the bus", False, None, NO_KEYRING),
                 ("keyring locked", True, lock_default_collection, LOCKED),
                 ("keyring killed during a first-use lock", True, "stop", NO_KEYRING)]
     for number, (name, with_keyring, action, sentence) in enumerate(keyrings, 20):
         d = f"s{number:02}"
-        os.makedirs(path(d, "tmp"))
         env, daemon = private_bus(with_keyring)
         fault = None
         if action == "stop":
@@ -299,36 +315,37 @@ def main():
             fault = lambda process, daemon=daemon: (time.sleep(1), daemon.kill())
         elif action:
             action(env)
-        scenario(name, [CLI, "lock", "-f", "-o", f"{d}/out/big.bin.korvolocal", "in/big.bin"],
-                 "korvo-cli: " + sentence, f"{d}/out/big.bin.korvolocal", dict(env, TMPDIR=path(d, "tmp")),
-                 [f"{d}/tmp", f"{d}/out"], fault)
+        scenario(d, name, [CLI, "lock", "-f", "-o", f"{d}/out/big.bin.korvolocal", "in/big.bin"], "korvo-cli: " + sentence,
+                 f"{d}/out/big.bin.korvolocal", env, fault)
 
-    service, env, job = account()
-    subprocess.run(job("encryptFile", "in/large.bin", "in/large.bin.korvo"), env=env, check=True, capture_output=True)
+    service, env, number = account(cli_env)
+    subprocess.run([CLI, "lock", "--for", number, "-q", "-o", "in", "in/large.bin"], cwd=ROOT, env=env, check=True)
     # The service is stopped before the job starts, and killed once the job waits on it.
     stopped = lambda process: (time.sleep(0.5), service.kill())
-    jobs = [("bridge killed mid-encryptFile (256 MiB)", "encryptFile", "in/large.bin", "large.bin.korvo",
-             "Bridge command failed.", kill_child, 8 * MiB),
-            ("bridge killed mid-decryptFile (256 MiB)", "decryptFile", "in/large.bin.korvo", "large.bin",
-             "Bridge command failed.", kill_child, 8 * MiB),
-            ("application killed mid-decryptFile (256 MiB)", "decryptFile", "in/large.bin.korvo", "large.bin", "",
-             kill_application, 8 * MiB),
+    lock, unlock = ["lock", "--for", number], ["open"]
+    bridge_failed = "korvo-cli: {}: Bridge command failed."
+    jobs = [("bridge killed mid-lock (256 MiB)", lock, "in/large.bin", "large.bin.korvo",
+             bridge_failed.format("in/large.bin"), kill_child, 8 * MiB),
+            ("bridge killed mid-open (256 MiB)", unlock, "in/large.bin.korvo", "large.bin",
+             bridge_failed.format("in/large.bin.korvo"), kill_child, 8 * MiB),
+            ("korvo-cli killed mid-open (256 MiB)", unlock, "in/large.bin.korvo", "large.bin", "", kill_application, 8 * MiB),
             # Its bridge writes nothing while it waits: only the signal asked for at its start ends it.
-            ("application killed while its bridge waits on the service", "encryptFile", "in/big.bin", "big.bin.korvo", "",
+            ("korvo-cli killed while its bridge waits on the service", lock, "in/big.bin", "big.bin.korvo", "",
              kill_application, 0),
-            ("service stopped mid-request", "encryptFile", "in/big.bin", "big.bin.korvo", "fetch failed", stopped, 0)]
+            ("Ctrl-C mid-lock (256 MiB)", lock, "in/large.bin", "large.bin.korvo",
+             "korvo-cli: cancelled; nothing was saved", lambda process: process.send_signal(signal.SIGINT), 8 * MiB),
+            ("service stopped mid-request", lock, "in/big.bin", "big.bin.korvo", "korvo-cli: in/big.bin: Korvo is temporarily unavailable. Check your connection and try "
+             "again.", stopped, 0)]
     for number, (name, command, file, output, sentence, action, grown) in enumerate(jobs, 30):
         d = f"s{number:02}"
-        os.makedirs(path(d, "tmp"))
         waits = action is kill_application and grown == 0
         if action is stopped or waits:
             os.kill(service.pid, signal.SIGSTOP)
-        scenario(name, job(command, file, f"{d}/out/{output}"), sentence, f"{d}/out/{output}",
-                 dict(env, TMPDIR=path(d, "tmp")), [f"{d}/tmp", f"{d}/out"], when_partial(f"{d}/out", action, grown),
-                 status=-signal.SIGKILL if action is kill_application else 1)
+        status = {kill_application: -signal.SIGKILL, stopped: 1}.get(action, 130 if "Ctrl-C" in name else 1)
+        scenario(d, name, [CLI, *command, "-f", "-o", f"{d}/out/{output}", file], sentence, f"{d}/out/{output}", env,
+                 when_partial(f"{d}/out", action, grown), status=status)
         if waits:
             os.kill(service.pid, signal.SIGCONT)
-
 
 if __name__ == "__main__":
     began = time.time()

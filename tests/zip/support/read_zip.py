@@ -2,10 +2,7 @@
 """Independent reader for the writer's tests: lists an archive as JSON, reading every member
 (which verifies its CRC-32) and reporting the end records it found. With --names-only it
 lists just the names, for very large archives."""
-import json
-import struct
-import sys
-import zipfile
+import json, struct, sys, zipfile
 
 
 def end_records(data):
