@@ -1,8 +1,6 @@
 // What the writer puts in its archives: known-answer bytes, field-level checks, entries taken
-// from real files and read back by independent readers, byte identity with an archive rewritten
-// after every entry, and what a failure leaves behind.
+// from real files and read back by independent readers, and what a failure leaves behind.
 
-#include "support/ReferenceArchive.h"
 #include "support/TestSupport.h"
 #include "zip/Archive.h"
 #include "zip/DosDateTime.h"
@@ -90,15 +88,6 @@ TEST(ArchiveFormat, DosDateClampsTheYearAndUsesUtc) {
     }
     if (oldZone) ::setenv("TZ", saved.c_str(), 1); else ::unsetenv("TZ");
     ::tzset();
-
-    // And across the whole range, against an independent civil-calendar computation.
-    std::mt19937_64 random(7);
-    std::uniform_int_distribution<std::int64_t> seconds(-2'000'000'000LL, 6'000'000'000LL);
-    for (int i = 0; i < 20000; ++i) {
-        const std::int64_t s = seconds(random);
-        const zip::DosDateTime dos = zip::dosDateTime(s);
-        ASSERT_EQ(std::make_pair(dos.time, dos.date), reference::dosTimeDate(s)) << s;
-    }
 }
 
 TEST(ArchiveFormat, ExternalAttributesCarryTypeAndPermissions) {
@@ -139,12 +128,6 @@ TEST(ArchiveFormat, Utf8NamesAndTheNameLengthLimit) {
             EXPECT_EQ(error ? error->kind() : zip::ArchiveError::Kind{}, kind) << name;
         }
     }
-    {
-        reference::ReferenceArchive expected(folder / "expected.zip");
-        expected.add({utf8, "data", kMarch15});
-        expected.add({longest, "", kMarch15});
-    }
-    EXPECT_EQ(readFile(path), readFile(folder / "expected.zip"));
     const auto listing = pythonListing(path);
     ASSERT_EQ(listing["entries"].size(), 2u);
     EXPECT_EQ(listing["entries"][0]["name"], utf8);
@@ -167,19 +150,24 @@ TEST(ArchiveFormat, Utf8NamesAndTheNameLengthLimit) {
     EXPECT_EQ(entries[1]["name"], "caf\u0398.txt");  // 0xE9 read as code page 437
 }
 
-TEST(ArchiveFiles, MixedFilesMatchThePerEntryRewriteAndReadBack) {
+TEST(ArchiveFiles, MixedFilesReadBack) {
     ScratchFolder folder;
+    struct Item {
+        std::string name, content;
+        std::int64_t time;
+        unsigned mode;  // type bits included: 0120000 is a link to `content`
+    };
     // Sizes around the point where an entry (6-byte name) no longer fits the write buffer with
     // its header and is streamed with its header patched afterwards.
     constexpr std::size_t capacity = zip::OutputFile::kCapacity, fits = capacity - 30 - 6;
-    std::vector<reference::Item> items;
+    std::vector<Item> items;
     for (const std::size_t size : {std::size_t{0}, fits, fits + 1, 3 * capacity + 17}) {
         const int index = static_cast<int>(items.size());
         items.push_back({"f" + std::to_string(100000 + index).substr(1), randomBytes(size, index), kTime + index, 0100640});
     }
     items.push_back({"Grüße/ünïcödé.txt", "hello", kTime, 0100600});
-    items.push_back({"link-to-f00000", "f00000", kTime, 0120777, 0120000});
-    items.push_back({"dangling", "no/such/target", kTime, 0120777, 0120000});
+    items.push_back({"link-to-f00000", "f00000", kTime, 0120777});
+    items.push_back({"dangling", "no/such/target", kTime, 0120777});
 
     const std::string source = folder / "src";
     ::mkdir(source.c_str(), 0755);
@@ -188,23 +176,20 @@ TEST(ArchiveFiles, MixedFilesMatchThePerEntryRewriteAndReadBack) {
         zip::Archive archive(folder / "out.zip");
         for (const auto& item : items) {
             const std::string path = source + "/" + item.name;
-            if (item.typeBits == 0120000) {
+            if (item.mode >> 12 == 012) {
                 ASSERT_EQ(::symlink(item.content.c_str(), path.c_str()), 0);
             } else {
                 writeFile(path, item.content);
                 ::chmod(path.c_str(), item.mode & 0777);
             }
-            setModificationTime(path, item.modificationTime);
+            setModificationTime(path, item.time);
             archive.addEntry(item.name, path);
         }
         archive.close();
     }
-    {
-        reference::ReferenceArchive expected(folder / "expected.zip");
-        for (const auto& item : items) expected.add(item);
-    }
-    ASSERT_EQ(readFile(folder / "out.zip"), readFile(folder / "expected.zip"));
-
+    // unzip -t also holds each local header (CRC and sizes patched after streaming) against
+    // the directory; Python checks every CRC.
+    expectUnzipAccepts(folder / "out.zip");
     const auto listing = pythonListing(folder / "out.zip");
     ASSERT_EQ(listing["entries"].size(), items.size());
     for (std::size_t i = 0; i < items.size(); ++i) {
@@ -212,10 +197,9 @@ TEST(ArchiveFiles, MixedFilesMatchThePerEntryRewriteAndReadBack) {
         EXPECT_EQ(entry["name"], items[i].name);
         EXPECT_EQ(entry["size"], items[i].content.size());
         EXPECT_EQ(entry["mode"], items[i].mode);
-        EXPECT_EQ(entry["date_time"][5], items[i].modificationTime % 60 / 2 * 2);  // odd seconds round down
+        EXPECT_EQ(entry["date_time"][5], items[i].time % 60 / 2 * 2);  // odd seconds round down
     }
     EXPECT_EQ(listing["entries"][items.size() - 1]["data"], "no/such/target");
-    expectUnzipAccepts(folder / "out.zip");
 }
 
 TEST(ArchiveFiles, FailuresLeaveNoTraceAndTheArchiveCarriesOn) {
@@ -248,12 +232,13 @@ TEST(ArchiveFiles, FailuresLeaveNoTraceAndTheArchiveCarriesOn) {
     archive.addEntry("two", folder / "two");
     archive.close();
     EXPECT_THROW(archive.addEntry("late", folder / "two"), zip::ArchiveError);
+    // Byte for byte the archive written without the failures.
     {
-        reference::ReferenceArchive expected(folder / "expected.zip");
-        expected.add({"one", "first", kTime});
-        expected.add({"two", "second", kTime});
+        zip::Archive clean(folder / "clean.zip");
+        clean.addEntry("one", folder / "one");
+        clean.addEntry("two", folder / "two");
     }
-    EXPECT_EQ(readFile(folder / "out.zip"), readFile(folder / "expected.zip"));
+    EXPECT_EQ(readFile(folder / "out.zip"), readFile(folder / "clean.zip"));
 }
 
 TEST(ArchiveFiles, FifoIsStoredAsAnEmptyRegularFileWithoutBlocking) {
