@@ -24,8 +24,7 @@ const QString kCheck = QStringLiteral(
     R"({"ok":true,"result":{"sdkVersion":"9.1","blackboxUrl":"https://b:3010","node":"v20"}})");
 const QFile::Permissions kExecutable = QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner;
 
-void touch(const QString& path, QFile::Permissions permissions = QFile::ReadOwner | QFile::WriteOwner,
-           const QByteArray& content = "#!/bin/sh\n")
+void touch(const QString& path, QFile::Permissions permissions = {}, const QByteArray& content = "#!/bin/sh\n")
 {
     testfiles::writeFile(path, content, permissions);
 }
@@ -61,8 +60,6 @@ protected:
 
     fixture::Bridge bridge;
 };
-
-// ---- finding the script and node --------------------------------------------------------------
 
 TEST(BridgeLookup, ScriptSearchOrder)
 {
@@ -158,8 +155,6 @@ TEST_F(BridgeRunnerTest, LaunchProblemsReachTheAwaitingCallerAndTheWorkingDirect
     EXPECT_FALSE(failed.message().isEmpty());
 }
 
-// ---- what the child receives ------------------------------------------------------------------
-
 TEST_F(BridgeRunnerTest, RequestArrivesWholeOnStandardInputAndCheckGetsNone)
 {
     BridgeRequest request = listSecrets(0);
@@ -195,11 +190,9 @@ TEST_F(BridgeRunnerTest, ConcurrentRunsKeepTheirOwnPipesAndOutliveTheirRunner)
     EXPECT_EQ(bridge.log().size(), 6u);
 }
 
-// ---- how a child ends -------------------------------------------------------------------------
-
 TEST_F(BridgeRunnerTest, EveryWayACommandOrCheckEnds)
 {
-    enum class E { ok, bridge, processFailed, invalidResponse, decoding };
+    enum class E { missingBridge, processFailed, bridge, invalidResponse, ok, decoding };   // BridgeError's kinds first
     struct Case {
         const char* name;
         QString out;
@@ -248,17 +241,10 @@ TEST_F(BridgeRunnerTest, EveryWayACommandOrCheckEnds)
                 EXPECT_EQ(*ran.value, (SessionResult{"p-1", "s-1", "2030-01-01T00:00:00Z"}));
             }
         }
-        if (c.expect == E::ok || c.expect == E::decoding) {
-            EXPECT_EQ(outcome.errorAs<BridgeDecodingError>() != nullptr, c.expect == E::decoding) << outcome.message().toStdString();
-            EXPECT_EQ(outcome.error == nullptr, c.expect == E::ok) << outcome.message().toStdString();
-            continue;
-        }
         const auto* error = outcome.errorAs<BridgeError>();
-        ASSERT_NE(error, nullptr) << outcome.message().toStdString();
-        EXPECT_EQ(error->kind(), c.expect == E::bridge          ? BridgeError::Kind::bridge
-                                 : c.expect == E::processFailed ? BridgeError::Kind::processFailed
-                                                                : BridgeError::Kind::invalidResponse);
-        EXPECT_EQ(error->message(), c.message);
+        const E got = error ? E(int(error->kind())) : outcome.errorAs<BridgeDecodingError>() ? E::decoding : E::ok;
+        EXPECT_EQ(got, c.expect) << outcome.message().toStdString();
+        EXPECT_EQ(error ? error->message() : "", c.message);
     }
 
     // Progress and temporary-file lines on standard error never reach the error text.
@@ -302,7 +288,7 @@ TEST_F(BridgeRunnerTest, EndingOneJobLeavesTheOtherRunsAlone)
 {
     // listSecrets answers after 20 s, createSession after 2 s.
     const QByteArray session = R"("ok":true,"result":{"principalId":"p-1","sessionAddress":"s-1","expiresAt":"e"})";
-    touch(bridge.folder() + "/table.json", QFile::ReadOwner | QFile::WriteOwner,
+    touch(bridge.folder() + "/table.json", {},
           R"({"listSecrets":{"delayMs":20000,)" + session + R"(},"createSession":{"delayMs":2000,)" + session + "}}");
     bridge.set("FIXTURE_TABLE", bridge.folder() + "/table.json");
     BridgeRequest sessionRequest = listSecrets();
@@ -323,8 +309,6 @@ TEST_F(BridgeRunnerTest, EndingOneJobLeavesTheOtherRunsAlone)
     EXPECT_TRUE(finished.value.has_value()) << finished.message().toStdString();
 }
 
-// ---- pipes ------------------------------------------------------------------------------------
-
 TEST_F(BridgeRunnerTest, ChildThatNeverReadsItsInputFailsTheWrite)
 {
     answer({}, {}, 0, "no-read");
@@ -334,14 +318,6 @@ TEST_F(BridgeRunnerTest, ChildThatNeverReadsItsInputFailsTheWrite)
     const auto* error = outcome.errorAs<BridgeProcessError>();
     ASSERT_NE(error, nullptr) << outcome.message().toStdString();
     EXPECT_EQ(error->kind(), BridgeProcessError::Kind::writeFailed);
-
-    // A small request may or may not fit in the pipe before the child is gone; either way the
-    // run ends in an error and the application carries on.
-    for (int i = 0; i < 5; ++i) {
-        const auto small = run();
-        EXPECT_TRUE(small.errorAs<BridgeProcessError>() || small.errorAs<BridgeDecodingError>())
-            << small.message().toStdString();
-    }
 }
 
 TEST_F(BridgeRunnerTest, ASilentChildIsEndedAndChildrenEndWhenTheApplicationQuits)
