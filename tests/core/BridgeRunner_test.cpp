@@ -130,19 +130,30 @@ TEST(BridgeLookup, NodeSearchOrder)
     EXPECT_EQ(launch(), (NodeLaunch{root.filePath("resources/node/bin/node"), {}}));
 }
 
-TEST_F(BridgeRunnerTest, LaunchProblemsReachTheAwaitingCallerAndTheWorkingDirectoryCopyIsUsed)
+TEST_F(BridgeRunnerTest, LaunchProblemsReachTheCallerAndTheRequestArrivesWhole)
 {
     bridge.set("KORVO_BRIDGE_SCRIPT", bridge.folder() + "/missing.mjs");
     EXPECT_EQ(run().message(), "Bridge script was not found at " + bridge.folder() + "/bridge/korvo-bridge.mjs.");
 
+    // The working directory's copy is used; the request arrives whole on standard input, the
+    // health check gets none.
     const QString copy = bridge.folder() + "/bridge/korvo-bridge.mjs";
     QDir().mkpath(bridge.folder() + "/bridge");
     ASSERT_TRUE(QFile::copy(fixture::scriptPath(), copy));
-    const auto outcome = run<EchoResult>();
+    BridgeRequest request = listSecrets(0);
+    request.password = QStringLiteral("p\"ä\n🔑");
+    const auto outcome = run<EchoResult>(request);
     ASSERT_TRUE(outcome.value) << outcome.message().toStdString();
+    EXPECT_EQ(outcome.value->echo.toUtf8(), request.toJson());
     EXPECT_EQ(*outcome.value->args, QStringList{copy});
-    ASSERT_EQ(bridge.log().size(), 1u);
-    EXPECT_EQ(bridge.log()[0]["cwd"], bridge.folder().toStdString());
+    answer(kCheck);
+    const auto checked = check();
+    EXPECT_EQ(checked.value, (BridgeCheckResult{"9.1", "https://b:3010", "v20"})) << checked.message().toStdString();
+    const auto log = bridge.log();
+    ASSERT_EQ(log.size(), 2u);
+    EXPECT_EQ(log[0]["cwd"], bridge.folder().toStdString());
+    EXPECT_EQ(log[1]["args"], nlohmann::json({copy.toStdString(), "--check"}));
+    EXPECT_TRUE(log[1]["request"].is_null());
 
     // A "node" that cannot be started.
     BridgeSurroundings surroundings = bridge.surroundings();
@@ -153,24 +164,6 @@ TEST_F(BridgeRunnerTest, LaunchProblemsReachTheAwaitingCallerAndTheWorkingDirect
     ASSERT_NE(error, nullptr) << failed.message().toStdString();
     EXPECT_EQ(error->kind(), BridgeProcessError::Kind::startFailed);
     EXPECT_FALSE(failed.message().isEmpty());
-}
-
-TEST_F(BridgeRunnerTest, RequestArrivesWholeOnStandardInputAndCheckGetsNone)
-{
-    BridgeRequest request = listSecrets(0);
-    request.password = QStringLiteral("p\"ä\n🔑");
-    const auto outcome = run<EchoResult>(request);
-    ASSERT_TRUE(outcome.value) << outcome.message().toStdString();
-    EXPECT_EQ(outcome.value->echo.toUtf8(), request.toJson());
-    EXPECT_EQ(*outcome.value->args, QStringList{fixture::scriptPath()});
-
-    answer(kCheck);
-    const auto checked = check();
-    ASSERT_TRUE(checked.value) << checked.message().toStdString();
-    EXPECT_EQ(*checked.value, (BridgeCheckResult{"9.1", "https://b:3010", "v20"}));
-    ASSERT_EQ(bridge.log().size(), 2u);
-    EXPECT_EQ(bridge.log()[1]["args"], nlohmann::json({fixture::scriptPath().toStdString(), "--check"}));
-    EXPECT_TRUE(bridge.log()[1]["request"].is_null());
 }
 
 TEST_F(BridgeRunnerTest, ConcurrentRunsKeepTheirOwnPipesAndOutliveTheirRunner)

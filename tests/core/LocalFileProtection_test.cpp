@@ -211,19 +211,6 @@ TEST_F(LocalFileProtectionTest, EveryChangeIsRejected)
     }
 }
 
-TEST_F(LocalFileProtectionTest, UnreadableInputsKeepTheEarlierOutput)
-{
-    writeFile(path("out"), earlier);
-    ASSERT_EQ(::mkfifo(QFile::encodeName(path("a-pipe")).constData(), 0600), 0);
-    for (const QString& input : {path("missing"), path("a-pipe")}) {   // not there; not a regular file
-        SCOPED_TRACE(input.toStdString());
-        expectError(Kind::unreadableFile, unreadableSentence, [&] { protect(input, path("out"), testKey()); });
-        expectError(Kind::unreadableFile, unreadableSentence, [&] { open(input, path("out"), testKey()); });
-    }
-    EXPECT_EQ(readFile(path("out")), earlier);
-    EXPECT_EQ(entriesOf(folder()), (QStringList{"a-pipe", "out"}));
-}
-
 TEST_F(LocalFileProtectionTest, SavingOverTheInputItself)
 {
     const QByteArray plain = pattern(2 * chunk + 17);
@@ -244,11 +231,10 @@ TEST_F(LocalFileProtectionTest, FullDeviceOrCancellingKeepsEverything)
     const QByteArray plain = readFile(path("plain")), sealed = readFile(path("sealed"));
     {
         // Every write beyond 2 MiB fails, as on a full device (onto another path: tests/faults).
-        rlimit saved{};
+        rlimit saved{}, lowered{};
         getrlimit(RLIMIT_FSIZE, &saved);
         const auto handler = std::signal(SIGXFSZ, SIG_IGN);
-        rlimit lowered = saved;
-        lowered.rlim_cur = 2 * chunk;
+        lowered = {2 * chunk, saved.rlim_max};
         setrlimit(RLIMIT_FSIZE, &lowered);
         expectError(Kind::writeFailed, writeFailedSentence, [&] { open(path("sealed"), path("sealed"), testKey()); });
         setrlimit(RLIMIT_FSIZE, &saved);
@@ -279,11 +265,17 @@ TEST_F(LocalFileProtectionTest, FullDeviceOrCancellingKeepsEverything)
     EXPECT_EQ(entriesOf(folder()), (QStringList{"out", "plain", "sealed"}));
 }
 
-TEST_F(LocalFileProtectionTest, OutputThatCannotBeCreatedOrAWrongKeySize)
+TEST_F(LocalFileProtectionTest, UnreadableInputOutputThatCannotBeCreatedOrAWrongKeySize)
 {
     prepareFiles(100);
     QDir(folder()).mkdir("existing-folder");
     writeFile(path("existing-folder/keep"), earlier);
+    ASSERT_EQ(::mkfifo(QFile::encodeName(path("a-pipe")).constData(), 0600), 0);
+    for (const QString& input : {path("missing"), path("a-pipe")}) {   // not there; not a regular file
+        SCOPED_TRACE(input.toStdString());
+        expectError(Kind::unreadableFile, unreadableSentence, [&] { protect(input, path("out"), testKey()); });
+        expectError(Kind::unreadableFile, unreadableSentence, [&] { open(input, path("out"), testKey()); });
+    }
     // A place that cannot be created, and a folder, which is never replaced by a file.
     for (const QString& output : {path("no-such-folder/out"), path("existing-folder")}) {
         SCOPED_TRACE(output.toStdString());
@@ -296,8 +288,7 @@ TEST_F(LocalFileProtectionTest, OutputThatCannotBeCreatedOrAWrongKeySize)
             sealing ? protect(path("plain"), path("out"), testKey(), {}, nullptr, false)
                     : open(path("sealed"), path("out"), testKey(), {}, nullptr, false);
         });
-        ASSERT_TRUE(error);
-        EXPECT_EQ(std::pair(error->kind(), error->errorNumber()), std::pair(Kind::writeFailed, EEXIST));
+        EXPECT_EQ(std::pair(error.value().kind(), error.value().errorNumber()), std::pair(Kind::writeFailed, EEXIST));
     }
     for (const QByteArray& key : {QByteArray(), QByteArray(16, 'k'), QByteArray(33, 'k')}) {
         expectError(Kind::writeFailed, writeFailedSentence, [&] { protect(path("plain"), path("out"), key); });
@@ -305,7 +296,7 @@ TEST_F(LocalFileProtectionTest, OutputThatCannotBeCreatedOrAWrongKeySize)
     }
     EXPECT_EQ(readFile(path("out")), earlier);
     EXPECT_EQ(entriesOf(path("existing-folder")), QStringList{"keep"});
-    EXPECT_EQ(entriesOf(folder()), (QStringList{"existing-folder", "out", "plain", "sealed"}));
+    EXPECT_EQ(entriesOf(folder()), (QStringList{"a-pipe", "existing-folder", "out", "plain", "sealed"}));
 }
 
 // Where a file system cannot make nameless files, a hidden name is renamed into place, and
