@@ -198,11 +198,9 @@ TEST(ConsumptionPeriodDates, ABadPeriodSpoilsTheWholeResult)
 {
     const std::string base = R"({"userId":"u","userType":"t","planId":"p","cycleType":"monthly",)"
                              R"("encryption":)" + kStats + R"(,"decryption":)" + kStats;
-    const auto ok = decodeResult<DataConsumptionResult>(base + R"(,"periodStart":1700000000,"periodEnd":"2024-05-01T00:00:00Z"})");
-    EXPECT_EQ(ok.periodStart.date, utc("2023-11-14T22:13:20.000"));
-    EXPECT_EQ(ok.periodEnd.date, utc("2024-05-01T00:00:00.000"));
+    EXPECT_EQ(decodeResult<DataConsumptionResult>(base + R"(,"periodStart":1700000000,"periodEnd":"2024-05-01T00:00:00Z"})")
+                  .periodEnd.date, utc("2024-05-01T00:00:00.000"));
     EXPECT_EQ(failureOf<DataConsumptionResult>(base + R"(,"periodStart":"soon","periodEnd":1})"), "Expected an ISO date or Unix timestamp.");
-    EXPECT_EQ(failureOf<DataConsumptionResult>(base + R"(,"periodStart":null,"periodEnd":1})"), "Expected an ISO date or Unix timestamp.");
     EXPECT_TRUE(failureOf<DataConsumptionResult>(base + R"(,"periodEnd":1})").contains("periodStart"));
 }
 

@@ -156,11 +156,6 @@ TEST_P(KeychainStoreTest, AddNeverOverwrites)
     EXPECT_EQ(backend->copyMatching(keyItem).status, KeychainStatus::itemNotFound);
 }
 
-INSTANTIATE_TEST_SUITE_P(Backends, KeychainStoreTest,
-                         testing::Values(BackendCase{"InMemory", makeInMemoryKeychainBackend, false},
-                                         BackendCase{"SecretService", makeSecretServiceKeychainBackend, true}),
-                         [](const auto& info) { return std::string(info.param.name); });
-
 // Answers reads with one status and every other call with another, counting the writes.
 class ScriptedBackend final : public KeychainBackend {
 public:
@@ -298,25 +293,10 @@ TEST(KeychainChild, Run)
     printf("status=%d\nkey=%s\n", status, key.toHex().constData());
 }
 
-class SecretServiceTest : public testing::Test {
-protected:
-    void SetUp() override
-    {
-        if (!inSession())
-            GTEST_SKIP() << "run under scripts/headless-session.sh to use a Secret Service";
-        TearDown();
-    }
-    void TearDown() override
-    {
-        backend->remove(identityItem);
-        backend->remove(keyItem);
-    }
-
-    std::shared_ptr<KeychainBackend> backend = makeSecretServiceKeychainBackend();
-};
-
-TEST_F(SecretServiceTest, ItemsAreSharedWithOtherToolsAsRawBytes)
+TEST_P(KeychainStoreTest, SecretServiceItemsAreSharedWithOtherToolsAsRawBytes)
 {
+    if (!GetParam().needsSession)
+        GTEST_SKIP() << "Secret Service only";
     const KeychainStore store(backend);
     const QByteArray key = store.loadOrCreateLocalProtectionKey();
     EXPECT_EQ(secretTool(QStringList{"lookup"} + attributes(keyItem)), key);
@@ -332,8 +312,10 @@ TEST_F(SecretServiceTest, ItemsAreSharedWithOtherToolsAsRawBytes)
     EXPECT_EQ(secretTool(QStringList{"lookup"} + attributes(identityItem)), identity.toJson());
 }
 
-TEST_F(SecretServiceTest, ConcurrentFirstUseFromSeveralProcessesKeepsOneKey)
+TEST_P(KeychainStoreTest, SecretServiceConcurrentFirstUseFromSeveralProcessesKeepsOneKey)
 {
+    if (!GetParam().needsSession)
+        GTEST_SKIP() << "Secret Service only";
     std::vector<std::unique_ptr<QProcess>> children;
     for (int i = 0; i < 6; ++i)
         children.push_back(launchChild(QStringLiteral("key")));
@@ -402,6 +384,11 @@ TEST(UnusableKeychain, LockedKeychainIsReportedWithoutPrompting)
                               KeychainStatus::authFailed, 1, KeychainStatus::success, KeychainStatus::success};
     EXPECT_EQ(parseChild(session.readAllStandardOutput()).statuses, expected) << session.readAllStandardError().constData();
 }
+
+INSTANTIATE_TEST_SUITE_P(Backends, KeychainStoreTest,
+                         testing::Values(BackendCase{"InMemory", makeInMemoryKeychainBackend, false},
+                                         BackendCase{"SecretService", makeSecretServiceKeychainBackend, true}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 } // namespace
 

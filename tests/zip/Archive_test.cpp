@@ -95,7 +95,6 @@ TEST(ArchiveFormat, ExternalAttributesCarryTypeAndPermissions) {
     zip::Archive archive(folder / "modes.zip");
     addBytes(archive, "plain", "x", zip::Entry::EntryType::file, 0644);
     addBytes(archive, "link", "target/path", zip::Entry::EntryType::symlink, 0755);
-    addBytes(archive, "defaults-file", "y");
     addBytes(archive, "folder", "", zip::Entry::EntryType::directory);
     archive.close();
 
@@ -103,7 +102,7 @@ TEST(ArchiveFormat, ExternalAttributesCarryTypeAndPermissions) {
     for (const auto& entry : listing["entries"])
         seen.push_back({entry["name"], entry["mode"], entry["data"], entry["low"], entry["made"], entry["system"]});
     EXPECT_EQ(seen, nlohmann::json::parse(R"([["plain", 33188, "x", 0, 21, 3], ["link", 41453, "target/path", 0, 21, 3],
-        ["defaults-file", 33188, "y", 0, 21, 3], ["folder/", 16877, "", 0, 21, 3]])"));  // 0100644, 0120755, 040755
+        ["folder/", 16877, "", 0, 21, 3]])"));  // 0100644, 0120755, 040755 (a folder's default)
 }
 
 TEST(ArchiveFormat, NamesTheirUtf8FlagAndTheLengthLimit) {

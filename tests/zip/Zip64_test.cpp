@@ -66,12 +66,10 @@ TEST(Zip64, OffsetAndDirectorySizeThresholds) {
     EXPECT_EQ(listing["entries"][1]["extra"], "");
     EXPECT_EQ(listing["entries"][2]["extra"], "010008001201000000000000");  // ID 1, 8 bytes, offset 274
     EXPECT_EQ(listing["entries"][2]["offset"], 274);
-    ASSERT_TRUE(listing.contains("zip64"));
     EXPECT_EQ(listing["eocd"]["offset"], k32);
-    EXPECT_EQ(listing["zip64"]["offset"], 5 * 137);
-    EXPECT_EQ(listing["zip64"]["length"], 44);
-    EXPECT_EQ(listing["zip64"]["needed"], 45);
-    EXPECT_EQ(listing["zip64"]["disks"], 1);
+    // Five central headers of 46 + 7 bytes, three of them with 12 bytes of extra field.
+    EXPECT_EQ(listing["zip64"], nlohmann::json::parse(R"({"length": 44, "needed": 45, "count": 5, "total": 5, "size": 301,
+        "offset": 685, "disks": 1, "record_offset": 986})"));
 
     // The directory size alone reaching the limit (3 × (46 + 60) = 318), the offset (270) not.
     std::vector<std::pair<std::string, std::string>> named;
@@ -107,10 +105,8 @@ TEST(Zip64, SixtyFiveThousandEntries) {
         ASSERT_EQ(listing["names"].size(), count);
         EXPECT_EQ(listing["names"][count - 1], "d" + std::to_string((count - 1) / 1000) + "/" + std::to_string(count - 1));
         EXPECT_EQ(listing["length"], entries + directory + 22 + (zip64 ? 56 + 20 : 0));
-        EXPECT_EQ(listing["eocd"]["count"], zip64 ? 0xFFFF : count);
-        EXPECT_EQ(listing["eocd"]["total"], zip64 ? 0xFFFF : count);
-        EXPECT_EQ(listing["eocd"]["size"], directory);
-        EXPECT_EQ(listing["eocd"]["offset"], entries);
+        const std::uint64_t shown = zip64 ? 0xFFFF : count;
+        EXPECT_EQ(listing["eocd"], (nlohmann::json{{"count", shown}, {"total", shown}, {"size", directory}, {"offset", entries}}));
         ASSERT_EQ(listing.contains("zip64"), zip64);
         if (zip64) {
             EXPECT_EQ(listing["zip64"]["record_offset"], entries + directory);
