@@ -62,19 +62,6 @@ protected:
 
 } // namespace
 
-TEST_F(FilePreparation, OneFileIsUsedAsItIs)
-{
-    // The disk is not asked: even a path that does not exist yet passes through untouched.
-    write("report.pdf", "pdf");
-    for (const QString& path : {src("report.pdf"), src("not-there.txt")}) {
-        const PreparedInput prepared = FilePreparationService::prepare({path}, temporary.path());
-        EXPECT_EQ(prepared.url, path);
-        EXPECT_FALSE(prepared.cleanupURL.has_value());
-        EXPECT_EQ(prepared.displayName, QFileInfo(path).fileName());
-    }
-    EXPECT_TRUE(leftovers().isEmpty());
-}
-
 TEST_F(FilePreparation, FolderBecomesAnArchiveOfItsVisibleFiles)
 {
     write("Album/cover.jpg", "jpg");
@@ -187,7 +174,7 @@ TEST_F(FilePreparation, NamesThatAreNotUtf8KeepTheirBytes)
 
 // Sockets, pipes and devices are neither files nor folders: they are left out and counted,
 // inside folders and among the selected items alike.
-TEST_F(FilePreparation, SpecialFilesAreSkippedAndCounted)
+TEST_F(FilePreparation, SpecialFilesAreSkippedAndCountedAndOneFileIsUsedAsItIs)
 {
     write("box/kept.txt", "kept");
     ASSERT_EQ(::mkfifo(QFile::encodeName(src("box/pipe")).constData(), 0600), 0);
@@ -209,5 +196,13 @@ TEST_F(FilePreparation, SpecialFilesAreSkippedAndCounted)
     write("box/.cache", "hidden");
     EXPECT_EQ(FilePreparationService::prepare({src("box/"), "/dev/null"}, temporary.path()).skippedNote(),
               "3 items were left out: they are not files, folders or links. 1 hidden item was left out.");
-    EXPECT_EQ(FilePreparationService::prepare({src("box/kept.txt")}, temporary.path()).skippedNote(), "");
+
+    // One file is used as it is, without asking the disk: even a path that is not there yet.
+    QDir(temporary.path()).removeRecursively();
+    for (const QString& path : {src("box/kept.txt"), src("not-there.txt")}) {
+        const PreparedInput single = FilePreparationService::prepare({path}, temporary.path());
+        EXPECT_EQ(std::tuple(single.url, single.cleanupURL, single.displayName, single.skippedNote()),
+                  std::tuple(path, std::optional<QString>(), QFileInfo(path).fileName(), QString()));
+    }
+    EXPECT_FALSE(QFileInfo::exists(temporary.path()));
 }
