@@ -34,12 +34,7 @@ QString failureOf(const std::string& resultJson)
     }
 }
 
-QDateTime utc(const char* iso)
-{
-    QDateTime date = QDateTime::fromString(QString::fromLatin1(iso), Qt::ISODateWithMs);
-    date.setTimeZone(QTimeZone::utc());
-    return date;
-}
+QDateTime utc(const char* iso) { return QDateTime::fromString(QString::fromLatin1(iso) + "Z", Qt::ISODateWithMs); }
 
 TEST(BridgeRequestEncoding, OnlySetFieldsInTableOrderOnOneLine)
 {
@@ -50,13 +45,9 @@ TEST(BridgeRequestEncoding, OnlySetFieldsInTableOrderOnOneLine)
     EXPECT_EQ(request.toJson(), R"({"command":"listSecrets","blackboxUrl":"https://b:3010","secretId":0})");
 
     const BridgeRequest full{"c", "u", "e", "p", "o", "n", "pr", "k", 7, "f", "out", "j", 1, 2, 3};
-    std::vector<std::string> keys;
-    const auto ordered = nlohmann::ordered_json::parse(full.toJson().toStdString());
-    for (const auto& item : ordered.items())
-        keys.push_back(item.key());
-    EXPECT_EQ(keys, (std::vector<std::string>{"command", "blackboxUrl", "email", "password", "otp", "newPassword",
-                                              "principalId", "ed25519PrivateKeyHex", "secretId", "filePath",
-                                              "outputPath", "jobId", "ttl", "intervalMs", "maxAttempts"}));
+    EXPECT_EQ(full.toJson(), R"({"command":"c","blackboxUrl":"u","email":"e","password":"p","otp":"o","newPassword":"n",)"
+                             R"("principalId":"pr","ed25519PrivateKeyHex":"k","secretId":7,"filePath":"f","outputPath":"out",)"
+                             R"("jobId":"j","ttl":1,"intervalMs":2,"maxAttempts":3})");
 
     request.password = QStringLiteral("q\"uo\\te\n\t ä 🔑 \u0001");
     request.filePath = QStringLiteral("/tmp/Ordner mit Leerzeichen/ü.txt");
@@ -98,19 +89,13 @@ TEST(BridgeEnvelopeDecoding, ShapesThatDecodeAndThatDoNot)
 TEST(BridgeEnvelopeDecoding, NullAndBlankMeanAbsent)
 {
     const auto envelope = BridgeEnvelope<SimpleMessageResult>::decode(R"({"ok":true,"result":null,"error":null})");
-    EXPECT_TRUE(envelope.ok);
-    EXPECT_FALSE(envelope.result);
-    EXPECT_FALSE(envelope.error);
+    EXPECT_TRUE(envelope.ok && !envelope.result && !envelope.error);
     // A failed command whose error is blank still ends with a sentence (found by fuzzing).
     BridgeProcessResult failed;
     failed.exitCode = 1;
     failed.standardOutput = R"({"ok":false,"error":" "})";
-    try {
-        BridgeOutcome::judgeCommand<SimpleMessageResult>(failed);
-        ADD_FAILURE();
-    } catch (const KorvoError& e) {
-        EXPECT_EQ(e.message(), "Bridge command failed.");
-    }
+    const auto error = testfiles::thrown<KorvoError>([&] { BridgeOutcome::judgeCommand<SimpleMessageResult>(failed); });
+    EXPECT_EQ(error ? error->message() : "", "Bridge command failed.");
     // A path is put into the sentence once, never read as a placeholder.
     EXPECT_EQ(BridgeError::missingBridge("/odd/%1/path").message(), "Bridge script was not found at /odd/%1/path.");
 }
@@ -140,7 +125,6 @@ TEST(BridgeRecords, RequiredOptionalAndWrongTypes)
          secrets(kSecretA + R"(,{"secretId":13,"ownerPrincipalId":"o"})"), "result.secrets[1].clusterId"},
         {"secrets not a list", failureOf<SecretListResult>, R"({"success":true,"secrets":{}})", "result.secrets"},
         {"count with a fraction", failureOf<UsageStats>, withCount("3.5"), "count"},
-        {"count written as 25.0", failureOf<UsageStats>, withCount("25.0"), ""},
         {"count as text", failureOf<UsageStats>, withCount("\"25\""), "whole number"},
         {"count beyond 64 bits", failureOf<UsageStats>, withCount("9223372036854775808"), "count"},
         {"count as 2^63 in floating point", failureOf<UsageStats>, withCount("9.223372036854775808e18"), "count"},
@@ -163,14 +147,8 @@ TEST(BridgeRecords, RequiredOptionalAndWrongTypes)
 
 TEST(BridgeRecords, ValuesAreReadAsWritten)
 {
-    const auto list = decodeResult<SecretListResult>(secrets(kSecretA));
-    ASSERT_EQ(list.secrets.size(), 1u);
-    const KorvoSecret& secret = list.secrets[0];
-    EXPECT_EQ(secret.secretId, 12);
-    EXPECT_EQ(secret.clusterId, 3);
-    EXPECT_EQ(secret.isSyncing, 0);
-    EXPECT_FALSE(secret.publicKeyCid);
-    EXPECT_FALSE(secret.secretType);
+    const KorvoSecret secret{12, "o", std::nullopt, 0, 3, std::nullopt, std::nullopt, std::nullopt, std::nullopt};
+    EXPECT_EQ(decodeResult<SecretListResult>(secrets(kSecretA)).secrets, std::vector{secret});
     // Written back with the same keys, absent ones left out, and read again unchanged.
     EXPECT_EQ(secret.toJson().dump(), R"({"secretId":12,"ownerPrincipalId":"o","isSyncing":0,"clusterId":3})");
     EXPECT_EQ(decodeResult<SecretListResult>(secrets(secret.toJson().dump())).secrets[0], secret);
@@ -220,11 +198,9 @@ TEST(ConsumptionPeriodDates, ABadPeriodSpoilsTheWholeResult)
 {
     const std::string base = R"({"userId":"u","userType":"t","planId":"p","cycleType":"monthly",)"
                              R"("encryption":)" + kStats + R"(,"decryption":)" + kStats;
-    const auto ok = decodeResult<DataConsumptionResult>(base + R"(,"periodStart":1700000000,"periodEnd":"2024-05-01T00:00:00Z"})");
-    EXPECT_EQ(ok.periodStart.date, utc("2023-11-14T22:13:20.000"));
-    EXPECT_EQ(ok.periodEnd.date, utc("2024-05-01T00:00:00.000"));
+    EXPECT_EQ(decodeResult<DataConsumptionResult>(base + R"(,"periodStart":1700000000,"periodEnd":"2024-05-01T00:00:00Z"})")
+                  .periodEnd.date, utc("2024-05-01T00:00:00.000"));
     EXPECT_EQ(failureOf<DataConsumptionResult>(base + R"(,"periodStart":"soon","periodEnd":1})"), "Expected an ISO date or Unix timestamp.");
-    EXPECT_EQ(failureOf<DataConsumptionResult>(base + R"(,"periodStart":null,"periodEnd":1})"), "Expected an ISO date or Unix timestamp.");
     EXPECT_TRUE(failureOf<DataConsumptionResult>(base + R"(,"periodEnd":1})").contains("periodStart"));
 }
 

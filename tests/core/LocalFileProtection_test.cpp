@@ -72,12 +72,13 @@ std::vector<Record> parseRecords(const QByteArray& file)
     return records;
 }
 
-// Fails the test unless call throws the given kind with its exact sentence.
-void expectError(Kind kind, const char* sentence, const std::function<void()>& call)
+// Fails the test unless call throws the given kind with its exact sentence (and finding).
+void expectError(Kind kind, const char* sentence, const std::function<void()>& call, std::optional<Found> found = {})
 {
     if (const auto error = testfiles::thrown<LocalFileProtectionError>(call)) {
         EXPECT_EQ(error->kind(), kind);
         EXPECT_EQ(error->message().toStdString(), sentence);
+        EXPECT_EQ(found.value_or(error->found()), error->found());
     }
 }
 
@@ -92,14 +93,7 @@ protected:
     QString path(const QString& name) const { return m_dir.filePath(name); }
     QString folder() const { return m_dir.path(); }
 
-    // Seals bytes into "sealed.korvolocal" and returns its contents.
-    QByteArray seal(const QByteArray& plain, const QByteArray& key = testKey())
-    {
-        writeFile(path("plain.in"), plain);
-        protect(path("plain.in"), path("sealed.korvolocal"), key);
-        return readFile(path("sealed.korvolocal"));
-    }
-    // Writes "plain" and its sealed copy "sealed", and puts the earlier file at "out".
+    // "plain", its sealed copy "sealed", and the earlier file at "out".
     void prepareFiles(qsizetype size)
     {
         writeFile(path("plain"), pattern(size));
@@ -110,25 +104,33 @@ protected:
     QTemporaryDir m_dir;
 };
 
-// ---- layout ------------------------------------------------------------------------------------
-
 // Every record of every file gets a nonce of its own (the same one twice would be a fixed or
-// counted nonce restarting per file).
+// counted nonce restarting per file). Progress ends at the size being read.
 TEST_F(LocalFileProtectionTest, RecordsSplitAtTheChunkSizeWithFreshNoncesAndRoundTrip)
 {
     std::set<QByteArray> nonces;
+    std::vector<std::pair<qint64, qint64>> calls;
+    const auto record = [&](qint64 done, qint64 total) { calls.emplace_back(done, total); };
+    const auto expectProgressTo = [&](qint64 size) {
+        EXPECT_TRUE(std::is_sorted(calls.begin(), calls.end()));
+        EXPECT_EQ((calls.empty() ? std::pair<qint64, qint64>() : calls.back()), std::pair(size, size));
+        calls.clear();
+    };
     const std::vector<std::pair<qsizetype, std::vector<quint32>>> cases = {
         // input size, sealed length of each record (only the last is final)
         {0, {28}},   // the 44-byte empty file
         {1, {29}},                                           // a short last record
         {chunk, {chunk + 28}},                               // a full last record: nothing follows
         {2 * chunk, {chunk + 28, chunk + 28}},
-        {2 * chunk + 1, {chunk + 28, chunk + 28, 29}},
+        {5 * chunk + 1, {chunk + 28, chunk + 28, chunk + 28, chunk + 28, chunk + 28, 29}},
     };
     for (const auto& [size, lengths] : cases) {
         SCOPED_TRACE(size);
         const QByteArray plain = pattern(size, static_cast<quint32>(size));
-        const QByteArray sealed = seal(plain);
+        writeFile(path("plain"), plain);
+        protect(path("plain"), path("sealed"), testKey(), record);
+        expectProgressTo(size);
+        const QByteArray sealed = readFile(path("sealed"));
         EXPECT_EQ(sealed.left(11), QByteArray::fromHex("4B4F52564F4C4F43414C01"));
         const auto records = parseRecords(sealed);
         ASSERT_EQ(records.size(), lengths.size());
@@ -140,28 +142,10 @@ TEST_F(LocalFileProtectionTest, RecordsSplitAtTheChunkSizeWithFreshNoncesAndRoun
         EXPECT_EQ(records.back().end(), sealed.size());
 
         QFile::remove(path("opened"));
-        open(path("sealed.korvolocal"), path("opened"), testKey());
-        EXPECT_TRUE(QFile::exists(path("opened")));
-        EXPECT_TRUE(readFile(path("opened")) == plain);
+        open(path("sealed"), path("opened"), testKey(), record);
+        expectProgressTo(sealed.size());
+        EXPECT_TRUE(QFile::exists(path("opened")) && readFile(path("opened")) == plain);
     }
-}
-
-TEST_F(LocalFileProtectionTest, ProgressCountsUpToTheSize)
-{
-    writeFile(path("big"), pattern(5 * chunk + 7));
-    std::vector<std::pair<qint64, qint64>> calls;
-    const auto record = [&](qint64 done, qint64 total) { calls.emplace_back(done, total); };
-    protect(path("big"), path("big.korvolocal"), testKey(), record);
-    ASSERT_FALSE(calls.empty());
-    for (size_t i = 1; i < calls.size(); ++i)
-        EXPECT_GE(calls[i].first, calls[i - 1].first);
-    EXPECT_EQ(calls.back(), std::make_pair(qint64(5 * chunk + 7), qint64(5 * chunk + 7)));
-
-    calls.clear();
-    open(path("big.korvolocal"), path("big.out"), testKey(), record);
-    const qint64 sealedSize = QFileInfo(path("big.korvolocal")).size();
-    ASSERT_FALSE(calls.empty());
-    EXPECT_EQ(calls.back(), std::make_pair(sealedSize, sealedSize));
 }
 
 // A file sealed by another AES-GCM implementation from the layout in LocalFormat.h (nonce
@@ -175,96 +159,56 @@ TEST_F(LocalFileProtectionTest, AFileWrittenFromTheLayoutAloneOpens)
     EXPECT_EQ(readFile(path("known.out")), "korvo");
 }
 
-// ---- tampering: always invalidFile with its sentence, and nothing left behind -----------------
-
-class TamperTest : public LocalFileProtectionTest {
-protected:
-    void SetUp() override
-    {
-        m_sealed = seal(pattern(2 * chunk + 1000));
-        m_records = parseRecords(m_sealed);
-        ASSERT_EQ(m_records.size(), 3u);
-        QFile::remove(path("plain.in"));
-        QFile::remove(path("sealed.korvolocal"));
-    }
-
-    // Opens the changed bytes: invalidFile, telling what its first bytes make of it, and the
-    // folder holds only the tampered file.
-    void expectRejected(const QByteArray& tampered, const std::string& what, Found found = Found::protectedFile)
-    {
-        SCOPED_TRACE(what);
-        writeFile(path("tampered.korvolocal"), tampered);
-        const auto call = [&] { open(path("tampered.korvolocal"), path("opened"), testKey()); };
-        expectError(Kind::invalidFile, invalidSentence, call);
-        if (const auto error = testfiles::thrown<LocalFileProtectionError>(call)) {
-            EXPECT_EQ(error->found(), found);
-        }
-        EXPECT_EQ(entriesOf(folder()), QStringList{"tampered.korvolocal"});
-    }
-
-    QByteArray record(int i) const { return m_sealed.mid(m_records[i].offset, m_records[i].end() - m_records[i].offset); }
-    QByteArray header() const { return m_sealed.left(11); }
-    static QByteArray withByte(QByteArray bytes, qsizetype at, char value) { return bytes[at] = value, bytes; }
-    QByteArray flipped(qsizetype at, char mask = 0x01) const { return withByte(m_sealed, at, m_sealed[at] ^ mask); }
-
-    QByteArray m_sealed;
-    std::vector<Record> m_records;
-};
-
-TEST_F(TamperTest, RecordsMovedRepeatedDroppedOrRelabelled)
+// Tampering: always invalidFile with its sentence, and nothing left behind.
+TEST_F(LocalFileProtectionTest, EveryChangeIsRejected)
 {
-    expectRejected(header() + record(1) + record(0) + record(2), "first two swapped");   // the index is bound
-    expectRejected(header() + record(0) + record(1), "last dropped");                   // no final record
-    // A record's flag is bound to it: relabelling cannot make a shorter file look complete.
-    expectRejected(header() + record(0) + withByte(record(1), 0, 0x01), "last dropped, new last flagged final");
-    expectRejected(withByte(m_sealed, m_records[1].offset, 0x02), "flag neither 0 nor 1");
-}
-
-TEST_F(TamperTest, HeaderOrBytesChangedOrAdded)
-{
-    expectRejected(withByte(m_sealed, 10, 0x02), "version 0x02");
-    expectRejected(QByteArray(), "empty file", Found::otherFile);
-    expectRejected(QByteArray("PK\x03\x04", 4) + m_sealed, "a zip archive", Found::otherFile);
-    expectRejected("KORVOACCT\x01" + m_sealed.mid(10), "locked for an account", Found::accountFile);
-    expectRejected(m_sealed + QByteArray(1, '\0'), "one byte appended");
-    expectRejected(flipped(m_records[1].offset + 5 + 12 + chunk / 2), "inner ciphertext byte");
-}
-
-TEST_F(TamperTest, LengthFieldsOutOfRange)
-{
-    auto withLength = [&](int i, quint32 length) {
-        QByteArray bytes = m_sealed;
-        qToBigEndian(length, bytes.data() + m_records[i].offset + 1);
+    prepareFiles(2 * chunk + 1000);
+    const QByteArray sealed = readFile(path("sealed")), header = sealed.left(11);
+    for (const char* name : {"plain", "sealed", "out"})
+        QFile::remove(path(name));
+    const auto records = parseRecords(sealed);
+    ASSERT_EQ(records.size(), 3u);
+    const Record& last = records[2];
+    const auto record = [&](int i) { return sealed.mid(records[i].offset, records[i].end() - records[i].offset); };
+    const auto withByte = [](QByteArray bytes, qsizetype at, char value) { return bytes[at] = value, bytes; };
+    const auto flipped = [&](qsizetype at) { return withByte(sealed, at, sealed[at] ^ 0x01); };
+    const auto withLength = [&](int i, quint32 length) {
+        QByteArray bytes = sealed;
+        qToBigEndian(length, bytes.data() + records[i].offset + 1);
         return bytes;
     };
-    // A box too short to hold a nonce and a tag, marked last so framing alone cannot reject it.
-    expectRejected(header() + QByteArray::fromHex("010000001B") + QByteArray(27, 'x'), "box of 27 bytes");
-    expectRejected(withLength(0, chunk + 65), "length above the largest record");
-    expectRejected(withLength(0, m_records[0].sealedLength - 1), "length one short");
-    expectRejected(withLength(2, m_records[2].sealedLength + 1), "last length one long");
-}
-
-TEST_F(TamperTest, Truncation)
-{
-    // Inside the header, inside a record's prefix, inside its box.
-    const Record& last = m_records[2];
-    for (const qsizetype at : {qsizetype(5), last.offset + 3, last.end() - 1})
-        expectRejected(m_sealed.left(at), "cut at " + std::to_string(at));
-}
-
-// ---- failures change nothing ---------------------------------------------------------------------
-
-TEST_F(LocalFileProtectionTest, UnreadableInputsKeepTheEarlierOutput)
-{
-    writeFile(path("out"), earlier);
-    ASSERT_EQ(::mkfifo(QFile::encodeName(path("a-pipe")).constData(), 0600), 0);
-    for (const QString& input : {path("missing"), path("a-pipe")}) {   // not there; not a regular file
-        SCOPED_TRACE(input.toStdString());
-        expectError(Kind::unreadableFile, unreadableSentence, [&] { protect(input, path("out"), testKey()); });
-        expectError(Kind::unreadableFile, unreadableSentence, [&] { open(input, path("out"), testKey()); });
+    const struct {
+        QByteArray bytes;
+        const char* what;
+        Found found = Found::protectedFile;   // what the first bytes make of it
+    } cases[] = {
+        {header + record(1) + record(0) + record(2), "first two swapped"},   // the index is bound
+        {header + record(0) + record(1), "last dropped"},
+        // A record's flag is bound to it: relabelling cannot make a shorter file look complete.
+        {header + record(0) + withByte(record(1), 0, 0x01), "last dropped, new last flagged final"},
+        {withByte(sealed, records[1].offset, 0x02), "flag neither 0 nor 1"},
+        {withByte(sealed, 10, 0x02), "version 0x02"},
+        {QByteArray(), "empty file", Found::otherFile},
+        {QByteArray("PK\x03\x04", 4) + sealed, "a zip archive", Found::otherFile},
+        {"KORVOACCT\x01" + sealed.mid(10), "locked for an account", Found::accountFile},
+        {sealed + QByteArray(1, '\0'), "one byte appended"},
+        {flipped(records[1].offset + 5 + 12 + chunk / 2), "inner ciphertext byte"},
+        // A box too short to hold a nonce and a tag, marked last so framing alone cannot reject it.
+        {header + QByteArray::fromHex("010000001B") + QByteArray(27, 'x'), "box of 27 bytes"},
+        {withLength(0, chunk + 65), "length above the largest record"},
+        {withLength(0, records[0].sealedLength - 1), "length one short"},
+        {withLength(2, last.sealedLength + 1), "last length one long"},
+        {sealed.left(5), "cut inside the header"},
+        {sealed.left(last.offset + 3), "cut inside a record's prefix"},
+        {sealed.left(last.end() - 1), "cut inside a box"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        writeFile(path("tampered.korvolocal"), c.bytes);
+        expectError(Kind::invalidFile, invalidSentence, [&] { open(path("tampered.korvolocal"), path("opened"), testKey()); },
+                    c.found);
+        EXPECT_EQ(entriesOf(folder()), QStringList{"tampered.korvolocal"});
     }
-    EXPECT_EQ(readFile(path("out")), earlier);
-    EXPECT_EQ(entriesOf(folder()), (QStringList{"a-pipe", "out"}));
 }
 
 TEST_F(LocalFileProtectionTest, SavingOverTheInputItself)
@@ -287,11 +231,10 @@ TEST_F(LocalFileProtectionTest, FullDeviceOrCancellingKeepsEverything)
     const QByteArray plain = readFile(path("plain")), sealed = readFile(path("sealed"));
     {
         // Every write beyond 2 MiB fails, as on a full device (onto another path: tests/faults).
-        rlimit saved{};
+        rlimit saved{}, lowered{};
         getrlimit(RLIMIT_FSIZE, &saved);
         const auto handler = std::signal(SIGXFSZ, SIG_IGN);
-        rlimit lowered = saved;
-        lowered.rlim_cur = 2 * chunk;
+        lowered = {2 * chunk, saved.rlim_max};
         setrlimit(RLIMIT_FSIZE, &lowered);
         expectError(Kind::writeFailed, writeFailedSentence, [&] { open(path("sealed"), path("sealed"), testKey()); });
         setrlimit(RLIMIT_FSIZE, &saved);
@@ -322,11 +265,17 @@ TEST_F(LocalFileProtectionTest, FullDeviceOrCancellingKeepsEverything)
     EXPECT_EQ(entriesOf(folder()), (QStringList{"out", "plain", "sealed"}));
 }
 
-TEST_F(LocalFileProtectionTest, OutputThatCannotBeCreatedOrAWrongKeySize)
+TEST_F(LocalFileProtectionTest, UnreadableInputOutputThatCannotBeCreatedOrAWrongKeySize)
 {
     prepareFiles(100);
     QDir(folder()).mkdir("existing-folder");
     writeFile(path("existing-folder/keep"), earlier);
+    ASSERT_EQ(::mkfifo(QFile::encodeName(path("a-pipe")).constData(), 0600), 0);
+    for (const QString& input : {path("missing"), path("a-pipe")}) {   // not there; not a regular file
+        SCOPED_TRACE(input.toStdString());
+        expectError(Kind::unreadableFile, unreadableSentence, [&] { protect(input, path("out"), testKey()); });
+        expectError(Kind::unreadableFile, unreadableSentence, [&] { open(input, path("out"), testKey()); });
+    }
     // A place that cannot be created, and a folder, which is never replaced by a file.
     for (const QString& output : {path("no-such-folder/out"), path("existing-folder")}) {
         SCOPED_TRACE(output.toStdString());
@@ -339,8 +288,7 @@ TEST_F(LocalFileProtectionTest, OutputThatCannotBeCreatedOrAWrongKeySize)
             sealing ? protect(path("plain"), path("out"), testKey(), {}, nullptr, false)
                     : open(path("sealed"), path("out"), testKey(), {}, nullptr, false);
         });
-        ASSERT_TRUE(error);
-        EXPECT_EQ(std::pair(error->kind(), error->errorNumber()), std::pair(Kind::writeFailed, EEXIST));
+        EXPECT_EQ(std::pair(error.value().kind(), error.value().errorNumber()), std::pair(Kind::writeFailed, EEXIST));
     }
     for (const QByteArray& key : {QByteArray(), QByteArray(16, 'k'), QByteArray(33, 'k')}) {
         expectError(Kind::writeFailed, writeFailedSentence, [&] { protect(path("plain"), path("out"), key); });
@@ -348,7 +296,7 @@ TEST_F(LocalFileProtectionTest, OutputThatCannotBeCreatedOrAWrongKeySize)
     }
     EXPECT_EQ(readFile(path("out")), earlier);
     EXPECT_EQ(entriesOf(path("existing-folder")), QStringList{"keep"});
-    EXPECT_EQ(entriesOf(folder()), (QStringList{"existing-folder", "out", "plain", "sealed"}));
+    EXPECT_EQ(entriesOf(folder()), (QStringList{"a-pipe", "existing-folder", "out", "plain", "sealed"}));
 }
 
 // Where a file system cannot make nameless files, a hidden name is renamed into place, and

@@ -3,8 +3,8 @@
 #include "core/flows/KorvosFlow.h"
 #include "core/flows/SignInFlow.h"
 #include "fixtures/FixtureBridge.h"
+#include "fixtures/TestFiles.h"
 
-#include <QFile>
 #include <gtest/gtest.h>
 
 using json = nlohmann::json;
@@ -20,12 +20,8 @@ struct Flows {
     explicit Flows(const json& table)
     {
         fixture::ensureApplication();
-        const QString path = bridge.folder() + QStringLiteral("/table.json");
-        QFile file(path);
-        EXPECT_TRUE(file.open(QIODevice::WriteOnly));
-        file.write(QByteArray::fromStdString(table.dump()));
-        file.close();
-        bridge.set(QStringLiteral("FIXTURE_TABLE"), path);
+        testfiles::writeFile(bridge.folder() + "/table.json", QByteArray::fromStdString(table.dump()));
+        bridge.set(QStringLiteral("FIXTURE_TABLE"), bridge.folder() + "/table.json");
         services = {std::make_shared<BridgeRunner>(bridge.runner()), std::make_shared<KeychainQueue>(backend), nullptr};
     }
     AccountIdentity saved() const { return KeychainStore(backend).load(); }

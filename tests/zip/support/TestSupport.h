@@ -8,16 +8,11 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
-#include <cstdint>
-#include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <fcntl.h>
-#include <cstring>
 #include <fstream>
-#include <optional>
 #include <sstream>
-#include <stdexcept>
-#include <string>
 #include <sys/stat.h>
 #include <sys/wait.h>
 
@@ -29,11 +24,7 @@ public:
         if (::mkdtemp(m_path.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
     }
     ~ScratchFolder() { std::error_code ignored; std::filesystem::remove_all(m_path, ignored); }
-    ScratchFolder(const ScratchFolder&) = delete;
-    ScratchFolder& operator=(const ScratchFolder&) = delete;
     std::string operator/(const std::string& name) const { return m_path + "/" + name; }
-
-private:
     std::string m_path;
 };
 
