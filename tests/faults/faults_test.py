@@ -28,15 +28,11 @@ def path(*parts):
     return os.path.join(ROOT, *parts)
 
 
-def write(relative, data=b"", repeat=1, mode=None):
-    target = path(relative)
-    os.makedirs(os.path.dirname(target), exist_ok=True)
-    with open(target, "wb") as f:
+def write(relative, data=b"", repeat=1):
+    os.makedirs(os.path.dirname(path(relative)), exist_ok=True)
+    with open(path(relative), "wb") as f:
         for _ in range(repeat):
             f.write(data)
-    if mode is not None:
-        os.chmod(target, mode)
-    return relative
 
 
 def start(argv, **kwargs):
@@ -125,13 +121,12 @@ def when_partial(folder, action, grown=0):
     return fault
 
 
-def paused(change):
-    """Stops the tool, changes the world around it, and lets it go on."""
-    def action(process):
-        os.kill(process.pid, signal.SIGSTOP)
-        change()
-        os.kill(process.pid, signal.SIGCONT)
-    return action
+# Stops the tool, changes the world around it, and lets it go on.
+paused = lambda change: lambda process: (os.kill(process.pid, signal.SIGSTOP), change(),  # noqa: E731
+                                         os.kill(process.pid, signal.SIGCONT))
+# SIGINT `times` times; a second one, not merged with the first, a moment later.
+interrupt = lambda times: lambda process: [(time.sleep(0.02 * i), process.send_signal(signal.SIGINT))  # noqa: E731
+                                           for i in range(times)]
 
 
 def children_of(process):
@@ -153,14 +148,6 @@ def kill_application(process):
     deadline = time.time() + 20
     while time.time() < deadline and not all(gone(child) for child in children):
         time.sleep(0.01)
-
-
-def interrupt(times):
-    def action(process):
-        for i in range(times):
-            time.sleep(0.02 if i else 0)   # a second signal, not one merged with the first
-            process.send_signal(signal.SIGINT)
-    return action
 
 
 def scenario(number, name, args, sentence, env, fault=None, small=None, moved=None, wrap=None, status=1, within=None):
@@ -198,15 +185,11 @@ def scenario(number, name, args, sentence, env, fault=None, small=None, moved=No
                                   [old + " (missing)"]))
         folders, earlier = [f"{d}/tmp", new or old], new and path(new + output[len(old):])
     after = listing(folders)
-    problems = []
-    if process.returncode != status or said != sentence:
-        problems.append(f"status {process.returncode}, said {said!r}, expected {sentence!r}")
-    if within and took > within:
-        problems.append(f"it took {took:.2f} s to end")
-    if earlier and open(earlier, "rb").read() != EARLIER:
-        problems.append(f"the earlier file {os.path.relpath(earlier, ROOT)} changed")
-    if after != expected:
-        problems.append("files were left or lost")
+    problems = [problem for wrong, problem in [
+        (process.returncode != status or said != sentence, f"status {process.returncode}, said {said!r}, expected {sentence!r}"),
+        (within and took > within, f"it took {took:.2f} s to end"),
+        (earlier and open(earlier, "rb").read() != EARLIER, f"the earlier file {earlier} changed"),
+        (after != expected, "files were left or lost")] if wrong]
     print(f"\n## {name}\n   said:   {said}\n   before: {'  '.join(before)}\n   after:  {'  '.join(after)}")
     if problems:
         print("   FAILED: " + "; ".join(problems))
@@ -219,12 +202,10 @@ def main():
     write("in/large.bin", os.urandom(MiB), 256)    # long enough to be struck mid-run
     for i in range(3):
         write(f"in/folder/part{i}.bin", os.urandom(2 * MiB))
-    write("in/secret.txt", b"secret", mode=0)
-    write("in/entry/readable.txt", b"a")
-    write("in/entry/secret.txt", b"secret", mode=0)
-    write("in/nested/readable.txt", b"a")
-    write("in/nested/closed/inside.txt", b"b")
-    os.chmod(path("in/nested/closed"), 0)
+    for name in ("secret.txt", "entry/readable.txt", "entry/secret.txt", "nested/readable.txt", "nested/closed/inside.txt"):
+        write("in/" + name, b"a")
+    for name in ("secret.txt", "entry/secret.txt", "nested/closed"):
+        os.chmod(path("in", name), 0)
     os.makedirs(path("in/box"))
     os.link(path("in/large.bin"), path("in/box/large.bin"))
     for name in ("in/big.bin", "in/large.bin"):
