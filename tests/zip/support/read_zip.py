@@ -1,7 +1,6 @@
 #!/usr/bin/env python3
-"""Independent reader for the writer's tests: lists an archive as JSON, reading every member
-(which verifies its CRC-32) and reporting the end records it found. With --names-only it
-lists just the names, for very large archives."""
+"""Independent reader for the writer's tests: an archive's end records and, as JSON, its members
+read whole (which verifies their CRC-32), or with --names-only just their names (large archives)."""
 import json, struct, sys, zipfile
 
 
