@@ -72,16 +72,6 @@ def private_bus(with_keyring=True):
     return env, daemon
 
 
-def mount_tmpfs(relative, size):
-    os.makedirs(path(relative), exist_ok=True)
-    result = subprocess.run(["mount", "-t", "tmpfs", "-o", f"size={size}", "tmpfs", path(relative)],
-                            capture_output=True, text=True)
-    if result.returncode != 0:
-        return f"mounting a {size} tmpfs was refused ({' '.join(result.stderr.split()) or result.returncode})"
-    mounts.append(path(relative))
-    return None
-
-
 def listing(folders):
     """Every file below each folder, hidden ones included, with its size. (An empty folder is no
     file: one that korvo-cli killed outright leaves in the temporary folder is no concern.)"""
@@ -156,10 +146,13 @@ def scenario(number, name, args, sentence, env, fault=None, small=None, moved=No
     folder put on a 4 MiB disk; `moved`: the name the fault gives d/out ("": removes it); `within`:
     seconds the tool may take to end once struck."""
     d = f"s{number:02}"
-    skip = small and mount_tmpfs(f"{d}/{small}", "4m")
-    if skip:
-        print(f"\n## {name}\n   SKIPPED: {skip}")
-        return skipped.append(name)
+    if small:
+        os.makedirs(path(d, small))
+        mounted = subprocess.run(["mount", "-t", "tmpfs", "-o", "size=4m", "tmpfs", path(d, small)], capture_output=True, text=True)
+        if mounted.returncode:
+            print(f"\n## {name}\n   SKIPPED: mounting a 4 MiB tmpfs was refused ({' '.join(mounted.stderr.split())})")
+            return skipped.append(name)
+        mounts.append(path(d, small))
     argv = [CLI] + args.replace("{d}", d).split()
     output = argv[argv.index("-o") + 1]
     os.makedirs(path(d, "tmp"), exist_ok=True)
