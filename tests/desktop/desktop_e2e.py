@@ -40,10 +40,7 @@ import people  # noqa: E402
 ROOT = pathlib.Path(tempfile.mkdtemp(prefix="korvo-desktop-"))
 SHOTS = pathlib.Path(os.environ.get("KORVO_DESKTOP_SHOTS", ROOT / "shots"))
 START, WAIT = time.monotonic(), 30
-
-
-def log(text):
-    print(f"[{time.monotonic() - START:5.1f}s] {text}", flush=True)
+log = lambda text: print(f"[{time.monotonic() - START:5.1f}s] {text}", flush=True)  # noqa: E731
 
 
 def wait_for(what, probe, timeout=WAIT, working=None):
@@ -181,10 +178,9 @@ class Person(people.Person):
                  working=arriving)
 
     def to(self, button, heading=None):
-        """Presses `button`, then waits for the screen it leads to: `heading` the only heading
-        showing, or the main window (no heading, "Sign out") when it is None. The screen counts as
-        reached once the pressed button's screen is gone (the change has finished: the window
-        takes no press while screens change) and no busy overlay covers it."""
+        """Presses `button` and waits for its screen: `heading` the only heading showing, or (None) the main
+        window, with no heading and "Sign out". Reached once the pressed button's screen is gone (the
+        window takes no press while screens change) and no busy overlay covers it."""
         pressed = self.click("push button", button) if button else None
         left = lambda: pressed is None or not quietly(lambda: showing(pressed))  # noqa: E731
         arrived = lambda: left() and ([a.name for a in self.shown("heading")] == [heading] if heading else (  # noqa: E731

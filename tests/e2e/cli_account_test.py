@@ -76,13 +76,11 @@ class AccountTest(unittest.TestCase):
 
     def test_2_korvos_usage_errors_and_sign_out(self):
         ana = self.ana
-        listed = ana.ok("korvos")
-        self.assertRegex(listed, r"^#\d+  selected\n$")
+        first = re.fullmatch(r"#(\d+)  selected\n", ana.ok("korvos"))[1]   # the one Korvo, selected
         created = ana.cli("korvos", "--new")
         self.assertEqual(created.returncode, 0, created.stderr)
         new = re.search(r"Korvo #(\d+) created and selected", created.stderr)[1]
         self.assertIn(f"#{new}  selected\n", created.stdout)
-        first = re.search(r"#(\d+)", listed)[1]
         self.assertIn(f"#{first}  selected\n", ana.ok("korvos", "--select", first))
         self.assertIn(f"Korvo: #{first}\n", ana.ok("status"))
         for args, status, stderr in (

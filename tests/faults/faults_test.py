@@ -22,10 +22,7 @@ LOCKED = "keychain: Your keyring is locked or refused access to Korvo: unlock it
 BUS_CONFIG = """<busconfig><type>session</type><listen>unix:tmpdir=/tmp</listen><policy context="default">
 <allow send_destination="*" eavesdrop="true"/><allow eavesdrop="true"/><allow own="*"/></policy></busconfig>"""
 started, mounts, failures, skipped = [], [], [], []
-
-
-def path(*parts):
-    return os.path.join(ROOT, *parts)
+path = lambda *parts: os.path.join(ROOT, *parts)  # noqa: E731
 
 
 def write(relative, data=b"", repeat=1):
