@@ -1,25 +1,18 @@
 #!/usr/bin/python3
-"""The installed Korvo driven as two people would, through the accessibility tree.
+"""The installed Korvo driven by two people against the reference service on the built-in port:
+controls found by role and name over AT-SPI, pressed with xdotool. KORVO_DESKTOP_SHOTS=DIR keeps
+the screenshots.   desktop_e2e.py BUILD_DIR SOURCE_DIR   (inside scripts/headless-session.sh)
 
-   desktop_e2e.py BUILD_DIR SOURCE_DIR      (inside scripts/headless-session.sh)
-
-Installs BUILD_DIR into a temporary prefix and runs it against the reference service on the
-built-in port; both people's apps join this session's accessibility bus. Controls are found by
-role and name over AT-SPI and pressed with xdotool. KORVO_DESKTOP_SHOTS=DIR keeps the screenshots.
-
-Every wait is for something the accessibility tree shows, never for a span of time, and gives up
-only after WAIT seconds in which the window showed no sign of working (its busy overlay,
-characters still arriving): a loaded machine makes a run slower, not failed.
-"""
+Every wait is for what the accessibility tree shows and gives up only after WAIT seconds without
+a sign of work (busy overlay, characters arriving): load makes a run slower, not failed."""
 import os, pathlib, re, shutil, signal, subprocess, sys, tempfile, time, zipfile
 
 from gi.repository import Gio, GLib
 
 
 def serve_a11y_bus(address):
-    """Answers for org.a11y.Bus on a person's own session bus with the shared accessibility bus:
-    Qt 6.4 reads AT_SPI_BUS_ADDRESS but switches its bridge on only when the address comes
-    from org.a11y.Bus on the session bus."""
+    """Answers for org.a11y.Bus on a person's own session bus with the shared accessibility bus: Qt 6.4
+    switches its bridge on only for an address from there, not for AT_SPI_BUS_ADDRESS alone."""
     xml = """<node><interface name='org.a11y.Bus'><method name='GetAddress'><arg type='s' direction='out'/>
       </method></interface><interface name='org.a11y.Status'><property name='IsEnabled' type='b' access='read'/>
       <property name='ScreenReaderEnabled' type='b' access='read'/></interface></node>"""
@@ -47,14 +40,7 @@ import people  # noqa: E402
 ROOT = pathlib.Path(tempfile.mkdtemp(prefix="korvo-desktop-"))
 SHOTS = pathlib.Path(os.environ.get("KORVO_DESKTOP_SHOTS", ROOT / "shots"))
 START, WAIT = time.monotonic(), 30
-
-
-class Failure(Exception):
-    pass
-
-
-def log(text):
-    print(f"[{time.monotonic() - START:5.1f}s] {text}", flush=True)
+log = lambda text: print(f"[{time.monotonic() - START:5.1f}s] {text}", flush=True)  # noqa: E731
 
 
 def wait_for(what, probe, timeout=WAIT, working=None):
@@ -69,7 +55,7 @@ def wait_for(what, probe, timeout=WAIT, working=None):
             pass
         if time.monotonic() >= end:
             if not (working and quietly(working)):
-                raise Failure(f"timed out after {timeout} s of no progress waiting for {what}")
+                raise TimeoutError(f"timed out after {timeout} s of no progress waiting for {what}")
             end = time.monotonic() + timeout
         time.sleep(0.1)
 
@@ -85,16 +71,9 @@ def run(*command, **options):
     return subprocess.run(command, check=True, capture_output=True, text=True, **options).stdout
 
 
-def xdo(*args):
-    run("xdotool", *args)
-
-
-def has(acc, state):
-    return acc.getState().contains(state)
-
-
-def showing(acc):
-    return has(acc, pyatspi.STATE_SHOWING)
+xdo = lambda *args: run("xdotool", *args)  # noqa: E731
+has = lambda acc, state: acc.getState().contains(state)  # noqa: E731
+showing = lambda acc: has(acc, pyatspi.STATE_SHOWING)  # noqa: E731
 
 
 def listing(person):
@@ -103,14 +82,13 @@ def listing(person):
     return f"home: {', '.join(home)}; TMPDIR: {', '.join(sorted(map(str, person.tmp.rglob('*')))) or 'empty'}"
 
 
-def mails(to):
-    return sorted(p for p in (service.data / "outbox").glob("*.eml")
-                  if re.search(f"^To: {re.escape(to)}$", p.read_text(), re.M | re.I))
-
-
-def code_after(to, seen, working=None):
-    """The code of the first e-mail to `to` beyond the `seen` ones."""
-    mail = wait_for(f"an e-mail to {to}", lambda: mails(to)[seen:], working=working)[0]
+def mailed_code(person, send):
+    """Does `send`, then returns the code of the e-mail to `person` it brings."""
+    mails = lambda: sorted(p for p in (service.data / "outbox").glob("*.eml")  # noqa: E731
+                           if re.search(f"^To: {re.escape(person.email)}$", p.read_text(), re.M | re.I))
+    seen = len(mails())
+    send()
+    mail = wait_for(f"an e-mail to {person.email}", lambda: mails()[seen:], working=person.working)[0]
     return re.search(r"^X-Halvane-Code: (\d{6})$", mail.read_text(), re.M).group(1)
 
 
@@ -168,31 +146,24 @@ class Person(people.Person):
             (a for a in self.shown(role, name) if has(a, pyatspi.STATE_ENABLED)), None), timeout, self.working)
 
     def click(self, role, name):
-        """Presses the control once it stands still: the same place on three reads in a row. A
-        screen fading in grows into place and a mode switch moves the controls below it; a
-        press aimed while they move lands beside the control, or on a screen that takes none."""
+        """Presses the control once it stands still (the same place on three reads in a row): a press
+        aimed while a screen fades in or a mode switch moves it lands beside it, or nowhere."""
         places = []
 
-        def steady():
-            box = places[-1][1].queryComponent().getExtents(pyatspi.DESKTOP_COORDS)
-            places.append((places[-1][0], places[-1][1], (box.x, box.y, box.width, box.height)))
-            return len(places) >= 3 and places[-1][2] == places[-2][2] == places[-3][2] and places[-1]
-
         def located():
-            if not places:
-                places.append((None, self.find(role, name), None))
+            control = places[-1][0] if places else self.find(role, name)
             try:
-                return steady()
+                box = control.queryComponent().getExtents(pyatspi.DESKTOP_COORDS)
             except Exception:  # the control went away (its screen was rebuilt): find it again
-                places.clear()
-                return False
-        _, control, (x, y, width, height) = wait_for(f"{role} '{name}' to stand still", located, working=self.working)
+                return places.clear()
+            places.append((control, (box.x, box.y, box.width, box.height)))
+            return len(places) >= 3 and len({place for _, place in places[-3:]}) == 1 and places[-1]
+        control, (x, y, width, height) = wait_for(f"{role} '{name}' to stand still", located, working=self.working)
         xdo("mousemove", str(x + width // 2), str(y + height // 2), "click", "1")
         return control
 
     def type(self, name, text, role="text"):
-        """Clicks into the field until it has the keyboard, replaces its text and checks that
-        every character arrived."""
+        """Clicks into the field until it has the keyboard, replaces its text, waits for every character."""
         field = self.click(role, name)
         wait_for(f"{role} '{name}' to take the keyboard",
                  lambda: has(field, pyatspi.STATE_FOCUSED) or self.click(role, name) and False)
@@ -207,21 +178,14 @@ class Person(people.Person):
                  working=arriving)
 
     def to(self, button, heading=None):
-        """Presses `button`, then waits for the screen it leads to: `heading` the only heading
-        showing, or the main window (no heading, "Sign out") when it is None. The screen counts as
-        reached once the pressed button's screen is gone (the change has finished: the window
-        takes no press while screens change) and no busy overlay covers it."""
+        """Presses `button` and waits for its screen: `heading` the only heading showing, or (None) the main
+        window, with no heading and "Sign out". Reached once the pressed button's screen is gone (the
+        window takes no press while screens change) and no busy overlay covers it."""
         pressed = self.click("push button", button) if button else None
         left = lambda: pressed is None or not quietly(lambda: showing(pressed))  # noqa: E731
         arrived = lambda: left() and ([a.name for a in self.shown("heading")] == [heading] if heading else (  # noqa: E731
             not self.shown("heading") and self.shown("push button", "Sign out"))) and not self.working()
         wait_for(f"the screen '{heading or 'main window'}'", arrived, working=self.working)
-
-    def keys(self, *names):
-        """Presses keys in the main window, given the keyboard first (no window manager does)."""
-        window = run("xdotool", "search", "--onlyvisible", "--pid", str(self.proc.pid), "--name", "^Korvo$").split()
-        xdo("windowfocus", "--sync", window[0])
-        xdo("key", *names)
 
     def status(self, sentence):
         """Waits for the status line to read `sentence` and the busy overlay (named so too) to go."""
@@ -244,32 +208,17 @@ class Person(people.Person):
         xdo("key", "Return")
         wait_for("the chooser to close", lambda: not self.shown("dialog", "Choose.*"))
 
-    def run_and_save(self, suggested, button="Lock & Save|Open & Save"):
-        """Starts the operation and saves under the suggested name (a pattern) in the panel."""
+    def run_and_save(self, suggested, button="Lock & Save|Open & Save", finish=True):
+        """Starts the operation, saves under the suggested name (a pattern) in the panel and, with
+        `finish`, waits for the status line to name the saved file."""
         self.click("push button", button)
         self.find("dialog", "Save (locked|opened) file")
         shown = self.find("text", "File name:").queryText().getText(0, -1)
-        if not re.fullmatch(suggested, shown):
-            raise Failure(f"the save panel suggests '{shown}', expected '{suggested}'")
+        assert re.fullmatch(suggested, shown), f"the save panel suggests '{shown}', expected '{suggested}'"
         self.click("push button", "Save")
+        if finish:
+            self.status(f"Saved to {self.home / shown}")
         return self.home / shown
-
-
-def turned_off(person, role, name):
-    """A control that shows but cannot be used must not read as enabled."""
-    control = wait_for(f"{role} '{name}'", lambda: next(iter(person.shown(role, re.escape(name))), None))
-    if has(control, pyatspi.STATE_ENABLED) or has(control, pyatspi.STATE_SENSITIVE):
-        raise Failure(f"{role} '{name}' reads as enabled while it is turned off")
-    return f"'{name}' turned off"
-
-
-def kept_private(person, name, typed):
-    """A password field tells its role and name, never its text."""
-    field = person.find("password text", re.escape(name))
-    shown = field.queryText().getText(0, -1)
-    if any(character in shown for character in typed):
-        raise Failure(f"password text '{name}' tells its text: {shown!r}")
-    return f"password text '{field.name}' shows {len(shown)} bullets"
 
 
 def first_launch():
@@ -283,51 +232,38 @@ def first_launch():
     ana.launch()
     ana.find("push button", "Go Halvane")
     ana.find("label", "Offline protection is ready.*")
-    return "local mode: 'Go Halvane' offered, status 'Offline protection is ready...'"
 
 
-def lock_folder():
+def lock_and_open_folder():
     ana.choose("Docs")
     # A folder is bundled first: the panel suggests the bundle's name with the protected extension.
-    saved = ana.run_and_save(r"korvo-[0-9A-F-]{36}\.zip\.korvolocal")
-    ana.status(f"Saved to {saved}")
+    locked = ana.run_and_save(r"korvo-[0-9A-F-]{36}\.zip\.korvolocal")
     ana.shot("1-locked-folder")
-    return f"chose Docs/ by typing its name, saved as suggested: {saved.name} ({saved.stat().st_size} bytes)"
-
-
-def open_folder():
     ana.click("push button", "Open")
-    locked = next(ana.home.glob("korvo-*.zip.korvolocal")).name
-    ana.choose(locked, "Choose protected file")
-    saved = ana.run_and_save(re.escape(locked.removesuffix(".korvolocal")))
-    ana.status(f"Saved to {saved}")
+    ana.choose(locked.name, "Choose protected file")
+    saved = ana.run_and_save(re.escape(locked.stem))
     with zipfile.ZipFile(saved) as bundle:
         names = sorted(n for n in bundle.namelist() if not n.endswith("/"))
         for name in names:
-            if bundle.read(name) != (ana.home / name).read_bytes():
-                raise Failure(f"{name} in {saved.name} differs from the original")
-    return f"{saved.name} holds {', '.join(names)}: every file byte-identical"
+            assert bundle.read(name) == (ana.home / name).read_bytes(), f"{name} in {saved.name} differs"
+    return f"chose Docs/ by its name, saved {locked.name}, opened it: {', '.join(names)} byte-identical"
 
 
 def cancel_big_lock():
     before = listing(ana)
     ana.click("push button", "Lock")
     ana.choose("big.bin")
-    saved = ana.run_and_save(r"big\.bin\.korvolocal")
-    units = {"bytes": 1, "KB": 1 << 10, "MB": 1 << 20, "GB": 1 << 30}
-
-    def past_half():
-        text = ana.find("progress bar", r"[\d.]+ \w+ of .*", 1).name
-        done, unit = re.match(r"([\d.]+) (\w+) of", text).groups()
-        return float(done) * units[unit] >= 1 << 30 and text
-    seen = wait_for("the lock to pass half way", past_half, working=ana.working)
+    saved = ana.run_and_save(r"big\.bin\.korvolocal", finish=False)
+    seen = ana.find("progress bar", r"[\d.]+ GB of .*").name   # from 1 GiB on, sizes read in GB: half way
     during = listing(ana)
     ana.shot("2-half-way")
-    ana.keys("Escape")
+    # The main window is given the keyboard first: no window manager does.
+    window = run("xdotool", "search", "--onlyvisible", "--pid", str(ana.proc.pid), "--name", "^Korvo$").split()[0]
+    xdo("windowfocus", "--sync", window)
+    xdo("key", "Escape")
     ana.status("Cancelled.")
     after = listing(ana)
-    if after != before or saved.exists():
-        raise Failure(f"left behind: before {before}, after {after}")
+    assert after == before and not saved.exists(), f"left behind: before {before}, after {after}"
     return f"Escape at '{seen}' ({during}): status 'Cancelled.', nothing left behind ({after})"
 
 
@@ -339,18 +275,19 @@ def sign_up(person):
         person.launch()
     person.to("Go Halvane", "Protect your files")
     person.to("Create account", "Create your account")
-    off = turned_off(person, "push button", "Send me the code")
+    # A control that cannot be used must not read as enabled; a password field never tells its text.
+    send = wait_for("'Send me the code'", lambda: next(iter(person.shown("push button", "Send me the code")), None))
+    assert not (has(send, pyatspi.STATE_ENABLED) or has(send, pyatspi.STATE_SENSITIVE)), "'Send me the code' is on"
     person.type("Email", person.email)
     person.type("Password", person.password, "password text")
     person.type("Confirm password", person.password, "password text")
-    private = kept_private(person, "Password", person.password)
-    seen = len(mails(person.email))
-    person.to("Send me the code", "Verify email")
-    person.type("Code", code_after(person.email, seen, person.working))
+    shown = person.find("password text", "Password").queryText().getText(0, -1)
+    assert not set(shown) & set(person.password), f"the password field tells its text: {shown!r}"
+    person.type("Code", mailed_code(person, lambda: person.to("Send me the code", "Verify email")))
     person.to("Verify and continue")
     person.number = person.find("radio button", r"Korvo #\d+").name.split("#")[1]
     person.shot(f"3-signed-up-{person.name}")
-    return f"{person.email} signed up with the mailed code ({off}; {private}); first Korvo #{person.number}"
+    return f"{person.email} signed up with the mailed code; first Korvo #{person.number}"
 
 
 def lock_for_ben():
@@ -361,10 +298,8 @@ def lock_for_ben():
     ana.shot("3-recipient-ready")
     ana.choose("report.pdf")
     saved = ana.run_and_save(r"report\.pdf\.korvo")
-    ana.status(f"Saved to {saved}")
     shutil.copy(saved, ben.home)
     ana.quit()
-    return f"mark 'Enter a Korvo number', then 'Korvo ready' for #{ben.number}; {saved.name} saved, handed to ben"
 
 
 def sign_in(person):
@@ -381,25 +316,19 @@ def ben_opens():
     ben.click("push button", "Open")
     ben.choose("report.pdf.korvo", "Choose protected file")
     saved = ben.run_and_save(r"report\.pdf")
-    ben.status(f"Saved to {saved}")
-    if saved.read_bytes() != (ana.home / "report.pdf").read_bytes():
-        raise Failure(f"{saved} differs from ana's report.pdf")
-    return f"ben relaunched, signed in on the remembered account, opened it: {saved.name} identical"
+    assert saved.read_bytes() == (ana.home / "report.pdf").read_bytes(), f"{saved} differs from ana's report.pdf"
 
 
 def reset_password():
     ben.to("Sign out", "Protect your files")
     ben.to("Forgot password", "Recover password")
     ben.type("Email", ben.email)
-    seen = len(mails(ben.email))
-    ben.to("Send reset code", "Reset password")
-    ben.type("Code", code_after(ben.email, seen, ben.working))
+    ben.type("Code", mailed_code(ben, lambda: ben.to("Send reset code", "Reset password")))
     ben.password = "Second-pass2"
     ben.type("New password", ben.password, "password text")
     ben.type("Confirm password", ben.password, "password text")
     ben.to("Reset password", "Protect your files")
     sign_in(ben)
-    return "reset code from the outbox, new password set, signed in with it"
 
 
 def delete_account():
@@ -407,10 +336,8 @@ def delete_account():
     ben.find("dialog", "Delete your account")
     ben.type("Account password", ben.password, "password text")
     ben.click("check box", "I understand that I will lose access to this account.")
-    seen = len(mails(ben.email))
-    ben.click("push button", "Send confirmation code")
+    code = mailed_code(ben, lambda: ben.click("push button", "Send confirmation code"))
     ben.find("dialog", "Check your email")
-    code = code_after(ben.email, seen, ben.working)
     ben.type("Six-digit code", "000000" if code != "000000" else "111111")
     ben.click("push button", "Delete Account")
     ben.find("label", re.escape("That code is not correct."))  # the sheet's own error line
@@ -418,13 +345,11 @@ def delete_account():
     ben.to("Delete Account", "Protect your files")
     ben.find("text", "Email")  # no remembered account any more
     ben.shot("4-deleted")
-    return "deletion confirmed with the mailed code: back on the sign-in screen, no account remembered"
 
 
 STEPS = [
     ("ana: first launch", first_launch),
-    ("ana: lock the folder Docs", lock_folder),
-    ("ana: open the locked bundle", open_folder),
+    ("ana: lock the folder Docs and open the bundle", lock_and_open_folder),
     ("ana: cancel a 2 GiB lock half way", cancel_big_lock),
     ("ben: sign up (a second HOME, session and keyring)", lambda: sign_up(ben)),
     ("ana: connect and sign up", lambda: sign_up(ana)),
@@ -448,7 +373,7 @@ try:
         started = time.monotonic()
         log(f"{number}. {title}")
         detail = step()
-        log(f"   ok in {time.monotonic() - started:.1f} s: {detail}")
+        log(f"   ok in {time.monotonic() - started:.1f} s" + (f": {detail}" if detail else ""))
 except Exception as error:  # report with the evidence, then fail
     failed = True
     log(f"FAILED: {error!r}")

@@ -8,17 +8,15 @@ import os, re, shutil, signal, subprocess, sys, tempfile, unittest, zipfile
 
 CLI = None
 SOURCES = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "src", "cli")
-HAS_KEYCHAIN = bool(os.environ.get("DBUS_SESSION_BUS_ADDRESS"))
 KEY_ITEM = ["service", "com.korvo.security.macos", "account", "local.protection.key"]
 
 
 class CliTest(unittest.TestCase):
     def setUp(self):
         self.root = tempfile.mkdtemp(prefix="korvo-cli-test-")
-        self.work = os.path.join(self.root, "work")      # the tool's current folder
-        self.tmp = os.path.join(self.root, "tmp")        # its temporary folder, for bundles
-        os.makedirs(self.work)
-        os.makedirs(self.tmp)
+        self.work, self.tmp = os.path.join(self.root, "work"), os.path.join(self.root, "tmp")   # current, temporary
+        for folder in (self.work, self.tmp):
+            os.makedirs(folder)
         self.env = dict(os.environ, TMPDIR=self.tmp)
         self.addCleanup(shutil.rmtree, self.root, ignore_errors=True)
 
@@ -74,8 +72,7 @@ class UsageTest(CliTest):
                          "Examples:", "korvo-cli lock report.pdf"):
                 self.assertIn(text, result.stdout)
         result = self.run_cli("--version")
-        self.assertEqual(result.returncode, 0)
-        self.assertRegex(result.stdout, r"^korvo-cli \d+\.\d+\.\d+\n$")
+        self.assertRegex(f"{result.returncode} {result.stdout}", r"^0 korvo-cli \d+\.\d+\.\d+\n$")
 
     def test_refusals_before_any_work_say_why_and_touch_nothing(self):
         """Usage errors, and where outputs go, seen through refusals that come before any work (no
@@ -132,7 +129,7 @@ class UsageTest(CliTest):
         self.assertEqual(complete("lock", "--output", "=", "b"), {"b.txt"})
 
 
-@unittest.skipUnless(HAS_KEYCHAIN, "needs the Secret Service (run under scripts/headless-session.sh)")
+@unittest.skipUnless(os.environ.get("DBUS_SESSION_BUS_ADDRESS"), "needs the Secret Service (run under scripts/headless-session.sh)")
 class KeychainTest(CliTest):
     def test_files_and_folders_round_trip_with_default_names_and_options(self):
         data = os.urandom(3 * 1024 * 1024 + 5)
@@ -303,8 +300,7 @@ class BundleTest(CliTest):
         subprocess.run(["unshare", "--root=" + root, "/korvo-cli", "bundle", "-o", "/out.zip", "/"], check=True,
                        capture_output=True)
         names = self.names("../root/out.zip")
-        self.assertIn("data/hello.txt", names)
-        self.assertIn("korvo-cli", names)
+        self.assertLessEqual({"data/hello.txt", "korvo-cli"}, set(names))
         self.assertFalse([n for n in names if n.startswith("/") or ".." in n.split("/")], names)
 
 

@@ -4,7 +4,7 @@ import json, os, re, signal, subprocess, time
 
 
 class Service:
-    """The reference service with its data under `root`, on `port` (0: any free one)."""
+    """The reference service with its data under `root`, on the built-in port."""
 
     def __init__(self, source, root, port=3010):
         self.source, self.data, self.ca, log = source, root / "service", root / "trusted-ca.pem", root / "service.log"
@@ -18,11 +18,6 @@ class Service:
             time.sleep(0.1)
         self.url = listening[1]
 
-    def code(self, to):
-        """The code of the latest e-mail to `to`."""
-        return subprocess.run(["node", self.source / "service/halvane.mjs", "latest-mail", "--data", self.data, "--to",
-                               to, "--code"], capture_output=True, text=True, check=True).stdout.strip()
-
     def bridge(self, env, **request):
         answer = subprocess.run(["node", self.source / "bridge/korvo-bridge.mjs"], env=env, capture_output=True, text=True,
                                 input=json.dumps(dict(blackboxUrl=self.url, **request)), timeout=60)
@@ -34,7 +29,9 @@ class Service:
         """An account made as the application makes it ("Create account", then the mailed code):
         its principal and device key."""
         principal = self.bridge(env, command="register", email=email, password=password)["principalId"]
-        self.bridge(env, command="verifyEmail", email=email, otp=self.code(email))
+        code = subprocess.run(["node", self.source / "service/halvane.mjs", "latest-mail", "--data", self.data, "--to",
+                               email, "--code"], capture_output=True, text=True, check=True).stdout.strip()
+        self.bridge(env, command="verifyEmail", email=email, otp=code)
         key = self.bridge(env, command="generateKey")["privateKeyHex"]
         self.bridge(env, command="registerKey", password=password, principalId=principal, ed25519PrivateKeyHex=key)
         return principal, key

@@ -2,12 +2,10 @@
 """Fault injection: full disks, an output folder that goes away, unreadable inputs, a keyring that
 refuses or vanishes, a bridge, korvo-cli or the service ended mid-file, Ctrl-C. Each fault must end
 with its one-sentence error, leave the earlier file at the output path byte for byte, and leave no
-partial or temporary file: the scenario's output and temporary folders are listed before and after.
+partial or temporary file (the output and temporary folders are listed before and after). Keyrings
+run on private buses; small disks are tmpfs mounts (skipped, with the reason, where refused).
 
     faults_test.py KORVO_CLI SOURCE_DIR
-
-Keyrings run on private buses of their own, so the session's keyring is never touched. The
-small disks are tmpfs mounts; where mounting is refused, those scenarios are skipped with the reason.
 """
 import os, pathlib, shlex, shutil, signal, subprocess, sys, tempfile, time
 
@@ -24,27 +22,27 @@ LOCKED = "keychain: Your keyring is locked or refused access to Korvo: unlock it
 BUS_CONFIG = """<busconfig><type>session</type><listen>unix:tmpdir=/tmp</listen><policy context="default">
 <allow send_destination="*" eavesdrop="true"/><allow eavesdrop="true"/><allow own="*"/></policy></busconfig>"""
 started, mounts, failures, skipped = [], [], [], []
+path = lambda *parts: os.path.join(ROOT, *parts)  # noqa: E731
 
 
-def path(*parts):
-    return os.path.join(ROOT, *parts)
-
-
-def write(relative, data=b"", repeat=1, mode=None):
-    target = path(relative)
-    os.makedirs(os.path.dirname(target), exist_ok=True)
-    with open(target, "wb") as f:
+def write(relative, data=b"", repeat=1):
+    os.makedirs(os.path.dirname(path(relative)), exist_ok=True)
+    with open(path(relative), "wb") as f:
         for _ in range(repeat):
             f.write(data)
-    if mode is not None:
-        os.chmod(target, mode)
-    return relative
 
 
 def start(argv, **kwargs):
     process = subprocess.Popen(argv, stdin=kwargs.pop("stdin", subprocess.DEVNULL), **kwargs)
     started.append(process)
     return process
+
+
+def secrets(env, below, method, *args):
+    """Whether the Secret Service on the bus of `env` answers `method` of its object `below` its root."""
+    return subprocess.run(["gdbus", "call", "--session", "--dest", "org.freedesktop.secrets", "--object-path",
+                           "/org/freedesktop/secrets" + below, "--method", method, *args], env=env,
+                          capture_output=True).returncode == 0
 
 
 def private_bus(with_keyring=True):
@@ -64,29 +62,11 @@ def private_bus(with_keyring=True):
         daemon.stdin.write(b"\n")
         daemon.stdin.close()
         for _ in range(200):   # until the Secret Service answers on the bus
-            if subprocess.run(["gdbus", "call", "--session", "--dest", "org.freedesktop.secrets", "--object-path",
-                               "/org/freedesktop/secrets/aliases/default", "--method",
-                               "org.freedesktop.DBus.Properties.Get", "org.freedesktop.Secret.Collection", "Locked"],
-                              env=env, capture_output=True).returncode == 0:
+            if secrets(env, "/aliases/default", "org.freedesktop.DBus.Properties.Get", "org.freedesktop.Secret.Collection",
+                       "Locked"):
                 break
             time.sleep(0.05)
     return env, daemon
-
-
-def lock_default_collection(env):
-    subprocess.run(["gdbus", "call", "--session", "--dest", "org.freedesktop.secrets", "--object-path",
-                    "/org/freedesktop/secrets", "--method", "org.freedesktop.Secret.Service.Lock",
-                    "['/org/freedesktop/secrets/aliases/default']"], env=env, check=True, capture_output=True)
-
-
-def mount_tmpfs(relative, size):
-    os.makedirs(path(relative), exist_ok=True)
-    result = subprocess.run(["mount", "-t", "tmpfs", "-o", f"size={size}", "tmpfs", path(relative)],
-                            capture_output=True, text=True)
-    if result.returncode != 0:
-        return f"mounting a {size} tmpfs was refused ({' '.join(result.stderr.split()) or result.returncode})"
-    mounts.append(path(relative))
-    return None
 
 
 def listing(folders):
@@ -128,22 +108,16 @@ def when_partial(folder, action, grown=0):
     return fault
 
 
-def paused(change):
-    """Stops the tool, changes the world around it, and lets it go on."""
-    def action(process):
-        os.kill(process.pid, signal.SIGSTOP)
-        change()
-        os.kill(process.pid, signal.SIGCONT)
-    return action
+# Stops the tool, changes the world around it, and lets it go on.
+paused = lambda change: lambda process: (os.kill(process.pid, signal.SIGSTOP), change(),  # noqa: E731
+                                         os.kill(process.pid, signal.SIGCONT))
+# SIGINT `times` times; a second one, not merged with the first, a moment later.
+interrupt = lambda times: lambda process: [(time.sleep(0.02 * i), process.send_signal(signal.SIGINT))  # noqa: E731
+                                           for i in range(times)]
 
 
 def children_of(process):
     return [int(c) for c in subprocess.run(["pgrep", "-P", str(process.pid)], capture_output=True, text=True).stdout.split()]
-
-
-def kill_child(process):
-    for child in children_of(process):
-        os.kill(child, signal.SIGKILL)
 
 
 def gone(pid):
@@ -163,62 +137,53 @@ def kill_application(process):
         time.sleep(0.01)
 
 
-def scenario(d, name, argv, sentence, output, env, fault=None, moved=None, skip=None, status=1, within=None):
-    """Runs one fault, with {d}/tmp as the temporary folder and the output in {d}/out. `moved`:
-    (folder, where the fault puts it, or None when it removes it); `within`: seconds the tool may
-    take to end once struck."""
-    if skip:
-        print(f"\n## {name}\n   SKIPPED: {skip}")
-        return skipped.append(name)
+def scenario(number, name, args, sentence, env, fault=None, small=None, moved=None, wrap=None, status=1, within=None):
+    """Runs korvo-cli's `args` in folder d ({d}) with d/tmp as the temporary folder and the output
+    (-o) in d/out, struck by `fault(d, output)`, started by `wrap(argv, d, output)`. `small`: the
+    folder put on a 4 MiB disk; `moved`: the name the fault gives d/out ("": removes it); `within`:
+    seconds the tool may take to end once struck."""
+    d = f"s{number:02}"
+    if small:
+        os.makedirs(path(d, small))
+        mounted = subprocess.run(["mount", "-t", "tmpfs", "-o", "size=4m", "tmpfs", path(d, small)], capture_output=True, text=True)
+        if mounted.returncode:
+            print(f"\n## {name}\n   SKIPPED: mounting a 4 MiB tmpfs was refused ({' '.join(mounted.stderr.split())})")
+            return skipped.append(name)
+        mounts.append(path(d, small))
+    argv = [CLI] + args.replace("{d}", d).split()
+    output = argv[argv.index("-o") + 1]
     os.makedirs(path(d, "tmp"), exist_ok=True)
     env, folders = dict(env, TMPDIR=path(d, "tmp")), [f"{d}/tmp", f"{d}/out"]
     write(output, EARLIER)
     before = listing(folders)
-    process = start(argv, cwd=ROOT, env=env, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+    process = start(wrap(argv, d, output) if wrap else argv, cwd=ROOT, env=env, stdout=subprocess.PIPE,
+                    stderr=subprocess.PIPE)
     try:
         if fault:
-            fault(process)
+            fault(d, output)(process)
         struck = time.monotonic()
         out, err = process.communicate(timeout=90)
         took = time.monotonic() - struck
     finally:
         process.kill()
-    said = (err or out).decode(errors="replace").strip()
+    said, sentence = (err or out).decode(errors="replace").strip(), sentence.format(d=d, o=output)
     earlier, expected = path(output), before
-    if moved:
-        old, new = moved
-        expected = sorted(new + e[len(old):] for e in before if e.startswith(old + "/")) if new else [old + " (missing)"]
-        expected = sorted(expected + [e for e in before if not e.startswith(old + "/")])
-        folders = [new if f == old and new else f for f in folders]
-        earlier = path(new + output[len(old):]) if new else None
+    if moved is not None:
+        old, new = f"{d}/out", moved and f"{d}/{moved}"
+        kept = [e for e in before if not e.startswith(old + "/")]
+        expected = sorted(kept + ([new + e[len(old):] for e in before if e.startswith(old + "/")] if new else
+                                  [old + " (missing)"]))
+        folders, earlier = [f"{d}/tmp", new or old], new and path(new + output[len(old):])
     after = listing(folders)
-    problems = []
-    if process.returncode != status or said != sentence:
-        problems.append(f"status {process.returncode}, said {said!r}, expected {sentence!r}")
-    if within and took > within:
-        problems.append(f"it took {took:.2f} s to end")
-    if earlier and open(earlier, "rb").read() != EARLIER:
-        problems.append(f"the earlier file {os.path.relpath(earlier, ROOT)} changed")
-    if after != expected:
-        problems.append("files were left or lost")
+    problems = [problem for wrong, problem in [
+        (process.returncode != status or said != sentence, f"status {process.returncode}, said {said!r}, expected {sentence!r}"),
+        (within and took > within, f"it took {took:.2f} s to end"),
+        (earlier and open(earlier, "rb").read() != EARLIER, f"the earlier file {earlier} changed"),
+        (after != expected, "files were left or lost")] if wrong]
     print(f"\n## {name}\n   said:   {said}\n   before: {'  '.join(before)}\n   after:  {'  '.join(after)}")
     if problems:
         print("   FAILED: " + "; ".join(problems))
         failures.append(name)
-
-
-def account(cli_env):
-    """The reference service on korvo-cli's built-in port and an account signed in on the keyring
-    of `cli_env`: the environment and the Korvo number to lock for."""
-    service = people.Service(pathlib.Path(SOURCE), pathlib.Path(ROOT))
-    started.append(service.proc)
-    env = dict(cli_env, KORVO_TRUSTED_CA=str(service.ca))
-    email, password = "faults@example.com", "correct horse battery"
-    people.save_identity(env, email, *service.sign_up(env, email, password))
-    subprocess.run([CLI, "sign-in", "--password-stdin", email], input=password + "\n", text=True, env=env, check=True,
-                   capture_output=True)
-    status = subprocess.run([CLI, "status"], env=env, capture_output=True, text=True, check=True).stdout
-    return service.proc, env, status.split("Korvo: #")[1].split()[0]
 
 
 def main():
@@ -227,59 +192,44 @@ def main():
     write("in/large.bin", os.urandom(MiB), 256)    # long enough to be struck mid-run
     for i in range(3):
         write(f"in/folder/part{i}.bin", os.urandom(2 * MiB))
-    write("in/secret.txt", b"secret", mode=0)
-    write("in/entry/readable.txt", b"a")
-    write("in/entry/secret.txt", b"secret", mode=0)
-    write("in/nested/readable.txt", b"a")
-    write("in/nested/closed/inside.txt", b"b")
-    os.chmod(path("in/nested/closed"), 0)
-    subprocess.run([CLI, "lock", "-q", "-o", "in", "in/big.bin"], cwd=ROOT, env=cli_env, check=True)
-
-    no_space, no_file = os.strerror(28), "No such file"
-    unsaved = lambda output, reason: f"korvo-cli: {output}: cannot be saved: {reason}"
-    rename = lambda d: when_partial(f"{d}/out", paused(lambda: os.rename(path(d, "out"), path(d, "moved"))))
-    remove = lambda d: when_partial(f"{d}/out", paused(lambda: shutil.rmtree(path(d, "out"))))
-    local = [  # name, 4 MiB disk for, capabilities dropped, arguments ({d}: the scenario's folder), sentence, fault
-        ("disk full while bundling (temporary folder on a 4 MiB disk)", "tmp", False,
-         "lock -f -o {d}/out/folder.korvolocal in/folder", f"korvo-cli: {{d}}/tmp: cannot be written: {no_space}", None),
-        ("disk full while bundling (bundle -o onto a 4 MiB disk)", "out", False, "bundle -f -o {d}/out/folder.zip in/folder",
-         f"korvo-cli: {{d}}/out/folder.zip: cannot be written: {no_space}", None),
-        ("disk full while locking (4 MiB disk)", "out", False, "lock -f -o {d}/out/big.bin.korvolocal in/big.bin",
-         unsaved("{d}/out/big.bin.korvolocal", no_space), None),
-        ("disk full while opening (4 MiB disk)", "out", False, "open -f -o {d}/out/big.bin in/big.bin.korvolocal",
-         unsaved("{d}/out/big.bin", no_space), None),
-        ("output folder renamed mid-lock (256 MiB)", None, False, "lock -f -o {d}/out/large.bin.korvolocal in/large.bin",
-         unsaved("{d}/out/large.bin.korvolocal", no_file), rename),
-        ("output folder renamed mid-bundle (256 MiB)", None, False, "bundle -f -o {d}/out/large.zip in/large.bin",
-         unsaved("{d}/out/large.zip", no_file), rename),
-        ("output folder removed mid-lock (256 MiB)", None, False, "lock -f -o {d}/out/large.bin.korvolocal in/large.bin",
-         unsaved("{d}/out/large.bin.korvolocal", no_file), remove),
-        ("unreadable file", None, True, "lock -f -o {d}/out/secret.korvolocal in/secret.txt",
-         "korvo-cli: in/secret.txt: cannot be read (not a regular file, or no permission)", None),
-        ("unreadable file in a folder", None, True, "lock -f -o {d}/out/entry.korvolocal in/entry",
-         "korvo-cli: in/entry/secret.txt: Permission denied", None),
-        ("unreadable folder in a folder", None, True, "lock -f -o {d}/out/nested.korvolocal in/nested",
-         "korvo-cli: in/nested/closed: Permission denied", None),
-    ]
-    for number, (name, small, drop, args, sentence, fault) in enumerate(local, 1):
-        d = f"s{number:02}"
-        argv = [CLI] + args.replace("{d}", d).split()
-        moved = {rename: (f"{d}/out", f"{d}/moved"), remove: (f"{d}/out", None)}.get(fault)
-        scenario(d, name, DROP + [shlex.join(argv)] if drop else argv, sentence.replace("{d}", d),
-                 argv[argv.index("-o") + 1], cli_env, fault and fault(d), moved, small and mount_tmpfs(f"{d}/{small}", "4m"))
-
-    # At each step that writes: Ctrl-C (once, or twice) and a kill end it at once; a file that
-    # appears at the output meanwhile (another writer's) is not replaced without -f.
+    for name in ("secret.txt", "entry/readable.txt", "entry/secret.txt", "nested/readable.txt", "nested/closed/inside.txt"):
+        write("in/" + name, b"a")
+    for name in ("secret.txt", "entry/secret.txt", "nested/closed"):
+        os.chmod(path("in", name), 0)
     os.makedirs(path("in/box"))
     os.link(path("in/large.bin"), path("in/box/large.bin"))
-    subprocess.run([CLI, "lock", "-q", "-o", "in", "in/large.bin"], cwd=ROOT, env=cli_env, check=True)
+    for name in ("in/big.bin", "in/large.bin"):
+        subprocess.run([CLI, "lock", "-q", "-o", "in", name], cwd=ROOT, env=cli_env, check=True)
 
-    def interrupt(times):
-        def action(process):
-            for i in range(times):
-                time.sleep(0.02 if i else 0)   # a second signal, not one merged with the first
-                process.send_signal(signal.SIGINT)
-        return action
+    full, missing = (f"korvo-cli: {{o}}: cannot be saved: {reason}" for reason in (os.strerror(28), "No such file"))
+    unwritten = "korvo-cli: {d}/%s: cannot be written: " + os.strerror(28)
+    gone = dict(fault=lambda d, o: when_partial(f"{d}/out", paused(lambda: shutil.rmtree(path(d, "out")))), moved="")
+    renamed = dict(moved="moved", fault=lambda d, o: when_partial(
+        f"{d}/out", paused(lambda: os.rename(path(d, "out"), path(d, "moved")))))
+    drop = dict(wrap=lambda argv, d, o: DROP + [shlex.join(argv)])
+    local = [  # name, arguments ({d}: the scenario's folder), sentence, how the scenario goes
+        ("disk full while bundling (temporary folder on a 4 MiB disk)", "lock -f -o {d}/out/folder.korvolocal in/folder",
+         unwritten % "tmp", dict(small="tmp")),
+        ("disk full while bundling (bundle -o onto a 4 MiB disk)", "bundle -f -o {d}/out/folder.zip in/folder",
+         unwritten % "out/folder.zip", dict(small="out")),
+        ("disk full while locking (4 MiB disk)", "lock -f -o {d}/out/big.bin.korvolocal in/big.bin", full, dict(small="out")),
+        ("disk full while opening (4 MiB disk)", "open -f -o {d}/out/big.bin in/big.bin.korvolocal", full, dict(small="out")),
+        ("output folder renamed mid-lock (256 MiB)", "lock -f -o {d}/out/large.bin.korvolocal in/large.bin", missing, renamed),
+        ("output folder renamed mid-bundle (256 MiB)", "bundle -f -o {d}/out/large.zip in/large.bin", missing, renamed),
+        ("output folder removed mid-lock (256 MiB)", "lock -f -o {d}/out/large.bin.korvolocal in/large.bin", missing, gone),
+        ("unreadable file", "lock -f -o {d}/out/secret.korvolocal in/secret.txt",
+         "korvo-cli: in/secret.txt: cannot be read (not a regular file, or no permission)", drop),
+        ("unreadable file in a folder", "lock -f -o {d}/out/entry.korvolocal in/entry",
+         "korvo-cli: in/entry/secret.txt: Permission denied", drop),
+        ("unreadable folder in a folder", "lock -f -o {d}/out/nested.korvolocal in/nested",
+         "korvo-cli: in/nested/closed: Permission denied", drop),
+    ]
+    for number, (name, args, sentence, how) in enumerate(local, 1):
+        scenario(number, name, args, sentence, cli_env, **how)
+
+    # At each step that writes: Ctrl-C (once, or twice) and a kill end it at once; a file that
+    # appears at the output meanwhile (another writer's) is not replaced without -f: the earlier
+    # file is put aside before the tool starts, and comes back while it writes.
     steps = [("bundling", "lock -o {d}/out/box.korvolocal in/box", "tmp"),
              ("locking", "lock -o {d}/out/large.bin.korvolocal in/large.bin", "out"),
              ("opening", "open -o {d}/out/large.bin in/large.bin.korvolocal", "out"),
@@ -287,65 +237,58 @@ def main():
     cancelled = "korvo-cli: cancelled; nothing was saved"
     strikes = [("Ctrl-C", interrupt(1), 130, cancelled), ("Ctrl-C twice", interrupt(2), 130, cancelled),
                ("kill", lambda process: process.kill(), -signal.SIGKILL, ""),
-               ("another writer's file", None, 1, "korvo-cli: {}: already exists; use -f to replace it")]
+               ("another writer's file", None, 1, "korvo-cli: {o}: already exists; use -f to replace it")]
+    aside = lambda argv, d, o: ["sh", "-c", f'mv {o} {d}/aside && exec "$0" "$@"'] + argv  # noqa: E731
     for number, ((step, args, folder), (how, action, status, sentence)) in enumerate(
             [(step, strike) for step in steps for strike in strikes], 40):
-        d = f"s{number:02}"
-        argv = [CLI] + args.replace("{d}", d).split()
-        output = argv[argv.index("-o") + 1]
-        if action:
-            argv.insert(2, "-f")
-        elif step == "bundling":
-            continue
-        else:   # the earlier file is put aside before the tool starts, and comes back while it writes
-            argv = ["sh", "-c", f'mv {output} {d}/aside && exec "$0" "$@"'] + argv
-            action = paused(lambda d=d, output=output: os.rename(path(d, "aside"), path(output)))
-        scenario(d, f"{how} while {step}", argv, sentence.format(output), output, cli_env,
-                 when_partial(f"{d}/{folder}", action), status=status, within=status != 1 and 0.2)
+        if action or step != "bundling":
+            back = lambda d, o: paused(lambda: os.rename(path(d, "aside"), path(o)))  # noqa: E731
+            scenario(number, f"{how} while {step}", args.replace(" -o", " -f -o") if action else args, sentence, cli_env,
+                     lambda d, o, act=action, at=folder: when_partial(f"{d}/{at}", act or back(d, o)),
+                     wrap=None if action else aside, status=status, within=status != 1 and 0.2)
 
-    keyrings = [("no Secret Service on the bus", False, None, NO_KEYRING),
-                ("keyring locked", True, lock_default_collection, LOCKED),
-                ("keyring killed during a first-use lock", True, "stop", NO_KEYRING)]
-    for number, (name, with_keyring, action, sentence) in enumerate(keyrings, 20):
-        d = f"s{number:02}"
-        env, daemon = private_bus(with_keyring)
-        fault = None
-        if action == "stop":
+    keyrings = [("no Secret Service on the bus", None, NO_KEYRING), ("keyring locked", "lock", LOCKED),
+                ("keyring killed during a first-use lock", "stop", NO_KEYRING)]
+    for number, (name, action, sentence) in enumerate(keyrings, 20):
+        env, daemon = private_bus(with_keyring=action is not None)
+        if action == "lock":
+            assert secrets(env, "", "org.freedesktop.Secret.Service.Lock", "['/org/freedesktop/secrets/aliases/default']")
+        elif action == "stop":
             os.kill(daemon.pid, signal.SIGSTOP)
-            fault = lambda process, daemon=daemon: (time.sleep(1), daemon.kill())
-        elif action:
-            action(env)
-        scenario(d, name, [CLI, "lock", "-f", "-o", f"{d}/out/big.bin.korvolocal", "in/big.bin"], "korvo-cli: " + sentence,
-                 f"{d}/out/big.bin.korvolocal", env, fault)
+        scenario(number, name, "lock -f -o {d}/out/big.bin.korvolocal in/big.bin", "korvo-cli: " + sentence, env,
+                 action == "stop" and (lambda d, o, daemon=daemon: lambda process: (time.sleep(1), daemon.kill())) or None)
 
-    service, env, number = account(cli_env)
-    subprocess.run([CLI, "lock", "--for", number, "-q", "-o", "in", "in/large.bin"], cwd=ROOT, env=env, check=True)
-    # The service is stopped before the job starts, and killed once the job waits on it.
-    stopped = lambda process: (time.sleep(0.5), service.kill())
-    lock, unlock = ["lock", "--for", number], ["open"]
-    bridge_failed = "korvo-cli: {}: Bridge command failed."
-    jobs = [("bridge killed mid-lock (256 MiB)", lock, "in/large.bin", "large.bin.korvo",
-             bridge_failed.format("in/large.bin"), kill_child, 8 * MiB),
-            ("bridge killed mid-open (256 MiB)", unlock, "in/large.bin.korvo", "large.bin",
-             bridge_failed.format("in/large.bin.korvo"), kill_child, 8 * MiB),
-            ("korvo-cli killed mid-open (256 MiB)", unlock, "in/large.bin.korvo", "large.bin", "", kill_application, 8 * MiB),
+    # An account on korvo-cli's built-in port, made as the application makes it, signed in.
+    service = people.Service(pathlib.Path(SOURCE), pathlib.Path(ROOT))
+    started.append(service.proc)
+    env, email, password = dict(cli_env, KORVO_TRUSTED_CA=str(service.ca)), "faults@example.com", "correct horse battery"
+    people.save_identity(env, email, *service.sign_up(env, email, password))
+    korvo = subprocess.run([CLI, "sign-in", "--password-stdin", email], input=password + "\n", text=True, env=env,
+                           check=True, capture_output=True).stdout.split("Korvo #")[1].split()[0]
+    subprocess.run([CLI, "lock", "--for", korvo, "-q", "-o", "in", "in/large.bin"], cwd=ROOT, env=env, check=True)
+    # Jobs on big.bin find the service stopped and are struck at once; "service stopped" kills it then.
+    stopped = lambda process: (time.sleep(0.5), service.proc.kill())  # noqa: E731
+    kill_bridge = lambda process: [os.kill(child, signal.SIGKILL) for child in children_of(process)]  # noqa: E731
+    lock, unlock = f"lock --for {korvo} -f -o {{d}}/out/", "open -f -o {d}/out/"
+    failed = "korvo-cli: %s: Bridge command failed."
+    jobs = [("bridge killed mid-lock (256 MiB)", lock + "large.bin.korvo in/large.bin", failed % "in/large.bin", kill_bridge, 1),
+            ("bridge killed mid-open (256 MiB)", unlock + "large.bin in/large.bin.korvo", failed % "in/large.bin.korvo",
+             kill_bridge, 1),
+            ("korvo-cli killed mid-open (256 MiB)", unlock + "large.bin in/large.bin.korvo", "", kill_application, -9),
             # Its bridge writes nothing while it waits: only the signal asked for at its start ends it.
-            ("korvo-cli killed while its bridge waits on the service", lock, "in/big.bin", "big.bin.korvo", "",
-             kill_application, 0),
-            ("Ctrl-C mid-lock (256 MiB)", lock, "in/large.bin", "large.bin.korvo",
-             "korvo-cli: cancelled; nothing was saved", lambda process: process.send_signal(signal.SIGINT), 8 * MiB),
-            ("service stopped mid-request", lock, "in/big.bin", "big.bin.korvo", "korvo-cli: in/big.bin: Korvo is temporarily unavailable. Check your connection and try "
-             "again.", stopped, 0)]
-    for number, (name, command, file, output, sentence, action, grown) in enumerate(jobs, 30):
-        d = f"s{number:02}"
-        waits = action is kill_application and grown == 0
-        if action is stopped or waits:
-            os.kill(service.pid, signal.SIGSTOP)
-        status = {kill_application: -signal.SIGKILL, stopped: 1}.get(action, 130 if "Ctrl-C" in name else 1)
-        scenario(d, name, [CLI, *command, "-f", "-o", f"{d}/out/{output}", file], sentence, f"{d}/out/{output}", env,
-                 when_partial(f"{d}/out", action, grown), status=status)
-        if waits:
-            os.kill(service.pid, signal.SIGCONT)
+            ("korvo-cli killed while its bridge waits on the service", lock + "big.bin.korvo in/big.bin", "", kill_application, -9),
+            ("Ctrl-C mid-lock (256 MiB)", lock + "large.bin.korvo in/large.bin", cancelled, interrupt(1), 130),
+            ("service stopped mid-request", lock + "big.bin.korvo in/big.bin",
+             "korvo-cli: in/big.bin: Korvo is temporarily unavailable. Check your connection and try again.", stopped, 1)]
+    for number, (name, args, sentence, action, status) in enumerate(jobs, 30):
+        grown = 0 if "big.bin" in args else 8 * MiB
+        if not grown:
+            os.kill(service.proc.pid, signal.SIGSTOP)
+        scenario(number, name, args, sentence, env, lambda d, o, act=action, g=grown: when_partial(f"{d}/out", act, g),
+                 status=status)
+        if not grown and service.proc.poll() is None:
+            os.kill(service.proc.pid, signal.SIGCONT)
+
 
 if __name__ == "__main__":
     began = time.time()

@@ -1,7 +1,6 @@
 #!/usr/bin/env python3
-"""Independent reader for the writer's tests: lists an archive as JSON, reading every member
-(which verifies its CRC-32) and reporting the end records it found. With --names-only it
-lists just the names, for very large archives."""
+"""Independent reader for the writer's tests: an archive's end records and, as JSON, its members
+read whole (which verifies their CRC-32), or with --names-only just their names (large archives)."""
 import json, struct, sys, zipfile
 
 
@@ -25,16 +24,14 @@ def main(path, with_data):
         if not with_data:
             out["names"] = archive.namelist()
         else:
-            out["entries"] = []
-            for info in archive.infolist():
-                content = archive.read(info)
-                out["entries"].append({
-                    "name": info.filename, "size": info.file_size, "compressed": info.compress_size,
-                    "mode": info.external_attr >> 16, "low": info.external_attr & 0xFFFF,
-                    "date_time": list(info.date_time), "flags": info.flag_bits, "made": info.create_version,
-                    "system": info.create_system, "needed": info.extract_version, "offset": info.header_offset,
-                    "method": info.compress_type, "extra": info.extra.hex(),
-                    "data": content.decode("utf-8", "replace") if len(content) <= 256 else None})
+            out["entries"] = [{
+                "name": info.filename, "size": info.file_size, "compressed": info.compress_size,
+                "mode": info.external_attr >> 16, "low": info.external_attr & 0xFFFF,
+                "date_time": list(info.date_time), "flags": info.flag_bits, "made": info.create_version,
+                "system": info.create_system, "needed": info.extract_version, "offset": info.header_offset,
+                "method": info.compress_type, "extra": info.extra.hex(),
+                "data": data.decode("utf-8", "replace") if len(data := archive.read(info)) <= 256 else None}
+                for info in archive.infolist()]
     json.dump(out, sys.stdout)
 
 
