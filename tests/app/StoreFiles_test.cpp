@@ -13,11 +13,10 @@
 
 using Mode = KorvoStore::WorkMode;
 
-TEST_F(StoreTest, LocalLockAndOpenRoundTrip)
+TEST_F(StoreTest, LocalLockOpenAndBundle)
 {
     await(store().bootstrapTask());
     const QByteArray contents = QByteArray("meeting notes\n").repeated(5000);
-    const QString notes = writeFile("notes.txt", contents);
     // Opening before any key exists makes none: nothing could open here, and that is said first.
     store().setMode(Mode::Decrypt);
     EXPECT_FALSE(runJob({writeFile("elsewhere.korvolocal", "KORVOLOCAL\x01")}));
@@ -25,28 +24,20 @@ TEST_F(StoreTest, LocalLockAndOpenRoundTrip)
     EXPECT_TRUE(m_dialogs->saveTitles.isEmpty());
     EXPECT_EQ(m_keychain->copyMatching({KeychainStore::service, KeychainStore::localProtectionAccount}).status,
               KeychainStatus::itemNotFound);
-    // The names offered and the status line are the desktop run's.
     store().setMode(Mode::Encrypt);
-    ASSERT_TRUE(runJob({notes}, workPath("notes.txt.korvolocal"))) << store().errorMessage().toStdString();
-    ASSERT_EQ(store().activities().size(), 1);
-    EXPECT_EQ(store().activities().front().title, "Locked on this computer");
-    EXPECT_EQ(store().activities().front().detail, "notes.txt -> notes.txt.korvolocal");
+    ASSERT_TRUE(runJob({writeFile("notes.txt", contents)}, workPath("notes.txt.korvolocal"))) << store().errorMessage().toStdString();
+    EXPECT_EQ(activityLines(), QStringList{"Locked on this computer: notes.txt -> notes.txt.korvolocal"});
     EXPECT_TRUE(store().selectedURLs().isEmpty());
-
     store().setMode(Mode::Decrypt);
     ASSERT_TRUE(runJob({workPath("notes.txt.korvolocal")}, workPath("opened.txt"))) << store().errorMessage().toStdString();
     EXPECT_EQ(readFile(workPath("opened.txt")), contents);
-    EXPECT_EQ(store().activities().front().title, "Opened on this computer");
-    EXPECT_EQ(store().activities().front().detail, "notes.txt.korvolocal -> opened.txt");
-}
+    EXPECT_EQ(activityLines().front(), "Opened on this computer: notes.txt.korvolocal -> opened.txt");
 
-// The name offered for a bundle and its opening are the desktop run's, the bundle's removal the
-// window's closing test's.
-TEST_F(StoreTest, FolderIsBundledLeavingHiddenItemsOut)
-{
-    await(store().bootstrapTask());
+    // A folder's hidden items are left out, and the status line says so (the names offered and
+    // the bundle's opening are the desktop run's).
     writeFile("album/sub/b.jpg", "bbbb");
     writeFile("album/.thumbnails/a.png", "left out");
+    store().setMode(Mode::Encrypt);
     ASSERT_TRUE(runJob({workPath("album") + "/"}, workPath("album.korvolocal"))) << store().errorMessage().toStdString();
     EXPECT_EQ(store().statusMessage(), "Saved to " + workPath("album.korvolocal") + " 1 hidden item was left out.");
 }
@@ -54,29 +45,24 @@ TEST_F(StoreTest, FolderIsBundledLeavingHiddenItemsOut)
 TEST_F(StoreTest, EveryFailureKeepsTheSelectionWritesNoHistoryAndRemovesTheBundle)
 {
     await(store().bootstrapTask());
-    writeFile("docs/one.txt", "1");
-    writeFile("docs/two.txt", "2");
-    const QStringList selection{workPath("docs/one.txt"), workPath("docs/two.txt")};
-
-    struct Case {
+    const QStringList selection{writeFile("docs/one.txt", "1"), writeFile("docs/two.txt", "2")};
+    const struct {
         const char* name;
         std::optional<QString> saveAnswer;
         QString expectedError;
-    };
-    const Case cases[] = {
+    } cases[] = {
         {"cancelled", std::nullopt, "Save was cancelled."},
         {"empty answer", QString(), "Save was cancelled."},
-        {"unwritable target", workPath("missing-folder/out.korvolocal"),
-         LocalFileProtectionError::writeFailed().message()},
+        {"unwritable target", workPath("missing-folder/out.korvolocal"), LocalFileProtectionError::writeFailed().message()},
     };
-    for (const Case& c : cases) {
-        EXPECT_FALSE(runJob(selection, c.saveAnswer)) << c.name;
-        EXPECT_EQ(store().errorMessage(), c.expectedError) << c.name;
-        EXPECT_EQ(store().selectedURLs(), selection) << c.name;
-        EXPECT_EQ(store().statusMessage(), "Locking file...") << c.name;
-        EXPECT_TRUE(store().activities().isEmpty()) << c.name;
-        EXPECT_TRUE(temporaryFiles().isEmpty()) << c.name;
-        EXPECT_FALSE(QFile::exists(workPath("missing-folder"))) << c.name;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_FALSE(runJob(selection, c.saveAnswer));
+        EXPECT_EQ(store().errorMessage(), c.expectedError);
+        EXPECT_EQ(store().selectedURLs(), selection);
+        EXPECT_EQ(store().statusMessage(), "Locking file...");
+        EXPECT_TRUE(store().activities().isEmpty() && temporaryFiles().isEmpty());
+        EXPECT_FALSE(QFile::exists(workPath("missing-folder")));
     }
 
     // Nothing chosen: the preparation error, and no panel is shown.
@@ -91,20 +77,13 @@ TEST_F(StoreTest, EveryFailureKeepsTheSelectionWritesNoHistoryAndRemovesTheBundl
     EXPECT_EQ(store().errorMessage(), LocalFileProtectionError::invalidFile().message());
     EXPECT_FALSE(QFile::exists(workPath("one-opened.txt")));
     EXPECT_EQ(store().statusMessage(), "Opening file...");
-}
 
-TEST_F(StoreTest, AccountModeChecksComeAfterTheSavePanelAndWriteNothing)
-{
-    writeFile("docs/one.txt", "1");
-    writeFile("docs/two.txt", "2");
-    const QStringList selection{workPath("docs/one.txt"), workPath("docs/two.txt")};
-    store().leaveLocalMode();   // account mode, no identity
-
+    // Account mode checks come after the save panel and write nothing.
+    store().setMode(Mode::Encrypt);
+    store().leaveLocalMode();   // no identity
     EXPECT_FALSE(runJob(selection, workPath("out.korvo")));
     EXPECT_EQ(store().errorMessage(), "Sign in first.");
     EXPECT_TRUE(m_dialogs->suggestedNames.last().endsWith(".zip.korvo"));
-    EXPECT_TRUE(temporaryFiles().isEmpty());
-
     saveIdentity("ana@example.com");
     makeStore();
     await(store().bootstrapTask());   // identity, no Korvo selected
@@ -112,7 +91,6 @@ TEST_F(StoreTest, AccountModeChecksComeAfterTheSavePanelAndWriteNothing)
     store().setRecipientSecretIdText("  ");
     EXPECT_FALSE(runJob(selection, workPath("out.korvo")));
     EXPECT_EQ(store().errorMessage(), "Enter the other person's Korvo number.");
-
     store().setMode(Mode::Decrypt);
     EXPECT_FALSE(runJob({workPath("docs/one.txt")}, workPath("out.txt")));
     EXPECT_EQ(store().errorMessage(), "Choose or create a Korvo first.");
@@ -126,18 +104,17 @@ TEST_F(StoreTest, OpenPanelFollowsTheModeAndDropsMarkFolders)
     store().setSelectedURLs({"/earlier"});
     m_dialogs->openAnswers.push_back(std::nullopt);
     store().chooseFiles();
+    const auto asked = [this] {   // folders, several files, protected files only
+        const FileDialogs::OpenRequest& r = m_dialogs->openRequests.last();
+        return std::tuple(r.canChooseDirectories, r.allowsMultipleSelection, r.protectedFilesOnly);
+    };
     EXPECT_EQ(store().selectedURLs(), QStringList{"/earlier"});   // cancelled: unchanged
-    EXPECT_TRUE(m_dialogs->openRequests.last().canChooseDirectories);
-    EXPECT_TRUE(m_dialogs->openRequests.last().allowsMultipleSelection);
-    EXPECT_FALSE(m_dialogs->openRequests.last().protectedFilesOnly);
-
+    EXPECT_EQ(asked(), std::tuple(true, true, false));
     store().setMode(Mode::Decrypt);
     m_dialogs->openAnswers.push_back(QStringList{"/x.korvolocal"});
     store().chooseFiles();
     EXPECT_EQ(store().selectedURLs(), QStringList{"/x.korvolocal"});
-    EXPECT_FALSE(m_dialogs->openRequests.last().canChooseDirectories);
-    EXPECT_FALSE(m_dialogs->openRequests.last().allowsMultipleSelection);
-    EXPECT_TRUE(m_dialogs->openRequests.last().protectedFilesOnly);
+    EXPECT_EQ(asked(), std::tuple(false, false, true));
 
     const QString file = writeFile("drop/a.txt", "a");
     store().loadFileURLs({QUrl::fromLocalFile(file), QUrl::fromLocalFile(workPath("drop")),

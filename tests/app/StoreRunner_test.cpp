@@ -21,10 +21,7 @@ KorvoStore::Operation failing(Error error)
 
 TEST(StoreRunnerWording, OnlyExactFetchFailedOrAnyConnectionRefusalIsReworded)
 {
-    const struct {
-        const char* description;
-        QString expected;
-    } cases[] = {
+    const std::pair<const char*, QString> cases[] = {
         {"fetch failed", unavailable},
         {"Fetch failed", "Fetch failed"},
         {"connect econnrefused 127.0.0.1:3010", unavailable},
@@ -32,25 +29,20 @@ TEST(StoreRunnerWording, OnlyExactFetchFailedOrAnyConnectionRefusalIsReworded)
         {"ECONNREFUSED while checking ed25519PrivateKeyHex", unavailable},
         {"The selected file could not be read.", "The selected file could not be read."},
     };
-    for (const auto& c : cases)
-        EXPECT_EQ(KorvoStore::userFacingSentence(QString::fromUtf8(c.description)), c.expected) << c.description;
+    for (const auto& [description, expected] : cases)
+        EXPECT_EQ(KorvoStore::userFacingSentence(QString::fromUtf8(description)), expected) << description;
 }
 
 TEST_F(StoreTest, RunnerMarksBusyShowsTheBusyLineAndReportsFailures)
 {
     QSignalSpy busy(&store(), &KorvoStore::isBusyChanged);
-    bool sawBusyInside = false;
-    QString statusInside;
-    const bool ok = await(store().perform("Working...", [&]() -> QCoro::Task<> {
-        sawBusyInside = store().isBusy();
-        statusInside = store().statusMessage();
+    std::pair<bool, QString> inside;
+    EXPECT_TRUE(await(store().perform("Working...", [&]() -> QCoro::Task<> {
+        inside = {store().isBusy(), store().statusMessage()};
         co_return;
-    }));
-    EXPECT_TRUE(ok);
-    EXPECT_TRUE(sawBusyInside);
-    EXPECT_EQ(statusInside, "Working...");
-    EXPECT_FALSE(store().isBusy());
-    EXPECT_EQ(busy.count(), 2);
+    })));
+    EXPECT_EQ(inside, std::pair(true, QString("Working...")));
+    EXPECT_EQ(busy.count(), 2);   // on, then off
     // An operation that sets no line of its own leaves the busy line, which reports no result.
     EXPECT_EQ(store().statusMessage(), "Working...");
     EXPECT_FALSE(store().statusIsResult());

@@ -72,7 +72,7 @@ QByteArray StoreTest::readFile(const QString& path)
 
 QString StoreTest::writeFile(const QString& name, const QByteArray& contents)
 {
-    const QString path = m_work.filePath(name);
+    const QString path = QDir::isAbsolutePath(name) ? name : m_work.filePath(name);
     QDir().mkpath(QFileInfo(path).absolutePath());
     QFile file(path);
     EXPECT_TRUE(file.open(QIODevice::WriteOnly));
@@ -83,6 +83,14 @@ QString StoreTest::writeFile(const QString& name, const QByteArray& contents)
 QStringList StoreTest::temporaryFiles() const
 {
     return QDir(m_temporary.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden);
+}
+
+QStringList StoreTest::activityLines() const
+{
+    QStringList lines;
+    for (const ActivityItem& item : m_store->activities())
+        lines.append(item.title + ": " + item.detail);
+    return lines;
 }
 
 void StoreTest::answer(const nlohmann::json& table)

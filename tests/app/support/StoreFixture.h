@@ -86,13 +86,15 @@ protected:
     static void spin(int milliseconds) { QTest::qWait(milliseconds); }
     // Spins until `done` holds or ten seconds pass (a loaded machine starts node slowly).
     static bool spinUntil(const std::function<bool()>& done) { return QTest::qWaitFor(done, 10000); }
-    // Writes a file into the work folder and returns its path.
+    // Writes a file (a name in the work folder, or a full path) and returns its path.
     QString writeFile(const QString& name, const QByteArray& contents);
     // The whole contents of a file, or nothing when it cannot be read.
     static QByteArray readFile(const QString& path);
     QString workPath(const QString& name) const { return m_work.filePath(name); }
     // Files in the temporary bundle folder.
     QStringList temporaryFiles() const;
+    // The recent-activity list, an entry a line: "title: detail".
+    QStringList activityLines() const;
 
     QTemporaryDir m_data;
     QTemporaryDir m_temporary;
