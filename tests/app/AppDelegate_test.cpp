@@ -31,10 +31,6 @@ protected:
         EXPECT_TRUE(spinUntil([this] { return store().route() == KorvoStore::AppRoute::Main; }));
         return delegate.mainWindow();
     }
-    static QQuickItem* item(QQuickWindow* window, const char* name)
-    {
-        return window->contentItem()->findChild<QQuickItem*>(QString::fromLatin1(name));
-    }
 };
 
 TEST_F(WindowTest, MainWindowIsBuiltOnceAndComesBackAfterClosing)
@@ -187,7 +183,7 @@ TEST_F(WindowTest, TheKeyboardComesBackAfterAJob)
     };
     window->requestActivate();
     ASSERT_TRUE(QTest::qWaitForWindowActive(window));
-    QQuickItem* run = item(window, "runButton");
+    auto* run = window->contentItem()->findChild<QQuickItem*>("runButton");
     for (int i = 0; i < 30 && window->activeFocusItem() != run; ++i)
         QTest::keyClick(window, Qt::Key_Tab);
     ASSERT_EQ(window->activeFocusItem(), run);
@@ -199,7 +195,7 @@ TEST_F(WindowTest, TheKeyboardComesBackAfterAJob)
     panel.hide();
     window->requestActivate();
     ASSERT_TRUE(QTest::qWaitForWindowActive(window));
-    QQuickItem* choose = item(window, "chooseButton");
+    auto* choose = window->contentItem()->findChild<QQuickItem*>("chooseButton");
     EXPECT_TRUE(spinUntil([&] { return window->activeFocusItem() == choose; })) << window->activeFocusItem();
     QTest::keyClick(window, Qt::Key_Tab);
     EXPECT_NE(window->activeFocusItem(), choose);

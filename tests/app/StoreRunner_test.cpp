@@ -1,9 +1,7 @@
 // The operation runner: busy state, the one error sentence, and its rewording rules.
 #include "support/StoreFixture.h"
 
-#include <QElapsedTimer>
 #include <QSignalSpy>
-#include <QTimer>
 
 namespace {
 const QString unavailable = QStringLiteral("Korvo is temporarily unavailable. Check your connection and try again.");
@@ -62,24 +60,4 @@ TEST_F(StoreTest, RunnerMarksBusyShowsTheBusyLineAndReportsFailures)
     EXPECT_EQ(store().errorMessage(), "Disk full.");
     EXPECT_FALSE(await(store().perform("x", failing(KeychainStoreError::unexpectedStatus(-25293)))));
     EXPECT_EQ(store().errorMessage(), KeychainStoreError::unexpectedStatus(-25293).message());
-}
-
-// Escape or Cancel ends a request as it ends a file job: the bridge child it waits on is ended,
-// the line reads "Cancelled." (not a result) and no alert follows.
-TEST_F(StoreTest, CancelEndsAnAccountRequest)
-{
-    answer({{"verifyCredentials", {{"ok", true}, {"result", {{"valid", true}, {"principalId", "p1"}}}, {"delayMs", 30000}}}});
-    makeStore();
-    QElapsedTimer clock;
-    clock.start();
-    QTimer::singleShot(800, &store(), [this] {
-        EXPECT_TRUE(store().progress()->cancellable());
-        store().cancelOperation();
-    });
-    EXPECT_FALSE(await(store().loginTask("a@b.c", "password1")));
-    EXPECT_LT(clock.elapsed(), 10000);
-    EXPECT_EQ(store().statusMessage(), "Cancelled.");
-    EXPECT_FALSE(store().statusIsResult());
-    EXPECT_TRUE(store().errorMessage().isEmpty());
-    EXPECT_FALSE(store().progress()->cancellable());
 }

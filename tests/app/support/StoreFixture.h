@@ -51,10 +51,7 @@ public:
 
 // Runs a task to completion on the test's event loop.
 template <typename T>
-T await(QCoro::Task<T>&& task)
-{
-    return QCoro::waitFor(std::move(task));
-}
+T await(QCoro::Task<T>&& task) { return QCoro::waitFor(std::move(task)); }
 
 // A store on a temporary data folder, a temporary bundle folder, an in-memory keychain,
 // scripted dialogs and a bridge that cannot be found.
