@@ -41,8 +41,7 @@ TestCase {
     }
 
     function test_gaugeTexts() {
-        compare(Format.actionCountText(0), "0 actions")
-        compare(Format.actionCountText(1), "1 action")
+        compare([Format.actionCountText(0), Format.actionCountText(1)], ["0 actions", "1 action"])
         compare(Format.remainingText(-5), "Zero KB left")
         compare(Format.gaugeAccessibleValue(524288, 2147483648 - 524288), "512 KB used, 2 GB remaining")
     }
@@ -61,12 +60,10 @@ TestCase {
     }
 
     function test_dates() {
-        compare(Format.resetsText(new Date(2025, 2, 5, 12, 0)), "Resets Mar 5")
-        compare(Format.resetsText(new Date(2025, 11, 31, 23, 59)), "Resets Dec 31")
-        compare(Format.resetsText("not a date"), "")
-        compare(Format.timeOfDay(new Date(2025, 0, 1, 0, 5)), "12:05 AM")
-        compare(Format.timeOfDay(new Date(2025, 0, 1, 12, 0)), "12:00 PM")
-        compare(Format.timeOfDay(new Date(2025, 0, 1, 15, 42)), "3:42 PM")
+        compare([new Date(2025, 2, 5, 12, 0), new Date(2025, 11, 31, 23, 59), "not a date"].map(function (d) { return Format.resetsText(d) }),
+                ["Resets Mar 5", "Resets Dec 31", ""])
+        compare([[0, 5], [12, 0], [15, 42]].map(function (t) { return Format.timeOfDay(new Date(2025, 0, 1, t[0], t[1])) }),
+                ["12:05 AM", "12:00 PM", "3:42 PM"])
     }
 
     // The selected-files list (three shown, "+ 2 more", folder and file names) is driven in
@@ -77,10 +74,7 @@ TestCase {
     }
 
     function test_initials() {
-        compare(Format.initials("jane.doe@example.com"), "JD")
-        compare(Format.initials("jane@example.com"), "J")
-        compare(Format.initials("a_b-c@x"), "AB")
-        compare(Format.initials(""), "K")
-        compare(Format.initials("...@x"), "K")
+        compare(["jane.doe@example.com", "jane@example.com", "a_b-c@x", "", "...@x"].map(function (e) { return Format.initials(e) }),
+                ["JD", "J", "AB", "K", "K"])
     }
 }

@@ -79,13 +79,12 @@ TestCase {
         waitForRendering(view)
         view.forceActiveFocus()
         var seen = []
-        for (var i = 0; i < 5; ++i) {
+        for (var i = 0; i < 6; ++i) {
             keyClick(Qt.Key_Tab)
             seen.push(focusedName())
         }
-        compare(seen, ["startWithoutAccount", "login-email", "login-password", "createAccountLink", "forgotPasswordLink"])
-        keyClick(Qt.Key_Tab)
-        compare(focusedName(), "startWithoutAccount")
+        compare(seen, ["startWithoutAccount", "login-email", "login-password", "createAccountLink", "forgotPasswordLink",
+                       "startWithoutAccount"])
         var ring = child(child(view, "startWithoutAccount"), "focusRing")
         tryVerify(function () { return ring.parent.visible })
         keyClick(Qt.Key_Space)
@@ -130,10 +129,7 @@ TestCase {
         keyClick("6"); keyClick(" ")
         verify(confirm.enabled)
         mouseClick(child(sheet.contentItem, "backToPassword"))
-        compare(sheet.step, "password")
-        compare(sheet.otp, "")
-        compare(sheet.password, "abcdefgh")
-        verify(sheet.understandsDeletion)
+        compare([sheet.step, sheet.otp, sheet.password, sheet.understandsDeletion], ["password", "", "abcdefgh", true])
 
         keyClick(Qt.Key_Escape)
         tryCompare(dismissed, "count", 1)
@@ -148,10 +144,10 @@ TestCase {
         tryCompare(sheet, "opened", true)
         sheet.password = "abcdefgh"
         sheet.understandsDeletion = true
-        verify(child(sheet.contentItem, "sendConfirmationCode").enabled)
+        var send = child(sheet.contentItem, "sendConfirmationCode")
+        verify(send.enabled)
         sheet.busy = true
-        verify(!child(sheet.contentItem, "sendConfirmationCode").enabled)
-        verify(child(sheet.contentItem, "cancelDeletion").enabled)
+        compare([send.enabled, child(sheet.contentItem, "cancelDeletion").enabled], [false, true])
         sheet.forceActiveFocus()
         keyClick(Qt.Key_Escape)
         wait(50)
@@ -175,8 +171,7 @@ TestCase {
         var closed = 0
         var view = createTemporaryObject(settings, testCase, { openMainWindow: function () { shown += 1 },
                                                                closeWindow: function () { closed += 1 } })
-        verify(child(view, "accessSection").visible)
-        verify(!child(view, "accountSection").visible)
+        compare([child(view, "accessSection").visible, child(view, "accountSection").visible], [true, false])
         // "Connect to Halvane" leaves local mode for the sign-in screen.
         child(view, "connectToHalvane").clicked()
         compare(KorvoStore.accessMode, KorvoStore.Account)
@@ -191,8 +186,7 @@ TestCase {
         keyClick(Qt.Key_W, Qt.ControlModifier)
         compare(closed, 2)
         // Without an identity, account mode shows neither section.
-        verify(!child(view, "accessSection").visible)
-        verify(!child(view, "accountSection").visible)
+        compare([child(view, "accessSection").visible, child(view, "accountSection").visible], [false, false])
     }
 
     function test_inputKeepsCaretOnEcho() {

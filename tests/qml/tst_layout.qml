@@ -87,6 +87,5 @@ TestCase {
                         "refreshKorvos", "newKorvo", "settingsButton", "refreshDataUse", "signOut",
                         "removeThisComputer", "sidebarDeleteAccount"])
         KorvoStore.encryptionTarget = KorvoStore.Own
-        KorvoStore.enterLocalMode()
     }
 }

@@ -25,10 +25,6 @@ TestCase {
         }
     }
 
-    function stats(used, limit, count) {
-        return { used: used, limit: limit, remaining: limit - used, count: count, requestLimit: 500, rateLimit: 1 }
-    }
-
     // The overlay takes every press while the work runs; once the store is done, a press made
     // while the overlay fades out reaches the window it uncovers.
     function test_overlayHoldsPressesOnlyWhileWorking_data() {
@@ -52,7 +48,8 @@ TestCase {
         ]
     }
     function test_gaugeFillAndTint(data) {
-        var g = createTemporaryObject(gauge, testCase, { stats: stats(data.used, data.limit, 2) })
+        var stats = { used: data.used, limit: data.limit, remaining: data.limit - data.used, count: 2, requestLimit: 500, rateLimit: 1 }
+        var g = createTemporaryObject(gauge, testCase, { stats: stats })
         var track = findChild(g, "gaugeTrack")
         var fill = findChild(g, "gaugeFill")
         tryCompare(g, "shownFraction", data.fill)
@@ -93,16 +90,14 @@ TestCase {
     // window's edge.
     function test_activityList() {
         var a = createTemporaryObject(activity, testCase, { items: [] })
-        verify(findChild(a, "activityEmpty").visible)
-        verify(!findChild(a, "activityList").visible)
+        var shown = function () { return ["activityEmpty", "activityList", "activityScrollBar"].map(function (n) { return findChild(a, n).visible }) }
+        compare(shown(), [true, false, false])
         var entry = { id: "1", title: "Locked", detail: "a.jpg -> a.jpg.korvo", date: new Date() }
         a.items = [entry]
-        verify(!findChild(a, "activityEmpty").visible)
-        var list = findChild(a, "activityList")
-        verify(list.visible)
-        verify(!findChild(a, "activityScrollBar").visible)
+        compare(shown(), [false, true, false])
         a.items = Array(50).fill(entry)
-        tryVerify(function () { return findChild(a, "activityScrollBar").visible })
+        tryVerify(function () { return shown()[2] })
+        var list = findChild(a, "activityList")
         verify(list.y + list.height <= a.height - 10)
     }
 
