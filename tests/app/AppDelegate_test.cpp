@@ -100,8 +100,7 @@ TEST_F(WindowTest, ASecondLaunchHandsItsFilesToTheFirst)
         window->close();
         ASSERT_FALSE(window->isVisible());
         EXPECT_TRUE(SingleInstance(socket).askRunningInstanceToReopen(c.sent));
-        EXPECT_TRUE(spinUntil([&] { return window->isVisible(); }));
-        EXPECT_TRUE(spinUntil([&] { return store().selectedURLs() == c.selected; }));
+        EXPECT_TRUE(spinUntil([&] { return window->isVisible() && store().selectedURLs() == c.selected; }));
         EXPECT_EQ(store().mode(), c.mode);
         EXPECT_EQ(delegate.mainWindow(), window);
     }

@@ -22,8 +22,7 @@ TEST_F(StoreTest, FirstLaunchWithEmptyKeychainOpensLocalModeWithLocalHistory)
                      [this, &deciding] { deciding.append({store().isDecidingLaunch(), store().route()}); });
     await(store().bootstrapTask());
     EXPECT_EQ(deciding, (QList<std::pair<bool, Route>>{{true, Route::Login}, {false, Route::Main}}));
-    EXPECT_EQ(store().route(), Route::Main);
-    EXPECT_EQ(store().accessMode(), Access::Local);
+    EXPECT_EQ(std::pair(store().route(), store().accessMode()), std::pair(Route::Main, Access::Local));
     EXPECT_EQ(activityLines(), QStringList{"Locked on this Mac: a -> b"});
     EXPECT_FALSE(store().hasIdentity());
 }
@@ -33,8 +32,7 @@ TEST_F(StoreTest, SavedIdentityLandsOnSignInGreetedByEmailWithoutSession)
     saveIdentity("ana@example.com", 31);
     writeFile(store().activityHistoryURL(Access::Account), history("Signed in", "ana@example.com"));
     await(store().bootstrapTask());
-    EXPECT_EQ(store().route(), Route::Login);
-    EXPECT_EQ(store().accessMode(), Access::Account);
+    EXPECT_EQ(std::pair(store().route(), store().accessMode()), std::pair(Route::Login, Access::Account));
     EXPECT_EQ(store().statusMessage(), "Welcome back, ana@example.com.");
     EXPECT_EQ(store().selectedSecretId(), 31);
     EXPECT_TRUE(store().session().isEmpty());
@@ -51,8 +49,7 @@ TEST_F(StoreTest, UndecodableIdentityMeansLocalModeAndIsNotDeleted)
     const KeychainItemQuery identity{KeychainStore::service, KeychainStore::identityAccount};
     ASSERT_EQ(m_keychain->inner->replace(identity, "{not json", KeychainContent::text), 0);
     await(store().bootstrapTask());
-    EXPECT_EQ(store().accessMode(), Access::Local);
-    EXPECT_EQ(store().route(), Route::Main);
+    EXPECT_EQ(std::pair(store().route(), store().accessMode()), std::pair(Route::Main, Access::Local));
     EXPECT_EQ(m_keychain->inner->copyMatching(identity).data, "{not json");
 }
 
@@ -83,8 +80,7 @@ TEST_F(StoreTest, LeavingLocalModeGreetsByIdentityOrAsksToSignIn)
     store().setSelectedURLs({"/tmp/a"});
     store().setErrorMessage("Earlier failure.");
     store().leaveLocalMode();
-    EXPECT_EQ(store().route(), Route::Login);
-    EXPECT_EQ(store().accessMode(), Access::Account);
+    EXPECT_EQ(std::pair(store().route(), store().accessMode()), std::pair(Route::Login, Access::Account));
     EXPECT_EQ(store().statusMessage(), "Sign in or create an account.");
     EXPECT_TRUE(store().selectedURLs().isEmpty());
     EXPECT_EQ(store().errorMessage(), "Earlier failure.");   // left as it was

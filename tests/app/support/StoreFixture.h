@@ -33,20 +33,12 @@ public:
     std::shared_ptr<KeychainBackend> inner = makeInMemoryKeychainBackend();
     int failWrites = 0;
     int failReads = 0;
+    using Query = KeychainItemQuery;
 
-    KeychainReadResult copyMatching(const KeychainItemQuery& query) override
-    {
-        return failReads ? KeychainReadResult{failReads, {}} : inner->copyMatching(query);
-    }
-    int add(const KeychainItemQuery& query, const QByteArray& data, KeychainContent content) override
-    {
-        return failWrites ? failWrites : inner->add(query, data, content);
-    }
-    int replace(const KeychainItemQuery& query, const QByteArray& data, KeychainContent content) override
-    {
-        return failWrites ? failWrites : inner->replace(query, data, content);
-    }
-    int remove(const KeychainItemQuery& query) override { return failWrites ? failWrites : inner->remove(query); }
+    KeychainReadResult copyMatching(const Query& q) override { return failReads ? KeychainReadResult{failReads, {}} : inner->copyMatching(q); }
+    int add(const Query& q, const QByteArray& d, KeychainContent c) override { return failWrites ? failWrites : inner->add(q, d, c); }
+    int replace(const Query& q, const QByteArray& d, KeychainContent c) override { return failWrites ? failWrites : inner->replace(q, d, c); }
+    int remove(const Query& q) override { return failWrites ? failWrites : inner->remove(q); }
 };
 
 // Runs a task to completion on the test's event loop.
