@@ -131,14 +131,12 @@ TEST_F(StoreTest, RecipientNumberParsingAndComputedWorkbenchValues)
     await(store().bootstrapTask());
     QSignalSpy labelChanges(&store(), &KorvoStore::activeSecretChanged);
     store().setEncryptionTarget(KorvoStore::EncryptionTarget::Recipient);
-    const struct {
-        const char* text;
-        const char* label;
-    } cases[] = {{"0042", "Korvo #42"}, {" +7 ", "Korvo #7"}, {"0", "Choose a Korvo"}, {"1 2", "Choose a Korvo"},
-                 {"9223372036854775808", "Choose a Korvo"}, {"\u0663", "Choose a Korvo"}};
-    for (const auto& c : cases) {
-        store().setRecipientSecretIdText(QString::fromUtf8(c.text));
-        EXPECT_EQ(store().activeSecretLabel(), QString::fromUtf8(c.label)) << c.text;
+    const std::pair<const char*, const char*> cases[] = {
+        {"0042", "Korvo #42"}, {" +7 ", "Korvo #7"}, {"0", "Choose a Korvo"}, {"1 2", "Choose a Korvo"},
+        {"9223372036854775808", "Choose a Korvo"}, {"\u0663", "Choose a Korvo"}};
+    for (const auto& [text, label] : cases) {
+        store().setRecipientSecretIdText(QString::fromUtf8(text));
+        EXPECT_EQ(store().activeSecretLabel(), QString::fromUtf8(label)) << text;
     }
     EXPECT_GE(labelChanges.count(), 2);
     store().setRecipientSecretIdText("42");
