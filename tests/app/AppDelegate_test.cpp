@@ -41,8 +41,7 @@ TEST_F(WindowTest, MainWindowIsBuiltOnceAndComesBackAfterClosing)
     delegate.applicationWillFinishLaunching();
     delegate.applicationDidFinishLaunching();
     QQuickWindow* window = delegate.mainWindow();
-    ASSERT_NE(window, nullptr);
-    EXPECT_TRUE(window->isVisible());
+    ASSERT_TRUE(window && window->isVisible());
     EXPECT_TRUE(spinUntil([&] { return readFile(probe) == QByteArray("visible\n"); }));
     delegate.showMainWindow();   // already visible: same window
     EXPECT_EQ(delegate.mainWindow(), window);
@@ -58,8 +57,7 @@ TEST_F(WindowTest, MainWindowIsBuiltOnceAndComesBackAfterClosing)
     // Settings: one window of its own, on the same store, also opened with Ctrl+,.
     QTest::keyClick(window, Qt::Key_Comma, Qt::ControlModifier);
     QQuickWindow* settings = delegate.settingsWindow();
-    ASSERT_NE(settings, nullptr);
-    EXPECT_TRUE(settings->isVisible());
+    ASSERT_TRUE(settings && settings->isVisible());
     EXPECT_NE(settings->contentItem()->childItems().size(), 0);
     delegate.showSettings();
     EXPECT_EQ(delegate.settingsWindow(), settings);

@@ -30,15 +30,8 @@ TestCase {
     function typeInto(root, identifier, text) {
         var field = child(root, identifier)
         field.forceActiveFocus()
-        field.selectAll()
-        keyClick(Qt.Key_Delete)
-        for (var i = 0; i < text.length; ++i) {   // keys where the test can press them
-            var c = text.charAt(i)
-            if (c.charCodeAt(0) < 128)
-                keyClick(c)
-            else
-                field.insert(field.cursorPosition, c)
-        }
+        for (const c of text)   // keys where the test can press them
+            c.charCodeAt(0) < 128 ? keyClick(c) : field.insert(field.cursorPosition, c)
         compare(field.text, text)
     }
     function focusedName() {

@@ -8,10 +8,9 @@ namespace {
 template <typename T>
 std::optional<T> next(std::deque<std::optional<T>>& answers)
 {
-    if (answers.empty())
-        return std::nullopt;
-    const std::optional<T> answer = answers.front();
-    answers.pop_front();
+    const std::optional<T> answer = answers.empty() ? std::nullopt : answers.front();
+    if (!answers.empty())
+        answers.pop_front();
     return answer;
 }
 } // namespace
@@ -42,11 +41,11 @@ void StoreTest::SetUp()
 
 KorvoStore& StoreTest::makeStore(QHash<QString, QString> environment)
 {
-    BridgeSurroundings surroundings;
     QProcessEnvironment bridgeEnvironment;
     bridgeEnvironment.insert(QStringLiteral("PATH"), qEnvironmentVariable("PATH"));
     for (auto it = m_bridgeEnvironment.cbegin(); it != m_bridgeEnvironment.cend(); ++it)
         bridgeEnvironment.insert(it.key(), it.value());
+    BridgeSurroundings surroundings;
     surroundings.environment = bridgeEnvironment;
     surroundings.workingDirectory = m_work.path();
     m_store.reset();
