@@ -31,6 +31,7 @@ protected:
         EXPECT_TRUE(spinUntil([this] { return store().route() == KorvoStore::AppRoute::Main; }));
         return delegate.mainWindow();
     }
+    static bool activate(QWindow* w) { w->show(); w->requestActivate(); return QTest::qWaitForWindowActive(w); }
 };
 
 TEST_F(WindowTest, MainWindowIsBuiltOnceAndComesBackAfterClosing)
@@ -174,12 +175,9 @@ TEST_F(WindowTest, TheKeyboardComesBackAfterAJob)
     // The panel keeps the keyboard until after the job has ended (no window manager hands it
     // back at once).
     m_dialogs->onSave = [&panel] {
-        panel.show();
-        panel.requestActivate();
-        EXPECT_TRUE(QTest::qWaitForWindowActive(&panel));
+        EXPECT_TRUE(activate(&panel));
     };
-    window->requestActivate();
-    ASSERT_TRUE(QTest::qWaitForWindowActive(window));
+    ASSERT_TRUE(activate(window));
     auto* run = window->contentItem()->findChild<QQuickItem*>("runButton");
     for (int i = 0; i < 30 && window->activeFocusItem() != run; ++i)
         QTest::keyClick(window, Qt::Key_Tab);
@@ -190,8 +188,7 @@ TEST_F(WindowTest, TheKeyboardComesBackAfterAJob)
     EXPECT_TRUE(store().statusMessage().startsWith("Saved to ")) << store().statusMessage().toStdString();
     EXPECT_FALSE(window->isActive());
     panel.hide();
-    window->requestActivate();
-    ASSERT_TRUE(QTest::qWaitForWindowActive(window));
+    ASSERT_TRUE(activate(window));
     auto* choose = window->contentItem()->findChild<QQuickItem*>("chooseButton");
     EXPECT_TRUE(spinUntil([&] { return window->activeFocusItem() == choose; })) << window->activeFocusItem();
     QTest::keyClick(window, Qt::Key_Tab);
@@ -210,9 +207,7 @@ TEST_F(WindowTest, AKeyringThatComesBackIsNoticedWhenTheWindowIsActivated)
     EXPECT_FALSE(store().statusIsResult());
     m_keychain->failReads = 0;
     QWindow other;
-    other.show();
-    other.requestActivate();
-    ASSERT_TRUE(QTest::qWaitForWindowActive(&other));
+    ASSERT_TRUE(activate(&other));
     window->requestActivate();
     EXPECT_TRUE(spinUntil([&] { return store().keyringProblem().isEmpty(); }));
     EXPECT_TRUE(store().statusMessage().startsWith("Offline protection is ready.")) << store().statusMessage().toStdString();
