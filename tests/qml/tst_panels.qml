@@ -50,11 +50,10 @@ TestCase {
     function test_gaugeFillAndTint(data) {
         var stats = { used: data.used, limit: data.limit, remaining: data.limit - data.used, count: 2, requestLimit: 500, rateLimit: 1 }
         var g = createTemporaryObject(gauge, testCase, { stats: stats })
-        var track = findChild(g, "gaugeTrack")
         var fill = findChild(g, "gaugeFill")
         tryCompare(g, "shownFraction", data.fill)
         compare(g.tint, data.tint)
-        fuzzyCompare(fill.width, data.fill > 0 ? Math.max(2, track.width * data.fill) : 0, 0.01)
+        fuzzyCompare(fill.width, data.fill > 0 ? Math.max(2, findChild(g, "gaugeTrack").width * data.fill) : 0, 0.01)
         compare(fill.visible, data.fill > 0)
     }
 
@@ -79,12 +78,11 @@ TestCase {
                 [marks, marks, marks])
         compare(findChild(r, "secretIcon").name, data.icon)
         compare(r.Accessible.name, "Korvo #" + data.id)
-        var spy = createTemporaryObject(spyComponent, testCase, { target: r, signalName: "activated" })
+        var tapped = []
+        r.activated.connect((id) => tapped.push(id))
         mouseClick(r)
-        compare(spy.count, 1)
-        compare(spy.signalArguments[0][0], data.id)
+        compare(tapped, [data.id])
     }
-    Component { id: spyComponent; SignalSpy {} }
 
     // Empty, one entry, and fifty: a long list scrolls with a visible bar and stops short of the
     // window's edge.

@@ -92,11 +92,7 @@ TestCase {
         var view = createTemporaryObject(filesView, testCase, { paths: data.paths })
         compare(findChild(view, "noFiles").visible, data.paths.length === 0)
         var list = findChild(view, "fileList")
-        var rows = []
-        for (var i = 0; i < list.children.length; ++i) {
-            if (list.children[i].icon !== undefined)
-                rows.push(list.children[i].icon + " " + list.children[i].text)
-        }
+        var rows = Array.from(list.children).filter((c) => c.icon !== undefined).map((c) => c.icon + " " + c.text)
         compare(rows, data.rows)
         compare(findChild(view, "moreFiles").visible, data.more.length > 0)
         compare(view.moreText, data.more)

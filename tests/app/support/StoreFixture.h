@@ -71,7 +71,6 @@ protected:
             m_dialogs->saveAnswers.push_back(*saveAs);
         return await(store().runFileOperationTask());
     }
-    // Runs the event loop for a while (debounces, background refreshes).
     static void spin(int milliseconds) { QTest::qWait(milliseconds); }
     // Spins until `done` holds or ten seconds pass (a loaded machine starts node slowly).
     static bool spinUntil(const std::function<bool()>& done) { return QTest::qWaitFor(done, 10000); }
