@@ -21,11 +21,7 @@ TestCase {
     Component { id: settings; KorvoSettingsView {} }
     Component { id: input; MacTextInput { width: 300 } }
 
-    function child(root, name) {
-        var found = findChild(root, name)
-        verify(found !== null, "no child named " + name)
-        return found
-    }
+    function child(root, name) { var found = findChild(root, name); verify(found !== null, "no child named " + name); return found }
     function typeInto(root, identifier, text) {
         var field = child(root, identifier)
         field.forceActiveFocus()
@@ -33,15 +29,9 @@ TestCase {
             c.charCodeAt(0) < 128 ? keyClick(c) : field.insert(field.cursorPosition, c)
         compare(field.text, text)
     }
-    function focusedName() {
-        var item = testCase.Window.activeFocusItem
-        return item ? item.objectName : ""
-    }
+    function focusedName() { return testCase.Window.activeFocusItem?.objectName ?? "" }
 
-    function init() {
-        KorvoStore.leaveLocalMode()
-        KorvoStore.errorMessage = ""
-    }
+    function init() { KorvoStore.leaveLocalMode(); KorvoStore.errorMessage = "" }
 
     // Each screen's button follows the fields it is given: every button starts disabled, and one
     // row per field a wrong wiring could ignore (the desktop run fills each form and sends it).

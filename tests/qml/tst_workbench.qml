@@ -16,11 +16,7 @@ TestCase {
     Component { id: numberField; RecipientSecretIDInput { width: 108; height: 30 } }
     Component { id: filesView; SelectedFilesView { maxWidth: 500 } }
 
-    function child(root, name) {
-        var found = findChild(root, name)
-        verify(found !== null, "no child named " + name)
-        return found
-    }
+    function child(root, name) { var found = findChild(root, name); verify(found !== null, "no child named " + name); return found }
 
     function init() {
         KorvoStore.enterLocalMode()
