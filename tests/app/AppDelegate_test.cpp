@@ -31,10 +31,7 @@ protected:
         EXPECT_TRUE(spinUntil([this] { return store().route() == KorvoStore::AppRoute::Main; }));
         return delegate.mainWindow();
     }
-    static QQuickItem* item(QQuickWindow* window, const char* name)
-    {
-        return window->contentItem()->findChild<QQuickItem*>(QString::fromLatin1(name));
-    }
+    static bool activate(QWindow* w) { w->show(); w->requestActivate(); return QTest::qWaitForWindowActive(w); }
 };
 
 TEST_F(WindowTest, MainWindowIsBuiltOnceAndComesBackAfterClosing)
@@ -45,8 +42,7 @@ TEST_F(WindowTest, MainWindowIsBuiltOnceAndComesBackAfterClosing)
     delegate.applicationWillFinishLaunching();
     delegate.applicationDidFinishLaunching();
     QQuickWindow* window = delegate.mainWindow();
-    ASSERT_NE(window, nullptr);
-    EXPECT_TRUE(window->isVisible());
+    ASSERT_TRUE(window && window->isVisible());
     EXPECT_TRUE(spinUntil([&] { return readFile(probe) == QByteArray("visible\n"); }));
     delegate.showMainWindow();   // already visible: same window
     EXPECT_EQ(delegate.mainWindow(), window);
@@ -62,8 +58,7 @@ TEST_F(WindowTest, MainWindowIsBuiltOnceAndComesBackAfterClosing)
     // Settings: one window of its own, on the same store, also opened with Ctrl+,.
     QTest::keyClick(window, Qt::Key_Comma, Qt::ControlModifier);
     QQuickWindow* settings = delegate.settingsWindow();
-    ASSERT_NE(settings, nullptr);
-    EXPECT_TRUE(settings->isVisible());
+    ASSERT_TRUE(settings && settings->isVisible());
     EXPECT_NE(settings->contentItem()->childItems().size(), 0);
     delegate.showSettings();
     EXPECT_EQ(delegate.settingsWindow(), settings);
@@ -104,8 +99,7 @@ TEST_F(WindowTest, ASecondLaunchHandsItsFilesToTheFirst)
         window->close();
         ASSERT_FALSE(window->isVisible());
         EXPECT_TRUE(SingleInstance(socket).askRunningInstanceToReopen(c.sent));
-        EXPECT_TRUE(spinUntil([&] { return window->isVisible(); }));
-        EXPECT_TRUE(spinUntil([&] { return store().selectedURLs() == c.selected; }));
+        EXPECT_TRUE(spinUntil([&] { return window->isVisible() && store().selectedURLs() == c.selected; }));
         EXPECT_EQ(store().mode(), c.mode);
         EXPECT_EQ(delegate.mainWindow(), window);
     }
@@ -181,13 +175,10 @@ TEST_F(WindowTest, TheKeyboardComesBackAfterAJob)
     // The panel keeps the keyboard until after the job has ended (no window manager hands it
     // back at once).
     m_dialogs->onSave = [&panel] {
-        panel.show();
-        panel.requestActivate();
-        EXPECT_TRUE(QTest::qWaitForWindowActive(&panel));
+        EXPECT_TRUE(activate(&panel));
     };
-    window->requestActivate();
-    ASSERT_TRUE(QTest::qWaitForWindowActive(window));
-    QQuickItem* run = item(window, "runButton");
+    ASSERT_TRUE(activate(window));
+    auto* run = window->contentItem()->findChild<QQuickItem*>("runButton");
     for (int i = 0; i < 30 && window->activeFocusItem() != run; ++i)
         QTest::keyClick(window, Qt::Key_Tab);
     ASSERT_EQ(window->activeFocusItem(), run);
@@ -197,9 +188,8 @@ TEST_F(WindowTest, TheKeyboardComesBackAfterAJob)
     EXPECT_TRUE(store().statusMessage().startsWith("Saved to ")) << store().statusMessage().toStdString();
     EXPECT_FALSE(window->isActive());
     panel.hide();
-    window->requestActivate();
-    ASSERT_TRUE(QTest::qWaitForWindowActive(window));
-    QQuickItem* choose = item(window, "chooseButton");
+    ASSERT_TRUE(activate(window));
+    auto* choose = window->contentItem()->findChild<QQuickItem*>("chooseButton");
     EXPECT_TRUE(spinUntil([&] { return window->activeFocusItem() == choose; })) << window->activeFocusItem();
     QTest::keyClick(window, Qt::Key_Tab);
     EXPECT_NE(window->activeFocusItem(), choose);
@@ -217,9 +207,7 @@ TEST_F(WindowTest, AKeyringThatComesBackIsNoticedWhenTheWindowIsActivated)
     EXPECT_FALSE(store().statusIsResult());
     m_keychain->failReads = 0;
     QWindow other;
-    other.show();
-    other.requestActivate();
-    ASSERT_TRUE(QTest::qWaitForWindowActive(&other));
+    ASSERT_TRUE(activate(&other));
     window->requestActivate();
     EXPECT_TRUE(spinUntil([&] { return store().keyringProblem().isEmpty(); }));
     EXPECT_TRUE(store().statusMessage().startsWith("Offline protection is ready.")) << store().statusMessage().toStdString();

@@ -91,16 +91,7 @@ protected:
         spin(10);
         spinUntil([&] { return !store().isDataConsumptionLoading(); });
     }
-    long count(const std::string& command) const
-    {
-        const Strings names = commands();
-        return std::count(names.begin(), names.end(), command);
-    }
     AccountIdentity savedIdentity() const { return KeychainStore(m_keychain).load(); }
-    QByteArray savedIdentityJson() const
-    {
-        return m_keychain->inner->copyMatching({KeychainStore::service, KeychainStore::identityAccount}).data;
-    }
 };
 
 TEST_F(AccountTest, SignInReusesRestoresOrExplainsTheDeviceKey)
@@ -146,7 +137,8 @@ TEST_F(AccountTest, SignInReusesRestoresOrExplainsTheDeviceKey)
         EXPECT_EQ(commands(), c.commands);
         EXPECT_EQ(store().route(), succeeded ? Route::Main : Route::Login);
         // The pending flag is written as absent once the session is open.
-        EXPECT_FALSE(succeeded && savedIdentityJson().contains("deviceKeyConfirmationPending"));
+        EXPECT_FALSE(succeeded && m_keychain->inner->copyMatching({KeychainStore::service, KeychainStore::identityAccount})
+                                      .data.contains("deviceKeyConfirmationPending"));
     }
 }
 
@@ -234,11 +226,10 @@ TEST_F(AccountTest, RecipientLookUpIsDebouncedAndNeverOverwrittenByALateAnswer)
     }
     EXPECT_EQ(store().recipientKorvoState(), State::Checking);
     spinUntil([&] { return store().recipientKorvoState() != State::Checking; });
-    EXPECT_EQ(count("getSecretPublicKey"), 1);
+    EXPECT_EQ(std::ranges::count(commands(), "getSecretPublicKey"), 1);
     EXPECT_EQ(requests().back()["secretId"], 421);
-    EXPECT_EQ(store().recipientKorvoState(), State::Ready);
-    EXPECT_EQ(store().recipientKorvoNumber(), 421);
-    EXPECT_TRUE(store().activeSecretIsValid());
+    EXPECT_EQ(std::tuple(store().recipientKorvoState(), store().recipientKorvoNumber(), store().activeSecretIsValid()),
+              std::tuple(State::Ready, qint64(421), true));
 
     // An answer about another number is unavailable and not cached; switching to the own Korvo
     // mid-look-up ends idle, whatever arrives later.
@@ -265,7 +256,7 @@ TEST_F(AccountTest, UsageRefreshNeverOverlapsAndKeepsOldFiguresOnFailure)
     EXPECT_TRUE(store().isDataConsumptionLoading());
     await(store().refreshDataConsumptionTask());   // dropped: one is running
     spinUntil([&] { return !store().isDataConsumptionLoading(); });
-    EXPECT_EQ(count("dataConsumption"), 2);
+    EXPECT_EQ(std::ranges::count(commands(), "dataConsumption"), 2);
     EXPECT_TRUE(store().hasDataConsumption());
     EXPECT_EQ(store().dataConsumptionError(), "Usage is temporarily unavailable.");
     store().refreshDataConsumption();
@@ -294,9 +285,8 @@ TEST_F(AccountTest, PasswordRecoveryRefused)
     EXPECT_FALSE(await(store().resetPasswordTask(" Ana@example.com", "123456", "new password")));
     EXPECT_EQ(store().errorMessage(), "That code has expired.");
     EXPECT_EQ(store().route(), Route::ResetPassword);
-    const nlohmann::json reset = requests().back();
-    EXPECT_EQ(reset.value("principalId", ""), "p1");
-    EXPECT_EQ(reset.value("ed25519PrivateKeyHex", ""), savedKey);
+    const json reset = requests().back();
+    EXPECT_EQ(json({reset.value("principalId", ""), reset.value("ed25519PrivateKeyHex", "")}), json({"p1", savedKey}));
 }
 
 TEST_F(AccountTest, AccountDeletionInTwoSteps)

@@ -12,15 +12,10 @@ TEST_F(StoreTest, SixtyEntriesWrittenElsewhereLoadInFullAndTheNextSaveKeepsFifty
     QList<ActivityItem> sixty;
     for (int i = 0; i < 60; ++i)
         sixty.append(ActivityItem::make("old", QString::number(i)));
-    QFile file(store().activityHistoryURL(Access::Local));
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write(ActivityHistory::encode(sixty));
-    file.close();
+    writeFile(store().activityHistoryURL(Access::Local), ActivityHistory::encode(sixty));
     // Text dates make the account's file unreadable.
-    QFile account(store().activityHistoryURL(Access::Account));
-    ASSERT_TRUE(account.open(QIODevice::WriteOnly));
-    account.write(R"([{"id":"6F1C2A4E-93B7-4D0A-8E55-2C71B9D4F013","title":"Signed in","detail":"a@b.c","date":"2024-01-01T00:00:00Z"}])");
-    account.close();
+    writeFile(store().activityHistoryURL(Access::Account),
+              R"([{"id":"6F1C2A4E-93B7-4D0A-8E55-2C71B9D4F013","title":"Signed in","detail":"a@b.c","date":"2024-01-01T00:00:00Z"}])");
     await(store().bootstrapTask());
     EXPECT_EQ(store().activities().size(), 60);
     ASSERT_TRUE(runJob({writeFile("a.txt", "a")}, workPath("a.txt.korvolocal"))) << store().errorMessage().toStdString();
@@ -34,7 +29,7 @@ TEST_F(StoreTest, SixtyEntriesWrittenElsewhereLoadInFullAndTheNextSaveKeepsFifty
     EXPECT_TRUE(store().activities().isEmpty());
     store().enterLocalMode();
     ASSERT_EQ(store().activities().size(), 50);
-    EXPECT_EQ(store().activities().front().title, "Locked on this computer");
+    EXPECT_EQ(activityLines().front(), "Locked on this computer: a.txt -> a.txt.korvolocal");
 }
 
 TEST_F(StoreTest, AnUnwritableDataFolderReportsButKeepsTheEntry)
@@ -46,6 +41,6 @@ TEST_F(StoreTest, AnUnwritableDataFolderReportsButKeepsTheEntry)
     await(store().historyIdle());
     spin(10);
     EXPECT_EQ(store().errorMessage(), "Recent activity could not be saved.");
-    ASSERT_EQ(store().activities().size(), 1);
+    EXPECT_EQ(store().activities().size(), 1);
     EXPECT_TRUE(QFile::exists(workPath("a.txt.korvolocal")));
 }

@@ -1,7 +1,6 @@
-// A window that nothing asks to change draws no frame: after launch in each start state, with
-// the error alert up, and after a job has come and gone (on the local screen the launch decision
-// also ends on). Runs on the X server (the window's real
-// renderer), not offscreen.
+// A window that nothing asks to change draws no frame: after launch in each start state, with the
+// error alert up, and after a job has come and gone (on the local screen the launch decision also
+// ends on). Runs on the X server (the window's real renderer), not offscreen.
 #include "AppDelegate.h"
 #include "support/StoreFixture.h"
 

@@ -7,11 +7,8 @@ TestCase {
     name: "Icons"
 
     function test_filledAndOutlinedDiffer() {
-        var pairs = [["checkmark.circle", "checkmark.circle.fill"], ["folder", "folder.fill"],
-                     ["key", "key.fill"], ["lock", "lock.fill"],
-                     ["exclamationmark.circle", "exclamationmark.circle.fill"], ["trash", "trash.fill"]]
-        for (var i = 0; i < pairs.length; ++i)
-            verify(Icons.glyph(pairs[i][0]) !== Icons.glyph(pairs[i][1]), pairs[i][0])
+        for (const name of ["checkmark.circle", "folder", "key", "lock", "exclamationmark.circle", "trash"])
+            verify(Icons.glyph(name) !== Icons.glyph(name + ".fill"), name)
         compare(Icons.glyph("no.such.symbol"), "")
     }
 
@@ -19,14 +16,12 @@ TestCase {
 
     // The bundled fonts load, and the number font's digits all have one width.
     function test_fontsLoad() {
-        tryCompare(KorvoTheme.iconFont, "status", FontLoader.Ready)
-        tryCompare(KorvoTheme.interSemiBold, "status", FontLoader.Ready)
-        tryCompare(KorvoTheme.digitsFont, "status", FontLoader.Ready)
-        var widths = []
-        for (var d = 0; d < 10; ++d) {
+        for (const font of [KorvoTheme.iconFont, KorvoTheme.interSemiBold, KorvoTheme.digitsFont])
+            tryCompare(font, "status", FontLoader.Ready)
+        var widths = [0, 1, 2, 3, 4, 5, 6, 7, 8, 9].map(function (d) {
             digits.text = String(d).repeat(8)
-            widths.push(Math.round(digits.advanceWidth))
-        }
+            return Math.round(digits.advanceWidth)
+        })
         compare(Math.min.apply(null, widths), Math.max.apply(null, widths), widths.join())
     }
 }

@@ -14,18 +14,10 @@ TestCase {
 
     Component { id: mainView; MainView { height: 760 } }
 
-    function child(root, name) {
-        var found = findChild(root, name)
-        verify(found !== null, "no child named " + name)
-        return found
-    }
+    function child(root, name) { var found = findChild(root, name); verify(found !== null, "no child named " + name); return found }
 
-    function initTestCase() {
-        KorvoStore.enterLocalMode()
-    }
-    function cleanup() {
-        KorvoStore.enterLocalMode()
-    }
+    function initTestCase() { KorvoStore.enterLocalMode() }
+    function cleanup() { KorvoStore.enterLocalMode() }
 
     // Resized from the initial width: sidebar, 1-point line, central column, 1-point line and
     // rail fill the row exactly on either side of the breakpoint.
@@ -87,6 +79,5 @@ TestCase {
                         "refreshKorvos", "newKorvo", "settingsButton", "refreshDataUse", "signOut",
                         "removeThisComputer", "sidebarDeleteAccount"])
         KorvoStore.encryptionTarget = KorvoStore.Own
-        KorvoStore.enterLocalMode()
     }
 }

@@ -22,8 +22,7 @@ TestCase {
         verify(findChild(screens.currentItem, "sidebar") !== null)
         KorvoStore.leaveLocalMode()
         tryVerify(function () { return !screens.busy && findChild(screens.currentItem, "login-email") !== null })
-        compare(screens.depth, 1)
-        compare(screens.children.length, 1)
+        compare([screens.depth, screens.children.length], [1, 1])
         // The busy overlay is built only for a job.
         compare(findChild(root, "busyOverlay"), null)
         keyClick(Qt.Key_Tab)

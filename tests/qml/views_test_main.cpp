@@ -10,17 +10,9 @@ Q_IMPORT_QML_PLUGIN(KorvoPlugin)
 class ViewsTestSetup : public QObject {
     Q_OBJECT
 public:
-    ViewsTestSetup()
-    {
-        QQuickStyle::setStyle(QStringLiteral("Basic"));
-        QCoro::Qml::registerTypes();
-    }
-
+    ViewsTestSetup() { QQuickStyle::setStyle(QStringLiteral("Basic")); QCoro::Qml::registerTypes(); }
 public slots:
-    void qmlEngineAvailable(QQmlEngine* engine)
-    {
-        engine->addImportPath(QStringLiteral("qrc:/"));
-    }
+    void qmlEngineAvailable(QQmlEngine* engine) { engine->addImportPath(QStringLiteral("qrc:/")); }
 };
 
 QUICK_TEST_MAIN_WITH_SETUP(views, ViewsTestSetup)

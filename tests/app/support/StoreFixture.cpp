@@ -8,10 +8,9 @@ namespace {
 template <typename T>
 std::optional<T> next(std::deque<std::optional<T>>& answers)
 {
-    if (answers.empty())
-        return std::nullopt;
-    const std::optional<T> answer = answers.front();
-    answers.pop_front();
+    const std::optional<T> answer = answers.empty() ? std::nullopt : answers.front();
+    if (!answers.empty())
+        answers.pop_front();
     return answer;
 }
 } // namespace
@@ -42,11 +41,11 @@ void StoreTest::SetUp()
 
 KorvoStore& StoreTest::makeStore(QHash<QString, QString> environment)
 {
-    BridgeSurroundings surroundings;
     QProcessEnvironment bridgeEnvironment;
     bridgeEnvironment.insert(QStringLiteral("PATH"), qEnvironmentVariable("PATH"));
     for (auto it = m_bridgeEnvironment.cbegin(); it != m_bridgeEnvironment.cend(); ++it)
         bridgeEnvironment.insert(it.key(), it.value());
+    BridgeSurroundings surroundings;
     surroundings.environment = bridgeEnvironment;
     surroundings.workingDirectory = m_work.path();
     m_store.reset();
@@ -72,7 +71,7 @@ QByteArray StoreTest::readFile(const QString& path)
 
 QString StoreTest::writeFile(const QString& name, const QByteArray& contents)
 {
-    const QString path = m_work.filePath(name);
+    const QString path = QDir::isAbsolutePath(name) ? name : m_work.filePath(name);
     QDir().mkpath(QFileInfo(path).absolutePath());
     QFile file(path);
     EXPECT_TRUE(file.open(QIODevice::WriteOnly));
@@ -83,6 +82,14 @@ QString StoreTest::writeFile(const QString& name, const QByteArray& contents)
 QStringList StoreTest::temporaryFiles() const
 {
     return QDir(m_temporary.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden);
+}
+
+QStringList StoreTest::activityLines() const
+{
+    QStringList lines;
+    for (const ActivityItem& item : m_store->activities())
+        lines.append(item.title + ": " + item.detail);
+    return lines;
 }
 
 void StoreTest::answer(const nlohmann::json& table)

@@ -33,28 +33,17 @@ public:
     std::shared_ptr<KeychainBackend> inner = makeInMemoryKeychainBackend();
     int failWrites = 0;
     int failReads = 0;
+    using Query = KeychainItemQuery;
 
-    KeychainReadResult copyMatching(const KeychainItemQuery& query) override
-    {
-        return failReads ? KeychainReadResult{failReads, {}} : inner->copyMatching(query);
-    }
-    int add(const KeychainItemQuery& query, const QByteArray& data, KeychainContent content) override
-    {
-        return failWrites ? failWrites : inner->add(query, data, content);
-    }
-    int replace(const KeychainItemQuery& query, const QByteArray& data, KeychainContent content) override
-    {
-        return failWrites ? failWrites : inner->replace(query, data, content);
-    }
-    int remove(const KeychainItemQuery& query) override { return failWrites ? failWrites : inner->remove(query); }
+    KeychainReadResult copyMatching(const Query& q) override { return failReads ? KeychainReadResult{failReads, {}} : inner->copyMatching(q); }
+    int add(const Query& q, const QByteArray& d, KeychainContent c) override { return failWrites ? failWrites : inner->add(q, d, c); }
+    int replace(const Query& q, const QByteArray& d, KeychainContent c) override { return failWrites ? failWrites : inner->replace(q, d, c); }
+    int remove(const Query& q) override { return failWrites ? failWrites : inner->remove(q); }
 };
 
 // Runs a task to completion on the test's event loop.
 template <typename T>
-T await(QCoro::Task<T>&& task)
-{
-    return QCoro::waitFor(std::move(task));
-}
+T await(QCoro::Task<T>&& task) { return QCoro::waitFor(std::move(task)); }
 
 // A store on a temporary data folder, a temporary bundle folder, an in-memory keychain,
 // scripted dialogs and a bridge that cannot be found.
@@ -82,17 +71,18 @@ protected:
             m_dialogs->saveAnswers.push_back(*saveAs);
         return await(store().runFileOperationTask());
     }
-    // Runs the event loop for a while (debounces, background refreshes).
     static void spin(int milliseconds) { QTest::qWait(milliseconds); }
     // Spins until `done` holds or ten seconds pass (a loaded machine starts node slowly).
     static bool spinUntil(const std::function<bool()>& done) { return QTest::qWaitFor(done, 10000); }
-    // Writes a file into the work folder and returns its path.
+    // Writes a file (a name in the work folder, or a full path) and returns its path.
     QString writeFile(const QString& name, const QByteArray& contents);
     // The whole contents of a file, or nothing when it cannot be read.
     static QByteArray readFile(const QString& path);
     QString workPath(const QString& name) const { return m_work.filePath(name); }
     // Files in the temporary bundle folder.
     QStringList temporaryFiles() const;
+    // The recent-activity list, an entry a line: "title: detail".
+    QStringList activityLines() const;
 
     QTemporaryDir m_data;
     QTemporaryDir m_temporary;
