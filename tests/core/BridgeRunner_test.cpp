@@ -48,7 +48,6 @@ protected:
     {
         return finish(bridge.runner().run<T>(request));
     }
-    fixture::Outcome<BridgeCheckResult> check() { return finish(bridge.runner().check()); }
     // The fixture's answer for the next runs: standard output, raw standard error, exit status.
     void answer(const QString& out, const QByteArray& err = {}, int exitCode = 0, const char* mode = "answer")
     {
@@ -147,13 +146,13 @@ TEST_F(BridgeRunnerTest, LaunchProblemsReachTheCallerAndTheRequestArrivesWhole)
     EXPECT_EQ(outcome.value->echo.toUtf8(), request.toJson());
     EXPECT_EQ(*outcome.value->args, QStringList{copy});
     answer(kCheck);
-    const auto checked = check();
+    const auto checked = finish(bridge.runner().check());
     EXPECT_EQ(checked.value, (BridgeCheckResult{"9.1", "https://b:3010", "v20"})) << checked.message().toStdString();
     const auto log = bridge.log();
     ASSERT_EQ(log.size(), 2u);
     EXPECT_EQ(log[0]["cwd"], bridge.folder().toStdString());
     EXPECT_EQ(log[1]["args"], nlohmann::json({copy.toStdString(), "--check"}));
-    EXPECT_TRUE(log[1]["request"].is_null());
+    EXPECT_TRUE(log[1]["request"].is_null()) << "the check is given no request";
 
     // A "node" that cannot be started.
     BridgeSurroundings surroundings = bridge.surroundings();
@@ -226,7 +225,7 @@ TEST_F(BridgeRunnerTest, EveryWayACommandOrCheckEnds)
         answer(c.out, c.err, c.exitCode, isCheck ? "answer" : c.mode);
         fixture::Outcome<int> outcome;   // only the error matters here
         if (isCheck) {
-            outcome.error = check().error;
+            outcome.error = finish(bridge.runner().check()).error;
         } else {
             const auto ran = run();
             outcome.error = ran.error;
