@@ -1,19 +1,15 @@
 // Preparing a selection: a single file passes through, everything else becomes one archive in
-// the temporary folder, read back here by Python's zipfile.
+// the temporary folder, read back here by Python's zipfile (the zip writer's reader).
 
 #include "core/FilePreparationService.h"
 #include "core/LocalFileProtectionService.h"
 #include "core/Cancellation.h"
 #include "core/NativePath.h"
 #include "fixtures/TestFiles.h"
-#include "zip/ArchiveError.h"
-
-#include <gtest/gtest.h>
-#include <nlohmann/json.hpp>
+#include "../zip/support/TestSupport.h"
 
 #include <QDir>
 #include <QFile>
-#include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QUrl>
@@ -27,16 +23,7 @@
 
 namespace {
 
-// Entries in archive order, as Python's zipfile reads them (tests/zip/support/read_zip.py):
-// name, mode and (short) data of each.
-nlohmann::json listArchive(const QString& path)
-{
-    QProcess python;
-    python.start("python3", {QStringLiteral(KORVO_TEST_SOURCE_DIR "/zip/support/read_zip.py"), path});
-    python.waitForFinished(60000);
-    EXPECT_EQ(python.exitCode(), 0) << python.readAllStandardError().toStdString();
-    return nlohmann::json::parse(python.readAllStandardOutput().toStdString()).at("entries");
-}
+nlohmann::json listArchive(const QString& path) { return testing_support::pythonListing(path.toStdString())["entries"]; }
 
 // The entries' names, and their data after "=" where `data` lists them.
 QStringList namesOf(const nlohmann::json& entries, bool data = false)

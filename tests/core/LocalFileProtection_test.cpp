@@ -76,9 +76,8 @@ std::vector<Record> parseRecords(const QByteArray& file)
 void expectError(Kind kind, const char* sentence, const std::function<void()>& call, std::optional<Found> found = {})
 {
     if (const auto error = testfiles::thrown<LocalFileProtectionError>(call)) {
-        EXPECT_EQ(error->kind(), kind);
-        EXPECT_EQ(error->message().toStdString(), sentence);
-        EXPECT_EQ(found.value_or(error->found()), error->found());
+        EXPECT_EQ(std::tuple(error->kind(), error->message().toStdString(), error->found()),
+                  std::tuple(kind, std::string(sentence), found.value_or(error->found())));
     }
 }
 

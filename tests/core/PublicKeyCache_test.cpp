@@ -7,7 +7,6 @@
 
 #include <QFile>
 #include <QTemporaryDir>
-#include <QTimer>
 
 #include <qcoro/qcorotimer.h>
 
@@ -29,7 +28,6 @@ protected:
         QFile file(filePath());
         return nlohmann::json::parse(file.open(QIODevice::ReadOnly) ? file.readAll().toStdString() : "null");
     }
-    void writeFile(const QByteArray& bytes) const { testfiles::writeFile(filePath(), bytes); }
 
     // A fetch that counts its runs, waits `delayMs` and then yields `key` (or fails).
     KorvoPublicKeyCache::Fetch counting(QString key, int delayMs = 0, bool fails = false)
@@ -37,10 +35,8 @@ protected:
         return [this, key, delayMs, fails]() -> QCoro::Task<QString> {
             ++fetches;
             if (delayMs > 0) {
-                QTimer timer;
-                timer.setSingleShot(true);
-                timer.start(delayMs);
-                co_await timer;
+                auto pause = QCoro::sleepFor(std::chrono::milliseconds(delayMs));
+                co_await std::move(pause);
             }
             if (fails)
                 throw KorvoError(QStringLiteral("That Korvo could not be verified."));
@@ -107,7 +103,7 @@ TEST_F(PublicKeyCacheTest, DamagedFileIsIgnoredThenReplaced)
     for (const QByteArray& bytes : {QByteArray("{not json"), QByteArray(R"({"values":"pk"})"),
                                     QByteArray(R"({"values":{"https://keys.test:3010|1":7}})")}) {
         SCOPED_TRACE(bytes.toStdString());
-        writeFile(bytes);
+        testfiles::writeFile(filePath(), bytes);
         fetches = 0;
         KorvoPublicKeyCache cache{AppPaths(folder.path())};
         EXPECT_EQ(lookUp(cache, 2, "pk-2"), "pk-2");
@@ -119,7 +115,7 @@ TEST_F(PublicKeyCacheTest, DamagedFileIsIgnoredThenReplaced)
 
 TEST_F(PublicKeyCacheTest, UnwritableFolderStillAnswersFromMemory)
 {
-    writeFile("a file where the folder should be");
+    testfiles::writeFile(filePath(), "a file where the folder should be");
     KorvoPublicKeyCache cache{AppPaths(filePath() + "/sub")};
     EXPECT_EQ(lookUp(cache, 3, "pk-3"), "pk-3");
     EXPECT_EQ(lookUp(cache, 3, "pk-3"), "pk-3");
