@@ -6,7 +6,7 @@
 #include "core/Cancellation.h"
 #include "core/NativePath.h"
 #include "fixtures/TestFiles.h"
-#include "../zip/support/TestSupport.h"
+#include "zip/ArchiveError.h"
 
 #include <QDir>
 #include <QFile>

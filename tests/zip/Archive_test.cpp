@@ -3,6 +3,7 @@
 
 #include "support/TestSupport.h"
 #include "zip/Archive.h"
+#include "zip/ArchiveError.h"
 #include "zip/DosDateTime.h"
 #include "zip/OutputFile.h"
 
@@ -126,7 +127,7 @@ TEST(ArchiveFormat, NamesTheirUtf8FlagAndTheLengthLimit) {
             {"a/..", zip::ArchiveError::Kind::unsafeEntryPath},
         };
         for (const auto& [name, kind] : refused) {
-            const auto error = archiveError([&, &name = name] { addBytes(archive, name, "never written"); });
+            const auto error = thrown<zip::ArchiveError>([&, &name = name] { addBytes(archive, name, "never written"); });
             EXPECT_EQ(error ? error->kind() : zip::ArchiveError::Kind{}, kind) << name;
         }
     }
@@ -196,7 +197,7 @@ TEST(ArchiveFiles, MixedFilesReadBack) {
 TEST(ArchiveFiles, FailuresLeaveNoTraceAndTheArchiveCarriesOn) {
     ScratchFolder folder;
     writeFile(folder / "taken.zip", "precious");
-    const auto taken = archiveError([&] { zip::Archive archive(folder / "taken.zip"); });
+    const auto taken = thrown<zip::ArchiveError>([&] { zip::Archive archive(folder / "taken.zip"); });
     EXPECT_TRUE(taken && taken->kind() == zip::ArchiveError::Kind::unwritableArchive);
     EXPECT_EQ(readFile(folder / "taken.zip"), "precious");
 
@@ -205,7 +206,7 @@ TEST(ArchiveFiles, FailuresLeaveNoTraceAndTheArchiveCarriesOn) {
     zip::Archive archive(folder / "out.zip");
     archive.addEntry("one", folder / "one");
     // A missing file, nothing written (its sentence is checked where file preparation passes it on).
-    const auto ghost = archiveError([&] { archive.addEntry("ghost", folder / "ghost.txt"); });
+    const auto ghost = thrown<zip::ArchiveError>([&] { archive.addEntry("ghost", folder / "ghost.txt"); });
     EXPECT_TRUE(ghost && ghost->kind() == zip::ArchiveError::Kind::fileNotFound);
     // A content source failing part-way, in a small entry and in a streamed one after a flush.
     for (const std::size_t size : {std::size_t{5000}, 2 * zip::OutputFile::kCapacity}) {
