@@ -80,22 +80,19 @@ TEST(BridgeLookup, ScriptSearchOrder)
         }
     };
 
-    // Nothing anywhere: the first candidate is named; without a resources directory the
-    // working directory's candidate comes first.
+    // Nothing anywhere: the first candidate is named (the working directory's, without resources).
     EXPECT_EQ(found(surroundings), "missing " + resources + "/bridge/korvo-bridge.mjs");
     BridgeSurroundings bare = surroundings;
     bare.resourcesDirectory.reset();
     EXPECT_EQ(found(bare), "missing " + work + "/bridge/korvo-bridge.mjs");
 
-    // Each candidate, added from last to first, takes over; the variable naming nothing is
-    // ignored throughout.
+    // Each candidate, added from last to first, takes over; the variable naming nothing is ignored.
     for (const QString& candidate : {root.filePath("app/bridge/korvo-bridge.mjs"), work + "/bridge/korvo-bridge.mjs",
                                      resources + "/bridge/korvo-bridge.mjs"}) {
         touch(candidate);
         EXPECT_EQ(found(surroundings), candidate);
     }
-    // An existing path in the variable beats them all; a relative one counts from the
-    // working directory; an empty one is ignored.
+    // An existing path in the variable beats them all, a relative one from the working directory.
     touch(root.filePath("chosen.mjs"));
     for (const QString& variable : {root.filePath("chosen.mjs"), QStringLiteral("../../chosen.mjs")}) {
         surroundings.environment->insert("KORVO_BRIDGE_SCRIPT", variable);
@@ -159,9 +156,7 @@ TEST_F(BridgeRunnerTest, LaunchProblemsReachTheCallerAndTheRequestArrivesWhole)
     surroundings.nodeCandidates = {bridge.folder() + "/not-a-program"};
     touch(bridge.folder() + "/not-a-program", kExecutable, "\x7f" "ELF but not really");
     const auto failed = finish(BridgeRunner(surroundings).run<SessionResult>(listSecrets()));
-    const auto* error = failed.errorAs<BridgeProcessError>();
-    ASSERT_NE(error, nullptr) << failed.message().toStdString();
-    EXPECT_EQ(error->kind(), BridgeProcessError::Kind::startFailed);
+    EXPECT_EQ(failed.processError(), BridgeProcessError::Kind::startFailed) << failed.message().toStdString();
     EXPECT_FALSE(failed.message().isEmpty());
 }
 
@@ -317,9 +312,7 @@ TEST_F(BridgeRunnerTest, ASilentChildIsEnded)
     QElapsedTimer clock;
     clock.start();
     const auto silent = finish(BridgeRunner(surroundings, QStringLiteral("https://fixture.test:3010")).run<EchoResult>(listSecrets()));
-    const auto* error = silent.errorAs<BridgeProcessError>();
-    ASSERT_NE(error, nullptr) << silent.message().toStdString();
-    EXPECT_EQ(error->kind(), BridgeProcessError::Kind::stoppedResponding);
+    EXPECT_EQ(silent.processError(), BridgeProcessError::Kind::stoppedResponding) << silent.message().toStdString();
     EXPECT_LT(clock.elapsed(), 5000);
 }
 
@@ -341,9 +334,7 @@ TEST_F(BridgeRunnerTest, MebibyteOnBothPipesDoesNotBlockAndAChildThatNeverReadsF
     BridgeRequest large = listSecrets();
     large.password = QString(2 * 1024 * 1024, u'x');   // far more than a pipe holds
     const auto unread = run(large);
-    const auto* writeError = unread.errorAs<BridgeProcessError>();
-    ASSERT_NE(writeError, nullptr) << unread.message().toStdString();
-    EXPECT_EQ(writeError->kind(), BridgeProcessError::Kind::writeFailed);
+    EXPECT_EQ(unread.processError(), BridgeProcessError::Kind::writeFailed) << unread.message().toStdString();
 }
 
 } // namespace

@@ -148,18 +148,12 @@ TEST(KeychainStoreFailures, StatusesReachTheCallerAsSentences)
 // Another caller creates the key between this caller's read and its write.
 class RacedBackend final : public KeychainBackend {
 public:
-    KeychainReadResult copyMatching(const KeychainItemQuery& query) override { return m_inner->copyMatching(query); }
-    int add(const KeychainItemQuery& query, const QByteArray& data, KeychainContent content) override
-    {
-        m_inner->add(query, winner, content);
-        return m_inner->add(query, data, content);
-    }
+    KeychainReadResult copyMatching(const KeychainItemQuery& q) override { return m_inner->copyMatching(q); }
+    int add(const KeychainItemQuery& q, const QByteArray& d, KeychainContent c) override { return m_inner->add(q, winner, c), m_inner->add(q, d, c); }
     int replace(const KeychainItemQuery& q, const QByteArray& d, KeychainContent c) override { return m_inner->replace(q, d, c); }
-    int remove(const KeychainItemQuery& query) override { return m_inner->remove(query); }
+    int remove(const KeychainItemQuery& q) override { return m_inner->remove(q); }
     const QByteArray winner = QByteArray(32, 'w');
-
-private:
-    std::shared_ptr<KeychainBackend> m_inner = makeInMemoryKeychainBackend();
+    const std::shared_ptr<KeychainBackend> m_inner = makeInMemoryKeychainBackend();
 };
 
 TEST(KeychainStoreFailures, LosingTheCreationRaceReturnsTheWinnersKey)
@@ -319,8 +313,7 @@ TEST_F(SecretService, ConcurrentFirstUseFromSeveralProcessesKeepsOneKey)
     }
 }
 
-// (Children run KeychainChild.Run alone, so the parent-only cases below need no guard. A bus
-// without a Secret Service is a scenario of tests/faults.)
+// (Children run KeychainChild.Run alone. A bus without a Secret Service is tests/faults'.)
 TEST(UnusableKeychain, NoBusMakesEveryCallUnavailable)
 {
     QTemporaryDir folder;

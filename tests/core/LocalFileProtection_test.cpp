@@ -1,6 +1,5 @@
-// The local protected format: the on-disk layout, a file written from the layout alone, every
-// way of changing a protected file, and failures that must change nothing (the earlier file at
-// the output path survives, no partial or temporary file is left).
+// The local protected format: its layout, every way of changing a protected file, and failures
+// that change nothing (the earlier output survives, no partial or temporary file is left).
 
 #include "core/LocalFileProtectionService.h"
 #include "core/Cancellation.h"
@@ -147,9 +146,8 @@ TEST_F(LocalFileProtectionTest, RecordsSplitAtTheChunkSizeWithFreshNoncesAndRoun
     }
 }
 
-// A file sealed by another AES-GCM implementation from the layout in LocalFormat.h (nonce
-// 01..0c, plain "korvo", associated data: header, index 0, final flag) opens: the engine reads
-// the format as written down, not only as it writes it.
+// A file sealed elsewhere from the layout in LocalFormat.h alone (nonce 01..0c, plain "korvo",
+// associated data: header, index 0, final flag) opens: the format as written down, not as made.
 TEST_F(LocalFileProtectionTest, AFileWrittenFromTheLayoutAloneOpens)
 {
     writeFile(path("known.korvolocal"), QByteArray::fromHex("4b4f52564f4c4f43414c0101000000210102030405060708090a0b0c"

@@ -109,9 +109,8 @@ TEST(ArchiveFormat, ExternalAttributesCarryTypeAndPermissions) {
 TEST(ArchiveFormat, NamesTheirUtf8FlagAndTheLengthLimit) {
     ScratchFolder folder;
     const std::string path = folder / "names.zip", utf8 = "Zürich/Łódź 東京 🙂.txt", longest(65535, 'n');
-    // Names that are not UTF-8 (a Latin-1 file name, a cut sequence, an encoded surrogate) keep
-    // their bytes but not the UTF-8 flag, so readers fall back to the legacy code page instead
-    // of refusing the archive.
+    // Names that are not UTF-8 (Latin-1, a cut sequence, an encoded surrogate) keep their bytes
+    // without the UTF-8 flag: readers fall back to the legacy code page instead of refusing.
     const std::vector<std::pair<std::string, int>> names = {{utf8, 0x0800},           {"caf\xE9.txt", 0},
                                                             {"cut\xE2\x82", 0},       {"sur\xED\xA0\x80", 0},
                                                             {"..dots/a..b/...", 0x0800}, {longest, 0x0800}};
