@@ -63,10 +63,9 @@ TEST_F(FilePreparation, FolderBecomesAnArchiveOfItsVisibleFiles)
     static const QRegularExpression bundleName(
         "^korvo-[0-9A-F]{8}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{12}\\.zip$");
     EXPECT_TRUE(bundleName.match(prepared.displayName).hasMatch()) << prepared.displayName.toStdString();
-    EXPECT_EQ(prepared.url, QDir(temporary.path()).filePath(prepared.displayName));
-    EXPECT_EQ(prepared.cleanupURL, std::optional<QString>(prepared.url));
-    EXPECT_EQ(leftovers(), QStringList{prepared.displayName});
-    EXPECT_EQ(prepared.skippedNote(), "2 hidden items were left out.");   // a hidden folder counts once
+    const QString url = QDir(temporary.path()).filePath(prepared.displayName);
+    EXPECT_EQ(std::tuple(prepared.url, prepared.cleanupURL, leftovers(), prepared.skippedNote()),   // a hidden folder counts once
+              std::tuple(url, std::optional(url), QStringList{prepared.displayName}, QStringLiteral("2 hidden items were left out.")));
 
     const nlohmann::json entries = listArchive(prepared.url);
     QStringList names = namesOf(entries, true);
