@@ -242,28 +242,21 @@ TEST_F(BridgeRunnerTest, EveryWayACommandOrCheckEnds)
 
 TEST_F(BridgeRunnerTest, OnlyTheTemporaryFileAKilledChildNamedIsRemoved)
 {
-    const QString output = bridge.folder() + "/report.pdf";
     const auto partial = [&](const char* suffix) { return bridge.folder() + "/.report.pdf." + suffix + ".partial"; };
-    struct Case {
-        const char* name;
-        const char* mode;
-        int exitCode;
-        bool namedRemoved;
-    };
+    BridgeRequest request = listSecrets();
+    request.command = QStringLiteral("decryptFile");
+    request.outputPath = bridge.folder() + "/report.pdf";
     // The child names bbbbbbbbbbbb; the user's own file and another job's look the same.
-    for (const Case& c : {Case{"an orderly refusal cleans up itself", "answer", 1, false},
-                          Case{"stopped by a signal", "answer", 143, true}, Case{"killed outright", "crash", 0, true}}) {
-        SCOPED_TRACE(c.name);
+    for (const auto& [name, mode, exitCode, namedRemoved] : {std::tuple{"an orderly refusal cleans up itself", "answer", 1, false},
+                                                             {"stopped by a signal", "answer", 143, true},
+                                                             {"killed outright", "crash", 0, true}}) {
+        SCOPED_TRACE(name);
         for (const char* suffix : {"0123456789ab", "aaaaaaaaaaaa", "bbbbbbbbbbbb"})
             touch(partial(suffix));
-        answer(R"({"ok":false,"error":"The selected file could not be read."})", "unfinished bbbbbbbbbbbb\n", c.exitCode, c.mode);
-        BridgeRequest request = listSecrets();
-        request.command = QStringLiteral("decryptFile");
-        request.outputPath = output;
+        answer(R"({"ok":false,"error":"The selected file could not be read."})", "unfinished bbbbbbbbbbbb\n", exitCode, mode);
         EXPECT_FALSE(run(request).value.has_value());
-        EXPECT_TRUE(QFile::exists(partial("0123456789ab")));
-        EXPECT_TRUE(QFile::exists(partial("aaaaaaaaaaaa")));
-        EXPECT_EQ(QFile::exists(partial("bbbbbbbbbbbb")), !c.namedRemoved);
+        EXPECT_EQ(std::tuple(QFile::exists(partial("0123456789ab")), QFile::exists(partial("aaaaaaaaaaaa")),
+                             QFile::exists(partial("bbbbbbbbbbbb"))), std::tuple(true, true, !namedRemoved));
     }
 }
 
