@@ -225,17 +225,15 @@ TEST_F(LocalFileProtectionTest, FullDeviceOrCancellingKeepsEverything)
 {
     prepareFiles(6 * chunk);
     const QByteArray plain = readFile(path("plain")), sealed = readFile(path("sealed"));
-    {
-        // Every write beyond 2 MiB fails, as on a full device (onto another path: tests/faults).
-        rlimit saved{}, lowered{};
-        getrlimit(RLIMIT_FSIZE, &saved);
-        const auto handler = std::signal(SIGXFSZ, SIG_IGN);
-        lowered = {2 * chunk, saved.rlim_max};
-        setrlimit(RLIMIT_FSIZE, &lowered);
-        expectError(Kind::writeFailed, writeFailedSentence, [&] { open(path("sealed"), path("sealed"), testKey()); });
-        setrlimit(RLIMIT_FSIZE, &saved);
-        std::signal(SIGXFSZ, handler);
-    }
+    // Every write beyond 2 MiB fails, as on a full device (onto another path: tests/faults).
+    rlimit saved{};
+    getrlimit(RLIMIT_FSIZE, &saved);
+    const rlimit lowered{2 * chunk, saved.rlim_max};
+    const auto handler = std::signal(SIGXFSZ, SIG_IGN);
+    setrlimit(RLIMIT_FSIZE, &lowered);
+    expectError(Kind::writeFailed, writeFailedSentence, [&] { open(path("sealed"), path("sealed"), testKey()); });
+    setrlimit(RLIMIT_FSIZE, &saved);
+    std::signal(SIGXFSZ, handler);
     struct Cancelled {};
     auto cancelAtOnce = [](qint64, qint64) { throw Cancelled{}; };
     EXPECT_THROW(protect(path("plain"), path("out"), testKey(), cancelAtOnce), Cancelled);

@@ -67,11 +67,7 @@ TEST(ArchiveFormat, KnownAnswerBytesWhetherClosedOrDropped) {
 }
 
 TEST(ArchiveFormat, DosDateClampsTheYearAndUsesUtc) {
-    struct Case {
-        std::int64_t seconds;
-        int year, month, day, hour, minute, second;
-    };
-    const Case cases[] = {
+    const std::int64_t cases[][7] = {   // seconds; year, month, day, hour, minute, second
         {157766400, 1980, 1, 1, 0, 0, 0},        // 1975-01-01: year raised to 1980
         {-1, 1980, 12, 31, 23, 59, 58},          // 1969-12-31 23:59:59: only the year moves
         {4275806400, 2099, 6, 30, 12, 0, 0},     // 2105-06-30: year lowered to 2099
@@ -82,10 +78,10 @@ TEST(ArchiveFormat, DosDateClampsTheYearAndUsesUtc) {
     const std::string saved = oldZone ? oldZone : "";
     ::setenv("TZ", "JST-9", 1);
     ::tzset();
-    for (const Case& c : cases) {
-        const zip::DosDateTime dos = zip::dosDateTime(c.seconds);
-        EXPECT_EQ(dos.date, (c.year - 1980) * 512 + c.month * 32 + c.day) << c.seconds;
-        EXPECT_EQ(dos.time, c.hour * 2048 + c.minute * 32 + c.second / 2) << c.seconds;
+    for (const auto& [seconds, year, month, day, hour, minute, second] : cases) {
+        const zip::DosDateTime dos = zip::dosDateTime(seconds);
+        EXPECT_EQ(dos.date, (year - 1980) * 512 + month * 32 + day) << seconds;
+        EXPECT_EQ(dos.time, hour * 2048 + minute * 32 + second / 2) << seconds;
     }
     if (oldZone) ::setenv("TZ", saved.c_str(), 1); else ::unsetenv("TZ");
     ::tzset();

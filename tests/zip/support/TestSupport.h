@@ -18,14 +18,11 @@
 
 namespace testing_support {
 
-class ScratchFolder {
-public:
-    ScratchFolder() : m_path((std::filesystem::temp_directory_path() / "korvo-zip-test-XXXXXX").string()) {
-        if (::mkdtemp(m_path.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-    }
+struct ScratchFolder {
+    ScratchFolder() { if (::mkdtemp(m_path.data()) == nullptr) throw std::runtime_error("mkdtemp failed"); }
     ~ScratchFolder() { std::error_code ignored; std::filesystem::remove_all(m_path, ignored); }
     std::string operator/(const std::string& name) const { return m_path + "/" + name; }
-    std::string m_path;
+    std::string m_path = (std::filesystem::temp_directory_path() / "korvo-zip-test-XXXXXX").string();
 };
 
 inline std::string readFile(const std::string& path) {
