@@ -23,11 +23,7 @@ protected:
     void SetUp() override { fixture::ensureApplication(); }
 
     QString filePath() const { return folder.filePath(KorvoPublicKeyCache::fileName); }
-    nlohmann::json stored() const
-    {
-        QFile file(filePath());
-        return nlohmann::json::parse(file.open(QIODevice::ReadOnly) ? file.readAll().toStdString() : "null");
-    }
+    nlohmann::json stored() const { return nlohmann::json::parse(testfiles::readFile(filePath()).toStdString()); }
 
     // A fetch that counts its runs, waits `delayMs` and then yields `key` (or fails).
     KorvoPublicKeyCache::Fetch counting(QString key, int delayMs = 0, bool fails = false)
