@@ -76,9 +76,7 @@ TEST(KeychainStore, IdentityLifecycle)
     store.save(sample);
     EXPECT_EQ(store.load(), sample);
     EXPECT_EQ(backend->copyMatching(identityItem).data, sample.toJson());
-    AccountIdentity second = sample;
-    second.selectedSecretId = 17;
-    second.deviceKeyConfirmationPending = true;
+    const AccountIdentity second{sample.email, sample.principalId, sample.ed25519PrivateKeyHex, 17, true};
     store.save(second);
     EXPECT_EQ(store.load(), second);
 
