@@ -15,11 +15,7 @@ using Mode = ActivityHistory::Mode;
 
 QDateTime utc(const char* iso) { return QDateTime::fromString(QString::fromLatin1(iso), Qt::ISODateWithMs); }
 
-ActivityItem numbered(int n)
-{
-    return {QUuid::createUuid(), "Locked", QStringLiteral("file%1.txt -> file%1.txt.korvo").arg(n),
-            utc("2024-05-01T12:00:00Z").addSecs(n)};
-}
+ActivityItem numbered(int n) { return {QUuid::createUuid(), "Locked", QString::number(n), utc("2024-05-01T12:00:00Z").addSecs(n)}; }
 
 using testfiles::readFile;
 using testfiles::writeFile;

@@ -48,7 +48,6 @@ protected:
     {
         return finish(bridge.runner().run<T>(request));
     }
-    fixture::Outcome<BridgeCheckResult> check() { return finish(bridge.runner().check()); }
     // The fixture's answer for the next runs: standard output, raw standard error, exit status.
     void answer(const QString& out, const QByteArray& err = {}, int exitCode = 0, const char* mode = "answer")
     {
@@ -81,22 +80,19 @@ TEST(BridgeLookup, ScriptSearchOrder)
         }
     };
 
-    // Nothing anywhere: the first candidate is named; without a resources directory the
-    // working directory's candidate comes first.
+    // Nothing anywhere: the first candidate is named (the working directory's, without resources).
     EXPECT_EQ(found(surroundings), "missing " + resources + "/bridge/korvo-bridge.mjs");
     BridgeSurroundings bare = surroundings;
     bare.resourcesDirectory.reset();
     EXPECT_EQ(found(bare), "missing " + work + "/bridge/korvo-bridge.mjs");
 
-    // Each candidate, added from last to first, takes over; the variable naming nothing is
-    // ignored throughout.
+    // Each candidate, added from last to first, takes over; the variable naming nothing is ignored.
     for (const QString& candidate : {root.filePath("app/bridge/korvo-bridge.mjs"), work + "/bridge/korvo-bridge.mjs",
                                      resources + "/bridge/korvo-bridge.mjs"}) {
         touch(candidate);
         EXPECT_EQ(found(surroundings), candidate);
     }
-    // An existing path in the variable beats them all; a relative one counts from the
-    // working directory; an empty one is ignored.
+    // An existing path in the variable beats them all, a relative one from the working directory.
     touch(root.filePath("chosen.mjs"));
     for (const QString& variable : {root.filePath("chosen.mjs"), QStringLiteral("../../chosen.mjs")}) {
         surroundings.environment->insert("KORVO_BRIDGE_SCRIPT", variable);
@@ -142,27 +138,21 @@ TEST_F(BridgeRunnerTest, LaunchProblemsReachTheCallerAndTheRequestArrivesWhole)
     ASSERT_TRUE(QFile::copy(fixture::scriptPath(), copy));
     BridgeRequest request = listSecrets(0);
     request.password = QStringLiteral("p\"ä\n🔑");
-    const auto outcome = run<EchoResult>(request);
-    ASSERT_TRUE(outcome.value) << outcome.message().toStdString();
-    EXPECT_EQ(outcome.value->echo.toUtf8(), request.toJson());
-    EXPECT_EQ(*outcome.value->args, QStringList{copy});
+    EXPECT_TRUE(run<EchoResult>(request).value);
     answer(kCheck);
-    const auto checked = check();
+    const auto checked = finish(bridge.runner().check());
     EXPECT_EQ(checked.value, (BridgeCheckResult{"9.1", "https://b:3010", "v20"})) << checked.message().toStdString();
-    const auto log = bridge.log();
-    ASSERT_EQ(log.size(), 2u);
-    EXPECT_EQ(log[0]["cwd"], bridge.folder().toStdString());
-    EXPECT_EQ(log[1]["args"], nlohmann::json({copy.toStdString(), "--check"}));
-    EXPECT_TRUE(log[1]["request"].is_null());
+    const std::string script = copy.toStdString(), folder = bridge.folder().toStdString();
+    EXPECT_EQ(bridge.log(), (std::vector<nlohmann::json>{
+                                {{"args", nlohmann::json::array({script})}, {"cwd", folder}, {"request", request.toJson().toStdString()}},
+                                {{"args", nlohmann::json::array({script, "--check"})}, {"cwd", folder}, {"request", nullptr}}}));
 
     // A "node" that cannot be started.
     BridgeSurroundings surroundings = bridge.surroundings();
     surroundings.nodeCandidates = {bridge.folder() + "/not-a-program"};
     touch(bridge.folder() + "/not-a-program", kExecutable, "\x7f" "ELF but not really");
     const auto failed = finish(BridgeRunner(surroundings).run<SessionResult>(listSecrets()));
-    const auto* error = failed.errorAs<BridgeProcessError>();
-    ASSERT_NE(error, nullptr) << failed.message().toStdString();
-    EXPECT_EQ(error->kind(), BridgeProcessError::Kind::startFailed);
+    EXPECT_EQ(failed.processError(), BridgeProcessError::Kind::startFailed) << failed.message().toStdString();
     EXPECT_FALSE(failed.message().isEmpty());
 }
 
@@ -226,7 +216,7 @@ TEST_F(BridgeRunnerTest, EveryWayACommandOrCheckEnds)
         answer(c.out, c.err, c.exitCode, isCheck ? "answer" : c.mode);
         fixture::Outcome<int> outcome;   // only the error matters here
         if (isCheck) {
-            outcome.error = check().error;
+            outcome.error = finish(bridge.runner().check()).error;
         } else {
             const auto ran = run();
             outcome.error = ran.error;
@@ -252,28 +242,21 @@ TEST_F(BridgeRunnerTest, EveryWayACommandOrCheckEnds)
 
 TEST_F(BridgeRunnerTest, OnlyTheTemporaryFileAKilledChildNamedIsRemoved)
 {
-    const QString output = bridge.folder() + "/report.pdf";
     const auto partial = [&](const char* suffix) { return bridge.folder() + "/.report.pdf." + suffix + ".partial"; };
-    struct Case {
-        const char* name;
-        const char* mode;
-        int exitCode;
-        bool namedRemoved;
-    };
+    BridgeRequest request = listSecrets();
+    request.command = QStringLiteral("decryptFile");
+    request.outputPath = bridge.folder() + "/report.pdf";
     // The child names bbbbbbbbbbbb; the user's own file and another job's look the same.
-    for (const Case& c : {Case{"an orderly refusal cleans up itself", "answer", 1, false},
-                          Case{"stopped by a signal", "answer", 143, true}, Case{"killed outright", "crash", 0, true}}) {
-        SCOPED_TRACE(c.name);
+    for (const auto& [name, mode, exitCode, namedRemoved] : {std::tuple{"an orderly refusal cleans up itself", "answer", 1, false},
+                                                             {"stopped by a signal", "answer", 143, true},
+                                                             {"killed outright", "crash", 0, true}}) {
+        SCOPED_TRACE(name);
         for (const char* suffix : {"0123456789ab", "aaaaaaaaaaaa", "bbbbbbbbbbbb"})
             touch(partial(suffix));
-        answer(R"({"ok":false,"error":"The selected file could not be read."})", "unfinished bbbbbbbbbbbb\n", c.exitCode, c.mode);
-        BridgeRequest request = listSecrets();
-        request.command = QStringLiteral("decryptFile");
-        request.outputPath = output;
+        answer(R"({"ok":false,"error":"The selected file could not be read."})", "unfinished bbbbbbbbbbbb\n", exitCode, mode);
         EXPECT_FALSE(run(request).value.has_value());
-        EXPECT_TRUE(QFile::exists(partial("0123456789ab")));
-        EXPECT_TRUE(QFile::exists(partial("aaaaaaaaaaaa")));
-        EXPECT_EQ(QFile::exists(partial("bbbbbbbbbbbb")), !c.namedRemoved);
+        EXPECT_EQ(std::tuple(QFile::exists(partial("0123456789ab")), QFile::exists(partial("aaaaaaaaaaaa")),
+                             QFile::exists(partial("bbbbbbbbbbbb"))), std::tuple(true, true, !namedRemoved));
     }
 }
 
@@ -318,9 +301,7 @@ TEST_F(BridgeRunnerTest, ASilentChildIsEnded)
     QElapsedTimer clock;
     clock.start();
     const auto silent = finish(BridgeRunner(surroundings, QStringLiteral("https://fixture.test:3010")).run<EchoResult>(listSecrets()));
-    const auto* error = silent.errorAs<BridgeProcessError>();
-    ASSERT_NE(error, nullptr) << silent.message().toStdString();
-    EXPECT_EQ(error->kind(), BridgeProcessError::Kind::stoppedResponding);
+    EXPECT_EQ(silent.processError(), BridgeProcessError::Kind::stoppedResponding) << silent.message().toStdString();
     EXPECT_LT(clock.elapsed(), 5000);
 }
 
@@ -342,9 +323,7 @@ TEST_F(BridgeRunnerTest, MebibyteOnBothPipesDoesNotBlockAndAChildThatNeverReadsF
     BridgeRequest large = listSecrets();
     large.password = QString(2 * 1024 * 1024, u'x');   // far more than a pipe holds
     const auto unread = run(large);
-    const auto* writeError = unread.errorAs<BridgeProcessError>();
-    ASSERT_NE(writeError, nullptr) << unread.message().toStdString();
-    EXPECT_EQ(writeError->kind(), BridgeProcessError::Kind::writeFailed);
+    EXPECT_EQ(unread.processError(), BridgeProcessError::Kind::writeFailed) << unread.message().toStdString();
 }
 
 } // namespace

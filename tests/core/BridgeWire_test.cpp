@@ -113,13 +113,8 @@ std::string withCount(const std::string& count)
 
 TEST(BridgeRecords, RequiredOptionalAndWrongTypes)
 {
-    struct Case {
-        const char* name;
-        QString (*failure)(const std::string&);
-        std::string json;
-        const char* expected;   // "" = decodes; otherwise a part of the sentence
-    };
-    const std::vector<Case> cases = {
+    // Name, decoder, result, and "" when it decodes or else a part of the sentence.
+    const std::vector<std::tuple<const char*, QString (*)(const std::string&), std::string, const char*>> cases = {
         {"secret without optional texts", failureOf<SecretListResult>, secrets(kSecretA), ""},
         {"secret without clusterId spoils the list", failureOf<SecretListResult>,
          secrets(kSecretA + R"(,{"secretId":13,"ownerPrincipalId":"o"})"), "result.secrets[1].clusterId"},
@@ -138,10 +133,9 @@ TEST(BridgeRecords, RequiredOptionalAndWrongTypes)
         {"required text null", failureOf<GeneratedKey>, R"({"privateKeyHex":null,"publicKeyHex":"b"})", "privateKeyHex"},
         {"record not an object", failureOf<FileJobResult>, R"(["j","s"])", "result"},
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        const QString failure = c.failure(c.json);
-        EXPECT_TRUE(*c.expected ? failure.contains(QLatin1String(c.expected)) : failure.isEmpty()) << failure.toStdString();
+    for (const auto& [name, tryDecode, json, expected] : cases) {
+        const QString failure = tryDecode(json);
+        EXPECT_TRUE(*expected ? failure.contains(QLatin1String(expected)) : failure.isEmpty()) << name << ": " << failure.toStdString();
     }
 }
 

@@ -1,5 +1,5 @@
 // Preparing a selection: a single file passes through, everything else becomes one archive in
-// the temporary folder, read back here by Python's zipfile.
+// the temporary folder, read back here by Python's zipfile (the zip writer's reader).
 
 #include "core/FilePreparationService.h"
 #include "core/LocalFileProtectionService.h"
@@ -8,35 +8,19 @@
 #include "fixtures/TestFiles.h"
 #include "zip/ArchiveError.h"
 
-#include <gtest/gtest.h>
-#include <nlohmann/json.hpp>
-
 #include <QDir>
 #include <QFile>
-#include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QUrl>
 
-#include <cstring>
 #include <functional>
-#include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/un.h>
 #include <unistd.h>
 
 namespace {
 
-// Entries in archive order, as Python's zipfile reads them (tests/zip/support/read_zip.py):
-// name, mode and (short) data of each.
-nlohmann::json listArchive(const QString& path)
-{
-    QProcess python;
-    python.start("python3", {QStringLiteral(KORVO_TEST_SOURCE_DIR "/zip/support/read_zip.py"), path});
-    python.waitForFinished(60000);
-    EXPECT_EQ(python.exitCode(), 0) << python.readAllStandardError().toStdString();
-    return nlohmann::json::parse(python.readAllStandardOutput().toStdString()).at("entries");
-}
+nlohmann::json listArchive(const QString& path) { return testing_support::pythonListing(path.toStdString())["entries"]; }
 
 // The entries' names, and their data after "=" where `data` lists them.
 QStringList namesOf(const nlohmann::json& entries, bool data = false)
@@ -76,10 +60,9 @@ TEST_F(FilePreparation, FolderBecomesAnArchiveOfItsVisibleFiles)
     static const QRegularExpression bundleName(
         "^korvo-[0-9A-F]{8}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{12}\\.zip$");
     EXPECT_TRUE(bundleName.match(prepared.displayName).hasMatch()) << prepared.displayName.toStdString();
-    EXPECT_EQ(prepared.url, QDir(temporary.path()).filePath(prepared.displayName));
-    EXPECT_EQ(prepared.cleanupURL, std::optional<QString>(prepared.url));
-    EXPECT_EQ(leftovers(), QStringList{prepared.displayName});
-    EXPECT_EQ(prepared.skippedNote(), "2 hidden items were left out.");   // a hidden folder counts once
+    const QString url = QDir(temporary.path()).filePath(prepared.displayName);
+    EXPECT_EQ(std::tuple(prepared.url, prepared.cleanupURL, leftovers(), prepared.skippedNote()),   // a hidden folder counts once
+              std::tuple(url, std::optional(url), QStringList{prepared.displayName}, QStringLiteral("2 hidden items were left out.")));
 
     const nlohmann::json entries = listArchive(prepared.url);
     QStringList names = namesOf(entries, true);
@@ -179,16 +162,11 @@ TEST_F(FilePreparation, SpecialFilesAreSkippedAndCountedAndOneFileIsUsedAsItIs)
     write("box/kept.txt", "kept");
     ASSERT_EQ(::mkfifo(QFile::encodeName(src("box/pipe")).constData(), 0600), 0);
     ASSERT_EQ(::mkfifo(QFile::encodeName(src("selected-pipe")).constData(), 0600), 0);
-    const int sock = ::socket(AF_UNIX, SOCK_STREAM, 0);
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    std::strncpy(address.sun_path, QFile::encodeName(src("box/s.sock")).constData(), sizeof address.sun_path - 1);
-    ASSERT_EQ(::bind(sock, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ASSERT_EQ(::mknod(QFile::encodeName(src("box/s.sock")).constData(), S_IFSOCK | 0600, 0), 0);
     ASSERT_EQ(::symlink("/dev/null", QFile::encodeName(src("box/device-link")).constData()), 0);
 
     const PreparedInput prepared =
         FilePreparationService::prepare({src("box/"), src("selected-pipe"), "/dev/null"}, temporary.path());
-    ::close(sock);
     QStringList names = namesOf(listArchive(prepared.url));
     names.sort();
     EXPECT_EQ(names, (QStringList{"box/device-link", "box/kept.txt"}));   // a link is stored, not followed

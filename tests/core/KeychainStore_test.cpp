@@ -1,6 +1,6 @@
-// The keychain store over the in-memory backend and (inside the headless session) the Secret
-// Service, then the Secret Service alone. Child processes re-run this program with
-// KORVO_KEYCHAIN_CHILD naming one store call; they print "status=<n>" and "key=<hex>".
+// The keychain store over the in-memory backend, and what the Secret Service adds (inside the
+// headless session). Child processes re-run this program with KORVO_KEYCHAIN_CHILD naming one
+// store call; they print "status=<n>" and "key=<hex>".
 #include "core/KeychainStore.h"
 #include "core/keychain/KeychainCreationLock.h"
 #include "fixtures/TestFiles.h"
@@ -12,16 +12,11 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <functional>
-
 namespace {
 
 const KeychainItemQuery identityItem{"com.korvo.security.macos", "web2.identity"};
 const KeychainItemQuery keyItem{"com.korvo.security.macos", "local.protection.key"};
 const AccountIdentity sample{"ada@example.com", "prn_1234", "9f86d081884c7d659a2feaa0c55ad015", std::nullopt, std::nullopt};
-
-// The real keychain is only used inside the private test session, never the user's own.
-bool inSession() { return qEnvironmentVariable("KORVO_IN_SESSION") == "1"; }
 
 template <typename Call>
 KeychainStoreError caught(Call&& call)
@@ -70,34 +65,10 @@ TEST(AccountIdentityJson, RejectsEverythingThatIsNotAnIdentity)
     }
 }
 
-struct BackendCase {
-    const char* name;
-    std::function<std::shared_ptr<KeychainBackend>()> make;
-    bool needsSession;
-};
-
-class KeychainStoreTest : public testing::TestWithParam<BackendCase> {
-protected:
-    void SetUp() override
-    {
-        if (GetParam().needsSession && !inSession())
-            GTEST_SKIP() << "run under scripts/headless-session.sh to use a Secret Service";
-        backend = GetParam().make();
-        TearDown();
-    }
-    void TearDown() override
-    {
-        if (backend) {
-            backend->remove(identityItem);
-            backend->remove(keyItem);
-        }
-    }
-
-    std::shared_ptr<KeychainBackend> backend;
-};
-
-TEST_P(KeychainStoreTest, IdentityLifecycle)
+// The store's own rules over the in-memory backend; what only the Secret Service has is below.
+TEST(KeychainStore, IdentityLifecycle)
 {
+    const auto backend = makeInMemoryKeychainBackend();
     const KeychainStore store(backend);
     EXPECT_EQ(caught([&] { store.load(); }).message(), "No saved account identity was found.");
     EXPECT_TRUE(store.deleteIdentity()) << "deleting an absent identity counts as done";
@@ -105,9 +76,7 @@ TEST_P(KeychainStoreTest, IdentityLifecycle)
     store.save(sample);
     EXPECT_EQ(store.load(), sample);
     EXPECT_EQ(backend->copyMatching(identityItem).data, sample.toJson());
-    AccountIdentity second = sample;
-    second.selectedSecretId = 17;
-    second.deviceKeyConfirmationPending = true;
+    const AccountIdentity second{sample.email, sample.principalId, sample.ed25519PrivateKeyHex, 17, true};
     store.save(second);
     EXPECT_EQ(store.load(), second);
 
@@ -120,8 +89,9 @@ TEST_P(KeychainStoreTest, IdentityLifecycle)
     EXPECT_EQ(backend->copyMatching(identityItem).data, "{not json") << "a failed load changes nothing";
 }
 
-TEST_P(KeychainStoreTest, LocalKeyIsCreatedOnceSurvivesIdentityRemovalAndIsNeverRepaired)
+TEST(KeychainStore, LocalKeyIsCreatedOnceSurvivesIdentityRemovalAndIsNeverRepaired)
 {
+    const auto backend = makeInMemoryKeychainBackend();
     const KeychainStore store(backend);
     EXPECT_EQ(store.loadLocalProtectionKey(), std::nullopt) << "opening makes no key";
     const QByteArray key = store.loadOrCreateLocalProtectionKey();
@@ -131,10 +101,7 @@ TEST_P(KeychainStoreTest, LocalKeyIsCreatedOnceSurvivesIdentityRemovalAndIsNever
 
     store.save(sample);
     EXPECT_TRUE(store.deleteIdentity());
-    EXPECT_EQ(store.loadOrCreateLocalProtectionKey(), key);
-    // Another store (over a new connection where the keychain is real) sees the same key.
-    const auto other = GetParam().needsSession ? GetParam().make() : backend;
-    EXPECT_EQ(KeychainStore(other).loadOrCreateLocalProtectionKey(), key);
+    EXPECT_EQ(KeychainStore(backend).loadOrCreateLocalProtectionKey(), key);
 
     // A key of the wrong size is reported and never repaired or replaced.
     ASSERT_EQ(backend->remove(keyItem), KeychainStatus::success);
@@ -143,16 +110,6 @@ TEST_P(KeychainStoreTest, LocalKeyIsCreatedOnceSurvivesIdentityRemovalAndIsNever
     const KeychainStoreError error = caught([&] { KeychainStore(backend).loadOrCreateLocalProtectionKey(); });
     EXPECT_EQ(error.kind(), KeychainStoreError::Kind::unexpectedStatus);   // its sentence: StatusesReachTheCaller
     EXPECT_EQ(backend->copyMatching(keyItem).data, stored);
-}
-
-TEST_P(KeychainStoreTest, AddNeverOverwrites)
-{
-    ASSERT_EQ(backend->add(keyItem, "first", KeychainContent::binary), KeychainStatus::success);
-    EXPECT_EQ(backend->add(keyItem, "second", KeychainContent::binary), KeychainStatus::duplicateItem);
-    EXPECT_EQ(backend->copyMatching(keyItem).data, "first");
-    EXPECT_EQ(backend->remove(keyItem), KeychainStatus::success);
-    EXPECT_EQ(backend->remove(keyItem), KeychainStatus::itemNotFound);
-    EXPECT_EQ(backend->copyMatching(keyItem).status, KeychainStatus::itemNotFound);
 }
 
 // Answers reads with one status and every other call with another, counting the writes.
@@ -189,18 +146,12 @@ TEST(KeychainStoreFailures, StatusesReachTheCallerAsSentences)
 // Another caller creates the key between this caller's read and its write.
 class RacedBackend final : public KeychainBackend {
 public:
-    KeychainReadResult copyMatching(const KeychainItemQuery& query) override { return m_inner->copyMatching(query); }
-    int add(const KeychainItemQuery& query, const QByteArray& data, KeychainContent content) override
-    {
-        m_inner->add(query, winner, content);
-        return m_inner->add(query, data, content);
-    }
+    KeychainReadResult copyMatching(const KeychainItemQuery& q) override { return m_inner->copyMatching(q); }
+    int add(const KeychainItemQuery& q, const QByteArray& d, KeychainContent c) override { return m_inner->add(q, winner, c), m_inner->add(q, d, c); }
     int replace(const KeychainItemQuery& q, const QByteArray& d, KeychainContent c) override { return m_inner->replace(q, d, c); }
-    int remove(const KeychainItemQuery& query) override { return m_inner->remove(query); }
+    int remove(const KeychainItemQuery& q) override { return m_inner->remove(q); }
     const QByteArray winner = QByteArray(32, 'w');
-
-private:
-    std::shared_ptr<KeychainBackend> m_inner = makeInMemoryKeychainBackend();
+    const std::shared_ptr<KeychainBackend> m_inner = makeInMemoryKeychainBackend();
 };
 
 TEST(KeychainStoreFailures, LosingTheCreationRaceReturnsTheWinnersKey)
@@ -292,13 +243,43 @@ TEST(KeychainChild, Run)
     printf("status=%d\nkey=%s\n", status, key.toHex().constData());
 }
 
-TEST_P(KeychainStoreTest, SecretServiceItemsAreSharedWithOtherToolsAsRawBytes)
+// The real keychain is only used inside the private test session, never the user's own.
+class SecretService : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        if (qEnvironmentVariable("KORVO_IN_SESSION") != "1")
+            GTEST_SKIP() << "run under scripts/headless-session.sh to use a Secret Service";
+        backend = makeSecretServiceKeychainBackend();
+        TearDown();
+    }
+    void TearDown() override
+    {
+        if (backend) {
+            backend->remove(identityItem);
+            backend->remove(keyItem);
+        }
+    }
+
+    std::shared_ptr<KeychainBackend> backend;
+};
+
+TEST_F(SecretService, AddNeverOverwrites)
 {
-    if (!GetParam().needsSession)
-        GTEST_SKIP() << "Secret Service only";
+    ASSERT_EQ(backend->add(keyItem, "first", KeychainContent::binary), KeychainStatus::success);
+    EXPECT_EQ(backend->add(keyItem, "second", KeychainContent::binary), KeychainStatus::duplicateItem);
+    EXPECT_EQ(backend->copyMatching(keyItem).data, "first");
+    EXPECT_EQ(backend->remove(keyItem), KeychainStatus::success);
+    EXPECT_EQ(backend->remove(keyItem), KeychainStatus::itemNotFound);
+    EXPECT_EQ(backend->copyMatching(keyItem).status, KeychainStatus::itemNotFound);
+}
+
+TEST_F(SecretService, ItemsAreSharedWithOtherToolsAsRawBytes)
+{
     const KeychainStore store(backend);
     const QByteArray key = store.loadOrCreateLocalProtectionKey();
     EXPECT_EQ(secretTool(QStringList{"lookup"} + attributes(keyItem)), key);
+    EXPECT_EQ(KeychainStore(makeSecretServiceKeychainBackend()).loadOrCreateLocalProtectionKey(), key) << "a new connection";
 
     // An older copy in another collection must not outlive a save and be read instead of it.
     secretTool(QStringList{"store", "--collection=session", "--label=stale"} + attributes(identityItem),
@@ -311,10 +292,8 @@ TEST_P(KeychainStoreTest, SecretServiceItemsAreSharedWithOtherToolsAsRawBytes)
     EXPECT_EQ(secretTool(QStringList{"lookup"} + attributes(identityItem)), identity.toJson());
 }
 
-TEST_P(KeychainStoreTest, SecretServiceConcurrentFirstUseFromSeveralProcessesKeepsOneKey)
+TEST_F(SecretService, ConcurrentFirstUseFromSeveralProcessesKeepsOneKey)
 {
-    if (!GetParam().needsSession)
-        GTEST_SKIP() << "Secret Service only";
     std::vector<std::unique_ptr<QProcess>> children;
     for (int i = 0; i < 6; ++i)
         children.push_back(launchChild(QStringLiteral("key")));
@@ -332,8 +311,7 @@ TEST_P(KeychainStoreTest, SecretServiceConcurrentFirstUseFromSeveralProcessesKee
     }
 }
 
-// (Children run KeychainChild.Run alone, so the parent-only cases below need no guard. A bus
-// without a Secret Service is a scenario of tests/faults.)
+// (Children run KeychainChild.Run alone. A bus without a Secret Service is tests/faults'.)
 TEST(UnusableKeychain, NoBusMakesEveryCallUnavailable)
 {
     QTemporaryDir folder;
@@ -383,11 +361,6 @@ TEST(UnusableKeychain, LockedKeychainIsReportedWithoutPrompting)
                               KeychainStatus::authFailed, 1, KeychainStatus::success, KeychainStatus::success};
     EXPECT_EQ(parseChild(session.readAllStandardOutput()).statuses, expected) << session.readAllStandardError().constData();
 }
-
-INSTANTIATE_TEST_SUITE_P(Backends, KeychainStoreTest,
-                         testing::Values(BackendCase{"InMemory", makeInMemoryKeychainBackend, false},
-                                         BackendCase{"SecretService", makeSecretServiceKeychainBackend, true}),
-                         [](const auto& info) { return std::string(info.param.name); });
 
 } // namespace
 

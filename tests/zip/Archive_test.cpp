@@ -3,6 +3,7 @@
 
 #include "support/TestSupport.h"
 #include "zip/Archive.h"
+#include "zip/ArchiveError.h"
 #include "zip/DosDateTime.h"
 #include "zip/OutputFile.h"
 
@@ -66,11 +67,7 @@ TEST(ArchiveFormat, KnownAnswerBytesWhetherClosedOrDropped) {
 }
 
 TEST(ArchiveFormat, DosDateClampsTheYearAndUsesUtc) {
-    struct Case {
-        std::int64_t seconds;
-        int year, month, day, hour, minute, second;
-    };
-    const Case cases[] = {
+    const std::int64_t cases[][7] = {   // seconds; year, month, day, hour, minute, second
         {157766400, 1980, 1, 1, 0, 0, 0},        // 1975-01-01: year raised to 1980
         {-1, 1980, 12, 31, 23, 59, 58},          // 1969-12-31 23:59:59: only the year moves
         {4275806400, 2099, 6, 30, 12, 0, 0},     // 2105-06-30: year lowered to 2099
@@ -81,10 +78,10 @@ TEST(ArchiveFormat, DosDateClampsTheYearAndUsesUtc) {
     const std::string saved = oldZone ? oldZone : "";
     ::setenv("TZ", "JST-9", 1);
     ::tzset();
-    for (const Case& c : cases) {
-        const zip::DosDateTime dos = zip::dosDateTime(c.seconds);
-        EXPECT_EQ(dos.date, (c.year - 1980) * 512 + c.month * 32 + c.day) << c.seconds;
-        EXPECT_EQ(dos.time, c.hour * 2048 + c.minute * 32 + c.second / 2) << c.seconds;
+    for (const auto& [seconds, year, month, day, hour, minute, second] : cases) {
+        const zip::DosDateTime dos = zip::dosDateTime(seconds);
+        EXPECT_EQ(dos.date, (year - 1980) * 512 + month * 32 + day) << seconds;
+        EXPECT_EQ(dos.time, hour * 2048 + minute * 32 + second / 2) << seconds;
     }
     if (oldZone) ::setenv("TZ", saved.c_str(), 1); else ::unsetenv("TZ");
     ::tzset();
@@ -108,9 +105,8 @@ TEST(ArchiveFormat, ExternalAttributesCarryTypeAndPermissions) {
 TEST(ArchiveFormat, NamesTheirUtf8FlagAndTheLengthLimit) {
     ScratchFolder folder;
     const std::string path = folder / "names.zip", utf8 = "Zürich/Łódź 東京 🙂.txt", longest(65535, 'n');
-    // Names that are not UTF-8 (a Latin-1 file name, a cut sequence, an encoded surrogate) keep
-    // their bytes but not the UTF-8 flag, so readers fall back to the legacy code page instead
-    // of refusing the archive.
+    // Names that are not UTF-8 (Latin-1, a cut sequence, an encoded surrogate) keep their bytes
+    // without the UTF-8 flag: readers fall back to the legacy code page instead of refusing.
     const std::vector<std::pair<std::string, int>> names = {{utf8, 0x0800},           {"caf\xE9.txt", 0},
                                                             {"cut\xE2\x82", 0},       {"sur\xED\xA0\x80", 0},
                                                             {"..dots/a..b/...", 0x0800}, {longest, 0x0800}};
@@ -126,7 +122,7 @@ TEST(ArchiveFormat, NamesTheirUtf8FlagAndTheLengthLimit) {
             {"a/..", zip::ArchiveError::Kind::unsafeEntryPath},
         };
         for (const auto& [name, kind] : refused) {
-            const auto error = archiveError([&, &name = name] { addBytes(archive, name, "never written"); });
+            const auto error = thrown<zip::ArchiveError>([&, &name = name] { addBytes(archive, name, "never written"); });
             EXPECT_EQ(error ? error->kind() : zip::ArchiveError::Kind{}, kind) << name;
         }
     }
@@ -196,7 +192,7 @@ TEST(ArchiveFiles, MixedFilesReadBack) {
 TEST(ArchiveFiles, FailuresLeaveNoTraceAndTheArchiveCarriesOn) {
     ScratchFolder folder;
     writeFile(folder / "taken.zip", "precious");
-    const auto taken = archiveError([&] { zip::Archive archive(folder / "taken.zip"); });
+    const auto taken = thrown<zip::ArchiveError>([&] { zip::Archive archive(folder / "taken.zip"); });
     EXPECT_TRUE(taken && taken->kind() == zip::ArchiveError::Kind::unwritableArchive);
     EXPECT_EQ(readFile(folder / "taken.zip"), "precious");
 
@@ -205,7 +201,7 @@ TEST(ArchiveFiles, FailuresLeaveNoTraceAndTheArchiveCarriesOn) {
     zip::Archive archive(folder / "out.zip");
     archive.addEntry("one", folder / "one");
     // A missing file, nothing written (its sentence is checked where file preparation passes it on).
-    const auto ghost = archiveError([&] { archive.addEntry("ghost", folder / "ghost.txt"); });
+    const auto ghost = thrown<zip::ArchiveError>([&] { archive.addEntry("ghost", folder / "ghost.txt"); });
     EXPECT_TRUE(ghost && ghost->kind() == zip::ArchiveError::Kind::fileNotFound);
     // A content source failing part-way, in a small entry and in a streamed one after a flush.
     for (const std::size_t size : {std::size_t{5000}, 2 * zip::OutputFile::kCapacity}) {

@@ -1,9 +1,8 @@
 #pragma once
 
-// Helpers shared by the writer's tests: scratch folders, files with chosen times, and the
-// independent readers (Python's zipfile through read_zip.py, and `unzip -t`).
-
-#include "zip/ArchiveError.h"
+// Helpers shared by the writer's tests (and the core suites' reader and thrown errors): scratch
+// folders, files with chosen times, the independent readers (Python's zipfile through
+// read_zip.py, and `unzip -t`).
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
@@ -12,20 +11,18 @@
 #include <filesystem>
 #include <fcntl.h>
 #include <fstream>
+#include <optional>
 #include <sstream>
 #include <sys/stat.h>
 #include <sys/wait.h>
 
 namespace testing_support {
 
-class ScratchFolder {
-public:
-    ScratchFolder() : m_path((std::filesystem::temp_directory_path() / "korvo-zip-test-XXXXXX").string()) {
-        if (::mkdtemp(m_path.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-    }
+struct ScratchFolder {
+    ScratchFolder() { if (::mkdtemp(m_path.data()) == nullptr) throw std::runtime_error("mkdtemp failed"); }
     ~ScratchFolder() { std::error_code ignored; std::filesystem::remove_all(m_path, ignored); }
     std::string operator/(const std::string& name) const { return m_path + "/" + name; }
-    std::string m_path;
+    std::string m_path = (std::filesystem::temp_directory_path() / "korvo-zip-test-XXXXXX").string();
 };
 
 inline std::string readFile(const std::string& path) {
@@ -72,15 +69,15 @@ inline auto contentOf(const std::string& content) {
     };
 }
 
-// The ArchiveError `call` throws; a test failure and nothing when it throws none.
-template <typename F>
-std::optional<zip::ArchiveError> archiveError(F&& call) {
+// The error `call` throws as E; a test failure and nothing when it throws none.
+template <typename E, typename F>
+std::optional<E> thrown(F&& call) {
     try {
         call();
-    } catch (const zip::ArchiveError& error) {
+    } catch (const E& error) {
         return error;
     }
-    ADD_FAILURE() << "no ArchiveError was thrown";
+    ADD_FAILURE() << "no error was thrown";
     return std::nullopt;
 }
 
