@@ -311,11 +311,16 @@ LeftOut writeBundleTo(int fd, const QString& archivePath, const QStringList& url
     return fill(archive, urls, leftOut, cancel, [&] { archive.abandon(); });
 }
 
+bool bundles(const QStringList& urls)
+{
+    return urls.size() != 1 || urls.first().endsWith(QLatin1Char('/'));
+}
+
 PreparedInput prepare(const QStringList& urls, const QString& temporaryDirectory, const Cancellation* cancel)
 {
     if (urls.isEmpty())
         throw FilePreparationError::noFiles();
-    if (urls.size() == 1 && !urls.first().endsWith(QLatin1Char('/'))) {
+    if (!bundles(urls)) {
         const QString& url = urls.first();
         return PreparedInput{url, std::nullopt, lastPathComponent(url)};
     }

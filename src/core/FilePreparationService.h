@@ -55,6 +55,9 @@ namespace FilePreparationService {
 PreparedInput prepare(const QStringList& urls, const QString& temporaryDirectory = QDir::tempPath(),
                       const Cancellation* cancel = nullptr);
 
+// Whether prepare() packs this selection (anything but one plain file).
+bool bundles(const QStringList& urls);
+
 // Packs the selection into a new archive at `archivePath`, which must not exist yet, whatever
 // the selection holds, and returns what was left out. Same errors and clean-up as prepare();
 // the archive stays listed as a scratch file (see Cancellation.h) until the caller removes it

@@ -70,13 +70,12 @@ def private_bus(with_keyring=True):
 
 
 def listing(folders):
-    """Every file below each folder, hidden ones included, with its size. (An empty folder is no
-    file: one that korvo-cli killed outright leaves in the temporary folder is no concern.)"""
+    """Every file and folder below each folder, hidden ones included, with file sizes."""
     entries = [folder + " (missing)" for folder in folders if not os.path.isdir(path(folder))]
     for folder in folders:
         for base, dirs, files in os.walk(path(folder)):
             relative = os.path.relpath(base, ROOT)
-            entries += [f"{relative}/{f} ({os.lstat(os.path.join(base, f)).st_size})" for f in files]
+            entries += [relative + "/"] + [f"{relative}/{f} ({os.lstat(os.path.join(base, f)).st_size})" for f in files]
     return sorted(entries)
 
 

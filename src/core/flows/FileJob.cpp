@@ -63,9 +63,9 @@ FileJob::FileJob(QString temporaryDirectory, std::shared_ptr<FileWorkQueue> queu
     , m_cancel(cancel ? std::move(cancel) : std::make_shared<const Cancellation>())
 {
     // A folder of the job's own, so that the bundle's growth can be watched without its name.
+    // It is made only when a bundle is written into it: a job killed outright leaves nothing.
     m_state->folder = QDir(temporaryDirectory)
                           .filePath(QStringLiteral("korvo-job-") + QUuid::createUuid().toString(QUuid::WithoutBraces));
-    QDir().mkpath(m_state->folder);
     ScratchFiles::track(NativePath::toNative(m_state->folder));
 }
 
@@ -117,6 +117,8 @@ QCoro::Task<PreparedInput> FileJob::prepare(QStringList urls)
     QCoro::Task<PreparedInput> preparing = m_queue->run([urls, state, cancel] {
         state->counter.total.store(selectionSize(urls, *cancel), std::memory_order_relaxed);
         try {
+            if (FilePreparationService::bundles(urls))
+                QDir().mkpath(state->folder);
             return FilePreparationService::prepare(urls, state->folder, &*cancel);
         } catch (const zip::ArchiveError& error) {
             if (error.kind() == zip::ArchiveError::Kind::cancelledOperation)
