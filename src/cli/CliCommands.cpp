@@ -256,7 +256,7 @@ std::optional<Saved> lock(const CliOptions& options, const KeySource& key, Conte
     const LockEnds ends = lockEnds(options, context);
     const bool fromStandardInput = ends.fromStandardInput, toStandardOutput = ends.toStandardOutput;
     const QStringList paths = fromStandardInput ? QStringList() : selectionPaths(options.paths);
-    const bool singleFile = paths.size() == 1 && !paths.first().endsWith(QLatin1Char('/'));
+    const bool singleFile = !FilePreparationService::bundles(paths);
     const QString bundle = fromStandardInput || singleFile ? QString() : bundleName(paths);
     std::optional<QString> output;
     if (!toStandardOutput) {
